@@ -1,0 +1,30 @@
+// XMLHandler: the host's request channel to the managing server. This stand-in serves the
+// requests itself from the store (EBS_HOST_STORE): it reads the request text as the message class
+// whose identity it is given and applies it in one transaction.
+//   Api::VirtualAppReq, operation 0: create or update the virtual app by name; reply: the
+//     request's virtual app with the app's id and name.
+//   Api::VirtualAppReq, operation 2: delete the virtual app of the given id.
+//   App::SetClientPropertiesRequest: set every registry value on every listed client.
+// Result 0 on success; otherwise a ChannelResult code, and the reply is a Hux::GenericResp with
+// that code and an explanation. One object per exchange; not shared between threads.
+#pragma once
+
+#include <string>
+
+class AdaptersBase {
+ public:
+  virtual ~AdaptersBase() = default;
+};
+
+enum ChannelResult : int {
+  kChannelOk = 0,
+  kChannelInvalidRequest = 1,  // unreadable, unknown class, missing name, unknown operation
+  kChannelNotFound = 2,        // unknown app id or client
+  kChannelStoreFailed = 3,     // the store cannot be opened, or stays busy
+};
+
+class XMLHandler : public AdaptersBase {
+ public:
+  int handleXMLReq(unsigned long version, unsigned long classId, std::string& request,
+                   std::string& response, std::string context, unsigned long flags);
+};

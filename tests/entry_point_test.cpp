@@ -1,0 +1,124 @@
+// The entry point and the request dispatch, through the plug-in loaded as the host loads it.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "support/plugin.h"
+
+namespace {
+
+std::string InnerWithType(int64_t messageType) {
+  Hux::OraEBSReqResp request;
+  View(request).set(Hux::OraEBSReqResp::messageType, messageType);
+  return request.serialized();
+}
+
+TEST(EntryPoint, RefusalsCarryErrorCodeOneAndTheirMessages) {
+  HostSandbox sandbox;
+  const std::string inner = InnerWithType(5);
+  struct Case {
+    const char* what;
+    std::string request;
+    std::string message;
+    std::string innerBack;
+  } cases[] = {
+      {"not a message at all", "garbage <<<", "App type is not set for EnterpriseAppsReqResp message",
+       ""},
+      {"no application type, though an inner text",
+       [&] {
+         Hux::EnterpriseAppsReqResp e;
+         View(e).set(Hux::EnterpriseAppsReqResp::xmlString, inner);
+         return e.serialized();
+       }(),
+       "App type is not set for EnterpriseAppsReqResp message", ""},
+      {"no inner text",
+       [&] {
+         Hux::EnterpriseAppsReqResp e;
+         View(e).set(Hux::EnterpriseAppsReqResp::appType, 1);
+         return e.serialized();
+       }(),
+       "XML string is not set for EnterpriseApsReqResp message", ""},
+      {"PeopleSoft", Envelope(2, inner),
+       "PeopleSoft Enterprise Application type is not supported yet!", inner},
+      {"type 3", Envelope(3, inner), "Unknown Enterprise Application type", inner},
+      {"negative type", Envelope(-7, inner), "Unknown Enterprise Application type", inner},
+      {"a type beyond 32 bits is read by its low 32 bits", Envelope((1LL << 32) + 2, inner),
+       "PeopleSoft Enterprise Application type is not supported yet!", inner},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PluginCall call = CallPlugin(c.request);
+    EXPECT_EQ(call.result, -1);
+    EXPECT_EQ(call.errorCode, 1);
+    EXPECT_EQ(call.errorMessage, c.message);
+    EXPECT_EQ(call.inner, c.innerBack);
+    EXPECT_TRUE(View(call.envelope).isSet(Hux::EnterpriseAppsReqResp::xmlString));
+  }
+  EXPECT_NE(sandbox.log().find("[::OnMsgEnterpriseApps] Unknown Enterprise Application type [-7]"),
+            std::string::npos);
+}
+
+TEST(EntryPoint, EbsRequestsReachTheWorker) {
+  HostSandbox sandbox;
+  // A missing message type: 520, inner text exactly as given.
+  Hux::OraEBSReqResp noType;
+  View(noType).child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
+      .set(Hux::OraEBSConfig::appsVersion, "12.2.9");
+  const std::string noTypeText = "  " + noType.serialized() + "\n";
+  PluginCall call = CallPlugin(Envelope(1, noTypeText));
+  EXPECT_EQ(call.result, 0);
+  EXPECT_EQ(call.errorCode, 520);
+  EXPECT_EQ(call.errorMessage, "Invalid XML, message type is not set");
+  EXPECT_EQ(call.inner, noTypeText);
+
+  // Message types that name no operation: no error, the request comes back re-serialised.
+  for (int64_t type : {0, 3, 7, 9, 1000, -1}) {
+    SCOPED_TRACE(type);
+    Hux::OraEBSReqResp request;
+    View(request).set(Hux::OraEBSReqResp::messageType, type);
+    View(request).child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
+        .set(Hux::OraEBSConfig::appsVersion, "12.2.9");
+    call = CallPlugin(Envelope(1, "\n" + request.serialized()));
+    EXPECT_EQ(call.result, 0);
+    EXPECT_EQ(call.errorCode, 0);
+    EXPECT_EQ(call.errorMessage, "");
+    EXPECT_EQ(call.inner, request.serialized());
+  }
+
+  // An inner text that is not a message reads as a request without a message type.
+  call = CallPlugin(Envelope(1, "<m g=\"22\" n=\"505\"><i x=\"1\">2</i>"));
+  EXPECT_EQ(call.errorCode, 520);
+  EXPECT_EQ(call.errorMessage, "Invalid XML, message type is not set");
+  const std::string log = sandbox.log();
+  EXPECT_NE(log.find("[ProcessXMLReq] Enter"), std::string::npos);
+  EXPECT_NE(log.find("[ProcessXMLReq] Invalid XML, message type is not set"), std::string::npos);
+}
+
+TEST(EntryPoint, ConcurrentCallsAreIndependent) {
+  HostSandbox sandbox;
+  constexpr int kThreads = 8, kCalls = 50;
+  std::vector<std::thread> threads;
+  std::vector<int> failures(kThreads, 0);
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &failures] {
+      for (int i = 0; i < kCalls; ++i) {
+        Hux::OraEBSReqResp request;
+        View(request).set(Hux::OraEBSReqResp::messageType, 100 + t);
+        View(request).child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
+            .set(Hux::OraEBSConfig::appsVersion, "thread " + std::to_string(t) + " call " +
+                                                     std::to_string(i));
+        const int appType = (i % 3 == 0) ? 2 : 1;
+        PluginCall call = CallPlugin(Envelope(appType, request.serialized()));
+        const bool ok = appType == 1 ? call.result == 0 && call.errorCode == 0 &&
+                                           call.inner == request.serialized()
+                                     : call.result == -1 && call.errorCode == 1 &&
+                                           call.inner == request.serialized();
+        if (!ok) ++failures[t];
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
+}
+
+}  // namespace

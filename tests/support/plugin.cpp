@@ -1,0 +1,92 @@
+#include "support/plugin.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+using Entry = int (*)(std::string&);
+
+Entry LoadEntry() {
+  static Entry entry = [] {
+    void* handle = dlopen(EBS_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) throw std::runtime_error(std::string("dlopen: ") + dlerror());
+    auto* f = reinterpret_cast<Entry>(dlsym(handle, "OnMsgEnterpriseApps"));
+    if (!f) throw std::runtime_error("OnMsgEnterpriseApps is not exported");
+    return f;
+  }();
+  return entry;
+}
+
+}  // namespace
+
+PluginCall CallPlugin(const std::string& requestText) {
+  PluginCall call;
+  call.text = requestText;
+  call.result = LoadEntry()(call.text);
+  call.envelope.unserialize(call.text);
+  auto env = View(call.envelope);
+  auto resp = env.child(Hux::EnterpriseAppsReqResp::response, Create::No);
+  call.errorCode = resp.get(Hux::GenericResp::errorCode);
+  call.errorMessage = resp.get(Hux::GenericResp::errorMessage);
+  call.inner = env.get(Hux::EnterpriseAppsReqResp::xmlString);
+  return call;
+}
+
+std::string Envelope(int64_t appType, const std::string& inner) {
+  Hux::EnterpriseAppsReqResp envelope;
+  View(envelope).set(Hux::EnterpriseAppsReqResp::appType, appType);
+  View(envelope).set(Hux::EnterpriseAppsReqResp::xmlString, inner);
+  return envelope.serialized();
+}
+
+std::string InnerText(const Hux::OraEBSReqResp& request) { return request.serialized(); }
+
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
+  const char* old = std::getenv(name);
+  had_ = old != nullptr;
+  if (old) old_ = old;
+  setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (had_)
+    setenv(name_.c_str(), old_.c_str(), 1);
+  else
+    unsetenv(name_.c_str());
+}
+
+TempDir::TempDir() {
+  std::string pattern = std::filesystem::temp_directory_path().string() + "/ebs-test-XXXXXX";
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+HostSandbox::HostSandbox()
+    : temp_("EBS_HOST_TEMP_DIR", dir_.file("tmp")),
+      store_("EBS_HOST_STORE", dir_.file("store.db")),
+      log_("EBS_HOST_LOG", dir_.file("host.log")),
+      level_("EBS_HOST_LOG_LEVEL", "debug") {}

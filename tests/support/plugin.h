@@ -1,0 +1,67 @@
+// Test support: the plug-in loaded with dlopen as the host loads it, request builders, and scoped
+// environment and temporary directories for the host-service stand-ins.
+#pragma once
+
+#include <string>
+
+#include "messages/catalogue.h"
+
+// The plug-in, loaded once per test process from EBS_PLUGIN_PATH (set by the build).
+struct PluginCall {
+  int result = 0;
+  std::string text;                 // the answer text as the host receives it
+  Hux::EnterpriseAppsReqResp envelope;
+  int64_t errorCode = 0;
+  std::string errorMessage;
+  std::string inner;                // the answer's xmlString
+};
+PluginCall CallPlugin(const std::string& requestText);
+
+// An envelope of application type `appType` around the inner text `inner`.
+std::string Envelope(int64_t appType, const std::string& inner);
+// The text of a Hux::OraEBSReqResp.
+std::string InnerText(const Hux::OraEBSReqResp& request);
+
+// Sets an environment variable for the life of the object, then restores it.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  bool had_;
+  std::string old_;
+};
+
+// A fresh private directory, removed with everything in it at the end of the scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& text);
+
+// A sandbox for one test: its own temp dir, store and log file, set through the environment.
+class HostSandbox {
+ public:
+  HostSandbox();
+  const TempDir& dir() const { return dir_; }
+  std::string tempDir() const { return dir_.file("tmp"); }
+  std::string storePath() const { return dir_.file("store.db"); }
+  std::string logPath() const { return dir_.file("host.log"); }
+  std::string log() const { return ReadFile(logPath()); }
+
+ private:
+  TempDir dir_;
+  ScopedEnv temp_, store_, log_, level_;
+};
