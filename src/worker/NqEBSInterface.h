@@ -33,6 +33,29 @@ class NqEBSInterface {
   int Discover();
   int Delete();
 
+  // Discovery on the database host (src/discovery).
+  int FetchDBHome();
+  int PrepareSQLScript();
+  int ExecShellScript();
+  int FetchEBSContextFiles();
+
+  // Context files (src/context): parse one context text, then look values up in it.
+  void initParser(const std::string& xmlText);
+  int getChildCount(const char* tagName, int index, const char* childName);
+  std::string getChildValue(const char* tagName, int index, const char* childName,
+                            int childIndex);
+  std::string getChildAttribute(const std::string& tagName, int index,
+                                const std::string& childName, int childIndex,
+                                const std::string& attributeName);
+  int ProcessDBTierTags();
+  int ProcessAppTierTags();
+
+  // Registration with the managing server (src/registration).
+  bool GetClientForHost(const std::string& hostName, NqEntities::ClientEntity* client);
+  bool SetRemoteRegKey(std::string clientName, int mode, std::string keyName, std::string keyPath,
+                       std::string keyType, std::string keyValue);
+  int SetRegistryKeyForClients();
+
  private:
   EvEvent logContext;
   Hux::GenericResp genericResp;
