@@ -6,12 +6,31 @@
 // context files and registration in their own directories). Used by one thread at a time.
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "context/xml_error_handler.h"
 #include "messages/catalogue.h"
 #include "platform/log.h"
 
+XERCES_CPP_NAMESPACE_BEGIN
+class DOMDocument;
+XERCES_CPP_NAMESPACE_END
+class ContextParser;
+struct ContextParserDeleter {
+  void operator()(ContextParser* parser) const noexcept;
+};
+
 class NqEBSInterface {
+  // Context files (src/context). `document` is the latest parsed context document, owned by
+  // `parser`, null until a parse succeeds and after one fails. The parser is made on the first
+  // parse (the XML platform must be initialised by then) and holds one document at a time.
+  xercesc::DOMDocument* document = nullptr;
+  std::unique_ptr<ContextParser, ContextParserDeleter> parser;
+  XmlDomErrorHandler errorHandler;
+  // Whether the latest initParser failed (see initParser).
+  bool lastParseFailed = false;
+
  public:
   NqEBSInterface();
   ~NqEBSInterface();
@@ -40,15 +59,23 @@ class NqEBSInterface {
   int FetchEBSContextFiles();
 
   // Context files (src/context): parse one context text, then look values up in it.
-  void initParser(const std::string& xmlText);
+  // initParser returns true when the text became the current document. It returns false (and
+  // sets lastParseFailed) when the text is not well-formed XML, carries a DOCTYPE, expands
+  // too many entities or makes the parser fail in any other way: the two reportError lines are
+  // logged, there is no current document, and the lookups then read "" and 0, so the caller
+  // must skip that context file. Nothing is thrown.
+  bool initParser(const std::string& xmlText);
+  // Lookups on the current document. The parent is the index-th element named tagName in the
+  // whole document; the child the childIndex-th element named childName at any depth below it,
+  // both in document order. Names compare exactly. A missing parent, child or attribute reads
+  // as "" (count 0). Values are UTF-8.
   int getChildCount(const char* tagName, int index, const char* childName);
-  std::string getChildValue(const char* tagName, int index, const char* childName,
-                            int childIndex);
-  std::string getChildAttribute(const std::string& tagName, int index,
-                                const std::string& childName, int childIndex,
-                                const std::string& attributeName);
+  std::string getChildValue(const char* tagName, int index, const char* childName, int childIndex);
+  std::string getChildAttribute(const std::string& tagName, int index, const std::string& childName,
+                                int childIndex, const std::string& attributeName);
   int ProcessDBTierTags();
   int ProcessAppTierTags();
+  friend class NqEBSInterfaceTest;  // test access to the request
 
   // Registration with the managing server (src/registration).
   bool GetClientForHost(const std::string& hostName, NqEntities::ClientEntity* client);

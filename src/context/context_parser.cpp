@@ -1,0 +1,167 @@
+#include "context/context_parser.h"
+
+#include <algorithm>
+#include <limits>
+#include <xercesc/internal/XMLScanner.hpp>
+
+#include "platform/xerces_platform.h"
+
+namespace {
+
+std::u16string_view View(const XMLCh* text) {
+  return text ? std::u16string_view(text) : std::u16string_view();
+}
+
+}  // namespace
+
+void ContextIndex::Build(const xercesc::DOMDocument& document) {
+  Clear();
+  built_ = true;
+  const xercesc::DOMElement* root = document.getDocumentElement();
+  if (!root) return;
+  std::vector<uint32_t> open;  // positions of the elements whose subtree is being walked
+  const xercesc::DOMElement* element = root;
+  while (element) {
+    if (entries_.size() >= std::numeric_limits<uint32_t>::max()) break;
+    const uint32_t position = static_cast<uint32_t>(entries_.size());
+    entries_.push_back({element, position, position});
+    byName_[View(element->getTagName())].push_back(position);
+    if (const xercesc::DOMElement* child = element->getFirstElementChild()) {
+      open.push_back(position);
+      element = child;
+      continue;
+    }
+    // Leaf: move on to the next sibling, closing the subtrees that end here.
+    for (;;) {
+      if (element == root) {
+        element = nullptr;
+        break;
+      }
+      if (const xercesc::DOMElement* next = element->getNextElementSibling()) {
+        element = next;
+        break;
+      }
+      if (open.empty()) {  // only an element below an entity reference could get here
+        element = nullptr;
+        break;
+      }
+      const uint32_t parent = open.back();
+      open.pop_back();
+      entries_[parent].last = static_cast<uint32_t>(entries_.size() - 1);
+      element = entries_[parent].element;
+    }
+  }
+  for (uint32_t parent : open) entries_[parent].last = static_cast<uint32_t>(entries_.size() - 1);
+}
+
+void ContextIndex::Clear() {
+  built_ = false;
+  entries_.clear();
+  byName_.clear();
+}
+
+const std::vector<uint32_t>* ContextIndex::Named(std::u16string_view name) const {
+  auto found = byName_.find(name);
+  return found == byName_.end() ? nullptr : &found->second;
+}
+
+const ContextIndex::Entry* ContextIndex::Find(std::u16string_view name, int index) const {
+  const std::vector<uint32_t>* positions = Named(name);
+  if (!positions || index < 0 || static_cast<size_t>(index) >= positions->size()) return nullptr;
+  return &entries_[(*positions)[static_cast<size_t>(index)]];
+}
+
+std::pair<size_t, size_t> ContextIndex::Below(const Entry& parent, std::u16string_view name) const {
+  const std::vector<uint32_t>* positions = Named(name);
+  if (!positions) return {0, 0};
+  auto first = std::upper_bound(positions->begin(), positions->end(), parent.position);
+  auto end = std::upper_bound(first, positions->end(), parent.last);
+  return {static_cast<size_t>(first - positions->begin()),
+          static_cast<size_t>(end - positions->begin())};
+}
+
+const ContextIndex::Entry* ContextIndex::Nth(const Entry& parent, std::u16string_view name,
+                                             int index) const {
+  const auto [first, end] = Below(parent, name);
+  if (index < 0 || static_cast<size_t>(index) >= end - first) return nullptr;
+  return &entries_[(*Named(name))[first + static_cast<size_t>(index)]];
+}
+
+ContextParser::ContextParser() {
+  securityManager.setEntityExpansionLimit(kEntityExpansionLimit);
+  Harden();
+}
+
+void ContextParser::Harden() {
+  setValidationScheme(Val_Never);
+  setDoNamespaces(false);
+  setDoSchema(false);
+  setLoadExternalDTD(false);
+  setDisableDefaultEntityResolution(true);
+  setSecurityManager(&securityManager);
+  setCreateCommentNodes(false);
+  getScanner()->setDisallowDTD(true);
+}
+
+const ContextIndex* ContextParser::Index() {
+  const xercesc::DOMDocument* document = getDocument();
+  if (!document) return nullptr;
+  if (!index_.built()) index_.Build(*document);
+  return &index_;
+}
+
+void ContextParser::ReleaseDocuments() {
+  index_.Clear();
+  resetDocumentPool();
+}
+
+std::string ElementText(const xercesc::DOMElement& element) {
+  const xercesc::DOMNode* node = element.getFirstChild();
+  if (!node) return std::string();
+  // The common case: one text node and nothing else.
+  const auto type = node->getNodeType();
+  if (!node->getNextSibling() &&
+      (type == xercesc::DOMNode::TEXT_NODE || type == xercesc::DOMNode::CDATA_SECTION_NODE))
+    return ValueToUtf8(node->getNodeValue());
+
+  std::u16string text;
+  while (node) {
+    switch (node->getNodeType()) {
+      case xercesc::DOMNode::TEXT_NODE:
+      case xercesc::DOMNode::CDATA_SECTION_NODE:
+        text += View(node->getNodeValue());
+        break;
+      case xercesc::DOMNode::ELEMENT_NODE:
+      case xercesc::DOMNode::ENTITY_REFERENCE_NODE:
+        if (const xercesc::DOMNode* child = node->getFirstChild()) {
+          node = child;
+          continue;
+        }
+        break;
+      default:  // comments and processing instructions carry no text
+        break;
+    }
+    // Next node in document order within `element`, without recursion.
+    while (node != &element && !node->getNextSibling()) node = node->getParentNode();
+    node = node == &element ? nullptr : node->getNextSibling();
+  }
+  return ValueToUtf8(text.c_str());
+}
+
+std::u16string NameToUtf16(const std::string& name) {
+  bool ascii = true;
+  for (unsigned char c : name) ascii = ascii && c < 0x80;
+  if (!ascii) return Utf8ToUtf16(name);
+  return std::u16string(name.begin(), name.end());
+}
+
+std::string ValueToUtf8(const XMLCh* text) {
+  const std::u16string_view value = View(text);
+  bool ascii = true;
+  for (char16_t c : value) ascii = ascii && c < 0x80;
+  if (!ascii) return Utf16ToUtf8(value.data(), value.size());
+  std::string out;
+  out.reserve(value.size());
+  for (char16_t c : value) out += static_cast<char>(c);
+  return out;
+}

@@ -1,0 +1,137 @@
+// Parsing of one context text and the lookups the tier readers make on it.
+#include <climits>
+#include <new>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+
+#include "context/context_parser.h"
+#include "platform/xerces_platform.h"
+#include "worker/NqEBSInterface.h"
+
+namespace {
+
+// Context files are a few hundred kilobytes; anything far beyond is not one. Of a text that is
+// refused for its size only the beginning is logged.
+constexpr size_t kMaxContextBytes = 64u << 20;
+constexpr size_t kLoggedPrefixBytes = 64u << 10;
+
+// The child element of a lookup, or null when the parent or the child is not there.
+const xercesc::DOMElement* FindChild(const ContextIndex* index, const std::string& tagName,
+                                     int parentIndex, const std::string& childName,
+                                     int childIndex) {
+  if (!index) return nullptr;
+  const ContextIndex::Entry* parent = index->Find(NameToUtf16(tagName), parentIndex);
+  if (!parent) return nullptr;
+  const ContextIndex::Entry* child = index->Nth(*parent, NameToUtf16(childName), childIndex);
+  return child ? child->element : nullptr;
+}
+
+}  // namespace
+
+void ContextParserDeleter::operator()(ContextParser* p) const noexcept { delete p; }
+
+bool NqEBSInterface::initParser(const std::string& xmlText) {
+  // The previous document goes first, whatever happens to this one.
+  document = nullptr;
+  lastParseFailed = true;
+  std::string failure;
+  bool parserBroken = false;
+  try {
+    if (parser) parser->ReleaseDocuments();
+    if (xmlText.size() > kMaxContextBytes) {
+      errorHandler.setXMLContent(xmlText.substr(0, kLoggedPrefixBytes) + "...");
+      failure = "Context text of " + std::to_string(xmlText.size()) +
+                " bytes is larger than the limit of " + std::to_string(kMaxContextBytes);
+    } else {
+      errorHandler.setXMLContent(xmlText);
+    }
+    if (!failure.empty()) {
+      // Refused before parsing.
+    } else if (!platformReady) {
+      failure = "XML platform is not initialised";
+    } else {
+      if (!parser) parser.reset(new ContextParser());
+      xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte*>(xmlText.data()),
+                                        xmlText.size(), "XML in memory", false,
+                                        xercesc::XMLPlatformUtils::fgMemoryManager);
+      source.setCopyBufToStream(false);
+      parser->setErrorHandler(&errorHandler);
+      parser->Harden();
+      parser->parse(source);
+      xercesc::DOMDocument* parsed = parser->getDocument();
+      if (errorHandler.sawFatalError()) {
+        // The handler has reported it.
+      } else if (!parsed || !parsed->getDocumentElement()) {
+        failure = "The text holds no document element";
+      } else {
+        document = parsed;
+        lastParseFailed = false;
+      }
+    }
+  } catch (const xercesc::SAXParseException& e) {
+    failure = Utf16ToUtf8(e.getMessage());
+    parserBroken = true;
+  } catch (const xercesc::XMLException& e) {
+    failure = Utf16ToUtf8(e.getMessage());
+    parserBroken = true;
+  } catch (const xercesc::DOMException& e) {
+    failure = Utf16ToUtf8(e.getMessage());
+    parserBroken = true;
+  } catch (const xercesc::OutOfMemoryException&) {
+    failure = "Out of memory";
+    parserBroken = true;
+  } catch (...) {
+    failure = "Parser failure";
+    parserBroken = true;
+  }
+  if (!lastParseFailed) return true;
+  try {
+    if (!failure.empty()) errorHandler.reportError(failure);
+    // After an exception the parser's state is unknown: a fresh one is made for the next text.
+    if (parserBroken) parser.reset();
+    if (parser) parser->ReleaseDocuments();
+  } catch (...) {
+    parser.reset();
+  }
+  return false;
+}
+
+int NqEBSInterface::getChildCount(const char* tagName, int index, const char* childName) {
+  if (!document || !tagName || !childName || !parser) return 0;
+  try {
+    const ContextIndex* elements = parser->Index();
+    if (!elements) return 0;
+    const ContextIndex::Entry* parent = elements->Find(NameToUtf16(tagName), index);
+    if (!parent) return 0;
+    const auto [first, end] = elements->Below(*parent, NameToUtf16(childName));
+    return end - first > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(end - first);
+  } catch (...) {
+    return 0;
+  }
+}
+
+std::string NqEBSInterface::getChildValue(const char* tagName, int index, const char* childName,
+                                          int childIndex) {
+  if (!document || !tagName || !childName || !parser) return std::string();
+  try {
+    const xercesc::DOMElement* child =
+        FindChild(parser->Index(), tagName, index, childName, childIndex);
+    return child ? ElementText(*child) : std::string();
+  } catch (...) {
+    return std::string();
+  }
+}
+
+std::string NqEBSInterface::getChildAttribute(const std::string& tagName, int index,
+                                              const std::string& childName, int childIndex,
+                                              const std::string& attributeName) {
+  if (!document || !parser) return std::string();
+  try {
+    const xercesc::DOMElement* child =
+        FindChild(parser->Index(), tagName, index, childName, childIndex);
+    if (!child) return std::string();
+    return ValueToUtf8(child->getAttribute(NameToUtf16(attributeName).c_str()));
+  } catch (...) {
+    return std::string();
+  }
+}
