@@ -94,6 +94,23 @@ TEST(ContextLookup, AddressingRules) {
   EXPECT_EQ(worker.getChildCount("oa_host", 0, nullptr), 0);
 }
 
+// Depth is no problem for parsing, lookups or text: nothing recurses on the document.
+TEST(ContextLookup, DeeplyNestedDocument) {
+  HostSandbox sandbox;
+  const int depth = 100000;
+  std::string text;
+  for (int i = 0; i < depth; ++i) text += "<a>";
+  text += "<b>deep</b>";
+  for (int i = 0; i < depth; ++i) text += "</a>";
+  NqEBSInterface worker;
+  ASSERT_TRUE(worker.initParser(text));
+  EXPECT_EQ(worker.getChildCount("a", 0, "a"), depth - 1);
+  EXPECT_EQ(worker.getChildValue("a", 0, "b", 0), "deep");
+  EXPECT_EQ(worker.getChildValue("a", depth - 1, "b", 0), "deep");
+  EXPECT_EQ(worker.getChildValue("a", depth, "b", 0), "");
+  EXPECT_EQ(worker.ProcessAppTierTags(), 0);
+}
+
 TEST(ContextLookup, ValuesAreUtf8WhateverTheLocale) {
   HostSandbox sandbox;
   std::setlocale(LC_ALL, "C");
