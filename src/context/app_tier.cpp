@@ -36,101 +36,110 @@ std::string UpperCase(std::string text) {
 }  // namespace
 
 int NqEBSInterface::ProcessAppTierTags() {
-  const std::string host = getChildValue("oa_host", 0, "host", 0);
-  const std::string domain = getChildValue("oa_host", 0, "domain", 0);
-  const std::string appsUser = getChildValue("oa_host", 0, "appsuser", 0);
-  const std::string appsGroup = getChildValue("oa_host", 0, "appsgroup", 0);
-  const std::string platform = getChildValue("oa_host", 0, "platform", 0);
-  std::string fileEdition = getChildValue("oa_system_config", 0, "file_edition_name", 0);
-  const std::string contextName = getChildValue("oa_context", 0, "oa_context_name", 0);
-  const std::string contextFilePath = getChildValue("oa_context", 0, "oa_context_file_loc", 0);
+  try {
+    const std::string host = getChildValue("oa_host", 0, "host", 0);
+    const std::string domain = getChildValue("oa_host", 0, "domain", 0);
+    const std::string appsUser = getChildValue("oa_host", 0, "appsuser", 0);
+    const std::string appsGroup = getChildValue("oa_host", 0, "appsgroup", 0);
+    const std::string platform = getChildValue("oa_host", 0, "platform", 0);
+    std::string fileEdition = getChildValue("oa_system_config", 0, "file_edition_name", 0);
+    const std::string contextName = getChildValue("oa_context", 0, "oa_context_name", 0);
+    const std::string contextFilePath = getChildValue("oa_context", 0, "oa_context_file_loc", 0);
 
-  if (fileEdition.empty()) fileEdition = kDefaultFileEdition;
-  fileEdition = UpperCase(fileEdition);
+    if (fileEdition.empty()) fileEdition = kDefaultFileEdition;
+    fileEdition = UpperCase(fileEdition);
 
-  std::string appsVersion;  // the last s_apps_version option wins
-  const int options = getChildCount("oa_system_config", 0, "config_option");
-  for (int j = 0; j < options; ++j) {
-    if (getChildAttribute("oa_system_config", 0, "config_option", j, "oa_var") == "s_apps_version")
-      appsVersion = getChildValue("oa_system_config", 0, "config_option", j);
-  }
-
-  // Environments: the last one of each type wins. The type is read within the first list of
-  // environments, the values from the environment of the same position in the whole document.
-  std::string appsBase, toolsOracleHome, webOracleHome, applTmp, applTop, oadTop;
-  const int environments = getChildCount("oa_environments", 0, "oa_environment");
-  for (int k = 0; k < environments; ++k) {
-    const std::string type = getChildAttribute("oa_environments", 0, "oa_environment", k, "type");
-    if (type == "rapid_install") {
-      appsBase = getChildValue("oa_environment", k, "APPS_BASE", 0);
-    } else if (type == "tools_home") {
-      toolsOracleHome = getChildValue("oa_environment", k, "ORACLE_HOME", 0);
-    } else if (type == "web_home") {
-      webOracleHome = getChildValue("oa_environment", k, "ORACLE_HOME", 0);
-    } else if (type == "applsys") {
-      applTmp = getChildValue("oa_environment", k, "APPLTMP", 0);
-      applTop = getChildValue("oa_environment", k, "APPL_TOP", 0);
-    } else if (type == "adovars") {
-      oadTop = getChildValue("oa_environment", k, "OAD_TOP", 0);
+    std::string appsVersion;  // the last s_apps_version option wins
+    const int options = getChildCount("oa_system_config", 0, "config_option");
+    for (int j = 0; j < options; ++j) {
+      if (getChildAttribute("oa_system_config", 0, "config_option", j, "oa_var") ==
+          "s_apps_version")
+        appsVersion = getChildValue("oa_system_config", 0, "config_option", j);
     }
-  }
 
-  const std::string configHome = getChildValue("oa_shared_config", 0, "config_home", 0);
+    // Environments: the last one of each type wins. The type is read within the first list of
+    // environments, the values from the environment of the same position in the whole document.
+    std::string appsBase, toolsOracleHome, webOracleHome, applTmp, applTop, oadTop;
+    const int environments = getChildCount("oa_environments", 0, "oa_environment");
+    for (int k = 0; k < environments; ++k) {
+      const std::string type = getChildAttribute("oa_environments", 0, "oa_environment", k, "type");
+      if (type == "rapid_install") {
+        appsBase = getChildValue("oa_environment", k, "APPS_BASE", 0);
+      } else if (type == "tools_home") {
+        toolsOracleHome = getChildValue("oa_environment", k, "ORACLE_HOME", 0);
+      } else if (type == "web_home") {
+        webOracleHome = getChildValue("oa_environment", k, "ORACLE_HOME", 0);
+      } else if (type == "applsys") {
+        applTmp = getChildValue("oa_environment", k, "APPLTMP", 0);
+        applTop = getChildValue("oa_environment", k, "APPL_TOP", 0);
+      } else if (type == "adovars") {
+        oadTop = getChildValue("oa_environment", k, "OAD_TOP", 0);
+      }
+    }
 
-  auto config = View(request).child(Hux::OraEBSReqResp::ebsConfig, Create::Yes);
-  using Tier = Hux::OraEBSAppTier;
-  auto tier = config.child(Hux::OraEBSConfig::appTier, Create::Yes);
-  // The tier's own values come from the first file that gives them.
-  if (tier.get(Tier::hostName).empty()) tier.set(Tier::hostName, host);
-  auto tierUser = tier.child(Tier::osUser, Create::Yes);
-  if (tierUser.get(UserCredentials::userName).empty())
-    tierUser.set(UserCredentials::userName, appsUser);
-  if (tier.get(Tier::osGroup).empty()) tier.set(Tier::osGroup, appsGroup);
+    const std::string configHome = getChildValue("oa_shared_config", 0, "config_home", 0);
 
-  // One node per host; a later file of the same host overwrites the node's values.
-  using Node = Hux::OraEBSAppNode;
-  MsgList<Node> nodes = tier.list(Tier::appNodes, Create::Yes);
-  size_t found = 0;
-  while (found < nodes.size() && nodes.at(found).get(Node::hostName) != host) ++found;
-  Msg<Node> node = found < nodes.size() ? nodes.at(found) : nodes.append();
-  node.set(Node::appsBase, appsBase);
-  node.set(Node::hostName, host);
-  node.set(Node::appsVersion, appsVersion);
-  node.set(Node::configHome, configHome);
-  node.set(Node::platform, platform);
-  node.child(Node::osUser, Create::Yes).set(UserCredentials::userName, appsUser);
-  node.set(Node::osGroup, appsGroup);
-  node.set(Node::applTmp, applTmp);
+    auto config = View(request).child(Hux::OraEBSReqResp::ebsConfig, Create::Yes);
+    using Tier = Hux::OraEBSAppTier;
+    auto tier = config.child(Hux::OraEBSConfig::appTier, Create::Yes);
+    // The tier's own values come from the first file that gives them.
+    if (tier.get(Tier::hostName).empty()) tier.set(Tier::hostName, host);
+    auto tierUser = tier.child(Tier::osUser, Create::Yes);
+    if (tierUser.get(UserCredentials::userName).empty())
+      tierUser.set(UserCredentials::userName, appsUser);
+    if (tier.get(Tier::osGroup).empty()) tier.set(Tier::osGroup, appsGroup);
 
-  PXMessageBase& clientSlot = node.child(Node::client, Create::Yes).raw();
-  NqEntities::ClientEntity client(clientSlot);
-  GetClientForHost(host + "." + domain, &client);
-  clientSlot = client;
+    // One node per host; a later file of the same host overwrites the node's values.
+    using Node = Hux::OraEBSAppNode;
+    MsgList<Node> nodes = tier.list(Tier::appNodes, Create::Yes);
+    size_t found = 0;
+    while (found < nodes.size() && nodes.at(found).get(Node::hostName) != host) ++found;
+    Msg<Node> node = found < nodes.size() ? nodes.at(found) : nodes.append();
+    node.set(Node::appsBase, appsBase);
+    node.set(Node::hostName, host);
+    node.set(Node::appsVersion, appsVersion);
+    node.set(Node::configHome, configHome);
+    node.set(Node::platform, platform);
+    node.child(Node::osUser, Create::Yes).set(UserCredentials::userName, appsUser);
+    node.set(Node::osGroup, appsGroup);
+    node.set(Node::applTmp, applTmp);
 
-  using Context = Hux::OraEBSContext;
-  Msg<Context> context = node.list(Node::contexts, Create::Yes).append();
-  context.set(Context::fileEditionName, fileEdition);
-  context.set(Context::hostName, host);
-  context.set(Context::applTop, applTop);
-  context.set(Context::oadTop, oadTop);
-  context.set(Context::webOracleHome, webOracleHome);
-  context.set(Context::toolsOracleHome, toolsOracleHome);
-  context.set(Context::contextName, contextName);
-  context.set(Context::contextFilePath, contextFilePath);
-  context.set(Context::configHome, configHome);
+    PXMessageBase& clientSlot = node.child(Node::client, Create::Yes).raw();
+    NqEntities::ClientEntity client(clientSlot);
+    GetClientForHost(host + "." + domain, &client);
+    clientSlot = client;
 
-  if (!appsVersion.empty()) config.set(Hux::OraEBSConfig::appsVersion, appsVersion);
+    using Context = Hux::OraEBSContext;
+    Msg<Context> context = node.list(Node::contexts, Create::Yes).append();
+    context.set(Context::fileEditionName, fileEdition);
+    context.set(Context::hostName, host);
+    context.set(Context::applTop, applTop);
+    context.set(Context::oadTop, oadTop);
+    context.set(Context::webOracleHome, webOracleHome);
+    context.set(Context::toolsOracleHome, toolsOracleHome);
+    context.set(Context::contextName, contextName);
+    context.set(Context::contextFilePath, contextFilePath);
+    context.set(Context::configHome, configHome);
 
-  // Enabled service groups of a known kind, in file order, duplicates kept. The kind is read
-  // within the first service group list, the status from the group of the same position in the
-  // whole document.
-  const int groups = getChildCount("oa_service_group_list", 0, "oa_service_group");
-  for (int g = 0; g < groups; ++g) {
-    const int32_t kind = ServiceGroupKind(
-        getChildAttribute("oa_service_group_list", 0, "oa_service_group", g, "type"));
-    if (kind == 0) continue;
-    if (getChildValue("oa_service_group", g, "oa_service_group_status", 0) == "enabled")
-      node.list(Node::nodeTypes, Create::Yes).push_back(kind);
+    if (!appsVersion.empty()) config.set(Hux::OraEBSConfig::appsVersion, appsVersion);
+
+    // Enabled service groups of a known kind, in file order, duplicates kept. The kind is read
+    // within the first service group list, the status from the group of the same position in the
+    // whole document.
+    const int groups = getChildCount("oa_service_group_list", 0, "oa_service_group");
+    for (int g = 0; g < groups; ++g) {
+      const int32_t kind = ServiceGroupKind(
+          getChildAttribute("oa_service_group_list", 0, "oa_service_group", g, "type"));
+      if (kind == 0) continue;
+      if (getChildValue("oa_service_group", g, "oa_service_group_status", 0) == "enabled")
+        node.list(Node::nodeTypes, Create::Yes).push_back(kind);
+    }
+  } catch (const std::exception& e) {
+    // Only running out of memory can get here; the file's values are then incomplete.
+    EvDebug::Debug(logContext, "ProcessAppTierTags", "Failed to read the context file: %s",
+                   e.what());
+  } catch (...) {
+    EvDebug::Debug(logContext, "ProcessAppTierTags", "Failed to read the context file");
   }
   return 0;
 }

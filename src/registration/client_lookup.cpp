@@ -19,35 +19,40 @@ bool Fits32(unsigned long id) {
 bool NqEBSInterface::GetClientForHost(const std::string& hostName,
                                       NqEntities::ClientEntity* client) {
   static const char* const kLabel = "GetClientForHost";
-  NQClient directory(hostName, NQNameTypeHost, 0, nullptr);
-  if (!client) {
-    EvDebug::Debug(logContext, kLabel, "Client entity object is NULL");
+  try {
+    NQClient directory(hostName, NQNameTypeHost, 0, nullptr);
+    if (!client) {
+      EvDebug::Debug(logContext, kLabel, "Client entity object is NULL");
+      return false;
+    }
+    unsigned long clientId = 0;
+    if (directory.getClientId(clientId, nullptr) != 0) {
+      EvDebug::Debug(logContext, kLabel, "Unable to fetch client ID for Client host name [%s]",
+                     hostName.c_str());
+      return false;
+    }
+    std::string name;
+    unsigned long hiveId = 0;
+    directory.getName(name, nullptr);
+    directory.getHiveId(hiveId, nullptr);
+    if (!Fits32(clientId) || !Fits32(hiveId)) {
+      // A wrapped id would name another client: the host counts as unknown.
+      EvDebug::Debug(logContext, kLabel,
+                     "Client ID [%ld] or HV ID [%ld] of Client host name [%s] is out of range",
+                     static_cast<long>(clientId), static_cast<long>(hiveId), hostName.c_str());
+      return false;
+    }
+    const auto id = static_cast<int32_t>(static_cast<int64_t>(clientId));
+    const auto hive = static_cast<int32_t>(static_cast<int64_t>(hiveId));
+    EvDebug::Debug(logContext, kLabel, "Client Name [%s], Client Id [%ld], HV ID [%d]",
+                   name.c_str(), static_cast<long>(id), hive);
+    auto entity = View(*client);
+    entity.set(NqEntities::ClientEntity::clientName, name);
+    entity.set(NqEntities::ClientEntity::clientId, id);
+    entity.set(NqEntities::ClientEntity::hiveId, hive);
+    return true;
+  } catch (...) {
+    // Only running out of memory can get here.
     return false;
   }
-  unsigned long clientId = 0;
-  if (directory.getClientId(clientId, nullptr) != 0) {
-    EvDebug::Debug(logContext, kLabel, "Unable to fetch client ID for Client host name [%s]",
-                   hostName.c_str());
-    return false;
-  }
-  std::string name;
-  unsigned long hiveId = 0;
-  directory.getName(name, nullptr);
-  directory.getHiveId(hiveId, nullptr);
-  if (!Fits32(clientId) || !Fits32(hiveId)) {
-    // A wrapped id would name another client: the host counts as unknown.
-    EvDebug::Debug(logContext, kLabel,
-                   "Client ID [%ld] or HV ID [%ld] of Client host name [%s] is out of range",
-                   static_cast<long>(clientId), static_cast<long>(hiveId), hostName.c_str());
-    return false;
-  }
-  const auto id = static_cast<int32_t>(static_cast<int64_t>(clientId));
-  const auto hive = static_cast<int32_t>(static_cast<int64_t>(hiveId));
-  EvDebug::Debug(logContext, kLabel, "Client Name [%s], Client Id [%ld], HV ID [%d]", name.c_str(),
-                 static_cast<long>(id), hive);
-  auto entity = View(*client);
-  entity.set(NqEntities::ClientEntity::clientName, name);
-  entity.set(NqEntities::ClientEntity::clientId, id);
-  entity.set(NqEntities::ClientEntity::hiveId, hive);
-  return true;
 }
