@@ -233,6 +233,9 @@ size_t ResidentBytes() {
 
 // Earlier documents are released: memory does not grow with the number of texts parsed.
 TEST(ContextParse, MemoryDoesNotGrowWithTheNumberOfTexts) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine";
+#endif
   HostSandbox sandbox;
   const std::string text = TestData("app_VIS_apps01.xml");
   ASSERT_GT(text.size(), 250000u);
