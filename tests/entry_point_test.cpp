@@ -22,8 +22,8 @@ TEST(EntryPoint, RefusalsCarryErrorCodeOneAndTheirMessages) {
     std::string message;
     std::string innerBack;
   } cases[] = {
-      {"not a message at all", "garbage <<<", "App type is not set for EnterpriseAppsReqResp message",
-       ""},
+      {"not a message at all", "garbage <<<",
+       "App type is not set for EnterpriseAppsReqResp message", ""},
       {"no application type, though an inner text",
        [&] {
          Hux::EnterpriseAppsReqResp e;
@@ -62,7 +62,8 @@ TEST(EntryPoint, EbsRequestsReachTheWorker) {
   HostSandbox sandbox;
   // A missing message type: 520, inner text exactly as given.
   Hux::OraEBSReqResp noType;
-  View(noType).child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
+  View(noType)
+      .child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
       .set(Hux::OraEBSConfig::appsVersion, "12.2.9");
   const std::string noTypeText = "  " + noType.serialized() + "\n";
   PluginCall call = CallPlugin(Envelope(1, noTypeText));
@@ -76,7 +77,8 @@ TEST(EntryPoint, EbsRequestsReachTheWorker) {
     SCOPED_TRACE(type);
     Hux::OraEBSReqResp request;
     View(request).set(Hux::OraEBSReqResp::messageType, type);
-    View(request).child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
+    View(request)
+        .child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
         .set(Hux::OraEBSConfig::appsVersion, "12.2.9");
     call = CallPlugin(Envelope(1, "\n" + request.serialized()));
     EXPECT_EQ(call.result, 0);
@@ -104,15 +106,16 @@ TEST(EntryPoint, ConcurrentCallsAreIndependent) {
       for (int i = 0; i < kCalls; ++i) {
         Hux::OraEBSReqResp request;
         View(request).set(Hux::OraEBSReqResp::messageType, 100 + t);
-        View(request).child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
-            .set(Hux::OraEBSConfig::appsVersion, "thread " + std::to_string(t) + " call " +
-                                                     std::to_string(i));
+        View(request)
+            .child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
+            .set(Hux::OraEBSConfig::appsVersion,
+                 "thread " + std::to_string(t) + " call " + std::to_string(i));
         const int appType = (i % 3 == 0) ? 2 : 1;
         PluginCall call = CallPlugin(Envelope(appType, request.serialized()));
-        const bool ok = appType == 1 ? call.result == 0 && call.errorCode == 0 &&
-                                           call.inner == request.serialized()
-                                     : call.result == -1 && call.errorCode == 1 &&
-                                           call.inner == request.serialized();
+        const bool ok =
+            appType == 1
+                ? call.result == 0 && call.errorCode == 0 && call.inner == request.serialized()
+                : call.result == -1 && call.errorCode == 1 && call.inner == request.serialized();
         if (!ok) ++failures[t];
       }
     });

@@ -119,9 +119,9 @@ int ServeClientProperties(const std::string& request, std::string& response) {
   if (!s.ok) return StoreFailure(response, s);
   Hux::GenericResp reply;
   View(reply).set(Hux::GenericResp::errorCode, 0);
-  View(reply).set(Hux::GenericResp::errorMessage,
-                  std::to_string(values.size()) + " registry value(s) set on " +
-                      std::to_string(ids.size()) + " client(s)");
+  View(reply).set(Hux::GenericResp::errorMessage, std::to_string(values.size()) +
+                                                      " registry value(s) set on " +
+                                                      std::to_string(ids.size()) + " client(s)");
   reply.serialize(response, false);
   return kChannelOk;
 }

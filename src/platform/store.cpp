@@ -65,8 +65,8 @@ class Stmt {
     return *this;
   }
   Stmt& bind(int i, const std::string& v) {
-    if (ok()) rc_ = sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()),
-                                      SQLITE_TRANSIENT);
+    if (ok())
+      rc_ = sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
     return *this;
   }
   int step() { return ok() ? sqlite3_step(stmt_) : rc_; }
@@ -168,10 +168,10 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
       if (i == dir.size() || dir[i] == '/') ::mkdir(dir.substr(0, i).c_str(), 0700);
   }
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX |
-                               SQLITE_OPEN_NOFOLLOW,
-                           nullptr);
+  int rc = sqlite3_open_v2(
+      path.c_str(), &db,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW,
+      nullptr);
   if (rc != SQLITE_OK) {
     std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close_v2(db);

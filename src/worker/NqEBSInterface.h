@@ -42,11 +42,9 @@ class NqEBSInterface {
   // Context files (src/context): parse one context text, then look values up in it.
   void initParser(const std::string& xmlText);
   int getChildCount(const char* tagName, int index, const char* childName);
-  std::string getChildValue(const char* tagName, int index, const char* childName,
-                            int childIndex);
-  std::string getChildAttribute(const std::string& tagName, int index,
-                                const std::string& childName, int childIndex,
-                                const std::string& attributeName);
+  std::string getChildValue(const char* tagName, int index, const char* childName, int childIndex);
+  std::string getChildAttribute(const std::string& tagName, int index, const std::string& childName,
+                                int childIndex, const std::string& attributeName);
   int ProcessDBTierTags();
   int ProcessAppTierTags();
 
