@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int kBusyTimeoutMillis = 2000;
+constexpr int kBusyTimeoutMillis = 200;
 constexpr int kTransactionAttempts = 10;
 
 const char* const kSchema = R"sql(
