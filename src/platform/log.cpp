@@ -17,11 +17,14 @@ struct Sink {
   std::mutex mutex;
   std::string path;
   int fd = -1;
+  ~Sink() {
+    if (fd >= 0) ::close(fd);
+  }
 };
 
 Sink& TheSink() {
-  static Sink* sink = new Sink();  // never destroyed: logging may run during unload
-  return *sink;
+  static Sink sink;  // closed when the library is unloaded
+  return sink;
 }
 
 std::string Escape(const std::string& text) {
