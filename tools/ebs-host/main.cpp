@@ -210,17 +210,44 @@ int RunSave(const Global& g, const std::string& configFile, const std::string& n
   req.attach(Hux::OraEBSReqResp::ebsConfig, std::move(config));
   Answer a;
   if (int rc = Call(g, EbsEnvelope(request), a)) return rc;
-  return Report(g, a, [&name](Hux::OraEBSReqResp&) {
+  return Report(g, a, [&name](Hux::OraEBSReqResp& answer) {
     std::unique_ptr<ServerStore> store;
-    std::vector<AppRecord> apps;
-    if (ServerStore::Open(LoadHostConfig().storePath, store).ok && store->ListApps(apps).ok) {
-      for (const AppRecord& app : apps)
-        if (app.name == name) {
-          std::cout << "Saved virtual app " << name << " (id " << app.id << ")\n";
-          return;
-        }
+    if (!ServerStore::Open(LoadHostConfig().storePath, store).ok) {
+      std::cout << "Saved virtual app " << name << "\n";
+      return;
     }
-    std::cout << "Saved virtual app " << name << "\n";
+    std::vector<AppRecord> apps;
+    int64_t id = 0;
+    if (store->ListApps(apps).ok)
+      for (const AppRecord& app : apps)
+        if (app.name == name) id = app.id;
+    std::cout << "Saved virtual app " << name << " (id " << id << ")\n";
+    // The registry value asked for on every node's client, as the server now holds it.
+    auto cfg = View(answer).child(Hux::OraEBSReqResp::ebsConfig, Create::No);
+    std::vector<std::string> clients;
+    auto dbNodes = cfg.child(Hux::OraEBSConfig::dbTier, Create::No)
+                       .list(Hux::OraEBSDBTier::dbNodes, Create::No);
+    for (size_t i = 0; i < dbNodes.size(); ++i)
+      clients.push_back(dbNodes.at(i)
+                            .child(Hux::OraEBSDBNode::client, Create::No)
+                            .get(NqEntities::ClientEntity::clientName));
+    auto appNodes = cfg.child(Hux::OraEBSConfig::appTier, Create::No)
+                        .list(Hux::OraEBSAppTier::appNodes, Create::No);
+    for (size_t i = 0; i < appNodes.size(); ++i)
+      clients.push_back(appNodes.at(i)
+                            .child(Hux::OraEBSAppNode::client, Create::No)
+                            .get(NqEntities::ClientEntity::clientName));
+    for (const std::string& client : clients) {
+      std::optional<ClientRecord> record;
+      std::vector<RegistryValue> values;
+      std::string value = "not set";
+      if (!client.empty() && store->FindClientByName(client, record).ok && record &&
+          store->RegistryValues(record->id, values).ok)
+        for (const RegistryValue& v : values)
+          if (v.path == "Huxwire" && v.name == "nCollectClientConfig") value = v.value;
+      std::cout << "  client " << (client.empty() ? "(none)" : client)
+                << ": Huxwire/nCollectClientConfig = " << value << "\n";
+    }
   });
 }
 
