@@ -101,3 +101,57 @@ TEST(HostCli, ClientsAreRegisteredListedAndRemoved) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HostCli, SaveShowAndDeleteAnInstance) {
+  HostSandbox sandbox;
+  ASSERT_EQ(Host("clients add --name dbclient --host db01.example.com").status, 0);
+  ASSERT_EQ(Host("clients add --name appclient --host app01.example.com").status, 0);
+  // What `discover --xml` prints: an answered Discover request with its configuration.
+  Hux::OraEBSReqResp discovered;
+  View(discovered).set(Hux::OraEBSReqResp::messageType, 2);
+  auto cfg = View(discovered).child(Hux::OraEBSReqResp::ebsConfig, Create::Yes);
+  cfg.set(Hux::OraEBSConfig::appsVersion, "12.2.10");
+  cfg.child(Hux::OraEBSConfig::dbTier, Create::Yes)
+      .list(Hux::OraEBSDBTier::dbNodes, Create::Yes)
+      .append()
+      .child(Hux::OraEBSDBNode::client, Create::Yes)
+      .set(NqEntities::ClientEntity::clientName, "dbclient");
+  auto tier = cfg.child(Hux::OraEBSConfig::appTier, Create::Yes);
+  tier.child(Hux::OraEBSAppTier::databaseLogin, Create::Yes)
+      .set(UserCredentials::password, "login-secret");
+  tier.list(Hux::OraEBSAppTier::appNodes, Create::Yes)
+      .append()
+      .child(Hux::OraEBSAppNode::client, Create::Yes)
+      .set(NqEntities::ClientEntity::clientName, "appclient");
+  TempDir dir;
+  WriteFile(dir.file("discovered.xml"), discovered.serialized());
+
+  HostRun save = Host("save --config " + dir.file("discovered.xml") + " --name PROD");
+  ASSERT_EQ(save.status, 0) << save.out << save.err;
+  EXPECT_NE(save.out.find("client dbclient: Huxwire/nCollectClientConfig = 1"), std::string::npos)
+      << save.out;
+  EXPECT_NE(save.out.find("client appclient: Huxwire/nCollectClientConfig = 1"),
+            std::string::npos);
+
+  HostRun list = Host("--json apps list");
+  ASSERT_EQ(list.status, 0);
+  EXPECT_NE(list.out.find("\"name\": \"PROD\""), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("\"type\": 64"), std::string::npos);
+  HostRun show = Host("--json apps show 1");
+  EXPECT_EQ(show.status, 0);
+  EXPECT_NE(show.out.find("\"appsVersion\": \"12.2.10\""), std::string::npos) << show.out;
+  EXPECT_EQ(show.out.find("login-secret"), std::string::npos);
+  EXPECT_EQ(ReadFile(sandbox.storePath()).find("login-secret"), std::string::npos);
+
+  // A file that holds no configuration is a usage error; nothing is sent.
+  WriteFile(dir.file("empty.xml"), "<m g=\"22\" n=\"505\"/>");
+  EXPECT_EQ(Host("save --config " + dir.file("empty.xml") + " --name X").status, 2);
+
+  EXPECT_EQ(Host("delete --app-id 1").status, 0);
+  EXPECT_EQ(Host("delete --app-id 1").status, 1);  // the server knows it no more
+  EXPECT_NE(Host("apps list").out.find("No virtual apps."), std::string::npos);
+}
+
+}  // namespace
