@@ -45,8 +45,7 @@ int Serve(std::string& xml, EvEvent& log) {
              "App type is not set for EnterpriseAppsReqResp message");
     status = -1;
   } else {
-    const int32_t appType =
-        static_cast<int32_t>(env.get(Hux::EnterpriseAppsReqResp::appType));
+    const int32_t appType = static_cast<int32_t>(env.get(Hux::EnterpriseAppsReqResp::appType));
     if (!env.isSet(Hux::EnterpriseAppsReqResp::xmlString)) {
       EvDebug::Debug(log, kLabel,
                      "XML string is not set for EnterpriseApsReqResp message, Invalid XML [%s]",

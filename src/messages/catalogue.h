@@ -12,11 +12,11 @@
 #include "platform/field.h"
 #include "platform/message.h"
 
-#define EBS_MESSAGE(Name, Group, Number, ClassId)        \
-  static constexpr int kGroup = Group;                   \
-  static constexpr int kNumber = Number;                 \
-  static constexpr unsigned long kClassId = ClassId;     \
-  Name() : PXMessageBase(Group, Number) {}               \
+#define EBS_MESSAGE(Name, Group, Number, ClassId)    \
+  static constexpr int kGroup = Group;               \
+  static constexpr int kNumber = Number;             \
+  static constexpr unsigned long kClassId = ClassId; \
+  Name() : PXMessageBase(Group, Number) {}           \
   explicit Name(const PXMessageBase& m) : PXMessageBase(m) {}
 
 struct UserCredentials;
@@ -87,8 +87,7 @@ struct OraEBSDBTier : PXMessageBase {
   static constexpr StringField<OraEBSDBTier> dbSid{2, 5, 807648, "dbSid"};
   static constexpr StringField<OraEBSDBTier> dbPort{3, 9, 3123743, "dbPort"};
   static constexpr ObjectField<OraEBSDBTier, UserCredentials> osUser{5, 17, 13055347, "osUser"};
-  static constexpr ObjectListField<OraEBSDBTier, OraEBSDBNode> dbNodes{9, 24, 11089107,
-                                                                      "dbNodes"};
+  static constexpr ObjectListField<OraEBSDBTier, OraEBSDBNode> dbNodes{9, 24, 11089107, "dbNodes"};
   static constexpr StringField<OraEBSDBTier> osGroup{11, 26, 11225418, "osGroup"};
 };
 
@@ -99,7 +98,7 @@ struct OraEBSAppTier : PXMessageBase {
   static constexpr ObjectField<OraEBSAppTier, UserCredentials> databaseLogin{3, 6, 10985821,
                                                                              "databaseLogin"};
   static constexpr ObjectListField<OraEBSAppTier, OraEBSAppNode> appNodes{7, 16, 11130128,
-                                                                         "appNodes"};
+                                                                          "appNodes"};
   static constexpr StringField<OraEBSAppTier> osGroup{10, 19, 11225418, "osGroup"};
 };
 
@@ -118,8 +117,7 @@ struct OraEBSDBNode : PXMessageBase {
   static constexpr ObjectField<OraEBSDBNode, NqEntities::ClientEntity> client{13, 43, 11242014,
                                                                               "client"};
   static constexpr StringField<OraEBSDBNode> contextName{16, 46, 5341035, "contextName"};
-  static constexpr StringField<OraEBSDBNode> contextFilePath{17, 50, 14168011,
-                                                             "contextFilePath"};
+  static constexpr StringField<OraEBSDBNode> contextFilePath{17, 50, 14168011, "contextFilePath"};
   static constexpr StringListField<OraEBSDBNode> dataDirectories{18, 54, 10194000,
                                                                  "dataDirectories"};
 };
@@ -135,7 +133,7 @@ struct OraEBSAppNode : PXMessageBase {
   static constexpr StringField<OraEBSAppNode> osGroup{7, 22, 11225418, "osGroup"};
   static constexpr StringField<OraEBSAppNode> applTmp{8, 26, 14698521, "applTmp"};
   static constexpr ObjectListField<OraEBSAppNode, OraEBSContext> contexts{11, 35, 13634272,
-                                                                         "contexts"};
+                                                                          "contexts"};
   static constexpr IntListField<OraEBSAppNode> nodeTypes{12, 36, 2829207, "nodeTypes"};
   static constexpr ObjectField<OraEBSAppNode, NqEntities::ClientEntity> client{13, 37, 11242014,
                                                                                "client"};
@@ -143,16 +141,14 @@ struct OraEBSAppNode : PXMessageBase {
 
 struct OraEBSContext : PXMessageBase {
   EBS_MESSAGE(OraEBSContext, 22, 499, 378787511)
-  static constexpr StringField<OraEBSContext> fileEditionName{1, 1, 14398682,
-                                                              "fileEditionName"};
+  static constexpr StringField<OraEBSContext> fileEditionName{1, 1, 14398682, "fileEditionName"};
   static constexpr StringField<OraEBSContext> hostName{2, 5, 1232979, "hostName"};
   static constexpr StringField<OraEBSContext> applTop{3, 9, 12051178, "applTop"};
   static constexpr StringField<OraEBSContext> oadTop{4, 13, 7361386, "oadTop"};
   static constexpr StringField<OraEBSContext> webOracleHome{5, 17, 15100499, "webOracleHome"};
   static constexpr StringField<OraEBSContext> toolsOracleHome{6, 21, 3853658, "toolsOracleHome"};
   static constexpr StringField<OraEBSContext> contextName{7, 25, 5341035, "contextName"};
-  static constexpr StringField<OraEBSContext> contextFilePath{8, 29, 14168011,
-                                                              "contextFilePath"};
+  static constexpr StringField<OraEBSContext> contextFilePath{8, 29, 14168011, "contextFilePath"};
   static constexpr StringField<OraEBSContext> configHome{9, 33, 11923584, "configHome"};
 };
 

@@ -13,7 +13,8 @@ void NQClient::Resolve() {
   resolved_ = true;
   std::unique_ptr<ServerStore> store;
   Status s = ServerStore::Open(LoadHostConfig().storePath, store);
-  if (s.ok) s = byHost_ ? store->FindClientByHost(key_, record_) : store->FindClientByName(key_, record_);
+  if (s.ok)
+    s = byHost_ ? store->FindClientByHost(key_, record_) : store->FindClientByName(key_, record_);
   if (!s.ok) {
     EvEvent context;
     EvDebug::Error(context, "NQClient", "Client directory unavailable: %s", s.message.c_str());

@@ -128,8 +128,8 @@ class Msg {
   }
   template <class C>
   MsgList<C> list(const ObjectListField<H, C>& f, Create create) const {
-    return MsgList<C>(**m_->getlistobject(f.index, f.number, H::kClassId, f.fieldId,
-                                          create == Create::Yes));
+    return MsgList<C>(
+        **m_->getlistobject(f.index, f.number, H::kClassId, f.fieldId, create == Create::Yes));
   }
   template <class C>
   void setList(const ObjectListField<H, C>& f, const std::vector<PXMessageBase>& items) const {

@@ -16,8 +16,9 @@ HostConfig LoadHostConfig() {
   HostConfig config;
   config.logPath = Env("EBS_HOST_LOG", "");
   const std::string level = Env("EBS_HOST_LOG_LEVEL", "debug");
-  config.logLevel = level == "off" ? LogLevel::Off : level == "error" ? LogLevel::Error
-                                                                      : LogLevel::Debug;
+  config.logLevel = level == "off"     ? LogLevel::Off
+                    : level == "error" ? LogLevel::Error
+                                       : LogLevel::Debug;
   config.tempDir = Env("EBS_HOST_TEMP_DIR", "/var/tmp/ebs-host");
   while (config.tempDir.size() > 1 && config.tempDir.back() == '/') config.tempDir.pop_back();
   const std::string home = Env("HOME", "/root");

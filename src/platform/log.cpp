@@ -17,11 +17,14 @@ struct Sink {
   std::mutex mutex;
   std::string path;
   int fd = -1;
+  ~Sink() {
+    if (fd >= 0) ::close(fd);
+  }
 };
 
 Sink& TheSink() {
-  static Sink* sink = new Sink();  // never destroyed: logging may run during unload
-  return *sink;
+  static Sink sink;  // closed when the library is unloaded
+  return sink;
 }
 
 std::string Escape(const std::string& text) {
@@ -53,8 +56,7 @@ void WriteAll(int fd, const std::string& line) {
   }
 }
 
-void Emit(const char* level, LogLevel needed, const char* label, const char* format,
-          va_list args) {
+void Emit(const char* level, LogLevel needed, const char* label, const char* format, va_list args) {
   const HostConfig config = LoadHostConfig();
   if (config.logLevel == LogLevel::Off) return;
   if (config.logLevel == LogLevel::Error && needed == LogLevel::Debug) return;
@@ -88,8 +90,8 @@ void Emit(const char* level, LogLevel needed, const char* label, const char* for
     sink.fd = -1;
     sink.path = config.logPath;
     if (!sink.path.empty())
-      sink.fd = ::open(sink.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
-                       0600);
+      sink.fd =
+          ::open(sink.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   }
   WriteAll(sink.fd >= 0 ? sink.fd : STDERR_FILENO, line);
 }

@@ -85,7 +85,8 @@ void PXMessageBase::setstring(short index, short number, const std::string& valu
 }
 
 PXMessageBase::Field& PXMessageBase::scratch(short index, FieldKind kind) {
-  if (!scratch_) scratch_ = std::make_unique<std::map<std::pair<short, int>, std::unique_ptr<Field>>>();
+  if (!scratch_)
+    scratch_ = std::make_unique<std::map<std::pair<short, int>, std::unique_ptr<Field>>>();
   auto& s = (*scratch_)[{index, static_cast<int>(kind)}];
   if (!s) {
     s = std::make_unique<Field>();
@@ -137,18 +138,18 @@ T** ListSlot(PXMessageBase::Field* f, FieldKind kind, T* PXMessageBase::Field::*
 
 }  // namespace
 
-#define EBS_LIST_ACCESSOR(NAME, TYPE, KIND, MEMBER)                                        \
-  std::vector<TYPE>** PXMessageBase::NAME(short index, short number, unsigned long,       \
-                                           unsigned int fieldId, bool create) {            \
-    if (auto** slot = ListSlot(find(index), KIND, &Field::MEMBER)) return slot;            \
-    if (!create) {                                                                          \
-      Field& s = scratch(index, KIND);                                                      \
-      if (!s.MEMBER) s.MEMBER = new std::vector<TYPE>();                                    \
-      return &s.MEMBER;                                                                     \
-    }                                                                                       \
-    Field& placed = place(index, number, fieldId, KIND);                                    \
-    if (!placed.MEMBER) placed.MEMBER = new std::vector<TYPE>();                            \
-    return &placed.MEMBER;                                                                  \
+#define EBS_LIST_ACCESSOR(NAME, TYPE, KIND, MEMBER)                                 \
+  std::vector<TYPE>** PXMessageBase::NAME(short index, short number, unsigned long, \
+                                          unsigned int fieldId, bool create) {      \
+    if (auto** slot = ListSlot(find(index), KIND, &Field::MEMBER)) return slot;     \
+    if (!create) {                                                                  \
+      Field& s = scratch(index, KIND);                                              \
+      if (!s.MEMBER) s.MEMBER = new std::vector<TYPE>();                            \
+      return &s.MEMBER;                                                             \
+    }                                                                               \
+    Field& placed = place(index, number, fieldId, KIND);                            \
+    if (!placed.MEMBER) placed.MEMBER = new std::vector<TYPE>();                    \
+    return &placed.MEMBER;                                                          \
   }
 
 EBS_LIST_ACCESSOR(getlistobject, PXMessageBase, FieldKind::ObjectList, lo)
@@ -156,9 +157,8 @@ EBS_LIST_ACCESSOR(getlistint, int64_t, FieldKind::IntList, li)
 EBS_LIST_ACCESSOR(getliststring, std::string, FieldKind::StringList, ls)
 #undef EBS_LIST_ACCESSOR
 
-void PXMessageBase::setlistobject(short index, short number,
-                                  const std::vector<PXMessageBase>* list, unsigned long,
-                                  unsigned int fieldId) {
+void PXMessageBase::setlistobject(short index, short number, const std::vector<PXMessageBase>* list,
+                                  unsigned long, unsigned int fieldId) {
   Field& f = place(index, number, fieldId, FieldKind::ObjectList);
   auto copy = std::make_unique<std::vector<PXMessageBase>>();
   if (list) *copy = *list;

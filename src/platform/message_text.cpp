@@ -61,11 +61,20 @@ bool XmlCarries(const std::string& s) {
 void AppendEscaped(std::string& out, const std::string& s) {
   for (char c : s) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '\r': out += "&#13;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
+      default:
+        out += c;
     }
   }
 }
@@ -101,8 +110,8 @@ bool Base64Decode(const std::string& s, std::string& out) {
   return true;
 }
 
-void AppendFieldOpen(std::string& out, const char* tag, short index, short number,
-                     unsigned fieldId, bool base64 = false) {
+void AppendFieldOpen(std::string& out, const char* tag, short index, short number, unsigned fieldId,
+                     bool base64 = false) {
   out += '<';
   out += tag;
   out += " x=\"";
@@ -292,8 +301,8 @@ class MessageTextReader : public xercesc::DefaultHandler {
     if (!Attr(attrs, u"x", index) || index < -32768 || index > 32767) return Fail();
     if (Present(attrs, u"n") && (!Attr(attrs, u"n", number) || number < -32768 || number > 32767))
       return Fail();
-    if (Present(attrs, u"id") && (!Attr(attrs, u"id", fieldId) || fieldId < 0 ||
-                                  fieldId > 0xFFFFFFFFLL))
+    if (Present(attrs, u"id") &&
+        (!Attr(attrs, u"id", fieldId) || fieldId < 0 || fieldId > 0xFFFFFFFFLL))
       return Fail();
     auto& slot = top->message->fields_[static_cast<short>(index)];
     if (slot) return Fail();  // a field index appears once per message

@@ -7,8 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -38,8 +38,8 @@ struct Pipe {
 
 void Keep(std::string* sink, const char* data, size_t n, bool& truncated) {
   if (!sink) return;
-  size_t room = NqProcess::kMaxKeptBytes > sink->size() ? NqProcess::kMaxKeptBytes - sink->size()
-                                                         : 0;
+  size_t room =
+      NqProcess::kMaxKeptBytes > sink->size() ? NqProcess::kMaxKeptBytes - sink->size() : 0;
   if (n > room) truncated = true;
   sink->append(data, n < room ? n : room);
 }
@@ -51,8 +51,7 @@ long MillisLeft(Clock::time_point deadline) {
 
 }  // namespace
 
-int NqProcess::system(const std::string& command, std::string* out, std::string* err, int,
-                      bool) {
+int NqProcess::system(const std::string& command, std::string* out, std::string* err, int, bool) {
   return run(command, out, err, LoadHostConfig().commandTimeoutSeconds * 1000L);
 }
 
@@ -84,8 +83,8 @@ int NqProcess::run(const std::string& command, std::string* out, std::string* er
   posix_spawnattr_setsigdefault(&attr, &defaults);
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setpgroup(&attr, 0);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
-                                      POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setflags(&attr,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   std::string shell = "/bin/sh", dashC = "-c", line = command;
   char* argv[] = {shell.data(), dashC.data(), line.data(), nullptr};
   pid_t pid = -1;
@@ -147,8 +146,10 @@ int NqProcess::run(const std::string& command, std::string* out, std::string* er
     const auto grace = Clock::now() + std::chrono::milliseconds(kGraceMillis);
     while (!exited && Clock::now() < grace) {
       pid_t r = ::waitpid(pid, &status, WNOHANG);
-      if (r == pid) exited = true;
-      else ::usleep(10000);
+      if (r == pid)
+        exited = true;
+      else
+        ::usleep(10000);
     }
     ::kill(-pid, SIGKILL);
   }

@@ -16,6 +16,24 @@ int Fail(std::string& response, int code, const std::string& message) {
   return code;
 }
 
+// The server keeps no password on disk: every password of a configuration it stores is emptied
+// (the field stays, so the stored text keeps the configuration's shape).
+void ForgetPasswords(PXMessageBase& m, int depth) {
+  if (depth > PXMessageBase::kMaxDepth) return;
+  for (const PXMessageBase::FieldRef& f : m.fields()) {
+    if (f.kind == FieldKind::Password) {
+      m.setpstring(f.index, f.number, std::string(), 0, f.fieldId);
+    } else if (f.kind == FieldKind::Object && f.object) {
+      ForgetPasswords(**m.getObjectAccessor(true, false, f.index, f.number, 0, f.fieldId,
+                                            f.object->group(), f.object->number()),
+                      depth + 1);
+    } else if (f.kind == FieldKind::ObjectList) {
+      for (PXMessageBase& e : **m.getlistobject(f.index, f.number, 0, f.fieldId, false))
+        ForgetPasswords(e, depth + 1);
+    }
+  }
+}
+
 int StoreFailure(std::string& response, const Status& s) {
   return Fail(response, kChannelStoreFailed, "managing server store failed: " + s.message);
 }
@@ -40,8 +58,11 @@ int ServeVirtualApp(const std::string& request, std::string& response) {
     if (name.empty())
       return Fail(response, kChannelInvalidRequest, "virtual app save request without a name");
     std::string config;
-    if (app.isSet(Api::VirtualApp::ebsConfig))
-      app.child(Api::VirtualApp::ebsConfig, Create::No).raw().serialize(config, false);
+    if (app.isSet(Api::VirtualApp::ebsConfig)) {
+      PXMessageBase& saved = app.child(Api::VirtualApp::ebsConfig, Create::No).raw();
+      ForgetPasswords(saved, 0);
+      saved.serialize(config, false);
+    }
     int64_t id = 0;
     bool created = false;
     s = store->SaveApp(name, app.get(Api::VirtualApp::appType), config, &id, &created);
@@ -119,9 +140,9 @@ int ServeClientProperties(const std::string& request, std::string& response) {
   if (!s.ok) return StoreFailure(response, s);
   Hux::GenericResp reply;
   View(reply).set(Hux::GenericResp::errorCode, 0);
-  View(reply).set(Hux::GenericResp::errorMessage,
-                  std::to_string(values.size()) + " registry value(s) set on " +
-                      std::to_string(ids.size()) + " client(s)");
+  View(reply).set(Hux::GenericResp::errorMessage, std::to_string(values.size()) +
+                                                      " registry value(s) set on " +
+                                                      std::to_string(ids.size()) + " client(s)");
   reply.serialize(response, false);
   return kChannelOk;
 }

@@ -1,8 +1,8 @@
 // XMLHandler: the host's request channel to the managing server. This stand-in serves the
 // requests itself from the store (EBS_HOST_STORE): it reads the request text as the message class
 // whose identity it is given and applies it in one transaction.
-//   Api::VirtualAppReq, operation 0: create or update the virtual app by name; reply: the
-//     request's virtual app with the app's id and name.
+//   Api::VirtualAppReq, operation 0: create or update the virtual app by name and store its
+//     configuration (with every password emptied); reply: the virtual app with its id and name.
 //   Api::VirtualAppReq, operation 2: delete the virtual app of the given id.
 //   App::SetClientPropertiesRequest: set every registry value on every listed client.
 // Result 0 on success; otherwise a ChannelResult code, and the reply is a Hux::GenericResp with

@@ -1,5 +1,6 @@
 #include "platform/store.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +11,7 @@
 
 namespace {
 
-constexpr int kBusyTimeoutMillis = 2000;
+constexpr int kBusyTimeoutMillis = 200;
 constexpr int kTransactionAttempts = 10;
 
 const char* const kSchema = R"sql(
@@ -65,8 +66,8 @@ class Stmt {
     return *this;
   }
   Stmt& bind(int i, const std::string& v) {
-    if (ok()) rc_ = sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()),
-                                      SQLITE_TRANSIENT);
+    if (ok())
+      rc_ = sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
     return *this;
   }
   int step() { return ok() ? sqlite3_step(stmt_) : rc_; }
@@ -167,11 +168,14 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
     for (size_t i = 1; i <= dir.size(); ++i)
       if (i == dir.size() || dir[i] == '/') ::mkdir(dir.substr(0, i).c_str(), 0700);
   }
+  // A new store is private to its owner (SQLite gives its journal files the same mode).
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd >= 0) ::close(fd);
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX |
-                               SQLITE_OPEN_NOFOLLOW,
-                           nullptr);
+  int rc = sqlite3_open_v2(
+      path.c_str(), &db,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW,
+      nullptr);
   if (rc != SQLITE_OK) {
     std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close_v2(db);
@@ -180,6 +184,8 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
   std::unique_ptr<ServerStore> opened(new ServerStore(db));
   sqlite3_busy_timeout(db, kBusyTimeoutMillis);
   sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  // With WAL, NORMAL never corrupts the store; a power cut may lose the last change.
+  sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
   sqlite3_exec(db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
   Status s = opened->Transaction([db] {
     Stmt version(db, "PRAGMA user_version");

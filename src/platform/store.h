@@ -1,9 +1,10 @@
 // ServerStore: the SQLite store of the embedded managing-server stand-in. It holds clients (id,
 // name, managed-domain id and the host names under which each is known), virtual apps (id, name,
 // type, saved configuration text) and the registry values set on clients. The file is created on
-// first use with a versioned schema. Every change is one transaction; a busy or locked database
-// is retried for a while and then reported as an error, never half-applied. One object per
-// thread; several objects (and processes) may use one file at once.
+// first use, readable by its owner only, with a versioned schema. Every change is one
+// transaction; a busy or locked database is retried for a while and then reported as an error,
+// never half-applied. One object per thread; several objects (and processes) may use one file
+// at once.
 #pragma once
 
 #include <cstdint>

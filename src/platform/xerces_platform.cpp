@@ -47,6 +47,11 @@ bool EnsureXercesPlatform(std::string* error) {
 
 std::string Utf16ToUtf8(const char16_t* text, size_t length) {
   if (!text || length == 0) return std::string();
+  // Most text is ASCII: copy it without setting up a transcoder.
+  std::string ascii(length, '\0');
+  size_t i = 0;
+  for (; i < length && text[i] < 0x80; ++i) ascii[i] = static_cast<char>(text[i]);
+  if (i == length) return ascii;
   try {
     xercesc::TranscodeToStr out(text, length, "UTF-8");
     return std::string(reinterpret_cast<const char*>(out.str()), out.length());
@@ -62,6 +67,10 @@ std::string Utf16ToUtf8(const char16_t* text) {
 
 std::u16string Utf8ToUtf16(const std::string& text) {
   if (text.empty()) return std::u16string();
+  std::u16string ascii(text.size(), u'\0');
+  size_t i = 0;
+  for (; i < text.size() && static_cast<unsigned char>(text[i]) < 0x80; ++i) ascii[i] = text[i];
+  if (i == text.size()) return ascii;
   try {
     xercesc::TranscodeFromStr out(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
                                   "UTF-8");

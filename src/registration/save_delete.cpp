@@ -1,15 +1,143 @@
+// Save and delete of an instance on the managing server, as a virtual app. A save first asks the
+// server to prepare every node's client (SetRegistryKeyForClients), whatever the outcome, then
+// sends one virtual-app save request with a copy of the configuration; a delete sends one
+// virtual-app delete request naming the app by its id. Failures reach the answer as error 520.
+#include <cstdint>
+#include <exception>
+#include <limits>
+#include <memory>
+
+#include "platform/request_channel.h"
 #include "worker/NqEBSInterface.h"
 
+namespace {
+
+// Kind of virtual app that an Oracle EBS instance is saved as.
+constexpr int64_t kEBSVirtualAppType = 64;
+
+constexpr unsigned long kChannelVersion = 1;
+
+bool FitsInt32(int64_t v) {
+  return v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max();
+}
+
+}  // namespace
+
 int NqEBSInterface::Save() {
-  EvDebug::Debug(logContext, "Save", "Save is not available yet");
-  SetErrorCode(kEBSRequestFailed);
-  SetErrorMessage("Save is not available yet");
-  return 1;
+  static const char* const kLabel = "Save";
+  try {
+    XMLHandler channel;
+    std::string requestText;
+    std::string replyText;
+    std::string configText;
+    Api::VirtualAppReq virtualAppReq;
+    std::string appName;
+
+    // The registry values are requested before the save, and the save goes on whatever became
+    // of them.
+    if (SetRegistryKeyForClients() != 0)
+      EvDebug::Debug(logContext, kLabel, "SetRegistryKeyForClients module failed");
+
+    // An absent configuration reads as an empty one: the server is then asked to save an app
+    // without a name, which it refuses.
+    auto config = View(request).child(Hux::OraEBSReqResp::ebsConfig, Create::No);
+    appName =
+        config.child(Hux::OraEBSConfig::virtualApp, Create::No).get(NqEntities::AppEntity::appName);
+    config.raw().serialize(configText, false);
+    EvDebug::Debug(logContext, kLabel, "EBS Config XML [%s]", configText.c_str());
+
+    // A deep copy of the configuration, taken from its text.
+    auto configCopy = std::make_unique<Hux::OraEBSConfig>();
+    configCopy->unserialize(configText);
+
+    auto req = View(virtualAppReq);
+    req.child(Api::VirtualAppReq::virtualApp, Create::Yes)
+        .child(Api::VirtualApp::appEntity, Create::Yes)
+        .set(NqEntities::AppEntity::appName, appName);
+    req.child(Api::VirtualAppReq::virtualApp, Create::No)
+        .set(Api::VirtualApp::appType, kEBSVirtualAppType);
+    req.child(Api::VirtualAppReq::virtualApp, Create::No)
+        .attach(Api::VirtualApp::ebsConfig, std::move(configCopy));
+    req.set(Api::VirtualAppReq::operation, Api::kVirtualAppSave);
+
+    virtualAppReq.serialize(requestText, false);
+    EvDebug::Debug(logContext, kLabel, "Virtual app save request XML [%s]", requestText.c_str());
+
+    const int result = channel.handleXMLReq(kChannelVersion, Api::VirtualAppReq::kClassId,
+                                            requestText, replyText, std::string(), 0);
+    if (result != 0) {
+      EvDebug::Debug(logContext, kLabel, "Virtual app save request failed. Output XML [%s] ",
+                     replyText.c_str());
+      SetErrorCode(kEBSRequestFailed);
+      SetErrorMessage("Virtual app save request failed");
+    } else {
+      EvDebug::Debug(logContext, kLabel, "Virtual app save request success. Output XML [%s] ",
+                     replyText.c_str());
+    }
+    return result;
+  } catch (const std::exception& e) {
+    EvDebug::Error(logContext, kLabel, "Virtual app save failed: %s", e.what());
+    SetErrorCode(kEBSRequestFailed);
+    SetErrorMessage("Virtual app save request failed");
+    return 1;
+  }
 }
 
 int NqEBSInterface::Delete() {
-  EvDebug::Debug(logContext, "Delete", "Delete is not available yet");
-  SetErrorCode(kEBSRequestFailed);
-  SetErrorMessage("Delete is not available yet");
-  return 1;
+  static const char* const kLabel = "Delete";
+  try {
+    auto req = View(request);
+    if (!req.isSet(Hux::OraEBSReqResp::ebsConfig)) {
+      EvDebug::Debug(logContext, kLabel, "Invalid XML, Oracle EBS configuration XML is empty");
+      SetErrorCode(kEBSRequestFailed);
+      SetErrorMessage("Invalid XML, Oracle EBS configuration XML is empty");
+      return 1;
+    }
+
+    XMLHandler channel;
+    std::string requestText;
+    std::string replyText;
+    Api::VirtualAppReq virtualAppReq;
+
+    // An unset id reads as 0 and is sent as such; the server knows no app 0.
+    const int64_t appId = req.child(Hux::OraEBSReqResp::ebsConfig, Create::No)
+                              .child(Hux::OraEBSConfig::virtualApp, Create::No)
+                              .get(NqEntities::AppEntity::appId);
+    // Narrowing an id beyond 32 bits would name another app: nothing is sent for it.
+    if (!FitsInt32(appId)) {
+      const std::string message = "Virtual app id [" + std::to_string(appId) +
+                                  "] is outside the 32-bit signed range, delete request not sent";
+      EvDebug::Debug(logContext, kLabel, "%s", message.c_str());
+      SetErrorCode(kEBSRequestFailed);
+      SetErrorMessage(message);
+      return 1;
+    }
+
+    auto out = View(virtualAppReq);
+    out.child(Api::VirtualAppReq::virtualApp, Create::Yes)
+        .child(Api::VirtualApp::appEntity, Create::Yes)
+        .set(NqEntities::AppEntity::appId, static_cast<int32_t>(appId));
+    out.set(Api::VirtualAppReq::operation, Api::kVirtualAppDelete);
+
+    virtualAppReq.serialize(requestText, false);
+    EvDebug::Debug(logContext, kLabel, "Virtual app delete request XML [%s]", requestText.c_str());
+
+    const int result = channel.handleXMLReq(kChannelVersion, Api::VirtualAppReq::kClassId,
+                                            requestText, replyText, std::string(), 0);
+    if (result != 0) {
+      EvDebug::Debug(logContext, kLabel, "Virtual app delete request failed. Output XML [%s] ",
+                     replyText.c_str());
+      SetErrorCode(kEBSRequestFailed);
+      SetErrorMessage("Virtual app delete request failed");
+      return 1;
+    }
+    EvDebug::Debug(logContext, kLabel, "Virtual app delete request success. Output XML [%s] ",
+                   replyText.c_str());
+    return 0;
+  } catch (const std::exception& e) {
+    EvDebug::Error(logContext, kLabel, "Virtual app delete failed: %s", e.what());
+    SetErrorCode(kEBSRequestFailed);
+    SetErrorMessage("Virtual app delete request failed");
+    return 1;
+  }
 }

@@ -9,11 +9,11 @@
 // The plug-in, loaded once per test process from EBS_PLUGIN_PATH (set by the build).
 struct PluginCall {
   int result = 0;
-  std::string text;                 // the answer text as the host receives it
+  std::string text;  // the answer text as the host receives it
   Hux::EnterpriseAppsReqResp envelope;
   int64_t errorCode = 0;
   std::string errorMessage;
-  std::string inner;                // the answer's xmlString
+  std::string inner;  // the answer's xmlString
 };
 PluginCall CallPlugin(const std::string& requestText);
 

@@ -1,0 +1,157 @@
+// The plug-in as a shared library (its exported symbols) and the host CLI's contract: exit
+// statuses, JSON output, and that passwords stay off its output.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "platform/process.h"
+#include "support/plugin.h"
+
+namespace {
+
+std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+struct HostRun {
+  int status;
+  std::string out, err;
+};
+
+HostRun Host(const std::string& args, const std::string& env = "") {
+  HostRun r;
+  r.status = NqProcess::run(env + " " + Quote(EBS_HOST_TOOL) + " " + args, &r.out, &r.err, 60000);
+  return r;
+}
+
+TEST(Plugin, ExportsOnlyTheEntryPoint) {
+  std::string out, err;
+  ASSERT_EQ(NqProcess::run("nm -D --defined-only " + Quote(EBS_PLUGIN_PATH), &out, &err, 30000), 0)
+      << err;
+  std::istringstream lines(out);
+  std::vector<std::string> symbols;
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string address, type, name;
+    fields >> address >> type >> name;
+    if (type == "T" || type == "D" || type == "B" || type == "W" || type == "V" || type == "R")
+      symbols.push_back(name);
+  }
+  EXPECT_EQ(symbols, std::vector<std::string>{"OnMsgEnterpriseApps"}) << out;
+}
+
+TEST(HostCli, ExitStatusesFollowTheAnswer) {
+  HostSandbox sandbox;
+  TempDir dir;
+  WriteFile(dir.file("peoplesoft.xml"), Envelope(2, "<m g=\"22\" n=\"505\"/>"));
+  WriteFile(dir.file("typeless.xml"), Envelope(1, "<m g=\"22\" n=\"505\"/>"));
+  WriteFile(dir.file("nothing.xml"), Envelope(1, "<m g=\"22\" n=\"505\"><i x=\"1\">9</i></m>"));
+  const struct {
+    const char* what;
+    std::string args;
+    int status;
+  } cases[] = {
+      {"an answer with error code 0", "request " + dir.file("nothing.xml"), 0},
+      {"a refused request", "request " + dir.file("peoplesoft.xml"), 1},
+      {"an answer with error code 520", "request " + dir.file("typeless.xml"), 1},
+      {"an unknown subcommand", "frobnicate", 2},
+      {"a missing option", "delete", 2},
+      {"both output flags", "--json --xml apps list", 2},
+      {"a password on the command line is not an option", "discover --sid X --db-user u "
+                                                          "--db-password secret", 2},
+      {"a plug-in that cannot be loaded", "--plugin /nonexistent.so request " +
+                                              dir.file("nothing.xml"), 3},
+      {"an unknown app", "apps show 12345", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    HostRun r = Host(c.args);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+  }
+  // A store that cannot be opened.
+  EXPECT_EQ(Host("clients list", "EBS_HOST_STORE=" + dir.path()).status, 3);
+}
+
+TEST(HostCli, JsonNamesFieldsAndMasksPasswords) {
+  HostSandbox sandbox;
+  HostRun r = Host("--json discover --sid PROD --db-user apps --db-password-env EBS_TEST_PW",
+               "EBS_TEST_PW='s3cr3t-value'");
+  EXPECT_EQ(r.out.find("s3cr3t-value"), std::string::npos);
+  EXPECT_NE(r.out.find("\"dbSid\": \"PROD\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"password\": \"***\""), std::string::npos) << r.out;
+  EXPECT_EQ(sandbox.log().find("s3cr3t-value"), std::string::npos);
+}
+
+TEST(HostCli, ClientsAreRegisteredListedAndRemoved) {
+  HostSandbox sandbox;
+  EXPECT_EQ(Host("clients add --name db01 --host db01.example.com --host db01-vip.example.com "
+                 "--hive 4")
+                .status,
+            0);
+  EXPECT_EQ(Host("clients add --name dup --host DB01.example.com").status, 1);
+  HostRun list = Host("--json clients list");
+  EXPECT_EQ(list.status, 0);
+  EXPECT_NE(list.out.find("\"name\": \"db01\""), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("db01-vip.example.com"), std::string::npos);
+  EXPECT_EQ(list.out.find("dup"), std::string::npos);
+  EXPECT_EQ(Host("clients remove --name db01").status, 0);
+  EXPECT_EQ(Host("clients remove --name db01").status, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(HostCli, SaveShowAndDeleteAnInstance) {
+  HostSandbox sandbox;
+  ASSERT_EQ(Host("clients add --name dbclient --host db01.example.com").status, 0);
+  ASSERT_EQ(Host("clients add --name appclient --host app01.example.com").status, 0);
+  // What `discover --xml` prints: an answered Discover request with its configuration.
+  Hux::OraEBSReqResp discovered;
+  View(discovered).set(Hux::OraEBSReqResp::messageType, 2);
+  auto cfg = View(discovered).child(Hux::OraEBSReqResp::ebsConfig, Create::Yes);
+  cfg.set(Hux::OraEBSConfig::appsVersion, "12.2.10");
+  cfg.child(Hux::OraEBSConfig::dbTier, Create::Yes)
+      .list(Hux::OraEBSDBTier::dbNodes, Create::Yes)
+      .append()
+      .child(Hux::OraEBSDBNode::client, Create::Yes)
+      .set(NqEntities::ClientEntity::clientName, "dbclient");
+  auto tier = cfg.child(Hux::OraEBSConfig::appTier, Create::Yes);
+  tier.child(Hux::OraEBSAppTier::databaseLogin, Create::Yes)
+      .set(UserCredentials::password, "login-secret");
+  tier.list(Hux::OraEBSAppTier::appNodes, Create::Yes)
+      .append()
+      .child(Hux::OraEBSAppNode::client, Create::Yes)
+      .set(NqEntities::ClientEntity::clientName, "appclient");
+  TempDir dir;
+  WriteFile(dir.file("discovered.xml"), discovered.serialized());
+
+  HostRun save = Host("save --config " + dir.file("discovered.xml") + " --name PROD");
+  ASSERT_EQ(save.status, 0) << save.out << save.err;
+  EXPECT_NE(save.out.find("client dbclient: Huxwire/nCollectClientConfig = 1"), std::string::npos)
+      << save.out;
+  EXPECT_NE(save.out.find("client appclient: Huxwire/nCollectClientConfig = 1"),
+            std::string::npos);
+
+  HostRun list = Host("--json apps list");
+  ASSERT_EQ(list.status, 0);
+  EXPECT_NE(list.out.find("\"name\": \"PROD\""), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("\"type\": 64"), std::string::npos);
+  HostRun show = Host("--json apps show 1");
+  EXPECT_EQ(show.status, 0);
+  EXPECT_NE(show.out.find("\"appsVersion\": \"12.2.10\""), std::string::npos) << show.out;
+  EXPECT_EQ(show.out.find("login-secret"), std::string::npos);
+  EXPECT_EQ(ReadFile(sandbox.storePath()).find("login-secret"), std::string::npos);
+
+  // A file that holds no configuration is a usage error; nothing is sent.
+  WriteFile(dir.file("empty.xml"), "<m g=\"22\" n=\"505\"/>");
+  EXPECT_EQ(Host("save --config " + dir.file("empty.xml") + " --name X").status, 2);
+
+  EXPECT_EQ(Host("delete --app-id 1").status, 0);
+  EXPECT_EQ(Host("delete --app-id 1").status, 1);  // the server knows it no more
+  EXPECT_NE(Host("apps list").out.find("No virtual apps."), std::string::npos);
+}
+
+}  // namespace

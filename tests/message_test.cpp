@@ -1,0 +1,192 @@
+// The message framework: exact round trips of every field kind, and what becomes of text that is
+// not a valid message.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "messages/catalogue.h"
+#include "platform/message.h"
+#include "platform/pstring.h"
+
+namespace {
+
+// Field numbers the catalogue does not know, written through the raw interface as a peer would.
+constexpr short kUnknownIndex = 77;
+
+std::string AllBytes() {
+  std::string s;
+  for (int c = 0; c < 256; ++c) s += static_cast<char>(c);
+  return s;
+}
+
+Hux::OraEBSConfig RichConfig() {
+  Hux::OraEBSConfig config;
+  auto cfg = View(config);
+  cfg.set(Hux::OraEBSConfig::appsVersion, "12.2.10 <&> \"quoted\" 'single' ]]> é ✓ 𝄞");
+  auto db = cfg.child(Hux::OraEBSConfig::dbTier, Create::Yes);
+  db.set(Hux::OraEBSDBTier::dbName, "line one\nline two\r\nthree\rfour\ttab");
+  db.set(Hux::OraEBSDBTier::dbSid, AllBytes());  // control bytes, invalid UTF-8, NUL
+  db.set(Hux::OraEBSDBTier::dbPort, "");
+  auto node = db.list(Hux::OraEBSDBTier::dbNodes, Create::Yes).append();
+  node.set(Hux::OraEBSDBNode::hostName, "db01");
+  node.list(Hux::OraEBSDBNode::dataDirectories, Create::Yes) = {"", "/u01/data", "  spaced  "};
+  node.child(Hux::OraEBSDBNode::client, Create::Yes)
+      .set(NqEntities::ClientEntity::clientId, INT64_MIN);
+  auto tier = cfg.child(Hux::OraEBSConfig::appTier, Create::Yes);
+  auto login = tier.child(Hux::OraEBSAppTier::databaseLogin, Create::Yes);
+  login.set(UserCredentials::userName, "apps");
+  login.set(UserCredentials::password, "pa<ss>&\x01word");
+  auto appNode = tier.list(Hux::OraEBSAppTier::appNodes, Create::Yes).append();
+  appNode.list(Hux::OraEBSAppNode::nodeTypes, Create::Yes) = {1, -2, INT64_MAX, INT64_MIN, 0};
+  appNode.list(Hux::OraEBSAppNode::contexts, Create::Yes);  // present but empty
+  cfg.child(Hux::OraEBSConfig::virtualApp, Create::Yes).set(NqEntities::AppEntity::appId, -1);
+  // A field the catalogue does not know, of each kind that matters.
+  config.setint64(kUnknownIndex, 5, 1234567890123LL, 0, 42);
+  config.setstring(kUnknownIndex + 1, 6, "unknown", 0, 43);
+  return config;
+}
+
+TEST(Message, EveryFieldKindSurvivesARoundTripExactly) {
+  const Hux::OraEBSConfig original = RichConfig();
+  const std::string text = original.serialized();
+  Hux::OraEBSConfig copy;
+  ASSERT_TRUE(copy.unserialize(text));
+  EXPECT_EQ(copy.serialized(), text);
+
+  auto cfg = View(copy);
+  auto db = cfg.child(Hux::OraEBSConfig::dbTier, Create::No);
+  EXPECT_EQ(cfg.get(Hux::OraEBSConfig::appsVersion),
+            "12.2.10 <&> \"quoted\" 'single' ]]> é ✓ 𝄞");
+  EXPECT_EQ(db.get(Hux::OraEBSDBTier::dbName), "line one\nline two\r\nthree\rfour\ttab");
+  EXPECT_EQ(db.get(Hux::OraEBSDBTier::dbSid), AllBytes());
+  EXPECT_TRUE(db.isSet(Hux::OraEBSDBTier::dbPort));
+  EXPECT_EQ(db.get(Hux::OraEBSDBTier::dbPort), "");
+  auto node = db.list(Hux::OraEBSDBTier::dbNodes, Create::No).at(0);
+  EXPECT_EQ(node.list(Hux::OraEBSDBNode::dataDirectories, Create::No),
+            (std::vector<std::string>{"", "/u01/data", "  spaced  "}));
+  EXPECT_EQ(node.child(Hux::OraEBSDBNode::client, Create::No)
+                .get(NqEntities::ClientEntity::clientId),
+            INT64_MIN);
+  auto tier = cfg.child(Hux::OraEBSConfig::appTier, Create::No);
+  EXPECT_EQ(tier.child(Hux::OraEBSAppTier::databaseLogin, Create::No)
+                .get(UserCredentials::password)
+                .getPlainPassword()
+                .str(),
+            "pa<ss>&\x01word");
+  auto appNode = tier.list(Hux::OraEBSAppTier::appNodes, Create::No).at(0);
+  EXPECT_EQ(appNode.list(Hux::OraEBSAppNode::nodeTypes, Create::No),
+            (std::vector<int64_t>{1, -2, INT64_MAX, INT64_MIN, 0}));
+  EXPECT_TRUE(appNode.isSet(Hux::OraEBSAppNode::contexts));
+  EXPECT_TRUE(appNode.list(Hux::OraEBSAppNode::contexts, Create::No).empty());
+  EXPECT_FALSE(appNode.isSet(Hux::OraEBSAppNode::client));  // absent stays absent
+  EXPECT_EQ(copy.getint64(kUnknownIndex, 0, 42), 1234567890123LL);
+  EXPECT_EQ(copy.getstring(kUnknownIndex + 1, 6, 0, 43), "unknown");
+}
+
+TEST(Message, HandWrittenTextWithUnknownFieldsSurvivesUnchanged) {
+  // What a peer with a newer catalogue might send: fields and classes we do not know.
+  const std::string text =
+      "<m g=\"22\" n=\"504\"><i x=\"200\" n=\"9\" id=\"1\">-5</i>"
+      "<o x=\"201\"><m g=\"99\" n=\"1\"><ls x=\"3\"><v>a</v><v></v></ls>"
+      "<lo x=\"4\"><m g=\"99\" n=\"2\"></m></lo><li x=\"5\"></li></m></o></m>";
+  Hux::OraEBSConfig config;
+  ASSERT_TRUE(config.unserialize(text));
+  EXPECT_EQ(config.serialized(), text);
+}
+
+TEST(Message, AbsentChildrenAndListsReadAsUsableEmptyValues) {
+  Hux::OraEBSReqResp request;
+  auto req = View(request);
+  auto cfg = req.child(Hux::OraEBSReqResp::ebsConfig, Create::No);
+  auto nodes = cfg.child(Hux::OraEBSConfig::dbTier, Create::No)
+                   .list(Hux::OraEBSDBTier::dbNodes, Create::No);
+  EXPECT_TRUE(nodes.empty());
+  EXPECT_EQ(cfg.get(Hux::OraEBSConfig::appsVersion), "");
+  EXPECT_TRUE(cfg.child(Hux::OraEBSConfig::appTier, Create::No)
+                  .child(Hux::OraEBSAppTier::databaseLogin, Create::No)
+                  .get(UserCredentials::password)
+                  .empty());
+  // Writes to a detached empty child are not kept, and reading it again sees it empty.
+  cfg.set(Hux::OraEBSConfig::appsVersion, "lost");
+  EXPECT_EQ(req.child(Hux::OraEBSReqResp::ebsConfig, Create::No)
+                .get(Hux::OraEBSConfig::appsVersion),
+            "");
+  EXPECT_FALSE(req.isSet(Hux::OraEBSReqResp::ebsConfig));
+  EXPECT_EQ(request.serialized(), "<m g=\"22\" n=\"505\"></m>");
+}
+
+TEST(Message, CopiesAreDeep) {
+  Hux::OraEBSConfig original = RichConfig();
+  Hux::OraEBSConfig copy = original;
+  View(copy).child(Hux::OraEBSConfig::dbTier, Create::No)
+      .list(Hux::OraEBSDBTier::dbNodes, Create::No)
+      .at(0)
+      .set(Hux::OraEBSDBNode::hostName, "changed");
+  EXPECT_EQ(View(original).child(Hux::OraEBSConfig::dbTier, Create::No)
+                .list(Hux::OraEBSDBTier::dbNodes, Create::No)
+                .at(0)
+                .get(Hux::OraEBSDBNode::hostName),
+            "db01");
+}
+
+TEST(Message, InvalidTextLeavesTheMessageEmpty) {
+  std::string deep;
+  for (int i = 0; i < 10000; ++i) deep += "<o x=\"1\"><m g=\"1\" n=\"1\">";
+  std::string deepText = "<m g=\"22\" n=\"504\">" + deep;
+  for (int i = 0; i < 10000; ++i) deepText += "</m></o>";
+  deepText += "</m>";
+  std::string junk(100u << 20, '\0');
+  for (size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<char>("<>&x\"m"[i % 6]);
+
+  const struct {
+    const char* what;
+    std::string text;
+  } cases[] = {
+      {"empty", ""},
+      {"garbage", "this is not xml"},
+      {"truncated", "<m g=\"22\" n=\"504\"><s x=\"1\">12.2"},
+      {"wrong nesting", "<m g=\"22\" n=\"504\"><s x=\"1\"></m></s>"},
+      {"another class", "<m g=\"22\" n=\"505\"></m>"},
+      {"unknown element", "<m g=\"22\" n=\"504\"><q x=\"1\">1</q></m>"},
+      {"field without index", "<m g=\"22\" n=\"504\"><s>1</s></m>"},
+      {"index out of range", "<m g=\"22\" n=\"504\"><s x=\"40000\">1</s></m>"},
+      {"same index twice", "<m g=\"22\" n=\"504\"><s x=\"1\">a</s><s x=\"1\">b</s></m>"},
+      {"integer overflow", "<m g=\"22\" n=\"504\"><i x=\"1\">9223372036854775808</i></m>"},
+      {"integer with letters", "<m g=\"22\" n=\"504\"><i x=\"1\">12ab</i></m>"},
+      {"text between fields", "<m g=\"22\" n=\"504\">loose<s x=\"1\">a</s></m>"},
+      {"object field without message", "<m g=\"22\" n=\"504\"><o x=\"3\"></o></m>"},
+      {"object field with two messages",
+       "<m g=\"22\" n=\"504\"><o x=\"3\"><m g=\"1\" n=\"1\"/><m g=\"1\" n=\"1\"/></o></m>"},
+      {"child message without class", "<m g=\"22\" n=\"504\"><o x=\"3\"><m/></o></m>"},
+      {"bad base64", "<m g=\"22\" n=\"504\"><s x=\"1\" enc=\"base64\">@@@@</s></m>"},
+      {"unknown encoding", "<m g=\"22\" n=\"504\"><s x=\"1\" enc=\"rot13\">a</s></m>"},
+      {"a document type",
+       "<!DOCTYPE m [<!ENTITY e \"x\">]><m g=\"22\" n=\"504\"><s x=\"1\">&e;</s></m>"},
+      {"an external entity",
+       "<!DOCTYPE m [<!ENTITY e SYSTEM \"/etc/passwd\">]><m g=\"22\" n=\"504\">"
+       "<s x=\"1\">&e;</s></m>"},
+      {"10,000 levels deep", deepText},
+      {"100 MB of junk", junk},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Hux::OraEBSConfig config = RichConfig();  // never half a message: old content goes too
+    EXPECT_FALSE(config.unserialize(c.text));
+    EXPECT_TRUE(config.empty());
+    EXPECT_EQ(config.group(), 22);
+    EXPECT_EQ(config.number(), 504);
+  }
+}
+
+TEST(Message, LenientWhereAPersonWritesByHand) {
+  // Blanks between elements, an XML declaration, a root without its class, CDATA text.
+  const std::string text =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<m>\n  <i x=\"1\"> 2 </i>\n"
+      "  <s x=\"2\" n=\"2\"><![CDATA[<b>&</b>]]></s>\n</m>\n";
+  Hux::OraEBSReqResp request;
+  ASSERT_TRUE(request.unserialize(text));
+  EXPECT_EQ(View(request).get(Hux::OraEBSReqResp::messageType), 2);
+  EXPECT_EQ(request.getstring(2, 2, 0, 0), "<b>&</b>");
+}
+
+}  // namespace

@@ -1,0 +1,41 @@
+#include "json_view.h"
+
+#include "messages/catalogue.h"
+
+nlohmann::ordered_json MessageToJson(const PXMessageBase& message) {
+  nlohmann::ordered_json out = nlohmann::ordered_json::object();
+  const ClassInfo* cls = FindClass(message.group(), message.number());
+  for (const PXMessageBase::FieldRef& f : message.fields()) {
+    const FieldDesc* desc = cls ? FindField(*cls, f.index) : nullptr;
+    const std::string name = desc ? desc->name : "field_" + std::to_string(f.index);
+    switch (f.kind) {
+      case FieldKind::Int:
+        out[name] = f.intValue;
+        break;
+      case FieldKind::String:
+        out[name] = *f.stringValue;
+        break;
+      case FieldKind::Password:
+        out[name] = "***";
+        break;
+      case FieldKind::Object:
+        out[name] = f.object ? MessageToJson(*f.object) : nlohmann::ordered_json::object();
+        break;
+      case FieldKind::ObjectList: {
+        auto array = nlohmann::ordered_json::array();
+        if (f.objects)
+          for (const PXMessageBase& m : *f.objects) array.push_back(MessageToJson(m));
+        out[name] = array;
+        break;
+      }
+      case FieldKind::IntList:
+        out[name] = f.ints ? nlohmann::ordered_json(*f.ints) : nlohmann::ordered_json::array();
+        break;
+      case FieldKind::StringList:
+        out[name] =
+            f.strings ? nlohmann::ordered_json(*f.strings) : nlohmann::ordered_json::array();
+        break;
+    }
+  }
+  return out;
+}

@@ -1,0 +1,21 @@
+// Loads the plug-in with dlopen, the way the platform's host process does, and calls its entry
+// point. One object per process; not thread-safe.
+#pragma once
+
+#include <string>
+
+class PluginLoader {
+ public:
+  ~PluginLoader();
+  // False (with the reason in `error`) when the library cannot be loaded or lacks the entry point.
+  bool Load(const std::string& path, std::string& error);
+  // Calls OnMsgEnterpriseApps on `text` in place; returns its result.
+  int Call(std::string& text) const;
+
+ private:
+  void* handle_ = nullptr;
+  int (*entry_)(std::string&) = nullptr;
+};
+
+// The library next to this program's build, or the installed one.
+std::string DefaultPluginPath();
