@@ -89,6 +89,17 @@ void BM_ReadAppTierFile(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadAppTierFile)->Unit(benchmark::kMillisecond);
 
+// The client lookup alone (one store lookup), part of every file read above.
+void BM_ClientLookup(benchmark::State& state) {
+  SetUpHost();
+  NqEBSInterface worker;
+  for (auto _ : state) {
+    NqEntities::ClientEntity client;
+    benchmark::DoNotOptimize(worker.GetClientForHost("apps01.corp.example.com", &client));
+  }
+}
+BENCHMARK(BM_ClientLookup)->Unit(benchmark::kMillisecond);
+
 long ResidentKiB() {
   std::ifstream statm("/proc/self/statm");
   long pages = 0, resident = 0;

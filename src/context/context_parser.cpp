@@ -19,13 +19,26 @@ void ContextIndex::Build(const xercesc::DOMDocument& document) {
   built_ = true;
   const xercesc::DOMElement* root = document.getDocumentElement();
   if (!root) return;
+  // The document pools its names, so most elements of one name share one pointer: each distinct
+  // pointer is converted once.
+  std::unordered_map<const XMLCh*, std::vector<uint32_t>*> byPointer;
   std::vector<uint32_t> open;  // positions of the elements whose subtree is being walked
   const xercesc::DOMElement* element = root;
   while (element) {
     if (entries_.size() >= std::numeric_limits<uint32_t>::max()) break;
     const uint32_t position = static_cast<uint32_t>(entries_.size());
     entries_.push_back({element, position, position});
-    byName_[View(element->getTagName())].push_back(position);
+    std::vector<uint32_t>*& positions = byPointer[element->getTagName()];
+    if (!positions) {
+      std::string name = Utf16ToUtf8(element->getTagName());
+      auto found = byName_.find(name);
+      if (found == byName_.end()) {
+        names_.push_back(std::move(name));
+        found = byName_.emplace(names_.back(), std::vector<uint32_t>()).first;
+      }
+      positions = &found->second;
+    }
+    positions->push_back(position);
     if (const xercesc::DOMElement* child = element->getFirstElementChild()) {
       open.push_back(position);
       element = child;
@@ -58,33 +71,42 @@ void ContextIndex::Clear() {
   built_ = false;
   entries_.clear();
   byName_.clear();
+  names_.clear();
 }
 
-const std::vector<uint32_t>* ContextIndex::Named(std::u16string_view name) const {
+const std::vector<uint32_t>* ContextIndex::Named(std::string_view name) const {
   auto found = byName_.find(name);
   return found == byName_.end() ? nullptr : &found->second;
 }
 
-const ContextIndex::Entry* ContextIndex::Find(std::u16string_view name, int index) const {
+const ContextIndex::Entry* ContextIndex::Find(std::string_view name, int index) const {
   const std::vector<uint32_t>* positions = Named(name);
   if (!positions || index < 0 || static_cast<size_t>(index) >= positions->size()) return nullptr;
   return &entries_[(*positions)[static_cast<size_t>(index)]];
 }
 
-std::pair<size_t, size_t> ContextIndex::Below(const Entry& parent, std::u16string_view name) const {
-  const std::vector<uint32_t>* positions = Named(name);
-  if (!positions) return {0, 0};
-  auto first = std::upper_bound(positions->begin(), positions->end(), parent.position);
-  auto end = std::upper_bound(first, positions->end(), parent.last);
-  return {static_cast<size_t>(first - positions->begin()),
-          static_cast<size_t>(end - positions->begin())};
+std::pair<size_t, size_t> ContextIndex::Below(const std::vector<uint32_t>& positions,
+                                              const Entry& parent) const {
+  auto first = std::upper_bound(positions.begin(), positions.end(), parent.position);
+  auto end = std::upper_bound(first, positions.end(), parent.last);
+  return {static_cast<size_t>(first - positions.begin()),
+          static_cast<size_t>(end - positions.begin())};
 }
 
-const ContextIndex::Entry* ContextIndex::Nth(const Entry& parent, std::u16string_view name,
-                                             int index) const {
-  const auto [first, end] = Below(parent, name);
-  if (index < 0 || static_cast<size_t>(index) >= end - first) return nullptr;
-  return &entries_[(*Named(name))[first + static_cast<size_t>(index)]];
+size_t ContextIndex::CountBelow(const Entry& parent, std::string_view name) const {
+  const std::vector<uint32_t>* positions = Named(name);
+  if (!positions) return 0;
+  const auto [first, end] = Below(*positions, parent);
+  return end - first;
+}
+
+const ContextIndex::Entry* ContextIndex::NthBelow(const Entry& parent, std::string_view name,
+                                                  int index) const {
+  const std::vector<uint32_t>* positions = Named(name);
+  if (!positions || index < 0) return nullptr;
+  const auto [first, end] = Below(*positions, parent);
+  if (static_cast<size_t>(index) >= end - first) return nullptr;
+  return &entries_[(*positions)[first + static_cast<size_t>(index)]];
 }
 
 ContextParser::ContextParser() {
@@ -122,7 +144,7 @@ std::string ElementText(const xercesc::DOMElement& element) {
   const auto type = node->getNodeType();
   if (!node->getNextSibling() &&
       (type == xercesc::DOMNode::TEXT_NODE || type == xercesc::DOMNode::CDATA_SECTION_NODE))
-    return ValueToUtf8(node->getNodeValue());
+    return Utf16ToUtf8(node->getNodeValue());
 
   std::u16string text;
   while (node) {
@@ -145,23 +167,5 @@ std::string ElementText(const xercesc::DOMElement& element) {
     while (node != &element && !node->getNextSibling()) node = node->getParentNode();
     node = node == &element ? nullptr : node->getNextSibling();
   }
-  return ValueToUtf8(text.c_str());
-}
-
-std::u16string NameToUtf16(const std::string& name) {
-  bool ascii = true;
-  for (unsigned char c : name) ascii = ascii && c < 0x80;
-  if (!ascii) return Utf8ToUtf16(name);
-  return std::u16string(name.begin(), name.end());
-}
-
-std::string ValueToUtf8(const XMLCh* text) {
-  const std::u16string_view value = View(text);
-  bool ascii = true;
-  for (char16_t c : value) ascii = ascii && c < 0x80;
-  if (!ascii) return Utf16ToUtf8(value.data(), value.size());
-  std::string out;
-  out.reserve(value.size());
-  for (char16_t c : value) out += static_cast<char>(c);
-  return out;
+  return Utf16ToUtf8(text.data(), text.size());
 }

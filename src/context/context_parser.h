@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -18,8 +19,8 @@
 #include <xercesc/util/SecurityManager.hpp>
 
 // Elements of one document in document order, with the extent of every element's subtree, and
-// the positions of the elements of each name. Pointers stay valid while the document lives;
-// Clear() before the document is released.
+// the positions of the elements of each name (names in UTF-8, compared exactly). Pointers stay
+// valid while the document lives; Clear() before the document is released.
 class ContextIndex {
  public:
   struct Entry {
@@ -34,18 +35,21 @@ class ContextIndex {
   bool built() const { return built_; }
 
   // The index-th element named `name` in the whole document, or null.
-  const Entry* Find(std::u16string_view name, int index) const;
-  // Elements named `name` below `parent` (at any depth, the parent itself excluded): a range of
-  // positions into the name's list; Nth() picks one of them.
-  std::pair<size_t, size_t> Below(const Entry& parent, std::u16string_view name) const;
-  const Entry* Nth(const Entry& parent, std::u16string_view name, int index) const;
+  const Entry* Find(std::string_view name, int index) const;
+  // Number of elements named `name` below `parent` (at any depth, the parent itself excluded).
+  size_t CountBelow(const Entry& parent, std::string_view name) const;
+  // The index-th of them, or null.
+  const Entry* NthBelow(const Entry& parent, std::string_view name, int index) const;
 
  private:
-  const std::vector<uint32_t>* Named(std::u16string_view name) const;
+  const std::vector<uint32_t>* Named(std::string_view name) const;
+  std::pair<size_t, size_t> Below(const std::vector<uint32_t>& positions,
+                                  const Entry& parent) const;
 
   bool built_ = false;
   std::vector<Entry> entries_;
-  std::unordered_map<std::u16string_view, std::vector<uint32_t>> byName_;
+  std::deque<std::string> names_;  // distinct element names; the map's keys point into them
+  std::unordered_map<std::string_view, std::vector<uint32_t>> byName_;
 };
 
 // Keeps the security manager alive until the parser that uses it is gone: as the first base of
@@ -75,6 +79,3 @@ class ContextParser : private ContextParserLimits, public xercesc::XercesDOMPars
 
 // All text below `element` in document order (text and CDATA, not comments), in UTF-8.
 std::string ElementText(const xercesc::DOMElement& element);
-// UTF-16 <-> UTF-8 for names and values, with a fast path for ASCII.
-std::u16string NameToUtf16(const std::string& name);
-std::string ValueToUtf8(const XMLCh* text);

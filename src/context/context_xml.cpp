@@ -15,14 +15,18 @@ namespace {
 constexpr size_t kMaxContextBytes = 64u << 20;
 constexpr size_t kLoggedPrefixBytes = 64u << 10;
 
+// The parent of a lookup, or null when it is not there.
+const ContextIndex::Entry* FindParent(const ContextIndex* index, std::string_view tagName,
+                                      int parentIndex) {
+  return index ? index->Find(tagName, parentIndex) : nullptr;
+}
+
 // The child element of a lookup, or null when the parent or the child is not there.
-const xercesc::DOMElement* FindChild(const ContextIndex* index, const std::string& tagName,
-                                     int parentIndex, const std::string& childName,
-                                     int childIndex) {
-  if (!index) return nullptr;
-  const ContextIndex::Entry* parent = index->Find(NameToUtf16(tagName), parentIndex);
+const xercesc::DOMElement* FindChild(const ContextIndex* index, std::string_view tagName,
+                                     int parentIndex, std::string_view childName, int childIndex) {
+  const ContextIndex::Entry* parent = FindParent(index, tagName, parentIndex);
   if (!parent) return nullptr;
-  const ContextIndex::Entry* child = index->Nth(*parent, NameToUtf16(childName), childIndex);
+  const ContextIndex::Entry* child = index->NthBelow(*parent, childName, childIndex);
   return child ? child->element : nullptr;
 }
 
@@ -100,11 +104,10 @@ int NqEBSInterface::getChildCount(const char* tagName, int index, const char* ch
   if (!document || !tagName || !childName || !parser) return 0;
   try {
     const ContextIndex* elements = parser->Index();
-    if (!elements) return 0;
-    const ContextIndex::Entry* parent = elements->Find(NameToUtf16(tagName), index);
+    const ContextIndex::Entry* parent = FindParent(elements, tagName, index);
     if (!parent) return 0;
-    const auto [first, end] = elements->Below(*parent, NameToUtf16(childName));
-    return end - first > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(end - first);
+    const size_t count = elements->CountBelow(*parent, childName);
+    return count > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(count);
   } catch (...) {
     return 0;
   }
@@ -130,7 +133,7 @@ std::string NqEBSInterface::getChildAttribute(const std::string& tagName, int in
     const xercesc::DOMElement* child =
         FindChild(parser->Index(), tagName, index, childName, childIndex);
     if (!child) return std::string();
-    return ValueToUtf8(child->getAttribute(NameToUtf16(attributeName).c_str()));
+    return Utf16ToUtf8(child->getAttribute(Utf8ToUtf16(attributeName).c_str()));
   } catch (...) {
     return std::string();
   }
