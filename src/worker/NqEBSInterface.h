@@ -10,6 +10,7 @@
 #include <string>
 
 #include "context/xml_error_handler.h"
+#include "discovery/temp_files.h"
 #include "messages/catalogue.h"
 #include "platform/log.h"
 
@@ -94,6 +95,14 @@ class NqEBSInterface {
   std::string oracleSid;
   std::string tempDir;
   bool platformReady = false;
+
+  // Discovery (src/discovery): the owner of <dbHome>/bin/oracle, which also writes the export,
+  // and the lock that serialises discoveries sharing the temporary directory, held from the
+  // export scripts to the end of reading the export.
+  uid_t oracleOwnerId = 0;
+  DiscoveryLock discoveryLock;
+  bool CheckScriptValues();
+  bool LockTempDir();
 };
 
 // Message types of Hux::OraEBSReqResp.

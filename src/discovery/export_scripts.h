@@ -1,0 +1,45 @@
+// The two generated scripts of the context export, as pure functions over their values (no
+// file access; thread-safe).
+//
+// The PL/SQL script makes the database dump fnd_oam_context_files into the export file of the
+// temporary directory. The shell script switches to the Oracle owner with su, sets the Oracle
+// environment and runs sqlplus on the PL/SQL script. Every inserted value arrives literally at
+// su, at the owner's shell and at sqlplus: both here-documents have quoted delimiters, so nothing
+// in them is expanded by the shell that runs the script, and values are quoted for the owner's
+// shell and for sqlplus only where they hold characters that would otherwise mean something.
+// The database password travels inside the here-document (sqlplus /nolog and a CONNECT line),
+// never on a command line. Values must not hold a line feed or NUL byte (see IsScriptSafe).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+inline constexpr const char* kSqlScriptName = "NqEBSFetchContext.sql";
+inline constexpr const char* kShellScriptName = "NqEBSScript.sh";
+inline constexpr const char* kExportFileName = "NqEBSContext.out";
+inline constexpr const char* kDiscoveryLockName = "NqEBSDiscover.lock";
+
+struct ShellScriptValues {
+  std::string oracleUser;
+  std::string dbHome;
+  std::string oracleSid;
+  std::string sqlScriptPath;
+};
+
+// The 43 lines of the PL/SQL export script, each ended by a line feed; line 1 names `tempDir`.
+std::string BuildSqlScript(const std::string& tempDir);
+
+// The shell script; the caller wipes the result, which holds the password.
+std::string BuildShellScript(const ShellScriptValues& values, const std::string& dbUser,
+                             const std::string& dbPassword);
+
+// False for a value that cannot be put into a script line: one holding a line feed or NUL.
+bool IsScriptSafe(std::string_view value);
+
+// One word for a POSIX shell: as it is when it holds only characters without meaning to the
+// shell, otherwise in single quotes.
+std::string ShellWord(std::string_view value);
+
+// One name, password or file name for sqlplus: as it is when plain, otherwise in double quotes
+// with an inner double quote doubled. `fileName` allows the characters of a plain path.
+std::string SqlplusWord(std::string_view value, bool fileName);
