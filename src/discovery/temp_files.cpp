@@ -131,24 +131,44 @@ DiscoveryLock::~DiscoveryLock() { Release(); }
 
 bool DiscoveryLock::Acquire(const std::string& path, std::string* error) {
   Release();
-  Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-  if (fd.get() < 0) {
-    *error = Reason("cannot open the lock file", path);
-    return false;
-  }
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-    *error = "the lock file " + path + " is not a regular file of this user";
-    return false;
-  }
-  while (::flock(fd.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      *error = Reason("cannot lock", path);
-      return false;
+  // Whatever else stands at the name (a symbolic link, a file of another user) is replaced. A
+  // lock counts only while the name still leads to the locked file, so that two discoveries
+  // that replace the name at the same time never both believe they hold the lock.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    struct stat st {};
+    const bool ours = fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+                      st.st_uid == ::geteuid();
+    if (!ours) {
+      const int openErrno = errno;
+      struct stat entry {};
+      if (::lstat(path.c_str(), &entry) != 0) {
+        if (errno == ENOENT) continue;
+        *error = Reason("cannot examine the lock file", path);
+        return false;
+      }
+      if (fd.get() < 0 && S_ISREG(entry.st_mode) && entry.st_uid == ::geteuid()) {
+        errno = openErrno;
+        *error = Reason("cannot open the lock file", path);
+        return false;
+      }
+      if (!RemoveEntry(path, error)) return false;
+      continue;
+    }
+    while (::flock(fd.get(), LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        *error = Reason("cannot lock", path);
+        return false;
+      }
+    }
+    struct stat now {};
+    if (::lstat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
+      fd_ = fd.release();
+      return true;
     }
   }
-  fd_ = fd.release();
-  return true;
+  *error = "the lock file " + path + " keeps being replaced";
+  return false;
 }
 
 void DiscoveryLock::Release() {

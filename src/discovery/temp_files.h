@@ -29,8 +29,9 @@ bool ReadRegularFile(const std::string& path, size_t maxBytes, std::string* cont
                      std::string* error);
 
 // An exclusive lock on a lock file in the shared directory, serialising discoveries that share
-// it (also threads of one process). The lock file is opened without following a symbolic link
-// and must be a regular file of the effective user. Released by Release() or the destructor.
+// it (also threads of one process). The lock file is opened without following a symbolic link;
+// anything at its name but a regular file of the effective user is replaced. Released by
+// Release() or the destructor.
 class DiscoveryLock {
  public:
   DiscoveryLock() = default;
