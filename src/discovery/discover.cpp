@@ -50,16 +50,14 @@ bool NqEBSInterface::CheckScriptValues() {
                    .child(Hux::OraEBSConfig::appTier, Create::No)
                    .child(Hux::OraEBSAppTier::databaseLogin, Create::No);
   const bstring password = pstring(login.get(UserCredentials::password)).getPlainPassword();
+  const std::string userName = login.get(UserCredentials::userName);
   const struct {
     const char* what;
     std::string_view value;
   } values[] = {
-      {"Oracle home", dbHome},
-      {"SID", oracleSid},
-      {"Oracle owner", oracleUser},
-      {"temporary directory", tempDir},
-      {"database user", login.get(UserCredentials::userName)},
-      {"database password", password.str()},
+      {"Oracle home", dbHome},      {"SID", oracleSid},
+      {"Oracle owner", oracleUser}, {"temporary directory", tempDir},
+      {"database user", userName},  {"database password", password.str()},
   };
   for (const auto& v : values) {
     if (!IsScriptSafe(v.value)) {
