@@ -41,8 +41,8 @@ const char* const kSqlBody[] = {
     "",
     "Lv_file :=utl_file.fopen(P_Directory, lv_file_name, 'w'); ",
     "UTL_FILE.fclose(Lv_file); ",
-    "FOR i IN(SELECT NAME || ',' || CTX_TYPE || ',' || REPLACE(TEXT, CHR(10), ' ') AS CONTEXT "
-    "FROM fnd_oam_context_files WHERE NAME != 'TEMPLATE' AND NAME != 'METADATA') ",
+    ("FOR i IN(SELECT NAME || ',' || CTX_TYPE || ',' || REPLACE(TEXT, CHR(10), ' ') AS CONTEXT "
+     "FROM fnd_oam_context_files WHERE NAME != 'TEMPLATE' AND NAME != 'METADATA') "),
     "LOOP ",
     "l_columnValClob :=i.CONTEXT; ",
     "l_clobLen :=DBMS_LOB.GETLENGTH(l_columnValClob); ",
