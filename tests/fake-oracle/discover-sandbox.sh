@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Discovers the sandbox instance PROD of the fake (simulated) Oracle installation through
+# ebs-host, in a throw-away host sandbox, and reports how long the export and the reading took.
+#   discover-sandbox.sh BUILD_DIR [ebs-host options...]   (e.g. --json or --xml)
+# Needs root (discovery switches to the Oracle owner with su); creates the account ebsora when
+# missing. Everything else lives under a fresh directory in /tmp, removed at the end unless
+# KEEP=1 is set.
+set -euo pipefail
+build=${1:?usage: discover-sandbox.sh BUILD_DIR [ebs-host options...]}
+shift
+here=$(cd "$(dirname "$0")" && pwd)
+host="$build/tools/ebs-host/ebs-host"
+owner=ebsora
+getent passwd "$owner" >/dev/null ||
+  useradd --system --no-create-home --home-dir /nonexistent --shell /bin/sh "$owner"
+
+sandbox=$(mktemp -d /tmp/ebs-sandbox.XXXXXX)
+[ "${KEEP:-0}" = 1 ] || trap 'rm -rf "$sandbox"' EXIT
+chmod 0755 "$sandbox" # the Oracle owner writes the export below it
+export EBS_HOST_STORE="$sandbox/store.db" EBS_HOST_LOG="$sandbox/host.log"
+export EBS_HOST_TEMP_DIR="$sandbox/tmp" EBS_HOST_ORATAB="$sandbox/oratab"
+
+"$here/setup-home.sh" "$sandbox/19.0.0" "$owner" "$here/sandbox/load.sql"
+printf '# Simulated database host ebsdb01\nPROD:%s:N\n' "$sandbox/19.0.0" >"$EBS_HOST_ORATAB"
+"$host" clients add --name ebsdb01 --host ebsdb01.example.com --hive 1 >/dev/null
+"$host" clients add --name ebsapp01 --host ebsapp01.example.com --hive 1 >/dev/null
+"$host" clients add --name ebsapp02 --host ebsapp02.example.com --hive 1 >/dev/null
+
+status=0
+EBS_SANDBOX_DB_PASSWORD=apps "$host" "$@" discover --sid PROD --db-user apps \
+  --db-password-env EBS_SANDBOX_DB_PASSWORD || status=$?
+
+# Wall time from the log: the instance-table lookup starts the export, the export is read once
+# "Reading export file" is logged, and the reading ends with "Read N context records".
+awk '
+  function t(s) { split(substr(s, 12, 15), p, ":"); return p[1] * 3600 + p[2] * 60 + p[3] }
+  /\[FetchDBHome\] Reading Oracle instance entries/ { a = t($1) }
+  /\[Discover\] Reading export file/ { b = t($1) }
+  /\[Discover\] Read [0-9]+ context records/ { c = t($1) }
+  END { if (a && b && c) printf "(simulated database) export %.1f ms, reading %.1f ms\n", (b - a) * 1000, (c - b) * 1000 }
+' "$EBS_HOST_LOG" >&2
+[ "${KEEP:-0}" = 1 ] && echo "sandbox kept in $sandbox" >&2
+exit $status
