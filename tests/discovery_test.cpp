@@ -142,6 +142,41 @@ TEST_F(Discovery, ExportsAndReadsEveryContextRecordInOrder) {
   EXPECT_FALSE(Exists(TempFile("NqEBSScript.sh")));
 }
 
+TEST_F(Discovery, HomeAndOwnerComeFromTheLastEntryWithAnOwner) {
+  FakeOracle second("dbhome_2"), orphan("dbhome_orphan");
+  ASSERT_EQ(::chown((orphan.home() + "/bin/oracle").c_str(), 54321, 54321), 0);
+  second.AddContext("PROD_db", "D", "<oa_context/>");
+  sandbox.SetOratab(
+      "just a line\n"
+      "*:/u01/agent:N\n"
+      "PROD:" +
+      oracle->home() +
+      ":N\n"
+      "  PROD:" +
+      second.home() +
+      "\r\n"
+      "PROD:/nonexistent/db:N\n"
+      "PROD:" +
+      orphan.home() +
+      ":Y\n"
+      "PRODUCTION:/u01/other:N\n");
+  PluginCall call = Discover();
+  EXPECT_EQ(call.errorCode, 0) << sandbox.log();
+  EXPECT_TRUE(oracle->Calls().empty());
+  ASSERT_EQ(second.Calls().size(), 1u);
+  EXPECT_NE(second.Calls()[0].env.find("\nORACLE_HOME=" + second.home() + "\n"), std::string::npos);
+  const std::string log = sandbox.log();
+  EXPECT_TRUE(Logged(log, "FetchDBHome",
+                     "Invalid entry in file : " + sandbox.oratabPath() + " : just a line"));
+  EXPECT_TRUE(Logged(log, "FetchDBHome", "Skipping this entry *:/u01/agent"));
+  EXPECT_TRUE(
+      Logged(log, "FetchDBHome", "Failed to get owner id for  file /nonexistent/db/bin/oracle"));
+  EXPECT_TRUE(Logged(log, "FetchDBHome", "Failed to get owner name for id 54321 "));
+  EXPECT_TRUE(
+      Logged(log, "FetchDBHome", "Oracle user Name : ebsora , Oracle Home " + second.home()));
+  EXPECT_EQ(log.find("/u01/other"), std::string::npos);
+}
+
 TEST_F(Discovery, FailuresAnswer520AndLeaveTheConfigurationAsGiven) {
   struct Case {
     const char* what;
