@@ -12,6 +12,7 @@
 #include <memory>
 #include <thread>
 
+#include "platform/store.h"
 #include "support/fake_oracle.h"
 
 namespace {
@@ -175,6 +176,139 @@ TEST_F(Discovery, HomeAndOwnerComeFromTheLastEntryWithAnOwner) {
   EXPECT_TRUE(
       Logged(log, "FetchDBHome", "Oracle user Name : ebsora , Oracle Home " + second.home()));
   EXPECT_EQ(log.find("/u01/other"), std::string::npos);
+}
+
+// The sandbox instance: one database node and two application nodes of two context files each.
+TEST_F(Discovery, TheSandboxInstanceGivesItsExactTopology) {
+  oracle->LoadSql(std::string(EBS_SOURCE_DIR) + "/tests/fake-oracle/sandbox/load.sql");
+  int64_t dbClient = 0, app1Client = 0, app2Client = 0;
+  {
+    std::unique_ptr<ServerStore> store;
+    ASSERT_TRUE(ServerStore::Open(sandbox.host().storePath(), store).ok);
+    ASSERT_TRUE(store->AddClient("ebsdb01", {"ebsdb01.example.com"}, 3, 0, &dbClient).ok);
+    ASSERT_TRUE(store->AddClient("ebsapp01", {"ebsapp01.example.com"}, 3, 0, &app1Client).ok);
+    ASSERT_TRUE(store->AddClient("ebsapp02", {"ebsapp02.example.com"}, 4, 0, &app2Client).ok);
+  }
+  // Fields that discovery does not write come back as the request gave them.
+  Hux::OraEBSReqResp given = DiscoverRequest("PROD", "apps", "apps");
+  auto givenConfig = View(given).child(Hux::OraEBSReqResp::ebsConfig, Create::No);
+  auto app = givenConfig.child(Hux::OraEBSConfig::virtualApp, Create::Yes);
+  app.set(NqEntities::AppEntity::appId, 4711);
+  app.set(NqEntities::AppEntity::appName, "PROD on ebsdb01");
+
+  PluginCall call = CallPlugin(Envelope(1, given.serialized()));
+  ASSERT_EQ(call.errorCode, 0) << sandbox.log();
+
+  Hux::OraEBSReqResp want(given);
+  auto config = View(want).child(Hux::OraEBSReqResp::ebsConfig, Create::No);
+  config.set(Hux::OraEBSConfig::appsVersion, "12.2.10");
+  auto dbTier = config.child(Hux::OraEBSConfig::dbTier, Create::Yes);
+  dbTier.set(Hux::OraEBSDBTier::dbName, "PROD");
+  dbTier.set(Hux::OraEBSDBTier::dbSid, "PROD,ebs_PROD");
+  dbTier.set(Hux::OraEBSDBTier::dbPort, "1521");
+  dbTier.child(Hux::OraEBSDBTier::osUser, Create::Yes).set(UserCredentials::userName, "oracle");
+  dbTier.set(Hux::OraEBSDBTier::osGroup, "oinstall");
+  auto db = dbTier.list(Hux::OraEBSDBTier::dbNodes, Create::Yes).append();
+  db.set(Hux::OraEBSDBNode::dbName, "PROD");
+  db.set(Hux::OraEBSDBNode::hostName, "ebsdb01");
+  db.set(Hux::OraEBSDBNode::appsVersion, "12.2.10");
+  db.set(Hux::OraEBSDBNode::platform, "LINUX_X86-64");
+  db.set(Hux::OraEBSDBNode::baseDirectory, "/u01/PROD");
+  db.child(Hux::OraEBSDBNode::osUser, Create::Yes).set(UserCredentials::userName, "oracle");
+  db.set(Hux::OraEBSDBNode::osGroup, "oinstall");
+  db.set(Hux::OraEBSDBNode::oracleHome, "/u01/PROD/19.0.0");
+  db.set(Hux::OraEBSDBNode::dbPort, "1521");
+  db.set(Hux::OraEBSDBNode::tempDirectory, "/usr/tmp");
+  auto dbClientEntity = db.child(Hux::OraEBSDBNode::client, Create::Yes);
+  dbClientEntity.set(NqEntities::ClientEntity::clientId, dbClient);
+  dbClientEntity.set(NqEntities::ClientEntity::clientName, "ebsdb01");
+  dbClientEntity.set(NqEntities::ClientEntity::hiveId, 3);
+  db.set(Hux::OraEBSDBNode::contextName, "PROD_ebsdb01");
+  db.set(Hux::OraEBSDBNode::contextFilePath, "/u01/PROD/19.0.0/appsutil/PROD_ebsdb01.xml");
+  db.list(Hux::OraEBSDBNode::dataDirectories, Create::Yes).push_back("/u01/PROD/data");
+
+  auto appTier = config.child(Hux::OraEBSConfig::appTier, Create::Yes);
+  appTier.set(Hux::OraEBSAppTier::hostName, "ebsapp01");
+  appTier.child(Hux::OraEBSAppTier::osUser, Create::Yes).set(UserCredentials::userName, "applmgr");
+  appTier.set(Hux::OraEBSAppTier::osGroup, "oinstall");
+  auto nodes = appTier.list(Hux::OraEBSAppTier::appNodes, Create::Yes);
+  struct Node {
+    const char* host;
+    int64_t clientId, hiveId;
+    std::vector<int64_t> kinds;  // per file, in the order of the service groups
+  } const hosts[] = {
+      {"ebsapp01",
+       app1Client,
+       3,
+       {Hux::Root, Hux::WebAdmin, Hux::WebEntry, Hux::WebApplications, Hux::Batch}},
+      {"ebsapp02", app2Client, 4, {Hux::WebApplications, Hux::Batch}},
+  };
+  for (const Node& h : hosts) {
+    const std::string host = h.host, context = "PROD_" + host;
+    auto node = nodes.append();
+    node.set(Hux::OraEBSAppNode::appsBase, "/u01/PROD");
+    node.set(Hux::OraEBSAppNode::hostName, host);
+    node.set(Hux::OraEBSAppNode::appsVersion, "12.2.10");
+    // Scalar values of the later file, fs2.
+    node.set(Hux::OraEBSAppNode::configHome, "/u01/PROD/fs2/inst/apps/" + context);
+    node.set(Hux::OraEBSAppNode::platform, "LINUX_X86-64");
+    node.child(Hux::OraEBSAppNode::osUser, Create::Yes).set(UserCredentials::userName, "applmgr");
+    node.set(Hux::OraEBSAppNode::osGroup, "oinstall");
+    node.set(Hux::OraEBSAppNode::applTmp, "/u01/PROD/tmp/fs2");
+    for (const std::string edition : {"fs1", "fs2"}) {
+      const std::string base = "/u01/PROD/" + edition;
+      auto c = node.list(Hux::OraEBSAppNode::contexts, Create::Yes).append();
+      c.set(Hux::OraEBSContext::fileEditionName, edition == "fs1" ? "FS1" : "FS2");
+      c.set(Hux::OraEBSContext::hostName, host);
+      c.set(Hux::OraEBSContext::applTop, base + "/EBSapps/appl");
+      c.set(Hux::OraEBSContext::oadTop, base + "/EBSapps/appl/ad/12.0.0");
+      c.set(Hux::OraEBSContext::webOracleHome, base + "/FMW_Home/webtier");
+      c.set(Hux::OraEBSContext::toolsOracleHome, base + "/EBSapps/10.1.2");
+      c.set(Hux::OraEBSContext::contextName, context);
+      c.set(Hux::OraEBSContext::contextFilePath,
+            base + "/inst/apps/" + context + "/appl/admin/" + context + ".xml");
+      c.set(Hux::OraEBSContext::configHome, base + "/inst/apps/" + context);
+      auto& kinds = node.list(Hux::OraEBSAppNode::nodeTypes, Create::Yes);
+      kinds.insert(kinds.end(), h.kinds.begin(), h.kinds.end());
+    }
+    auto client = node.child(Hux::OraEBSAppNode::client, Create::Yes);
+    client.set(NqEntities::ClientEntity::clientId, h.clientId);
+    client.set(NqEntities::ClientEntity::clientName, host);
+    client.set(NqEntities::ClientEntity::hiveId, h.hiveId);
+  }
+  EXPECT_EQ(call.inner, want.serialized());
+  // Five context records in the order of the table, TEMPLATE and METADATA left out.
+  const std::string log = sandbox.log();
+  EXPECT_EQ(Count(log, "[Discover] nodeName ["), 5u);
+  EXPECT_TRUE(Logged(log, "Discover", "Read 5 context records, 0 of them invalid"));
+}
+
+// A context file that cannot be parsed is skipped; the others are still read, and the answer
+// names the first one that could not.
+TEST_F(Discovery, AnInvalidContextFileIsSkippedAndNamed) {
+  oracle->AddContext("PROD_broken", "A", "<oa_context><oa_host><host>x</oa_host>");
+  oracle->AddContext("PROD_ebsdb01", "D",
+                     "<oa_context><global_db_name>PROD</global_db_name></oa_context>");
+  oracle->AddContext("PROD_notxml", "A", "not XML at all");
+  oracle->AddContext("PROD_ebsapp01", "A",
+                     "<oa_context><oa_host><host>ebsapp01</host></oa_host></oa_context>");
+  PluginCall call = Discover();
+  EXPECT_EQ(call.result, 0);
+  EXPECT_EQ(call.errorCode, 520);
+  EXPECT_EQ(call.errorMessage, "Invalid EBS context file [PROD_broken]");
+  Hux::OraEBSReqResp answer;
+  ASSERT_TRUE(answer.unserialize(call.inner));
+  auto config = View(answer).child(Hux::OraEBSReqResp::ebsConfig, Create::No);
+  EXPECT_EQ(config.child(Hux::OraEBSConfig::dbTier, Create::No).get(Hux::OraEBSDBTier::dbName),
+            "PROD");
+  auto nodes = config.child(Hux::OraEBSConfig::appTier, Create::No)
+                   .list(Hux::OraEBSAppTier::appNodes, Create::No);
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(nodes.at(0).get(Hux::OraEBSAppNode::hostName), "ebsapp01");
+  const std::string log = sandbox.log();
+  EXPECT_TRUE(Logged(log, "Discover", "Skipping the invalid context file [PROD_broken]"));
+  EXPECT_TRUE(Logged(log, "Discover", "Skipping the invalid context file [PROD_notxml]"));
+  EXPECT_TRUE(Logged(log, "Discover", "Read 4 context records, 2 of them invalid"));
 }
 
 TEST_F(Discovery, FailuresAnswer520AndLeaveTheConfigurationAsGiven) {
@@ -426,7 +560,7 @@ TEST_F(Discovery, DiscoveriesSharingATemporaryDirectoryTakeTurns) {
   EXPECT_EQ(Count(log, "[Discover] nodeName [PROD_db]\n"), 2u);
   EXPECT_EQ(Count(log, "[Discover] nodeName [PROD_app]\n"), 2u);
   // Each reading of the export comes between the exports, never during the other one.
-  EXPECT_EQ(Count(log, "[Discover] Read 2 context records\n"), 2u);
+  EXPECT_EQ(Count(log, "[Discover] Read 2 context records, 0 of them invalid\n"), 2u);
 }
 
 TEST_F(Discovery, ASecondRunRewritesEveryFile) {

@@ -129,17 +129,30 @@ int NqEBSInterface::Discover() {
   EvDebug::Debug(logContext, kLabel, "Reading export file %s of %zu bytes", exportFilePath.c_str(),
                  text.size());
   const std::vector<ExportRecord> records = ParseExport(text);
+  std::string firstInvalid;
+  size_t invalid = 0;
   for (const ExportRecord& record : records) {
     const std::string name(record.name), type(record.type);
     EvDebug::Debug(logContext, kLabel, "nodeName [%s]", name.c_str());
     EvDebug::Debug(logContext, kLabel, "nodeType [%s]", type.c_str());
-    initParser(std::string(record.context));
+    // A context file that cannot be parsed is left out; the others are still read.
+    if (!initParser(std::string(record.context))) {
+      EvDebug::Debug(logContext, kLabel, "Skipping the invalid context file [%s]", name.c_str());
+      if (invalid++ == 0) firstInvalid = name;
+      continue;
+    }
     if (type == "D")
       ProcessDBTierTags();
     else
       ProcessAppTierTags();
   }
-  EvDebug::Debug(logContext, kLabel, "Read %zu context records", records.size());
+  EvDebug::Debug(logContext, kLabel, "Read %zu context records, %zu of them invalid",
+                 records.size(), invalid);
   discoveryLock.Release();
+  if (invalid) {
+    SetErrorCode(kEBSRequestFailed);
+    SetErrorMessage("Invalid EBS context file [" + firstInvalid + "]");
+    return 1;
+  }
   return 0;
 }
