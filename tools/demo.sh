@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# The plug-in at work through ebs-host, in a sandbox of its own (store, log and temporary
-# directory under a fresh directory that is removed afterwards).
+# The plug-in at work through ebs-host, in a sandbox of its own (store, log, temporary directory,
+# instance table and a SIMULATED Oracle database under a fresh directory, removed afterwards):
+# how requests are refused, then discover -> save -> show -> delete of the sandbox instance PROD.
 set -euo pipefail
 build=${1:-build}
+root=$(cd "$(dirname "$0")/.." && pwd)
 host="$build/tools/ebs-host/ebs-host"
+fake="$root/tests/fake-oracle"
 sandbox=$(mktemp -d /tmp/ebs-demo.XXXXXX)
 trap 'rm -rf "$sandbox"' EXIT
+chmod 0755 "$sandbox"  # the Oracle owner's database writes its export below it
 export EBS_HOST_STORE="$sandbox/store.db" EBS_HOST_LOG="$sandbox/host.log"
-export EBS_HOST_TEMP_DIR="$sandbox/tmp"
+export EBS_HOST_TEMP_DIR="$sandbox/tmp" EBS_HOST_ORATAB="$sandbox/oratab"
 
 step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 show() { printf '$ ebs-host %s\n' "$*"; "$host" "$@" || printf '(exit status %d)\n' "$?"; }
@@ -17,22 +21,68 @@ envelope() { # appType, inner text (carried in a CDATA section, so it needs no e
 }
 
 step "An unknown application type is refused (error code 1, result -1)"
-envelope 7 '<m g="22" n="505"><i x="1">2</i></m>' > "$sandbox/unknown.xml"
+envelope 7 '<m g="22" n="505"><i x="1">2</i></m>' >"$sandbox/unknown.xml"
 show --json request "$sandbox/unknown.xml"
 
-step "A PeopleSoft request is refused, its inner text comes back unchanged"
-envelope 2 '<m g="22" n="505"><i x="1">2</i></m>' > "$sandbox/peoplesoft.xml"
+step "A PeopleSoft request is refused; its inner text comes back unchanged"
+envelope 2 '<m g="22" n="505"><i x="1">2</i></m>' >"$sandbox/peoplesoft.xml"
 show request "$sandbox/peoplesoft.xml"
 
 step "An Oracle EBS request without a message type: error 520 from the worker"
 envelope 1 '<m g="22" n="505"><o x="2"><m g="22" n="504"><s x="1">12.2.10</s></m></o></m>' \
-  > "$sandbox/notype.xml"
+  >"$sandbox/notype.xml"
 show --json request "$sandbox/notype.xml"
 
-step "Clients registered in the managing server's store, and listed from it"
+step "The managing server's clients: one per host of the instance"
 show clients add --name ebsdb01 --host ebsdb01.example.com --hive 1
 show clients add --name ebsapp01 --host ebsapp01.example.com --host ebsapp01-vip.example.com --hive 1
+show clients add --name ebsapp02 --host ebsapp02.example.com --hive 1
 show clients list
 
-step "The log of these requests ($EBS_HOST_LOG)"
-cut -c1-200 "$EBS_HOST_LOG"
+if [ "$(id -u)" -ne 0 ]; then
+  step "Discovery switches to the Oracle owner with su and needs root: run ./run demo as root"
+  exit 0
+fi
+
+step "A SIMULATED database host: fake Oracle home (bin/oracle, bin/sqlplus over SQLite), instance PROD"
+owner=ebsora
+getent passwd "$owner" >/dev/null ||
+  useradd --system --no-create-home --home-dir /nonexistent --shell /bin/sh "$owner"
+"$fake/setup-home.sh" "$sandbox/oracle/19.0.0" "$owner" "$fake/sandbox/load.sql"
+printf '# Simulated database host ebsdb01\nPROD:%s:N\n' "$sandbox/oracle/19.0.0" >"$EBS_HOST_ORATAB"
+cat "$EBS_HOST_ORATAB"
+echo "fnd_oam_context_files of the simulated database:"
+sqlite3 "$sandbox/oracle/19.0.0/fake/context.db" \
+  "SELECT printf('  %-24s type %s  %6d bytes', NAME, CTX_TYPE, length(TEXT)) FROM fnd_oam_context_files"
+
+# The database login; the password reaches ebs-host through the environment only.
+export DEMO_DB_PASSWORD='Demo-Pa55'
+printf '%s' "$DEMO_DB_PASSWORD" >"$sandbox/oracle/19.0.0/fake/db_password"
+step "Discover PROD (export through su + sqlplus as $owner, then every context file read)"
+show discover --sid PROD --db-user apps --db-password-env DEMO_DB_PASSWORD
+"$host" --xml discover --sid PROD --db-user apps --db-password-env DEMO_DB_PASSWORD \
+  >"$sandbox/discovered.xml"
+
+step "Save the discovered instance as virtual app PROD-EBS (registry value on every node's client first)"
+show save --config "$sandbox/discovered.xml" --name PROD-EBS
+show apps list
+app_id=$("$host" --json apps list | sed -n 's/.*"id": \([0-9]*\).*/\1/p' | head -1)
+show apps show "$app_id"
+show clients list
+
+step "Delete the virtual app, and see it gone"
+show delete --app-id "$app_id"
+show apps list
+show delete --app-id "$app_id"
+
+step "Timings of the discovery (simulated database), from the log"
+awk '
+  function t(s) { split(substr(s, 12, 15), p, ":"); return p[1] * 3600 + p[2] * 60 + p[3] }
+  /\[FetchDBHome\] Reading Oracle instance entries/ { a = t($1) }
+  /\[Discover\] Reading export file/ { b = t($1) }
+  /\[Discover\] Read [0-9]+ context records/ { c = t($1) }
+  END { if (a && b && c) printf "export %.1f ms, reading %.1f ms\n", (b - a) * 1000, (c - b) * 1000 }
+' "$EBS_HOST_LOG"
+printf 'The log (%s): %d lines, %d password elements shown as "***", the password in clear %d times.\n' \
+  "$EBS_HOST_LOG" "$(wc -l <"$EBS_HOST_LOG")" "$(grep -o '\*\*\*' "$EBS_HOST_LOG" | wc -l)" \
+  "$(grep -o -- "$DEMO_DB_PASSWORD" "$EBS_HOST_LOG" | wc -l)"

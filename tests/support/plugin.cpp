@@ -89,4 +89,5 @@ HostSandbox::HostSandbox()
     : temp_("EBS_HOST_TEMP_DIR", dir_.file("tmp")),
       store_("EBS_HOST_STORE", dir_.file("store.db")),
       log_("EBS_HOST_LOG", dir_.file("host.log")),
-      level_("EBS_HOST_LOG_LEVEL", "debug") {}
+      level_("EBS_HOST_LOG_LEVEL", "debug"),
+      oratab_("EBS_HOST_ORATAB", dir_.file("oratab")) {}

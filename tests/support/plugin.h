@@ -51,7 +51,8 @@ class TempDir {
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 
-// A sandbox for one test: its own temp dir, store and log file, set through the environment.
+// A sandbox for one test: its own temp dir, store, log file and (absent) instance table, set
+// through the environment.
 class HostSandbox {
  public:
   HostSandbox();
@@ -63,5 +64,5 @@ class HostSandbox {
 
  private:
   TempDir dir_;
-  ScopedEnv temp_, store_, log_, level_;
+  ScopedEnv temp_, store_, log_, level_, oratab_;
 };

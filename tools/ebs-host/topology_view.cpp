@@ -41,8 +41,12 @@ void PrintTopology(std::ostream& out, Msg<Hux::OraEBSConfig> cfg) {
   out << "EBS release      " << OrDash(cfg.get(Hux::OraEBSConfig::appsVersion)) << "\n";
   auto app = cfg.child(Hux::OraEBSConfig::virtualApp, Create::No);
   if (cfg.isSet(Hux::OraEBSConfig::virtualApp))
-    out << "Virtual app      " << OrDash(app.get(NqEntities::AppEntity::appName)) << " (id "
-        << app.get(NqEntities::AppEntity::appId) << ")\n";
+  {
+    out << "Virtual app      " << OrDash(app.get(NqEntities::AppEntity::appName));
+    if (app.isSet(NqEntities::AppEntity::appId))
+      out << " (id " << app.get(NqEntities::AppEntity::appId) << ")";
+    out << "\n";
+  }
 
   auto db = cfg.child(Hux::OraEBSConfig::dbTier, Create::No);
   out << "\nDatabase tier    " << OrDash(db.get(Hux::OraEBSDBTier::dbName)) << "  service "
