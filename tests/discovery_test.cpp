@@ -19,18 +19,6 @@ namespace {
 
 const char* const kFailed = "Unable to fetch EBS Context Files";
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
 bool Logged(const std::string& log, const std::string& label, const std::string& text) {
   return log.find("[" + label + "] " + text + "\n") != std::string::npos;
 }
@@ -135,7 +123,7 @@ TEST_F(Discovery, ExportsAndReadsEveryContextRecordInOrder) {
   EXPECT_NE(calls[0].env.find(":" + oracle->home() + "/lib\n"), std::string::npos);
 
   // The PL/SQL script stays for the record; the shell script is gone.
-  const std::vector<std::string> sql = Lines(ReadFile(TempFile("NqEBSFetchContext.sql")));
+  const std::vector<std::string> sql = Split(ReadFile(TempFile("NqEBSFetchContext.sql")));
   ASSERT_EQ(sql.size(), 43u);
   EXPECT_EQ(sql[0],
             "CREATE OR REPLACE DIRECTORY CONTEXT_OUPUT_DIR AS '" + sandbox.tempDir() + "';");

@@ -15,18 +15,6 @@ namespace {
 
 using Kind = OratabLine::Kind;
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
 TEST(Oratab, LinesBecomeEntries) {
   const std::string longHome = "/u01/" + std::string(5000, 'h');
   struct Case {
@@ -115,7 +103,7 @@ TEST(ExportFile, LinesSplitIntoNameTypeAndContext) {
 }
 
 TEST(ExportScripts, SqlScriptHas43LinesAndNamesTheDirectory) {
-  const std::vector<std::string> lines = Lines(BuildSqlScript("/tmp/x"));
+  const std::vector<std::string> lines = Split(BuildSqlScript("/tmp/x"));
   ASSERT_EQ(lines.size(), 43u);
   EXPECT_EQ(lines[0], "CREATE OR REPLACE DIRECTORY CONTEXT_OUPUT_DIR AS '/tmp/x';");
   EXPECT_EQ(lines[5], "P_SubstrVal VARCHAR2(32767); ");
@@ -128,7 +116,7 @@ TEST(ExportScripts, SqlScriptHas43LinesAndNamesTheDirectory) {
   EXPECT_EQ(lines[42], "/ ");
   EXPECT_EQ(BuildSqlScript("/tmp/x").back(), '\n');
   // A quote in the directory is doubled inside the SQL literal.
-  EXPECT_EQ(Lines(BuildSqlScript("/tmp/it's"))[0],
+  EXPECT_EQ(Split(BuildSqlScript("/tmp/it's"))[0],
             "CREATE OR REPLACE DIRECTORY CONTEXT_OUPUT_DIR AS '/tmp/it''s';");
 }
 

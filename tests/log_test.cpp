@@ -14,13 +14,6 @@ namespace {
 
 const char* const kSecret = "Tr0ub4dor&3";
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 std::string RequestWithPassword(const std::string& password) {
   Hux::OraEBSReqResp request;
   auto login = View(request)
@@ -90,7 +83,7 @@ TEST(Logging, OneIntactLinePerCallFromManyThreads) {
     });
   }
   for (auto& th : threads) th.join();
-  const std::vector<std::string> lines = Lines(sandbox.log());
+  const std::vector<std::string> lines = Split(sandbox.log());
   ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
   const std::regex shape(
       R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z DEBUG \d+ \[Worker\] thread (\d) line \d+ multi\\nline ([a-h])+$)");

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "platform/file_io.h"
 #include "platform/host_config.h"
 #include "platform/redact.h"
 
@@ -44,16 +45,6 @@ std::string Escape(const std::string& text) {
     }
   }
   return out;
-}
-
-void WriteAll(int fd, const std::string& line) {
-  size_t done = 0;
-  while (done < line.size()) {
-    ssize_t n = ::write(fd, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<size_t>(n);
-  }
 }
 
 void Emit(const char* level, LogLevel needed, const char* label, const char* format, va_list args) {

@@ -24,18 +24,6 @@ void Check(int rc, sqlite3* db, const char* what) {
     throw std::runtime_error(std::string(what) + ": " + sqlite3_errmsg(db));
 }
 
-std::vector<std::string> SplitNul(const std::string& text) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\0', start);
-    if (end == std::string::npos) end = text.size();
-    parts.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
-}
-
 }  // namespace
 
 int RunProgram(const std::vector<std::string>& argv) {
@@ -159,7 +147,7 @@ std::vector<FakeOracle::Call> FakeOracle::Calls() const {
   std::vector<Call> calls;
   for (const std::string& dir : dirs) {
     Call c;
-    c.argv = SplitNul(ReadFile(dir + "/argv"));
+    c.argv = Split(ReadFile(dir + "/argv"), '\0');
     c.user = ReadFile(dir + "/user");
     if (!c.user.empty() && c.user.back() == '\n') c.user.pop_back();
     c.env = ReadFile(dir + "/env");
@@ -181,17 +169,3 @@ DiscoverySandbox::DiscoverySandbox() : oratab_("EBS_HOST_ORATAB", host_.dir().fi
 }
 
 void DiscoverySandbox::SetOratab(const std::string& text) { WriteFile(oratabPath(), text); }
-
-Hux::OraEBSReqResp DiscoverRequest(const std::string& sid, const std::string& user,
-                                   const std::string& password) {
-  Hux::OraEBSReqResp request;
-  auto req = View(request);
-  req.set(Hux::OraEBSReqResp::messageType, 2);
-  auto cfg = req.child(Hux::OraEBSReqResp::ebsConfig, Create::Yes);
-  cfg.child(Hux::OraEBSConfig::dbTier, Create::Yes).set(Hux::OraEBSDBTier::dbSid, sid);
-  auto login = cfg.child(Hux::OraEBSConfig::appTier, Create::Yes)
-                   .child(Hux::OraEBSAppTier::databaseLogin, Create::Yes);
-  login.set(UserCredentials::userName, user);
-  login.set(UserCredentials::password, password);
-  return request;
-}

@@ -4,6 +4,8 @@
 // not otherwise, and tests skip then. Not thread-safe; one object per test.
 #pragma once
 
+#include "messages/requests.h"
+
 #include <string>
 #include <vector>
 
@@ -64,7 +66,3 @@ class DiscoverySandbox {
   HostSandbox host_;
   ScopedEnv oratab_;
 };
-
-// A Discover request for `sid` with the given database login.
-Hux::OraEBSReqResp DiscoverRequest(const std::string& sid, const std::string& user,
-                                   const std::string& password);

@@ -1,5 +1,7 @@
 #include "support/plugin.h"
 
+#include "messages/requests.h"
+
 #include <dlfcn.h>
 #include <sys/stat.h>
 
@@ -40,10 +42,7 @@ PluginCall CallPlugin(const std::string& requestText) {
 }
 
 std::string Envelope(int64_t appType, const std::string& inner) {
-  Hux::EnterpriseAppsReqResp envelope;
-  View(envelope).set(Hux::EnterpriseAppsReqResp::appType, appType);
-  View(envelope).set(Hux::EnterpriseAppsReqResp::xmlString, inner);
-  return envelope.serialized();
+  return EnvelopeText(appType, inner);
 }
 
 std::string InnerText(const Hux::OraEBSReqResp& request) { return request.serialized(); }
@@ -78,6 +77,18 @@ std::string ReadFile(const std::string& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(separator, start);
+    if (end == std::string::npos) end = text.size();
+    parts.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
 }
 
 void WriteFile(const std::string& path, const std::string& text) {

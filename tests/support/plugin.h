@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "messages/catalogue.h"
 
@@ -49,6 +50,8 @@ class TempDir {
 };
 
 std::string ReadFile(const std::string& path);
+// The parts of `text` between separators (a trailing separator ends the last part).
+std::vector<std::string> Split(const std::string& text, char separator = '\n');
 void WriteFile(const std::string& path, const std::string& text);
 
 // A sandbox for one test: its own temp dir, store, log file and (absent) instance table, set

@@ -14,6 +14,7 @@
 
 #include "json_view.h"
 #include "messages/catalogue.h"
+#include "messages/requests.h"
 #include "platform/host_config.h"
 #include "platform/pstring.h"
 #include "platform/store.h"
@@ -83,10 +84,7 @@ int Call(const Global& g, std::string text, Answer& answer) {
 int StatusOf(const Answer& a) { return a.result == 0 && a.errorCode == 0 ? kOk : kAnswerError; }
 
 std::string EbsEnvelope(const Hux::OraEBSReqResp& request) {
-  Hux::EnterpriseAppsReqResp envelope;
-  View(envelope).set(Hux::EnterpriseAppsReqResp::appType, 1);
-  View(envelope).set(Hux::EnterpriseAppsReqResp::xmlString, request.serialized());
-  return envelope.serialized();
+  return EnvelopeText(kAppTypeOracleEBS, request.serialized());
 }
 
 // Prints an EBS answer: JSON, the raw inner text, or a summary for people.
@@ -167,15 +165,7 @@ int RunDiscover(const Global& g, const std::string& sid, const std::string& user
     }
     password = value;
   }
-  Hux::OraEBSReqResp request;
-  auto req = View(request);
-  req.set(Hux::OraEBSReqResp::messageType, 2);
-  auto cfg = req.child(Hux::OraEBSReqResp::ebsConfig, Create::Yes);
-  cfg.child(Hux::OraEBSConfig::dbTier, Create::Yes).set(Hux::OraEBSDBTier::dbSid, sid);
-  auto login = cfg.child(Hux::OraEBSConfig::appTier, Create::Yes)
-                   .child(Hux::OraEBSAppTier::databaseLogin, Create::Yes);
-  login.set(UserCredentials::userName, user);
-  login.set(UserCredentials::password, password);
+  Hux::OraEBSReqResp request = DiscoverRequest(sid, user, password);
   WipeString(password);
   std::string text = EbsEnvelope(request);
   request.clear();
@@ -252,12 +242,7 @@ int RunSave(const Global& g, const std::string& configFile, const std::string& n
 }
 
 int RunDelete(const Global& g, int64_t appId) {
-  Hux::OraEBSReqResp request;
-  auto req = View(request);
-  req.set(Hux::OraEBSReqResp::messageType, 8);
-  req.child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
-      .child(Hux::OraEBSConfig::virtualApp, Create::Yes)
-      .set(NqEntities::AppEntity::appId, appId);
+  const Hux::OraEBSReqResp request = DeleteRequest(appId);
   Answer a;
   if (int rc = Call(g, EbsEnvelope(request), a)) return rc;
   return Report(

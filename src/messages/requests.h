@@ -1,0 +1,21 @@
+// Builders of the requests a host sends to the plug-in: the envelope around an inner request,
+// and the inner Discover and Delete requests. Pure functions; thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "messages/catalogue.h"
+
+// Application types of the envelope.
+enum EnterpriseAppType : int { kAppTypeOracleEBS = 1, kAppTypePeopleSoft = 2 };
+
+// The text of an envelope of application type `appType` carrying the inner text `inner`.
+std::string EnvelopeText(int64_t appType, const std::string& inner);
+
+// A Discover request for `sid`, logging in to the database as `user` with `password`.
+Hux::OraEBSReqResp DiscoverRequest(const std::string& sid, const std::string& user,
+                                   const std::string& password);
+
+// A Delete request for the virtual app `appId`.
+Hux::OraEBSReqResp DeleteRequest(int64_t appId);
