@@ -1,5 +1,6 @@
 #include "EnterpriseApps.h"
 
+#include <cstdio>
 #include <memory>
 
 #include "messages/catalogue.h"
@@ -98,11 +99,17 @@ void Emergency(std::string& xml, const char* what) noexcept {
     View(envelope).attach(Hux::EnterpriseAppsReqResp::response, std::move(answer));
     envelope.serialize(xml, false);
   } catch (...) {
+    // Even the framework failed: write the envelope and its error code by hand.
+    using E = Hux::EnterpriseAppsReqResp;
+    using R = Hux::GenericResp;
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "<m g=\"%d\" n=\"%d\"><s x=\"%d\"></s><o x=\"%d\"><m g=\"%d\" n=\"%d\">"
+                  "<i x=\"%d\">%d</i></m></o></m>",
+                  E::kGroup, E::kNumber, E::xmlString.index, E::response.index, R::kGroup,
+                  R::kNumber, R::errorCode.index, kEBSRequestFailed);
     try {
-      xml.assign(
-          "<m g=\"22\" n=\"506\"><s x=\"2\" n=\"2\" id=\"5205768\"></s><o x=\"3\" n=\"6\" "
-          "id=\"12898824\"><m g=\"22\" n=\"422\"><i x=\"1\" n=\"1\" id=\"10268693\">520</i>"
-          "</m></o></m>");
+      xml.assign(text);
     } catch (...) {
     }
   }
