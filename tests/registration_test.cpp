@@ -49,7 +49,7 @@ bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-// A configuration whose nodes stand on the given clients (no list when none). Its app id and the
+// A configuration whose nodes stand on the given clients. Its app id and the
 // entities' client ids are stale: the server names apps, the directory decides client ids.
 Hux::OraEBSConfig Config(const Clients& dbClients, const Clients& appClients,
                          const std::string& password = kSecret) {
@@ -65,7 +65,6 @@ Hux::OraEBSConfig Config(const Clients& dbClients, const Clients& appClients,
       .set(UserCredentials::password, password);
   auto addNodes = [](auto tier, const auto& listField, const auto& clientField,
                      const Clients& clients) {
-    if (clients.empty()) return;
     auto nodes = tier.list(listField, Create::Yes);
     for (const auto& name : clients) {
       auto node = nodes.append();
@@ -163,7 +162,7 @@ TEST(Save, ClientsArePreparedInNodeOrderAndOnlyAFailedSaveReachesTheAnswer) {
        {"[Save] Virtual app save request success. Output XML ["}},
       // Unknown, unnamed and out-of-range clients get no request; one the server refuses is an
       // error line with its answer; the walk and the save go on. The application tier has no
-      // node list, and the walk adds none to the answer.
+      // nodes.
       {"client failures",
        true,
        {"ghost", "", "far", "down", "app1"},

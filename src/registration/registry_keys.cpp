@@ -27,8 +27,9 @@ int SetKeysOnNodes(NqEBSInterface& worker, EvEvent& log, Msg<Tier> tier,
                    const ObjectListField<Tier, Node>& nodesField,
                    const ObjectField<Node, NqEntities::ClientEntity>& clientField) {
   int failed = 0;
-  // Read without creating: the walk must not add empty lists to the request it answers with.
-  MsgList<Node> nodes = tier.list(nodesField, Create::No);
+  // The list is reached as the framework's callers always have, creating it when absent: a
+  // tier without nodes answers with an empty node list.
+  MsgList<Node> nodes = tier.list(nodesField, Create::Yes);
   for (size_t i = 0; i < nodes.size(); ++i) {
     Msg<Node> node = nodes.at(i);
     if (!node.isSet(clientField)) continue;
