@@ -1,68 +1,56 @@
 // Test support for discovery: an Oracle home of the fake (simulated) installation of
 // tests/fake-oracle, owned by a local account, and a host sandbox whose instance table points at
-// it. Discovery switches to the owner with su, so these need root; FakeOracle::Usable says why
-// not otherwise, and tests skip then. Not thread-safe; one object per test.
+// it. Discovery switches to the owner with su, so end-to-end tests need root; FakeOracle::Usable
+// says why not otherwise, and tests skip then. Not thread-safe; one object per test.
 #pragma once
 
-#include "messages/requests.h"
+#include <sys/stat.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
+#include "messages/requests.h"
 #include "support/plugin.h"
 
 // The account that owns the fake installations; created (useradd -r) when missing.
 inline constexpr const char* kOracleAccount = "ebsora";
-
-// Runs a program with its arguments (no shell); returns its exit status, or -1.
-int RunProgram(const std::vector<std::string>& argv);
 
 class FakeOracle {
  public:
   // False, with the reason, when tests cannot switch to the owner account here.
   static bool Usable(std::string* why);
 
-  // A home named `homeName` (any bytes but "/", NUL and line feed) inside a fresh directory.
-  explicit FakeOracle(const std::string& homeName = "dbhome_1");
+  // A home named `homeName` (any bytes but "/", NUL and line feed) in a fresh directory, its
+  // database loaded from the SQL file `sql` if given.
+  explicit FakeOracle(const std::string& homeName = "dbhome_1", const std::string& sql = "");
   const std::string& home() const { return home_; }
 
-  // Rows of fnd_oam_context_files, in the order the database returns them.
+  // A row of fnd_oam_context_files, returned after the rows added before it.
   void AddContext(const std::string& name, const std::string& type, const std::string& text);
-  void ClearContexts();
-  // Runs a SQL file on the database from its directory (see tests/fake-oracle/sandbox).
-  void LoadSql(const std::string& sqlFile);
+  // Writes or removes a control file of the fake sqlplus (db_user, db_password, hang, fail,
+  // delay; see tests/fake-oracle/bin/sqlplus).
+  void Set(const std::string& control, const std::string& content);
+  void Unset(const std::string& control);
 
-  void SetLogin(const std::string& user, const std::string& password);
-  void SetHang(bool hang);
-  void SetFail(int status);  // 0: do not fail
-  void SetDelay(int seconds);
-
-  // What sqlplus received, one per call, oldest first.
-  struct Call {
-    std::vector<std::string> argv;
-    std::string user, env, loginUser, loginPassword, script, directory, outcome;
-    std::string started, finished;  // nanoseconds since the epoch, as text of equal width
-  };
+  // What sqlplus recorded (file name to content), one per call, oldest first.
+  using Call = std::map<std::string, std::string>;
   std::vector<Call> Calls() const;
 
  private:
-  void Control(const std::string& name, const std::string* content);
   TempDir root_;
   std::string home_;
 };
 
-// A host sandbox (temp dir, store, log) whose instance table is a file of the test's own,
-// reachable by the Oracle owner.
-class DiscoverySandbox {
- public:
-  DiscoverySandbox();
-  HostSandbox& host() { return host_; }
-  std::string tempDir() const { return host_.tempDir(); }
-  std::string log() const { return host_.log(); }
-  void SetOratab(const std::string& text);
-  std::string oratabPath() const { return host_.dir().file("oratab"); }
+// Expects exactly one call of `oracle`'s sqlplus: "sqlplus /nolog" in the Oracle environment of
+// `sid`, logged in as `user` with `password`, exporting into `tempDir` by the PL/SQL script there.
+void ExpectOneExport(const FakeOracle& oracle, const std::string& sid, const std::string& user,
+                     const std::string& password, const std::string& tempDir);
 
- private:
-  HostSandbox host_;
-  ScopedEnv oratab_;
+// A host sandbox whose instance table is the test's own file, and whose directory the Oracle
+// owner can pass through (the export is written below it).
+struct DiscoverySandbox : HostSandbox {
+  DiscoverySandbox() { ::chmod(dir().path().c_str(), 0755); }
+  std::string oratabPath() const { return dir().file("oratab"); }
+  void SetOratab(const std::string& text) const { WriteFile(oratabPath(), text); }
 };
