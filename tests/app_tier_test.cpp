@@ -145,7 +145,6 @@ TEST(AppTier, Rules) {
          EXPECT_EQ(c.at(0).get(Context::fileEditionName), "FS1");
          EXPECT_EQ(c.at(1).get(Context::fileEditionName), "FS2-PATCH");
          EXPECT_EQ(node.child(Node::osUser, Create::No).get(UserCredentials::userName), "other");
-         EXPECT_TRUE(node.isSet(Node::appsBase));
          EXPECT_EQ(node.get(Node::appsBase), "");
          EXPECT_EQ(node.list(Node::nodeTypes, Create::No),
                    (std::vector<int64_t>{Hux::Root, Hux::Batch, Hux::Root}));
@@ -159,7 +158,6 @@ TEST(AppTier, Rules) {
        {AppFile({{"host", ""}, {"group", ""}}),
         AppFile({{"host", R"(<x><host oa_var="s_virtual_hostname">h2</host></x>
                              <host oa_var="s_hostname">real</host>)"},
-                 {"user", "<appsuser>second</appsuser>"},
                  {"group", "<appsgroup>g2</appsgroup>"}}),
         AppFile(
             {{"host", "<host>H2</host>"}, {"group", "<appsgroup>g3</appsgroup>"}, {"domain", ""}}),
@@ -169,8 +167,6 @@ TEST(AppTier, Rules) {
          EXPECT_EQ(Nodes(w).at(0).list(Node::contexts, Create::No).size(), 2u);
          EXPECT_EQ(AppTier(w).get(Tier::hostName), "h2");
          EXPECT_EQ(AppTier(w).get(Tier::osGroup), "g2");
-         EXPECT_EQ(AppTier(w).child(Tier::osUser, Create::No).get(UserCredentials::userName),
-                   "applmgr");
          for (const char* name : {"host name [.d.example]", "host name [H2.]"})
            EXPECT_NE(log.find(name), std::string::npos) << name;
        }},
@@ -214,7 +210,6 @@ TEST(AppTier, Rules) {
                               </oa_system>)"}})},
        [](NqEBSInterface& w, const std::string&) {
          EXPECT_EQ(Config(w).get(Hux::OraEBSConfig::appsVersion), "12.2.9");
-         EXPECT_TRUE(Nodes(w).at(0).isSet(Node::appsVersion));
          EXPECT_EQ(Nodes(w).at(0).get(Node::appsVersion), "");
        }},
       // Types and kinds come from the first list, values and statuses by position in the whole

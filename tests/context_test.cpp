@@ -36,20 +36,17 @@ TEST(ContextLookup, AddressingRules) {
     const char *value, *attribute;
     int count;
   } cases[] = {
-      {"first child; other letter case not counted", "oa_host", 0, "host", 0, "h1", "s_hostname",
-       2},
+      {"first child; other case not counted", "oa_host", 0, "host", 0, "h1", "s_hostname", 2},
       {"a descendant at any depth, in document order", "oa_host", 0, "host", 1, "h2", "nested", 2},
       {"child index equal to the count", "oa_host", 0, "host", 2, "", "", 2},
       {"negative child index", "oa_host", 0, "host", -1, "", "", 2},
-      {"the parent index runs over the whole document", "oa_host", 1, "host", 0, "second branch",
-       "", 1},
+      {"parent index over the document", "oa_host", 1, "host", 0, "second branch", "", 1},
       {"missing parent", "oa_host", 2, "host", 0, "", "", 0},
       {"negative parent index", "oa_host", -1, "host", 0, "", "", 0},
       {"parent names are case-sensitive", "OA_HOST", 0, "host", 0, "", "", 0},
       {"child names are case-sensitive", "oa_host", 0, "Host", 0, "upper", "", 1},
       {"white space is kept", "oa_host", 0, "spaced", 0, "  two words  ", "", 1},
-      {"nested text, CDATA and entities; no comments or PIs", "oa_host", 0, "mixed", 0, "abd<e>&",
-       "", 1},
+      {"text of nested elements, CDATA, entities", "oa_host", 0, "mixed", 0, "abd<e>&", "", 1},
       {"names carry their prefix", "root", 0, "ns:item", 0, "prefixed", "", 1},
       {"the parent itself is not counted, nested ones are", "a", 0, "a", 0, "", "", 2},
       {"the inner one of nested elements", "a", 1, "a", 0, "", "", 1},
@@ -86,15 +83,12 @@ TEST(ContextLookup, DeeplyNestedDocument) {
 TEST(ContextLookup, Utf8ValuesAndASecondText) {
   HostSandbox sandbox;
   std::setlocale(LC_ALL, "C");
-  const std::string value = "caf\xC3\xA9 \xE2\x9C\x93 \xE6\x97\xA5\xF0\x9F\x98\x80";
-  const std::string name =
-      "gr\xC3\xB6\xC3\x9F"
-      "e";
+  const std::string value = "caf\u00e9 \u2713 \u65e5\U0001F600", name = "gr\u00f6\u00dfe";
   NqEBSInterface worker;
-  ASSERT_TRUE(worker.initParser("<r><v n=\"caf\xC3\xA9\">" + value + "</v><" + name + ">x</" +
-                                name + "></r>"));
+  ASSERT_TRUE(worker.initParser("<r><v n=\"caf\u00e9\">" + value + "</v><" + name + ">x</" + name +
+                                "></r>"));
   EXPECT_EQ(worker.getChildValue("r", 0, "v", 0), value);
-  EXPECT_EQ(worker.getChildAttribute("r", 0, "v", 0, "n"), "caf\xC3\xA9");
+  EXPECT_EQ(worker.getChildAttribute("r", 0, "v", 0, "n"), "caf\u00e9");
   EXPECT_EQ(worker.getChildValue("r", 0, name.c_str(), 0), "x");
 
   // A text in another declared encoding still yields UTF-8; nothing of the first text is left.
