@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 
 #include "support/worker_access.h"
 
@@ -23,43 +24,16 @@ Msg<Tier> AppTier(NqEBSInterface& worker) {
 MsgList<Node> Nodes(NqEBSInterface& worker) {
   return AppTier(worker).list(Tier::appNodes, Create::No);
 }
+std::vector<std::string> Hosts(NqEBSInterface& worker) {
+  std::vector<std::string> hosts;
+  for (size_t i = 0; i < Nodes(worker).size(); ++i)
+    hosts.push_back(Nodes(worker).at(i).get(Node::hostName));
+  return hosts;
+}
 
 void Read(NqEBSInterface& worker, const std::string& text) {
   ASSERT_TRUE(worker.initParser(text));
   EXPECT_EQ(worker.ProcessAppTierTags(), 0);
-}
-
-struct ContextValues {
-  std::string edition, host, applTop, oadTop, webHome, toolsHome, name, path, configHome;
-};
-
-void ExpectContext(Msg<Context> c, const ContextValues& v) {
-  EXPECT_EQ(c.get(Context::fileEditionName), v.edition);
-  EXPECT_EQ(c.get(Context::hostName), v.host);
-  EXPECT_EQ(c.get(Context::applTop), v.applTop);
-  EXPECT_EQ(c.get(Context::oadTop), v.oadTop);
-  EXPECT_EQ(c.get(Context::webOracleHome), v.webHome);
-  EXPECT_EQ(c.get(Context::toolsOracleHome), v.toolsHome);
-  EXPECT_EQ(c.get(Context::contextName), v.name);
-  EXPECT_EQ(c.get(Context::contextFilePath), v.path);
-  EXPECT_EQ(c.get(Context::configHome), v.configHome);
-  EXPECT_EQ(c.raw().fields().size(), 9u);
-}
-
-ContextValues RealisticContext(const std::string& host, const std::string& edition) {
-  const std::string base = "/u01/app/VIS/" + edition;
-  const std::string inst = base + "/inst/apps/VIS_" + host;
-  std::string upper = edition;
-  for (char& ch : upper) ch = static_cast<char>(std::toupper(ch));
-  return {upper,
-          host,
-          base + "/EBSapps/appl",
-          base + "/EBSapps/appl/ad/12.0.0",
-          base + "/FMW_Home/webtier",
-          base + "/EBSapps/10.1.2",
-          "VIS_" + host,
-          inst + "/appl/admin/VIS_" + host + ".xml",
-          inst};
 }
 
 TEST(AppTier, RealisticContextFiles) {
@@ -75,74 +49,72 @@ TEST(AppTier, RealisticContextFiles) {
   EXPECT_EQ(tier.child(Tier::osUser, Create::No).get(UserCredentials::userName), "applmgr");
   EXPECT_EQ(tier.get(Tier::osGroup), "oinstall");
 
-  MsgList<Node> nodes = Nodes(worker);
-  ASSERT_EQ(nodes.size(), 2u);
-  struct Expected {
-    std::string host, edition;
-    std::vector<int64_t> kinds;
-    std::string clientName;
-    int64_t clientId, hiveId;
-  } expected[] = {
-      // root, web_admin, "web entry", web_applications enabled; batch disabled; other enabled.
-      {"apps01",
-       "fs1",
-       {Hux::Root, Hux::WebAdmin, Hux::WebEntry, Hux::WebApplications, Hux::Other},
-       "apps01-client",
-       42,
-       3},
-      // web_entry is no known kind, "Enabled" is not enabled, batch twice.
-      {"apps02", "fs2", {Hux::Root, Hux::Batch, Hux::Batch}, "", 0, 0},
-  };
+  ASSERT_EQ(Hosts(worker), (std::vector<std::string>{"apps01", "apps02"}));
+  // apps01: root, web_admin, "web entry", web_applications and other enabled, batch disabled.
+  // apps02: web_entry is no known kind, "Enabled" is not enabled, batch twice; it has no client.
+  const std::vector<int64_t> kinds[] = {
+      {Hux::Root, Hux::WebAdmin, Hux::WebEntry, Hux::WebApplications, Hux::Other},
+      {Hux::Root, Hux::Batch, Hux::Batch}};
   for (size_t i = 0; i < 2; ++i) {
-    const Expected& e = expected[i];
-    SCOPED_TRACE(e.host);
-    Msg<Node> node = nodes.at(i);
-    const std::string base = "/u01/app/VIS/" + e.edition;
+    const std::string host = i ? "apps02" : "apps01", edition = i ? "fs2" : "fs1";
+    SCOPED_TRACE(host);
+    Msg<Node> node = Nodes(worker).at(i);
+    const std::string base = "/u01/app/VIS/" + edition;
+    const std::string inst = base + "/inst/apps/VIS_" + host;
     EXPECT_EQ(node.get(Node::appsBase), "/u01/app/VIS");
-    EXPECT_EQ(node.get(Node::hostName), e.host);
     EXPECT_EQ(node.get(Node::appsVersion), "12.2.12");
-    EXPECT_EQ(node.get(Node::configHome), base + "/inst/apps/VIS_" + e.host);
+    EXPECT_EQ(node.get(Node::configHome), inst);
     EXPECT_EQ(node.get(Node::platform), "LINUX_X86-64");
     EXPECT_EQ(node.child(Node::osUser, Create::No).get(UserCredentials::userName), "applmgr");
     EXPECT_EQ(node.get(Node::osGroup), "oinstall");
     EXPECT_EQ(node.get(Node::applTmp), "/usr/tmp/VIS");
-    EXPECT_EQ(node.list(Node::nodeTypes, Create::No), e.kinds);
+    EXPECT_EQ(node.list(Node::nodeTypes, Create::No), kinds[i]);
+    auto client = node.child(Node::client, Create::No);
+    EXPECT_EQ(client.get(Client::clientName), i ? "" : "apps01-client");
+    EXPECT_EQ(client.get(Client::clientId), i ? 0 : 42);
+    EXPECT_EQ(client.get(Client::hiveId), i ? 0 : 3);
+
     MsgList<Context> contexts = node.list(Node::contexts, Create::No);
     ASSERT_EQ(contexts.size(), 1u);
-    ExpectContext(contexts.at(0), RealisticContext(e.host, e.edition));
-    auto client = node.child(Node::client, Create::No);
-    EXPECT_EQ(client.get(Client::clientName), e.clientName);
-    EXPECT_EQ(client.get(Client::clientId), e.clientId);
-    EXPECT_EQ(client.get(Client::hiveId), e.hiveId);
+    Msg<Context> c = contexts.at(0);
+    EXPECT_EQ(c.get(Context::fileEditionName), i ? "FS2" : "FS1");
+    EXPECT_EQ(c.get(Context::hostName), host);
+    EXPECT_EQ(c.get(Context::applTop), base + "/EBSapps/appl");
+    EXPECT_EQ(c.get(Context::oadTop), base + "/EBSapps/appl/ad/12.0.0");
+    EXPECT_EQ(c.get(Context::webOracleHome), base + "/FMW_Home/webtier");
+    EXPECT_EQ(c.get(Context::toolsOracleHome), base + "/EBSapps/10.1.2");
+    EXPECT_EQ(c.get(Context::contextName), "VIS_" + host);
+    EXPECT_EQ(c.get(Context::contextFilePath), inst + "/appl/admin/VIS_" + host + ".xml");
+    EXPECT_EQ(c.get(Context::configHome), inst);
+    EXPECT_EQ(c.raw().fields().size(), 9u);
   }
-  EXPECT_EQ(LogLines(sandbox.log(), "GetClientForHost"),
-            (std::vector<std::string>{
-                "Client Name [apps01-client], Client Id [42], HV ID [3]",
-                "Unable to fetch client ID for Client host name [apps02.corp.example.com]"}));
 }
 
-// A small application-tier context file.
-struct AppFile {
-  std::string host = "<host>h1</host>";
-  std::string domain = "<domain>d.example</domain>";
-  std::string user = "<appsuser>applmgr</appsuser>";
-  std::string group = "<appsgroup>oinstall</appsgroup>";
-  std::string edition = "<file_edition_name>fs1</file_edition_name>";
-  std::string options = R"(<config_option oa_var="s_apps_version">12.2.9</config_option>)";
-  std::string environments =
-      R"(<oa_environment type="rapid_install"><APPS_BASE>/base</APPS_BASE></oa_environment>)";
-  std::string groups =
-      R"(<oa_service_group type="root"><oa_service_group_status>enabled</oa_service_group_status></oa_service_group>)";
-  std::string extra;
-
-  std::string Text() const {
-    return "<oa_context><oa_context_name>ctx</oa_context_name><oa_host>" + host + domain + user +
-           group + "<platform>LINUX</platform></oa_host><oa_system_config>" + edition + options +
-           "</oa_system_config><oa_environments>" + environments +
-           "</oa_environments><oa_service_group_list>" + groups + "</oa_service_group_list>" +
-           extra + "</oa_context>";
-  }
-};
+// A small application-tier context file; `parts` replaces parts of the default one by name.
+std::string AppFile(std::map<std::string, std::string> parts = {}) {
+  const std::map<std::string, std::string> defaults = {
+      {"host", "<host>h1</host>"},
+      {"domain", "<domain>d.example</domain>"},
+      {"user", "<appsuser>applmgr</appsuser>"},
+      {"group", "<appsgroup>oinstall</appsgroup>"},
+      {"edition", "<file_edition_name>fs1</file_edition_name>"},
+      {"options", R"(<config_option oa_var="s_apps_version">12.2.9</config_option>)"},
+      {"environments",
+       R"(<oa_environment type="rapid_install"><APPS_BASE>/base</APPS_BASE></oa_environment>)"},
+      {"groups",
+       "<oa_service_group type=\"root\"><oa_service_group_status>enabled"
+       "</oa_service_group_status></oa_service_group>"},
+      {"extra", ""}};
+  for (const auto& [name, value] : parts)
+    if (!defaults.count(name)) ADD_FAILURE() << "no part " << name;
+  parts.insert(defaults.begin(), defaults.end());  // keeps the given parts
+  return "<oa_context><oa_context_name>ctx</oa_context_name><oa_host>" + parts["host"] +
+         parts["domain"] + parts["user"] + parts["group"] +
+         "<platform>LINUX</platform></oa_host><oa_system_config>" + parts["edition"] +
+         parts["options"] + "</oa_system_config><oa_environments>" + parts["environments"] +
+         "</oa_environments><oa_service_group_list>" + parts["groups"] +
+         "</oa_service_group_list>" + parts["extra"] + "</oa_context>";
+}
 
 std::string Group(const std::string& type, const std::string& status) {
   return "<oa_service_group type=\"" + type + "\"><oa_service_group_status>" + status +
@@ -152,190 +124,72 @@ std::string Group(const std::string& type, const std::string& status) {
 TEST(AppTier, Rules) {
   struct Case {
     const char* what;
-    std::vector<AppFile> files;
+    std::vector<std::string> files;
     std::function<void(NqEBSInterface&, const std::string& log)> check;
   } cases[] = {
-      {"file edition: missing, empty and lower case",
-       {[] {
-          AppFile f;
-          f.edition = "";
-          return f;
-        }(),
-        [] {
-          AppFile f;
-          f.edition = "<file_edition_name/>";
-          return f;
-        }(),
-        [] {
-          AppFile f;
-          f.edition = "<file_edition_name>fs2-Patch</file_edition_name>";
-          return f;
-        }()},
+      // One node, contexts in file order, edition FS1 by default and upper-cased, later values
+      // replace earlier ones even when empty, kinds added, the client kept when the later lookup
+      // fails, the tier's user from the first file.
+      {"two files of one host",
+       {AppFile(
+            {{"edition", ""}, {"groups", Group("root", "enabled") + Group("batch", "enabled")}}),
+        AppFile({{"edition", "<file_edition_name>fs2-Patch</file_edition_name>"},
+                 {"user", "<appsuser>other</appsuser>"},
+                 {"environments", ""},
+                 {"domain", "<domain>elsewhere.example</domain>"}})},
        [](NqEBSInterface& w, const std::string&) {
-         MsgList<Context> c = Nodes(w).at(0).list(Node::contexts, Create::No);
-         ASSERT_EQ(c.size(), 3u);
-         EXPECT_EQ(c.at(0).get(Context::fileEditionName), "FS1");
-         EXPECT_EQ(c.at(1).get(Context::fileEditionName), "FS1");
-         EXPECT_EQ(c.at(2).get(Context::fileEditionName), "FS2-PATCH");
-       }},
-      {"two files of one host: one node, contexts in file order, later scalars, all kinds",
-       {[] {
-          AppFile f;
-          f.groups = Group("root", "enabled") + Group("batch", "enabled");
-          return f;
-        }(),
-        [] {
-          AppFile f;
-          f.edition = "<file_edition_name>fs2</file_edition_name>";
-          f.user = "<appsuser>other</appsuser>";
-          f.environments = "";  // the node's appsBase is overwritten with the empty value
-          f.groups = Group("root", "enabled");
-          return f;
-        }()},
-       [](NqEBSInterface& w, const std::string&) {
-         ASSERT_EQ(Nodes(w).size(), 1u);
+         ASSERT_EQ(Hosts(w), std::vector<std::string>{"h1"});
          Msg<Node> node = Nodes(w).at(0);
          MsgList<Context> c = node.list(Node::contexts, Create::No);
          ASSERT_EQ(c.size(), 2u);
          EXPECT_EQ(c.at(0).get(Context::fileEditionName), "FS1");
-         EXPECT_EQ(c.at(1).get(Context::fileEditionName), "FS2");
+         EXPECT_EQ(c.at(1).get(Context::fileEditionName), "FS2-PATCH");
          EXPECT_EQ(node.child(Node::osUser, Create::No).get(UserCredentials::userName), "other");
-         EXPECT_TRUE(node.isSet(Node::appsBase));
          EXPECT_EQ(node.get(Node::appsBase), "");
          EXPECT_EQ(node.list(Node::nodeTypes, Create::No),
                    (std::vector<int64_t>{Hux::Root, Hux::Batch, Hux::Root}));
-         // The tier keeps the first file's user.
+         EXPECT_EQ(node.child(Node::client, Create::No).get(Client::clientId), 77);
          EXPECT_EQ(AppTier(w).child(Tier::osUser, Create::No).get(UserCredentials::userName),
                    "applmgr");
        }},
-      {"hosts differing in letter case are two nodes; the tier's host is the first",
-       {AppFile{},
-        [] {
-          AppFile f;
-          f.host = "<host>H1</host>";
-          return f;
-        }()},
-       [](NqEBSInterface& w, const std::string&) {
-         ASSERT_EQ(Nodes(w).size(), 2u);
-         EXPECT_EQ(Nodes(w).at(0).get(Node::hostName), "h1");
-         EXPECT_EQ(Nodes(w).at(1).get(Node::hostName), "H1");
-         EXPECT_EQ(AppTier(w).get(Tier::hostName), "h1");
-       }},
-      {"tier values come from the first file that gives them",
-       {[] {
-          AppFile f;
-          f.host = "";
-          f.group = "";
-          return f;
-        }(),
-        [] {
-          AppFile f;
-          f.host = "<host>h2</host>";
-          f.user = "<appsuser>second</appsuser>";
-          f.group = "<appsgroup>g2</appsgroup>";
-          return f;
-        }(),
-        [] {
-          AppFile f;
-          f.host = "<host>h3</host>";
-          f.group = "<appsgroup>g3</appsgroup>";
-          return f;
-        }()},
-       [](NqEBSInterface& w, const std::string&) {
-         ASSERT_EQ(Nodes(w).size(), 3u);
+      // The first host element at any depth whatever its attributes, letter case counts, no host
+      // is the empty host; the tier's values come from the first file that gives them.
+      {"nodes by host",
+       {AppFile({{"host", ""}, {"group", ""}}),
+        AppFile({{"host", R"(<x><host oa_var="s_virtual_hostname">h2</host></x>
+                             <host oa_var="s_hostname">real</host>)"},
+                 {"group", "<appsgroup>g2</appsgroup>"}}),
+        AppFile(
+            {{"host", "<host>H2</host>"}, {"group", "<appsgroup>g3</appsgroup>"}, {"domain", ""}}),
+        AppFile({{"host", "<host/>"}})},
+       [](NqEBSInterface& w, const std::string& log) {
+         ASSERT_EQ(Hosts(w), (std::vector<std::string>{"", "h2", "H2"}));
+         EXPECT_EQ(Nodes(w).at(0).list(Node::contexts, Create::No).size(), 2u);
          EXPECT_EQ(AppTier(w).get(Tier::hostName), "h2");
          EXPECT_EQ(AppTier(w).get(Tier::osGroup), "g2");
-         EXPECT_EQ(AppTier(w).child(Tier::osUser, Create::No).get(UserCredentials::userName),
-                   "applmgr");
+         for (const char* name : {"host name [.d.example]", "host name [H2.]"})
+           EXPECT_NE(log.find(name), std::string::npos) << name;
        }},
-      {"no host value: the node of the empty host is reused; lookups '.' + domain",
-       {[] {
-          AppFile f;
-          f.host = "";
-          return f;
-        }(),
-        [] {
-          AppFile f;
-          f.host = "<host/>";
-          return f;
-        }()},
-       [](NqEBSInterface& w, const std::string& log) {
-         ASSERT_EQ(Nodes(w).size(), 1u);
-         EXPECT_EQ(Nodes(w).at(0).list(Node::contexts, Create::No).size(), 2u);
-         EXPECT_EQ(LogLines(log, "GetClientForHost"),
-                   std::vector<std::string>(
-                       2, "Unable to fetch client ID for Client host name [.d.example]"));
-       }},
-      {"an empty domain: the lookup name ends in '.'",
-       {[] {
-         AppFile f;
-         f.domain = "";
-         return f;
-       }()},
-       [](NqEBSInterface&, const std::string& log) {
-         EXPECT_NE(log.find("Client host name [h1.]"), std::string::npos);
-       }},
-      {"the first host element wins whatever its attributes; descendants at any depth",
-       {[] {
-         AppFile f;
-         f.host =
-             R"(<x><host oa_var="s_virtual_hostname">virt</host></x><host oa_var="s_hostname">real</host>)";
-         return f;
-       }()},
-       [](NqEBSInterface& w, const std::string&) {
-         EXPECT_EQ(Nodes(w).at(0).get(Node::hostName), "virt");
-       }},
-      {"service groups: only exact kinds with the exact status 'enabled'",
-       {[] {
-         AppFile f;
-         f.groups = Group("web_entry", "enabled") + Group("web_applications", "Enabled") +
-                    Group("web_admin", "disabled") + Group("Root", "enabled") +
-                    Group("other", "enabled") + Group("web entry", "enabled") +
-                    Group("batch", " enabled") + Group("forms", "enabled") +
-                    Group("web_applications", "enabled") + Group("web_admin", "enabled");
-         return f;
-       }()},
-       [](NqEBSInterface& w, const std::string&) {
-         EXPECT_EQ(Nodes(w).at(0).list(Node::nodeTypes, Create::No),
-                   (std::vector<int64_t>{Hux::Other, Hux::WebEntry, Hux::WebApplications,
-                                         Hux::WebAdmin}));
-       }},
-      {"the release: the last s_apps_version option wins; a file without one empties the node's",
-       {[] {
-          AppFile f;
-          f.options = R"(<config_option oa_var="s_apps_version">12.2.8</config_option>
-                         <config_option oa_var="s_other">x</config_option>
-                         <n><config_option oa_var="s_apps_version">12.2.9</config_option></n>
-                         <config_option oa_var="S_APPS_VERSION">1.0</config_option>)";
-          return f;
-        }(),
-        [] {
-          AppFile f;
-          f.options = "";
-          f.extra =
-              R"(<oa_system><config_option oa_var="s_apps_version">0.0</config_option></oa_system>)";
-          return f;
-        }()},
-       [](NqEBSInterface& w, const std::string&) {
-         EXPECT_EQ(Config(w).get(Hux::OraEBSConfig::appsVersion), "12.2.9");
-         EXPECT_TRUE(Nodes(w).at(0).isSet(Node::appsVersion));
-         EXPECT_EQ(Nodes(w).at(0).get(Node::appsVersion), "");
-       }},
-      {"environments: the last of a type wins; unknown types change nothing",
-       {[] {
-         AppFile f;
-         f.environments =
-             R"(<oa_environment type="applsys"><APPLTMP>/t1</APPLTMP><APPL_TOP>/at1</APPL_TOP></oa_environment>
-                <oa_environment type="web_home"><ORACLE_HOME>/web</ORACLE_HOME></oa_environment>
-                <oa_environment type="tools_home"><ORACLE_HOME>/tools</ORACLE_HOME></oa_environment>
-                <oa_environment type="fmw_home"><ORACLE_HOME>/fmw</ORACLE_HOME><APPS_BASE>/fmwbase</APPS_BASE></oa_environment>
-                <oa_environment type="adovars"><OAD_TOP>/oad</OAD_TOP></oa_environment>
-                <oa_environment type="applsys"><APPLTMP>/t2</APPLTMP></oa_environment>
-                <oa_environment type="Web_Home"><ORACLE_HOME>/case</ORACLE_HOME></oa_environment>)";
-         return f;
-       }()},
+      {"service groups of exact kinds, status exactly 'enabled'; the last environment of a type",
+       {AppFile(
+           {{"groups", Group("web_entry", "enabled") + Group("web_applications", "Enabled") +
+                           Group("web_admin", "disabled") + Group("Root", "enabled") +
+                           Group("other", "enabled") + Group("web entry", "enabled") +
+                           Group("batch", " enabled") + Group("forms", "enabled") +
+                           Group("web_applications", "enabled") + Group("web_admin", "enabled")},
+            {"environments", R"(
+            <oa_environment type="applsys"><APPLTMP>/t1</APPLTMP><APPL_TOP>/at1</APPL_TOP></oa_environment>
+            <oa_environment type="web_home"><ORACLE_HOME>/web</ORACLE_HOME></oa_environment>
+            <oa_environment type="tools_home"><ORACLE_HOME>/tools</ORACLE_HOME></oa_environment>
+            <oa_environment type="fmw_home"><ORACLE_HOME>/fmw</ORACLE_HOME><APPS_BASE>/fmwbase</APPS_BASE></oa_environment>
+            <oa_environment type="adovars"><OAD_TOP>/oad</OAD_TOP></oa_environment>
+            <oa_environment type="applsys"><APPLTMP>/t2</APPLTMP></oa_environment>
+            <oa_environment type="Web_Home"><ORACLE_HOME>/case</ORACLE_HOME></oa_environment>)"}})},
        [](NqEBSInterface& w, const std::string&) {
          Msg<Node> node = Nodes(w).at(0);
+         EXPECT_EQ(node.list(Node::nodeTypes, Create::No),
+                   (std::vector<int64_t>{Hux::Other, Hux::WebEntry, Hux::WebApplications,
+                                         Hux::WebAdmin}));
          EXPECT_EQ(node.get(Node::appsBase), "");
          EXPECT_EQ(node.get(Node::applTmp), "/t2");
          Msg<Context> c = node.list(Node::contexts, Create::No).at(0);
@@ -344,85 +198,63 @@ TEST(AppTier, Rules) {
          EXPECT_EQ(c.get(Context::toolsOracleHome), "/tools");
          EXPECT_EQ(c.get(Context::oadTop), "/oad");
        }},
-      {"types and kinds come from the first list, values and statuses by position in the file",
-       {[] {
-         AppFile f;
-         // Elements of the same names ahead of the lists shift the positions counted over the
-         // whole file; a second list is not counted at all.
-         f.host =
-             R"(<host>h1</host><oa_environment type="stray"><APPS_BASE>/stray</APPS_BASE></oa_environment>
-                     <oa_service_group type="stray"><oa_service_group_status>disabled</oa_service_group_status></oa_service_group>)";
-         f.environments =
-             R"(<oa_environment type="rapid_install"><APPS_BASE>/listed</APPS_BASE></oa_environment>)";
-         f.groups = Group("root", "enabled") + Group("batch", "disabled");
-         f.extra =
-             R"(<oa_environments><oa_environment type="rapid_install"><APPS_BASE>/second</APPS_BASE></oa_environment></oa_environments>
-                      <oa_service_group_list>)" +
-             Group("other", "enabled") + "</oa_service_group_list>";
-         return f;
-       }()},
+      // The last s_apps_version option at any depth in oa_system_config wins; a file without one
+      // empties the node's and keeps the configuration's.
+      {"the release",
+       {AppFile({{"options", R"(<config_option oa_var="s_apps_version">12.2.8</config_option>
+                         <config_option oa_var="s_other">x</config_option>
+                         <n><config_option oa_var="s_apps_version">12.2.9</config_option></n>
+                         <config_option oa_var="S_APPS_VERSION">1.0</config_option>)"}}),
+        AppFile({{"options", ""},
+                 {"extra", R"(<oa_system><config_option oa_var="s_apps_version">0.0</config_option>
+                              </oa_system>)"}})},
+       [](NqEBSInterface& w, const std::string&) {
+         EXPECT_EQ(Config(w).get(Hux::OraEBSConfig::appsVersion), "12.2.9");
+         EXPECT_EQ(Nodes(w).at(0).get(Node::appsVersion), "");
+       }},
+      // Types and kinds come from the first list, values and statuses by position in the whole
+      // file: elements of those names ahead of the lists shift them; a second list is not counted.
+      {"positions over the whole file",
+       {AppFile(
+           {{"host",
+             R"(<host>h1</host><oa_environment type="stray"><APPS_BASE>/stray</APPS_BASE></oa_environment>)" +
+                 Group("stray", "disabled")},
+            {"environments",
+             R"(<oa_environment type="rapid_install"><APPS_BASE>/listed</APPS_BASE></oa_environment>)"},
+            {"groups", Group("root", "enabled") + Group("batch", "disabled")},
+            {"extra",
+             R"(<oa_environments><oa_environment type="rapid_install"><APPS_BASE>/second</APPS_BASE>
+                </oa_environment></oa_environments><oa_service_group_list>)" +
+                 Group("other", "enabled") + "</oa_service_group_list>"}})},
        [](NqEBSInterface& w, const std::string&) {
          Msg<Node> node = Nodes(w).at(0);
          EXPECT_EQ(node.get(Node::appsBase), "/stray");
          // root reads the stray group's status (disabled), batch the root group's (enabled).
          EXPECT_EQ(node.list(Node::nodeTypes, Create::No), std::vector<int64_t>{Hux::Batch});
        }},
-      {"no parent elements: empty values, one node and one context all the same",
-       {[] {
-         AppFile f;
-         f.host = f.domain = f.user = f.group = f.edition = f.options = f.environments = f.groups =
-             "";
-         return f;
-       }()},
-       [](NqEBSInterface& w, const std::string&) {
-         ASSERT_EQ(Nodes(w).size(), 1u);
-         Msg<Node> node = Nodes(w).at(0);
-         EXPECT_EQ(node.get(Node::hostName), "");
-         EXPECT_FALSE(node.isSet(Node::nodeTypes));
-         EXPECT_TRUE(node.child(Node::client, Create::No).raw().empty());
-         ExpectContext(node.list(Node::contexts, Create::No).at(0),
-                       {"FS1", "", "", "", "", "", "ctx", "", ""});
-         EXPECT_FALSE(Config(w).isSet(Hux::OraEBSConfig::appsVersion));
-       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     HostSandbox sandbox;
+    AddClient(sandbox, "c1", {"h1.d.example"}, 5, 77);
     NqEBSInterface worker;
-    for (const AppFile& f : c.files) Read(worker, f.Text());
+    for (const std::string& f : c.files) Read(worker, f);
     c.check(worker, sandbox.log());
   }
-}
-
-TEST(AppTier, AKnownNodeKeepsItsClientWhenALaterLookupFails) {
-  HostSandbox sandbox;
-  AddClient(sandbox, "c1", {"h1.d.example"}, 5, 77);
-  NqEBSInterface worker;
-  AppFile first;
-  Read(worker, first.Text());
-  AppFile second;
-  second.domain = "<domain>elsewhere.example</domain>";
-  Read(worker, second.Text());
-  auto client = Nodes(worker).at(0).child(Node::client, Create::No);
-  EXPECT_EQ(client.get(Client::clientName), "c1");
-  EXPECT_EQ(client.get(Client::clientId), 77);
-  EXPECT_EQ(client.get(Client::hiveId), 5);
 }
 
 // The lookups stay cheap on large files: tens of thousands of options and service groups.
 TEST(AppTier, LargeFilesAreReadInLinearTime) {
   HostSandbox sandbox;
   ScopedEnv quiet("EBS_HOST_LOG_LEVEL", "off");
-  AppFile f;
-  f.options.clear();
+  std::string options, groups;
   for (int i = 0; i < 20000; ++i)
-    f.options += "<config_option oa_var=\"s_o" + std::to_string(i) + "\">v</config_option>";
-  f.options += R"(<config_option oa_var="s_apps_version">12.2.13</config_option>)";
-  f.groups.clear();
-  for (int i = 0; i < 5000; ++i) f.groups += Group(i % 2 ? "batch" : "forms", "enabled");
+    options += "<config_option oa_var=\"s_o" + std::to_string(i) + "\">v</config_option>";
+  options += R"(<config_option oa_var="s_apps_version">12.2.13</config_option>)";
+  for (int i = 0; i < 5000; ++i) groups += Group(i % 2 ? "batch" : "forms", "enabled");
   NqEBSInterface worker;
   const auto start = std::chrono::steady_clock::now();
-  Read(worker, f.Text());
+  Read(worker, AppFile({{"options", options}, {"groups", groups}}));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   EXPECT_EQ(Config(worker).get(Hux::OraEBSConfig::appsVersion), "12.2.13");
   EXPECT_EQ(Nodes(worker).at(0).list(Node::nodeTypes, Create::No).size(), 2500u);

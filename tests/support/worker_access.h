@@ -3,7 +3,6 @@
 #pragma once
 
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,15 +13,13 @@
 class NqEBSInterfaceTest {
  public:
   static Hux::OraEBSReqResp& Request(NqEBSInterface& worker) { return worker.request; }
-  static bool LastParseFailed(const NqEBSInterface& worker) { return worker.lastParseFailed; }
 };
 
 // The texts of the log lines written with `label`, in order.
 inline std::vector<std::string> LogLines(const std::string& log, const std::string& label) {
   std::vector<std::string> out;
-  std::istringstream in(log);
   const std::string tag = "[" + label + "] ";
-  for (std::string line; std::getline(in, line);) {
+  for (const std::string& line : Split(log)) {
     const size_t at = line.find(tag);
     if (at != std::string::npos) out.push_back(line.substr(at + tag.size()));
   }
