@@ -41,9 +41,8 @@ Hux::OraEBSReqResp LargeRequest() {
       c.set(Hux::OraEBSContext::hostName, host);
       c.set(Hux::OraEBSContext::contextName, "PROD_" + host);
       c.set(Hux::OraEBSContext::applTop, "/u01/app/oracle/PROD/fs1/EBSapps/appl");
-      c.set(Hux::OraEBSContext::contextFilePath,
-            "/u01/app/oracle/PROD/fs1/inst/apps/PROD_" + host + "/appl/admin/PROD_" + host +
-                ".xml");
+      c.set(Hux::OraEBSContext::contextFilePath, "/u01/app/oracle/PROD/fs1/inst/apps/PROD_" + host +
+                                                     "/appl/admin/PROD_" + host + ".xml");
     }
   }
   return request;

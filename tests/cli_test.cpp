@@ -59,10 +59,12 @@ TEST(HostCli, ExitStatusesFollowTheAnswer) {
       {"an unknown subcommand", "frobnicate", 2},
       {"a missing option", "delete", 2},
       {"both output flags", "--json --xml apps list", 2},
-      {"a password on the command line is not an option", "discover --sid X --db-user u "
-                                                          "--db-password secret", 2},
-      {"a plug-in that cannot be loaded", "--plugin /nonexistent.so request " +
-                                              dir.file("nothing.xml"), 3},
+      {"a password on the command line is not an option",
+       "discover --sid X --db-user u "
+       "--db-password secret",
+       2},
+      {"a plug-in that cannot be loaded",
+       "--plugin /nonexistent.so request " + dir.file("nothing.xml"), 3},
       {"an unknown app", "apps show 12345", 1},
   };
   for (const auto& c : cases) {
@@ -77,7 +79,7 @@ TEST(HostCli, ExitStatusesFollowTheAnswer) {
 TEST(HostCli, JsonNamesFieldsAndMasksPasswords) {
   HostSandbox sandbox;
   HostRun r = Host("--json discover --sid PROD --db-user apps --db-password-env EBS_TEST_PW",
-               "EBS_TEST_PW='s3cr3t-value'");
+                   "EBS_TEST_PW='s3cr3t-value'");
   EXPECT_EQ(r.out.find("s3cr3t-value"), std::string::npos);
   EXPECT_NE(r.out.find("\"dbSid\": \"PROD\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"password\": \"***\""), std::string::npos) << r.out;
@@ -132,8 +134,7 @@ TEST(HostCli, SaveShowAndDeleteAnInstance) {
   ASSERT_EQ(save.status, 0) << save.out << save.err;
   EXPECT_NE(save.out.find("client dbclient: Huxwire/nCollectClientConfig = 1"), std::string::npos)
       << save.out;
-  EXPECT_NE(save.out.find("client appclient: Huxwire/nCollectClientConfig = 1"),
-            std::string::npos);
+  EXPECT_NE(save.out.find("client appclient: Huxwire/nCollectClientConfig = 1"), std::string::npos);
 
   HostRun list = Host("--json apps list");
   ASSERT_EQ(list.status, 0);

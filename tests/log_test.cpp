@@ -38,12 +38,11 @@ TEST(Redaction, PasswordsNeverSurviveAtAnyEscapingDepth) {
       {"inside an envelope", once},
       {"two envelopes deep", twice},
       {"a password that needs base64", RequestWithPassword(std::string(kSecret) + "\x01")},
-      {"written by hand in CDATA",
-       "<m g=\"22\" n=\"506\"><s x=\"2\"><![CDATA[<pw x=\"2\">" + std::string(kSecret) +
-           "</pw>]]></s></m>"},
-      {"escaped by hand with a raw '>'",
-       "&lt;pw x=\"2\">" + std::string(kSecret) + "&lt;/pw>"},
-      {"numeric character references", "&#60;pw x=\"2\"&#62;" + std::string(kSecret) + "&#60;/pw&#62;"},
+      {"written by hand in CDATA", "<m g=\"22\" n=\"506\"><s x=\"2\"><![CDATA[<pw x=\"2\">" +
+                                       std::string(kSecret) + "</pw>]]></s></m>"},
+      {"escaped by hand with a raw '>'", "&lt;pw x=\"2\">" + std::string(kSecret) + "&lt;/pw>"},
+      {"numeric character references",
+       "&#60;pw x=\"2\"&#62;" + std::string(kSecret) + "&#60;/pw&#62;"},
       {"an unterminated element", "<pw x=\"2\">" + std::string(kSecret)},
       {"several in one line", inner + " and " + once},
   };
@@ -61,8 +60,8 @@ TEST(Redaction, PasswordsNeverSurviveAtAnyEscapingDepth) {
 
 TEST(Logging, TheEntryPointNeverLogsTheDatabasePassword) {
   HostSandbox sandbox;
-  CallPlugin(Envelope(1, RequestWithPassword(kSecret)));   // logged as input and answer
-  CallPlugin(Envelope(2, RequestWithPassword(kSecret)));   // refused, answer logged
+  CallPlugin(Envelope(1, RequestWithPassword(kSecret)));  // logged as input and answer
+  CallPlugin(Envelope(2, RequestWithPassword(kSecret)));  // refused, answer logged
   CallPlugin("<m g=\"22\" n=\"506\"><s x=\"2\">" + RequestWithPassword(kSecret) + "</s>");
   const std::string log = sandbox.log();
   EXPECT_NE(log.find("Response XML"), std::string::npos);

@@ -55,8 +55,7 @@ TEST(Message, EveryFieldKindSurvivesARoundTripExactly) {
 
   auto cfg = View(copy);
   auto db = cfg.child(Hux::OraEBSConfig::dbTier, Create::No);
-  EXPECT_EQ(cfg.get(Hux::OraEBSConfig::appsVersion),
-            "12.2.10 <&> \"quoted\" 'single' ]]> é ✓ 𝄞");
+  EXPECT_EQ(cfg.get(Hux::OraEBSConfig::appsVersion), "12.2.10 <&> \"quoted\" 'single' ]]> é ✓ 𝄞");
   EXPECT_EQ(db.get(Hux::OraEBSDBTier::dbName), "line one\nline two\r\nthree\rfour\ttab");
   EXPECT_EQ(db.get(Hux::OraEBSDBTier::dbSid), AllBytes());
   EXPECT_TRUE(db.isSet(Hux::OraEBSDBTier::dbPort));
@@ -64,9 +63,9 @@ TEST(Message, EveryFieldKindSurvivesARoundTripExactly) {
   auto node = db.list(Hux::OraEBSDBTier::dbNodes, Create::No).at(0);
   EXPECT_EQ(node.list(Hux::OraEBSDBNode::dataDirectories, Create::No),
             (std::vector<std::string>{"", "/u01/data", "  spaced  "}));
-  EXPECT_EQ(node.child(Hux::OraEBSDBNode::client, Create::No)
-                .get(NqEntities::ClientEntity::clientId),
-            INT64_MIN);
+  EXPECT_EQ(
+      node.child(Hux::OraEBSDBNode::client, Create::No).get(NqEntities::ClientEntity::clientId),
+      INT64_MIN);
   auto tier = cfg.child(Hux::OraEBSConfig::appTier, Create::No);
   EXPECT_EQ(tier.child(Hux::OraEBSAppTier::databaseLogin, Create::No)
                 .get(UserCredentials::password)
@@ -98,8 +97,8 @@ TEST(Message, AbsentChildrenAndListsReadAsUsableEmptyValues) {
   Hux::OraEBSReqResp request;
   auto req = View(request);
   auto cfg = req.child(Hux::OraEBSReqResp::ebsConfig, Create::No);
-  auto nodes = cfg.child(Hux::OraEBSConfig::dbTier, Create::No)
-                   .list(Hux::OraEBSDBTier::dbNodes, Create::No);
+  auto nodes =
+      cfg.child(Hux::OraEBSConfig::dbTier, Create::No).list(Hux::OraEBSDBTier::dbNodes, Create::No);
   EXPECT_TRUE(nodes.empty());
   EXPECT_EQ(cfg.get(Hux::OraEBSConfig::appsVersion), "");
   EXPECT_TRUE(cfg.child(Hux::OraEBSConfig::appTier, Create::No)
@@ -108,9 +107,8 @@ TEST(Message, AbsentChildrenAndListsReadAsUsableEmptyValues) {
                   .empty());
   // Writes to a detached empty child are not kept, and reading it again sees it empty.
   cfg.set(Hux::OraEBSConfig::appsVersion, "lost");
-  EXPECT_EQ(req.child(Hux::OraEBSReqResp::ebsConfig, Create::No)
-                .get(Hux::OraEBSConfig::appsVersion),
-            "");
+  EXPECT_EQ(
+      req.child(Hux::OraEBSReqResp::ebsConfig, Create::No).get(Hux::OraEBSConfig::appsVersion), "");
   EXPECT_FALSE(req.isSet(Hux::OraEBSReqResp::ebsConfig));
   EXPECT_EQ(request.serialized(), "<m g=\"22\" n=\"505\"></m>");
 }
@@ -118,11 +116,13 @@ TEST(Message, AbsentChildrenAndListsReadAsUsableEmptyValues) {
 TEST(Message, CopiesAreDeep) {
   Hux::OraEBSConfig original = RichConfig();
   Hux::OraEBSConfig copy = original;
-  View(copy).child(Hux::OraEBSConfig::dbTier, Create::No)
+  View(copy)
+      .child(Hux::OraEBSConfig::dbTier, Create::No)
       .list(Hux::OraEBSDBTier::dbNodes, Create::No)
       .at(0)
       .set(Hux::OraEBSDBNode::hostName, "changed");
-  EXPECT_EQ(View(original).child(Hux::OraEBSConfig::dbTier, Create::No)
+  EXPECT_EQ(View(original)
+                .child(Hux::OraEBSConfig::dbTier, Create::No)
                 .list(Hux::OraEBSDBTier::dbNodes, Create::No)
                 .at(0)
                 .get(Hux::OraEBSDBNode::hostName),

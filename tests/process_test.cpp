@@ -22,7 +22,7 @@ TEST(Process, ReportsSuccessOnlyForExitStatusZero) {
       {"exit 1", false, "", ""},
       {"echo partial; exit 42", false, "partial\n", ""},
       {"kill -9 $$", false, "", "command terminated by signal 9\n"},
-      {"/no/such/program", false, "", nullptr},  // the shell reports it
+      {"/no/such/program", false, "", nullptr},           // the shell reports it
       {"read line; echo \"[$line]\"", true, "[]\n", ""},  // standard input is empty
   };
   for (const auto& c : cases) {

@@ -23,9 +23,8 @@ TEST(Store, ClientsAreFoundByAnyOfTheirHostsAndChangesAreAllOrNothing) {
   TempDir dir;
   auto store = Open(dir.file("nested/dir/store.db"));  // parent directories are created
   int64_t id = 0;
-  ASSERT_TRUE(store->AddClient("ebsapp01", {"app01.example.com", "app01-vip.example.com"}, 7, 0,
-                               &id)
-                  .ok);
+  ASSERT_TRUE(
+      store->AddClient("ebsapp01", {"app01.example.com", "app01-vip.example.com"}, 7, 0, &id).ok);
   std::optional<ClientRecord> found;
   ASSERT_TRUE(store->FindClientByHost("APP01-VIP.Example.COM", found).ok);
   ASSERT_TRUE(found);
@@ -104,8 +103,9 @@ TEST(Store, ConcurrentWritersAllLand) {
         return;
       }
       for (int i = 0; i < kApps; ++i) {
-        if (!store->SaveApp("app-" + std::to_string(t) + "-" + std::to_string(i), 64, "c",
-                            nullptr, nullptr)
+        if (!store
+                 ->SaveApp("app-" + std::to_string(t) + "-" + std::to_string(i), 64, "c", nullptr,
+                           nullptr)
                  .ok)
           ++failures[t];
       }
@@ -175,14 +175,16 @@ TEST(Channel, AnswersAsTheManagingServerWould) {
 
   Api::VirtualAppReq del;
   View(del).set(Api::VirtualAppReq::operation, Api::kVirtualAppDelete);
-  View(del).child(Api::VirtualAppReq::virtualApp, Create::Yes)
+  View(del)
+      .child(Api::VirtualAppReq::virtualApp, Create::Yes)
       .child(Api::VirtualApp::appEntity, Create::Yes)
       .set(NqEntities::AppEntity::appId, 999);
   EXPECT_EQ(Exchange(Api::VirtualAppReq::kClassId, del, &failure), kChannelNotFound);
   EXPECT_EQ(View(failure).get(Hux::GenericResp::errorCode), kChannelNotFound);
 
   App::SetClientPropertiesRequest props;
-  View(props).child(App::SetClientPropertiesRequest::clientList, Create::Yes)
+  View(props)
+      .child(App::SetClientPropertiesRequest::clientList, Create::Yes)
       .list(App::ClientList::clients, Create::Yes)
       .append()
       .set(NqEntities::GenericEntity::clientId, clientId + 1);
@@ -192,8 +194,7 @@ TEST(Channel, AnswersAsTheManagingServerWould) {
                  .list(App::ClientProperties::registryKeys, Create::Yes)
                  .append();
   key.set(App::RegistryKeyInfo::keyName, "nCollectClientConfig");
-  EXPECT_EQ(Exchange(App::SetClientPropertiesRequest::kClassId, props, &failure),
-            kChannelNotFound);
+  EXPECT_EQ(Exchange(App::SetClientPropertiesRequest::kClassId, props, &failure), kChannelNotFound);
   EXPECT_NE(View(failure).get(Hux::GenericResp::errorMessage).find("unknown client"),
             std::string::npos);
 
@@ -207,7 +208,8 @@ TEST(Channel, AnUnusableStoreIsAFailureNotACrash) {
   ScopedEnv store("EBS_HOST_STORE", dir.path());  // a directory, not a database file
   Api::VirtualAppReq save;
   View(save).set(Api::VirtualAppReq::operation, 0);
-  View(save).child(Api::VirtualAppReq::virtualApp, Create::Yes)
+  View(save)
+      .child(Api::VirtualAppReq::virtualApp, Create::Yes)
       .child(Api::VirtualApp::appEntity, Create::Yes)
       .set(NqEntities::AppEntity::appName, "PROD");
   EXPECT_EQ(Exchange(Api::VirtualAppReq::kClassId, save, nullptr), kChannelStoreFailed);

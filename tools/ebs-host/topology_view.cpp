@@ -40,8 +40,7 @@ const char* NodeTypeName(int64_t value) {
 void PrintTopology(std::ostream& out, Msg<Hux::OraEBSConfig> cfg) {
   out << "EBS release      " << OrDash(cfg.get(Hux::OraEBSConfig::appsVersion)) << "\n";
   auto app = cfg.child(Hux::OraEBSConfig::virtualApp, Create::No);
-  if (cfg.isSet(Hux::OraEBSConfig::virtualApp))
-  {
+  if (cfg.isSet(Hux::OraEBSConfig::virtualApp)) {
     out << "Virtual app      " << OrDash(app.get(NqEntities::AppEntity::appName));
     if (app.isSet(NqEntities::AppEntity::appId))
       out << " (id " << app.get(NqEntities::AppEntity::appId) << ")";
