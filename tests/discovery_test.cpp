@@ -192,6 +192,9 @@ TEST_F(Discovery, AnInvalidContextFileIsSkippedAndNamed) {
   oracle->AddContext("PROD_notxml", "A", "not XML at all");
   oracle->AddContext("PROD_ebsapp01", "A",
                      "<oa_context><oa_host><host>ebsapp01</host></oa_host></oa_context>");
+  // Only type "D" is the database tier: "d" is read as an application-tier file.
+  oracle->AddContext("PROD_lower", "d",
+                     "<oa_context><oa_host><host>ebsapp02</host></oa_host></oa_context>");
   PluginCall call = Discover();
   EXPECT_EQ(call.errorCode, 520);
   EXPECT_EQ(call.errorMessage, "Invalid EBS context file [PROD_broken]");
@@ -202,13 +205,14 @@ TEST_F(Discovery, AnInvalidContextFileIsSkippedAndNamed) {
             "PROD");
   auto nodes = config.child(Hux::OraEBSConfig::appTier, Create::No)
                    .list(Hux::OraEBSAppTier::appNodes, Create::No);
-  ASSERT_EQ(nodes.size(), 1u);
+  ASSERT_EQ(nodes.size(), 2u);
   EXPECT_EQ(nodes.at(0).get(Hux::OraEBSAppNode::hostName), "ebsapp01");
+  EXPECT_EQ(nodes.at(1).get(Hux::OraEBSAppNode::hostName), "ebsapp02");
   const std::string log = sandbox.log();
   for (const char* line :
        {"nodeName [PROD_notxml]", "nodeType [A]", "Skipping the invalid context file [PROD_broken]",
         "Skipping the invalid context file [PROD_notxml]",
-        "Read 5 context records, 2 of them invalid"})
+        "Read 6 context records, 2 of them invalid"})
     EXPECT_TRUE(Logged(log, "Discover", line)) << line << "\n" << log;
 }
 
