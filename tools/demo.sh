@@ -76,13 +76,7 @@ show apps list
 show delete --app-id "$app_id"
 
 step "Timings of the discovery (simulated database), from the log"
-awk '
-  function t(s) { split(substr(s, 12, 15), p, ":"); return p[1] * 3600 + p[2] * 60 + p[3] }
-  /\[FetchDBHome\] Reading Oracle instance entries/ { a = t($1) }
-  /\[Discover\] Reading export file/ { b = t($1) }
-  /\[Discover\] Read [0-9]+ context records/ { c = t($1) }
-  END { if (a && b && c) printf "export %.1f ms, reading %.1f ms\n", (b - a) * 1000, (c - b) * 1000 }
-' "$EBS_HOST_LOG"
+awk -f "$fake/discovery-times.awk" "$EBS_HOST_LOG"
 printf 'The log (%s): %d lines, %d password elements shown as "***", the password in clear %d times.\n' \
   "$EBS_HOST_LOG" "$(wc -l <"$EBS_HOST_LOG")" "$(grep -o '\*\*\*' "$EBS_HOST_LOG" | wc -l)" \
   "$(grep -o -- "$DEMO_DB_PASSWORD" "$EBS_HOST_LOG" | wc -l)"

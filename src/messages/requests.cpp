@@ -38,3 +38,12 @@ Hux::OraEBSReqResp DeleteRequest(int64_t appId) {
       .set(NqEntities::AppEntity::appId, appId);
   return request;
 }
+
+AnswerParts ReadAnswer(const std::string& text, Hux::EnterpriseAppsReqResp& envelope) {
+  envelope.unserialize(text);
+  auto env = View(envelope);
+  auto resp = env.child(Hux::EnterpriseAppsReqResp::response, Create::No);
+  return AnswerParts{resp.get(Hux::GenericResp::errorCode),
+                     resp.get(Hux::GenericResp::errorMessage),
+                     env.get(Hux::EnterpriseAppsReqResp::xmlString)};
+}

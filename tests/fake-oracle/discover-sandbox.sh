@@ -30,14 +30,6 @@ status=0
 EBS_SANDBOX_DB_PASSWORD=apps "$host" "$@" discover --sid PROD --db-user apps \
   --db-password-env EBS_SANDBOX_DB_PASSWORD || status=$?
 
-# Wall time from the log: the instance-table lookup starts the export, the export is read once
-# "Reading export file" is logged, and the reading ends with "Read N context records".
-awk '
-  function t(s) { split(substr(s, 12, 15), p, ":"); return p[1] * 3600 + p[2] * 60 + p[3] }
-  /\[FetchDBHome\] Reading Oracle instance entries/ { a = t($1) }
-  /\[Discover\] Reading export file/ { b = t($1) }
-  /\[Discover\] Read [0-9]+ context records/ { c = t($1) }
-  END { if (a && b && c) printf "(simulated database) export %.1f ms, reading %.1f ms\n", (b - a) * 1000, (c - b) * 1000 }
-' "$EBS_HOST_LOG" >&2
+awk -f "$here/discovery-times.awk" "$EBS_HOST_LOG" >&2
 [ "${KEEP:-0}" = 1 ] && echo "sandbox kept in $sandbox" >&2
 exit $status

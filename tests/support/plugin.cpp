@@ -32,12 +32,10 @@ PluginCall CallPlugin(const std::string& requestText) {
   PluginCall call;
   call.text = requestText;
   call.result = LoadEntry()(call.text);
-  call.envelope.unserialize(call.text);
-  auto env = View(call.envelope);
-  auto resp = env.child(Hux::EnterpriseAppsReqResp::response, Create::No);
-  call.errorCode = resp.get(Hux::GenericResp::errorCode);
-  call.errorMessage = resp.get(Hux::GenericResp::errorMessage);
-  call.inner = env.get(Hux::EnterpriseAppsReqResp::xmlString);
+  AnswerParts parts = ReadAnswer(call.text, call.envelope);
+  call.errorCode = parts.errorCode;
+  call.errorMessage = std::move(parts.errorMessage);
+  call.inner = std::move(parts.inner);
   return call;
 }
 

@@ -72,12 +72,10 @@ int Call(const Global& g, std::string text, Answer& answer) {
   }
   answer.result = loader.Call(text);
   answer.text = text;
-  answer.envelope.unserialize(text);
-  auto env = View(answer.envelope);
-  auto resp = env.child(Hux::EnterpriseAppsReqResp::response, Create::No);
-  answer.errorCode = resp.get(Hux::GenericResp::errorCode);
-  answer.errorMessage = resp.get(Hux::GenericResp::errorMessage);
-  answer.inner = env.get(Hux::EnterpriseAppsReqResp::xmlString);
+  AnswerParts parts = ReadAnswer(text, answer.envelope);
+  answer.errorCode = parts.errorCode;
+  answer.errorMessage = std::move(parts.errorMessage);
+  answer.inner = std::move(parts.inner);
   return kOk;
 }
 
