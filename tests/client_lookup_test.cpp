@@ -13,6 +13,7 @@ TEST(GetClientForHost, FillsTheEntityOrLeavesItUntouched) {
   AddClient(sandbox, "max-id", {"max.example"}, 2147483647, 2147483647);
   AddClient(sandbox, "big-id", {"big.example"}, 1, int64_t{1} << 31);
   AddClient(sandbox, "big-hive", {"hive.example"}, int64_t{1} << 40, 43);
+  AddClient(sandbox, "wrapped", {"wrapped.example"}, 1, -5);
   struct Case {
     const char* host;
     std::string name;  // "old": not found, the entity keeps its values
@@ -32,6 +33,10 @@ TEST(GetClientForHost, FillsTheEntityOrLeavesItUntouched) {
       {"hive.example", "old", 9, 8,
        "Client ID [43] or HV ID [1099511627776] of Client host name [hive.example] is out of "
        "range"},
+      // The directory reports ids unsigned: one that wraps to a small negative value is no id.
+      {"wrapped.example", "old", 9, 8,
+       "Client ID [18446744073709551611] or HV ID [1] of Client host name [wrapped.example] is "
+       "out of range"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.host);

@@ -6,6 +6,7 @@
 #include "discovery/export_scripts.h"
 #include "discovery/temp_files.h"
 #include "platform/pstring.h"
+#include "platform/text.h"
 #include "worker/NqEBSInterface.h"
 
 namespace {
@@ -25,12 +26,7 @@ std::string_view After(std::string_view text, size_t comma) {
 
 std::vector<ExportRecord> ParseExport(std::string_view text) {
   std::vector<ExportRecord> records;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view line = text.substr(start, end - start);
-    start = end + 1;
+  for (const std::string_view line : SplitView(text, '\n')) {
     if (line.size() < 2) continue;
     ExportRecord record;
     size_t comma = line.find(',');
@@ -121,8 +117,7 @@ int NqEBSInterface::Discover() {
   if (!exported) {
     discoveryLock.Release();
     EvDebug::Debug(logContext, kLabel, "Unable to fetch EBS Context Files");
-    SetErrorCode(kEBSRequestFailed);
-    SetErrorMessage("Unable to fetch EBS Context Files");
+    RecordFailure("Unable to fetch EBS Context Files");
     return 1;
   }
 
@@ -150,8 +145,7 @@ int NqEBSInterface::Discover() {
                  records.size(), invalid);
   discoveryLock.Release();
   if (invalid) {
-    SetErrorCode(kEBSRequestFailed);
-    SetErrorMessage("Invalid EBS context file [" + firstInvalid + "]");
+    RecordFailure("Invalid EBS context file [" + firstInvalid + "]");
     return 1;
   }
   return 0;

@@ -10,6 +10,7 @@
 
 #include "discovery/oratab.h"
 #include "platform/host_config.h"
+#include "platform/text.h"
 #include "worker/NqEBSInterface.h"
 
 namespace {
@@ -55,12 +56,7 @@ bool OwnerName(uid_t uid, std::string* name) {
 
 std::vector<OratabLine> ParseOratab(std::string_view text) {
   std::vector<OratabLine> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    start = end + 1;
+  for (std::string_view line : SplitView(text, '\n')) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
 
     const size_t first = line.find_first_not_of(" \t");

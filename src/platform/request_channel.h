@@ -23,6 +23,9 @@ enum ChannelResult : int {
   kChannelStoreFailed = 3,     // the store cannot be opened, or stays busy
 };
 
+// The first argument of handleXMLReq.
+constexpr unsigned long kRequestChannelVersion = 1;
+
 class XMLHandler : public AdaptersBase {
  public:
   int handleXMLReq(unsigned long version, unsigned long classId, std::string& request,

@@ -1,20 +1,9 @@
 // Lookup of the client that runs on a node's host, in the host's client directory.
 #include <cstdint>
-#include <limits>
 
 #include "platform/client_directory.h"
+#include "registration/entity_ids.h"
 #include "worker/NqEBSInterface.h"
-
-namespace {
-
-// Client and managed-domain ids are 32-bit signed values carried in 64-bit fields.
-bool Fits32(unsigned long id) {
-  const auto value = static_cast<int64_t>(id);
-  return value >= std::numeric_limits<int32_t>::min() &&
-         value <= std::numeric_limits<int32_t>::max();
-}
-
-}  // namespace
 
 bool NqEBSInterface::GetClientForHost(const std::string& hostName,
                                       NqEntities::ClientEntity* client) {
@@ -35,11 +24,11 @@ bool NqEBSInterface::GetClientForHost(const std::string& hostName,
     unsigned long hiveId = 0;
     directory.getName(name, nullptr);
     directory.getHiveId(hiveId, nullptr);
-    if (!Fits32(clientId) || !Fits32(hiveId)) {
+    if (!DirectoryIdFits(clientId) || !DirectoryIdFits(hiveId)) {
       // A wrapped id would name another client: the host counts as unknown.
       EvDebug::Debug(logContext, kLabel,
-                     "Client ID [%ld] or HV ID [%ld] of Client host name [%s] is out of range",
-                     static_cast<long>(clientId), static_cast<long>(hiveId), hostName.c_str());
+                     "Client ID [%lu] or HV ID [%lu] of Client host name [%s] is out of range",
+                     clientId, hiveId, hostName.c_str());
       return false;
     }
     const auto id = static_cast<int32_t>(static_cast<int64_t>(clientId));

@@ -3,10 +3,10 @@
 // set-client-properties request per node client, one exchange at a time.
 #include <cstdint>
 #include <exception>
-#include <limits>
 
 #include "platform/client_directory.h"
 #include "platform/request_channel.h"
+#include "registration/entity_ids.h"
 #include "worker/NqEBSInterface.h"
 
 namespace {
@@ -17,8 +17,6 @@ const char* const kCollectKeyPath = "Huxwire";
 const char* const kCollectKeyType = "INTEGER";
 const char* const kCollectKeyValue = "1";
 constexpr int kCollectKeyMode = 1;
-
-constexpr unsigned long kChannelVersion = 1;
 
 // Walks one node list of a tier in order and sets the collection key on the client of every
 // node that carries one. Returns the number of clients that failed.
@@ -70,7 +68,7 @@ bool NqEBSInterface::SetRemoteRegKey(std::string clientName, int mode, std::stri
       return false;
     }
     // An id that does not fit the request's 32-bit field would address another client.
-    if (id > static_cast<unsigned long>(std::numeric_limits<int32_t>::max())) {
+    if (!DirectoryIdFits(id)) {
       EvDebug::Debug(logContext, kLabel,
                      "Client ID [%lu] of client [%s] is outside the 32-bit signed range", id,
                      clientName.c_str());
@@ -105,7 +103,7 @@ bool NqEBSInterface::SetRemoteRegKey(std::string clientName, int mode, std::stri
                    clientId, requestText.c_str());
 
     const int result =
-        channel.handleXMLReq(kChannelVersion, App::SetClientPropertiesRequest::kClassId,
+        channel.handleXMLReq(kRequestChannelVersion, App::SetClientPropertiesRequest::kClassId,
                              requestText, replyText, std::string(), 0);
     if (result != 0) {
       EvDebug::Error(logContext, kLabel,

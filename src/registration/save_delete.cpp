@@ -4,22 +4,16 @@
 // virtual-app delete request naming the app by its id. Failures reach the answer as error 520.
 #include <cstdint>
 #include <exception>
-#include <limits>
 #include <memory>
 
 #include "platform/request_channel.h"
+#include "registration/entity_ids.h"
 #include "worker/NqEBSInterface.h"
 
 namespace {
 
 // Kind of virtual app that an Oracle EBS instance is saved as.
 constexpr int64_t kEBSVirtualAppType = 64;
-
-constexpr unsigned long kChannelVersion = 1;
-
-bool FitsInt32(int64_t v) {
-  return v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max();
-}
 
 }  // namespace
 
@@ -63,13 +57,12 @@ int NqEBSInterface::Save() {
     virtualAppReq.serialize(requestText, false);
     EvDebug::Debug(logContext, kLabel, "Virtual app save request XML [%s]", requestText.c_str());
 
-    const int result = channel.handleXMLReq(kChannelVersion, Api::VirtualAppReq::kClassId,
+    const int result = channel.handleXMLReq(kRequestChannelVersion, Api::VirtualAppReq::kClassId,
                                             requestText, replyText, std::string(), 0);
     if (result != 0) {
       EvDebug::Debug(logContext, kLabel, "Virtual app save request failed. Output XML [%s] ",
                      replyText.c_str());
-      SetErrorCode(kEBSRequestFailed);
-      SetErrorMessage("Virtual app save request failed");
+      RecordFailure("Virtual app save request failed");
     } else {
       EvDebug::Debug(logContext, kLabel, "Virtual app save request success. Output XML [%s] ",
                      replyText.c_str());
@@ -77,8 +70,7 @@ int NqEBSInterface::Save() {
     return result;
   } catch (const std::exception& e) {
     EvDebug::Error(logContext, kLabel, "Virtual app save failed: %s", e.what());
-    SetErrorCode(kEBSRequestFailed);
-    SetErrorMessage("Virtual app save request failed");
+    RecordFailure("Virtual app save request failed");
     return 1;
   }
 }
@@ -89,8 +81,7 @@ int NqEBSInterface::Delete() {
     auto req = View(request);
     if (!req.isSet(Hux::OraEBSReqResp::ebsConfig)) {
       EvDebug::Debug(logContext, kLabel, "Invalid XML, Oracle EBS configuration XML is empty");
-      SetErrorCode(kEBSRequestFailed);
-      SetErrorMessage("Invalid XML, Oracle EBS configuration XML is empty");
+      RecordFailure("Invalid XML, Oracle EBS configuration XML is empty");
       return 1;
     }
 
@@ -104,12 +95,11 @@ int NqEBSInterface::Delete() {
                               .child(Hux::OraEBSConfig::virtualApp, Create::No)
                               .get(NqEntities::AppEntity::appId);
     // Narrowing an id beyond 32 bits would name another app: nothing is sent for it.
-    if (!FitsInt32(appId)) {
+    if (!EntityIdFits(appId)) {
       const std::string message = "Virtual app id [" + std::to_string(appId) +
                                   "] is outside the 32-bit signed range, delete request not sent";
       EvDebug::Debug(logContext, kLabel, "%s", message.c_str());
-      SetErrorCode(kEBSRequestFailed);
-      SetErrorMessage(message);
+      RecordFailure(message);
       return 1;
     }
 
@@ -122,13 +112,12 @@ int NqEBSInterface::Delete() {
     virtualAppReq.serialize(requestText, false);
     EvDebug::Debug(logContext, kLabel, "Virtual app delete request XML [%s]", requestText.c_str());
 
-    const int result = channel.handleXMLReq(kChannelVersion, Api::VirtualAppReq::kClassId,
+    const int result = channel.handleXMLReq(kRequestChannelVersion, Api::VirtualAppReq::kClassId,
                                             requestText, replyText, std::string(), 0);
     if (result != 0) {
       EvDebug::Debug(logContext, kLabel, "Virtual app delete request failed. Output XML [%s] ",
                      replyText.c_str());
-      SetErrorCode(kEBSRequestFailed);
-      SetErrorMessage("Virtual app delete request failed");
+      RecordFailure("Virtual app delete request failed");
       return 1;
     }
     EvDebug::Debug(logContext, kLabel, "Virtual app delete request success. Output XML [%s] ",
@@ -136,8 +125,7 @@ int NqEBSInterface::Delete() {
     return 0;
   } catch (const std::exception& e) {
     EvDebug::Error(logContext, kLabel, "Virtual app delete failed: %s", e.what());
-    SetErrorCode(kEBSRequestFailed);
-    SetErrorMessage("Virtual app delete request failed");
+    RecordFailure("Virtual app delete request failed");
     return 1;
   }
 }

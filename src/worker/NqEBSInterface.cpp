@@ -9,8 +9,7 @@ NqEBSInterface::NqEBSInterface() {
   if (!platformReady) {
     EvDebug::Debug(logContext, "NqEBSInterface", "Failed to initialize XML platform; Error [%s]",
                    error.c_str());
-    SetErrorCode(kEBSRequestFailed);
-    SetErrorMessage("Failed to initialize XML platform");
+    RecordFailure("Failed to initialize XML platform");
   }
 }
 
@@ -30,6 +29,11 @@ int NqEBSInterface::GetErrorCode() {
   return static_cast<int>(View(genericResp).get(Hux::GenericResp::errorCode));
 }
 
+void NqEBSInterface::RecordFailure(const std::string& message) {
+  SetErrorCode(kEBSRequestFailed);
+  SetErrorMessage(message);
+}
+
 std::string NqEBSInterface::GetErrorMessage() {
   return View(genericResp).get(Hux::GenericResp::errorMessage);
 }
@@ -45,8 +49,7 @@ int NqEBSInterface::ProcessXMLReq(std::string& xml) {
   auto req = View(request);
   if (!req.isSet(Hux::OraEBSReqResp::messageType)) {
     EvDebug::Debug(logContext, kLabel, "Invalid XML, message type is not set");
-    SetErrorCode(kEBSRequestFailed);
-    SetErrorMessage("Invalid XML, message type is not set");
+    RecordFailure("Invalid XML, message type is not set");
     return 1;
   }
   switch (static_cast<int32_t>(req.get(Hux::OraEBSReqResp::messageType))) {

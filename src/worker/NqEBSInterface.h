@@ -46,6 +46,8 @@ class NqEBSInterface {
   void SetErrorMessage(std::string message);
   int GetErrorCode();
   std::string GetErrorMessage();
+  // A failed request: error code 520 with `message`.
+  void RecordFailure(const std::string& message);
 
   // The operations of the message types; their results are not used, failures travel through
   // the error code and message.

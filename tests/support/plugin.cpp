@@ -1,6 +1,7 @@
 #include "support/plugin.h"
 
 #include "messages/requests.h"
+#include "platform/text.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -79,13 +80,7 @@ std::string ReadFile(const std::string& path) {
 
 std::vector<std::string> Split(const std::string& text, char separator) {
   std::vector<std::string> parts;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(separator, start);
-    if (end == std::string::npos) end = text.size();
-    parts.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
+  for (const std::string_view part : SplitView(text, separator)) parts.emplace_back(part);
   return parts;
 }
 
