@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -159,22 +160,30 @@ Status ServerStore::Transaction(F&& body) {
   }
 }
 
-Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& store) {
+Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& store,
+                         StoreAccess access) {
   store.reset();
+  if (access == StoreAccess::ReadOnly) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return Status::Ok();
+  }
   // Create the parent directory of the default location when it is missing.
   const size_t slash = path.rfind('/');
-  if (slash != std::string::npos && slash > 0) {
+  if (access == StoreAccess::ReadWrite && slash != std::string::npos && slash > 0) {
     std::string dir = path.substr(0, slash);
     for (size_t i = 1; i <= dir.size(); ++i)
       if (i == dir.size() || dir[i] == '/') ::mkdir(dir.substr(0, i).c_str(), 0700);
   }
   // A new store is private to its owner (SQLite gives its journal files the same mode).
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd >= 0) ::close(fd);
+  if (access == StoreAccess::ReadWrite) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
+  }
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(
       path.c_str(), &db,
-      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW,
+      SQLITE_OPEN_READWRITE | (access == StoreAccess::ReadWrite ? SQLITE_OPEN_CREATE : 0) |
+          SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW,
       nullptr);
   if (rc != SQLITE_OK) {
     std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);

@@ -43,13 +43,20 @@ struct RegistryValue {
   int64_t mode = 0, flags = 0, options = 0;
 };
 
+// How a store is opened: ReadWrite creates the file (and its missing parent directories) on
+// first use; ReadOnly never creates anything, and a missing file leaves `store` null, which the
+// caller reads as an empty store.
+enum class StoreAccess { ReadWrite, ReadOnly };
+
 class ServerStore {
  public:
   static constexpr int kSchemaVersion = 1;
 
   ~ServerStore();
-  // Opens (and if needed creates) the store at `path`.
-  static Status Open(const std::string& path, std::unique_ptr<ServerStore>& store);
+  // Opens the store at `path`. A file that is not a store of this program (not SQLite, or a
+  // newer schema) is an error that names the path and the reason.
+  static Status Open(const std::string& path, std::unique_ptr<ServerStore>& store,
+                     StoreAccess access = StoreAccess::ReadWrite);
 
   // Clients. `id` 0 lets the store choose; a name or host already taken is an error.
   Status AddClient(const std::string& name, const std::vector<std::string>& hosts, int64_t hiveId,
