@@ -96,12 +96,14 @@ TEST(ExportScripts, ShellScriptOfPlainValues) {
   const std::string script = BuildShellScript(
       {"oracle", "/u01/db", "PROD", "/var/tmp/ebs-host/NqEBSFetchContext.sql"}, "apps", "apps");
   EXPECT_EQ(script,
-            "su oracle << 'EOF_MAIN' \n"
+            "su -s /bin/sh oracle << 'EOF_MAIN' \n"
             "export ORACLE_HOME=/u01/db\n"
             "export ORACLE_SID=PROD\n"
-            "export LD_LIBRARY_PATH=$LD_LIBRARY_PATH:/u01/db/lib\n"
+            "export LD_LIBRARY_PATH=/u01/db/lib\n"
             "/u01/db/bin/sqlplus /nolog << 'EOF' \n"
             "SET DEFINE OFF\n"
+            "WHENEVER SQLERROR EXIT FAILURE\n"
+            "WHENEVER OSERROR EXIT FAILURE\n"
             "CONNECT apps/apps\n"
             "@/var/tmp/ebs-host/NqEBSFetchContext.sql\n"
             "EOF\n"
@@ -110,10 +112,10 @@ TEST(ExportScripts, ShellScriptOfPlainValues) {
   // a blank is quoted for sqlplus.
   const std::vector<std::string> lines =
       Split(BuildShellScript({"-own$er", "/d", "S", "/my dir/x.sql"}, "", ""));
-  ASSERT_EQ(lines.size(), 10u);
-  EXPECT_EQ(lines[0], "su -- '-own$er' << 'EOF_MAIN' ");
-  EXPECT_EQ(lines[6], "CONNECT /");
-  EXPECT_EQ(lines[7], "@\"/my dir/x.sql\"");
+  ASSERT_EQ(lines.size(), 12u);
+  EXPECT_EQ(lines[0], "su -s /bin/sh -- '-own$er' << 'EOF_MAIN' ");
+  EXPECT_EQ(lines[8], "CONNECT /");
+  EXPECT_EQ(lines[9], "@\"/my dir/x.sql\"");
 }
 
 TEST(ExportScripts, QuotingOnlyWhereNeeded) {

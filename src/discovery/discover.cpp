@@ -1,5 +1,8 @@
 // Discovery driver: export the instance's context files from the database, then hand each one
 // to the reader of its tier.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "discovery/export_file.h"
@@ -41,6 +44,7 @@ std::vector<ExportRecord> ParseExport(std::string_view text) {
 }
 
 bool NqEBSInterface::CheckScriptValues() {
+  static const char* const kLabel = "FetchEBSContextFiles";
   auto login = View(request)
                    .child(Hux::OraEBSReqResp::ebsConfig, Create::No)
                    .child(Hux::OraEBSConfig::appTier, Create::No)
@@ -57,9 +61,26 @@ bool NqEBSInterface::CheckScriptValues() {
   };
   for (const auto& v : values) {
     if (!IsScriptSafe(v.value)) {
-      EvDebug::Debug(logContext, "FetchEBSContextFiles",
+      EvDebug::Debug(logContext, kLabel,
                      "The %s holds a line feed or NUL byte; it cannot be put into a script",
                      v.what);
+      EvDebug::Error(logContext, kLabel,
+                     "The %s holds a line feed or NUL byte; it cannot be put into a script",
+                     v.what);
+      return false;
+    }
+  }
+  // An empty login is operating-system authentication to sqlplus, and a double quote cannot be
+  // quoted for it.
+  for (const auto& v : {values[4], values[5]}) {
+    if (v.value.empty()) {
+      EvDebug::Error(logContext, kLabel, "The %s is empty; the export needs a database login",
+                     v.what);
+      return false;
+    }
+    if (v.value.find('"') != std::string_view::npos) {
+      EvDebug::Error(logContext, kLabel,
+                     "The %s holds a double quote, which sqlplus cannot take in a login", v.what);
       return false;
     }
   }
@@ -67,19 +88,30 @@ bool NqEBSInterface::CheckScriptValues() {
 }
 
 bool NqEBSInterface::LockTempDir() {
+  static const char* const kLabel = "FetchEBSContextFiles";
   std::string error;
-  if (tempDir.empty() || tempDir[0] != '/') {
-    EvDebug::Debug(logContext, "FetchEBSContextFiles",
-                   "The temporary directory [%s] is not an absolute path", tempDir.c_str());
-    return false;
-  }
-  if (!CheckSharedDirectory(tempDir, &error) ||
-      !discoveryLock.Acquire(tempDir + "/" + kDiscoveryLockName, &error)) {
-    EvDebug::Debug(logContext, "FetchEBSContextFiles", "Temporary directory refused: %s",
+  tempDirFd.reset(OpenTrustedDirectory(tempDir, &oracleAccount, &error));
+  if (tempDirFd.get() < 0 || !discoveryLock.Acquire(tempDirFd.get(), kDiscoveryLockName, &error)) {
+    EvDebug::Debug(logContext, kLabel, "Temporary directory refused: %s", error.c_str());
+    EvDebug::Error(logContext, kLabel, "Temporary directory %s refused: %s", tempDir.c_str(),
                    error.c_str());
     return false;
   }
+  // No other discovery runs now: whatever run directory is there was left by a host that died.
+  RemoveStaleRunDirectories(tempDirFd.get());
+  if (!runDirectory.Create(tempDirFd.get(), tempDir, oracleAccount, &error)) {
+    EvDebug::Error(logContext, kLabel, "%s", error.c_str());
+    return false;
+  }
   return true;
+}
+
+void NqEBSInterface::EndRun() {
+  std::string error;
+  if (!runDirectory.Remove(&error))
+    EvDebug::Error(logContext, "Discover", "Cannot remove the run directory %s", error.c_str());
+  discoveryLock.Release();
+  tempDirFd.reset();
 }
 
 int NqEBSInterface::FetchEBSContextFiles() {
@@ -88,7 +120,14 @@ int NqEBSInterface::FetchEBSContextFiles() {
     EvDebug::Debug(logContext, kLabel, "Fetch DB Home failed");
     return 1;
   }
-  if (!CheckScriptValues() || !LockTempDir()) return 1;
+  if (!CheckScriptValues()) return 1;
+  if (::geteuid() != 0) {
+    EvDebug::Error(logContext, kLabel,
+                   "Discovery must run as root to switch to the Oracle owner %s; it runs as uid %d",
+                   oracleUser.c_str(), static_cast<int>(::geteuid()));
+    return 1;
+  }
+  if (!CheckOracleProgram() || !LockTempDir()) return 1;
   if (PrepareSQLScript() != 0) {
     EvDebug::Debug(logContext, kLabel, "Prepare PL/SQL script failed");
     return 1;
@@ -103,23 +142,43 @@ int NqEBSInterface::FetchEBSContextFiles() {
 int NqEBSInterface::Discover() {
   static const char* const kLabel = "Discover";
   std::string text, error;
-  uid_t owner = 0;
+  struct stat st {};
   bool exported = FetchEBSContextFiles() == 0;
-  if (exported && !ReadRegularFile(exportFilePath, kMaxExportBytes, &text, &owner, &error)) {
+  if (exported &&
+      !ReadRegularFileAt(runDirectory.fd(), kExportFileName, kMaxExportBytes, &text, &st, &error)) {
     EvDebug::Debug(logContext, kLabel, "Cannot read the export file: %s", error.c_str());
+    EvDebug::Error(logContext, kLabel, "Cannot read the export file %s: %s", exportFilePath.c_str(),
+                   error.c_str());
     exported = false;
   }
-  if (exported && owner != oracleOwnerId) {
-    EvDebug::Debug(logContext, kLabel, "The export file %s belongs to user id %d, not to %s",
-                   exportFilePath.c_str(), static_cast<int>(owner), oracleUser.c_str());
+  if (exported && (st.st_uid != oracleAccount.uid || st.st_nlink != 1)) {
+    EvDebug::Error(logContext, kLabel,
+                   "The export file %s belongs to user id %d with %d links, not to %s with one",
+                   exportFilePath.c_str(), static_cast<int>(st.st_uid),
+                   static_cast<int>(st.st_nlink), oracleUser.c_str());
+    exported = false;
+  }
+  // Every record ends with two line feeds: anything else was cut short.
+  if (exported && text.empty()) {
+    EvDebug::Error(logContext, kLabel,
+                   "The export file %s is empty: fnd_oam_context_files of SID [%s] gave no "
+                   "context file",
+                   exportFilePath.c_str(), oracleSid.c_str());
+    exported = false;
+  } else if (exported && (text.size() < 2 || text.compare(text.size() - 2, 2, "\n\n") != 0)) {
+    EvDebug::Error(logContext, kLabel,
+                   "The export file %s ends inside a record (%zu bytes): the export was cut short",
+                   exportFilePath.c_str(), text.size());
     exported = false;
   }
   if (!exported) {
-    discoveryLock.Release();
+    EndRun();
     EvDebug::Debug(logContext, kLabel, "Unable to fetch EBS Context Files");
     RecordFailure("Unable to fetch EBS Context Files");
     return 1;
   }
+  // The text is in memory: the run directory and the export go now.
+  EndRun();
 
   EvDebug::Debug(logContext, kLabel, "Reading export file %s of %zu bytes", exportFilePath.c_str(),
                  text.size());
@@ -133,6 +192,8 @@ int NqEBSInterface::Discover() {
     // A context file that cannot be parsed is left out; the others are still read.
     if (!initParser(std::string(record.context))) {
       EvDebug::Debug(logContext, kLabel, "Skipping the invalid context file [%s]", name.c_str());
+      EvDebug::Error(logContext, kLabel, "Invalid EBS context file [%s] (%zu bytes) skipped",
+                     name.c_str(), record.context.size());
       if (invalid++ == 0) firstInvalid = name;
       continue;
     }
@@ -143,7 +204,6 @@ int NqEBSInterface::Discover() {
   }
   EvDebug::Debug(logContext, kLabel, "Read %zu context records, %zu of them invalid",
                  records.size(), invalid);
-  discoveryLock.Release();
   if (invalid) {
     RecordFailure("Invalid EBS context file [" + firstInvalid + "]");
     return 1;

@@ -2,11 +2,19 @@
 // it through sqlplus as the Oracle owner.
 #include "discovery/export_scripts.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "discovery/temp_files.h"
+#include "platform/host_config.h"
 #include "platform/process.h"
 #include "platform/pstring.h"
+#include "platform/text.h"
 #include "worker/NqEBSInterface.h"
 
 namespace {
@@ -114,16 +122,22 @@ std::string BuildSqlScript(const std::string& tempDir) {
 
 std::string BuildShellScript(const ShellScriptValues& v, const std::string& dbUser,
                              const std::string& dbPassword) {
-  // su reads a leading "-" as an option.
-  const std::string su = v.oracleUser.empty() || v.oracleUser[0] != '-' ? "su " : "su -- ";
+  // su reads a leading "-" as an option. The owner's commands run in /bin/sh whatever its login
+  // shell is: some shells keep a here-document, here one holding the login, in a file.
+  const std::string su =
+      v.oracleUser.empty() || v.oracleUser[0] != '-' ? "su -s /bin/sh " : "su -s /bin/sh -- ";
   std::string script;
   script += su + ShellWord(v.oracleUser) + " << 'EOF_MAIN' \n";
   script += "export ORACLE_HOME=" + ShellWord(v.dbHome) + "\n";
   script += "export ORACLE_SID=" + ShellWord(v.oracleSid) + "\n";
-  script += "export LD_LIBRARY_PATH=$LD_LIBRARY_PATH:" + ShellWord(v.dbHome + "/lib") + "\n";
+  // The Oracle libraries only: no entry inherited, no empty one (the working directory).
+  script += "export LD_LIBRARY_PATH=" + ShellWord(v.dbHome + "/lib") + "\n";
   script += ShellWord(v.dbHome + "/bin/sqlplus") + " /nolog << 'EOF' \n";
   // No substitution variables: an "&" in a value is just a character.
   script += "SET DEFINE OFF\n";
+  // A failed login, statement or file write ends sqlplus with a failure status.
+  script += "WHENEVER SQLERROR EXIT FAILURE\n";
+  script += "WHENEVER OSERROR EXIT FAILURE\n";
   script += "CONNECT " + SqlplusWord(dbUser, false) + "/" + SqlplusWord(dbPassword, false) + "\n";
   script += "@" + SqlplusWord(v.sqlScriptPath, true) + "\n";
   script += "EOF\n";
@@ -131,19 +145,81 @@ std::string BuildShellScript(const ShellScriptValues& v, const std::string& dbUs
   return script;
 }
 
+std::vector<std::string> ExportEnvironment(const std::string& dbHome, const std::string& sid) {
+  return {"PATH=/usr/bin:/bin", "ORACLE_HOME=" + dbHome, "ORACLE_SID=" + sid,
+          "LD_LIBRARY_PATH=" + dbHome + "/lib", "LANG=C"};
+}
+
+std::string CheckOracleFile(const std::string& path, bool directory, uid_t owner) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return path + " cannot be examined: " + std::strerror(errno);
+  if (S_ISLNK(st.st_mode)) return path + " is a symbolic link";
+  if (directory ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode))
+    return path + (directory ? " is not a directory" : " is not a regular file");
+  if (st.st_uid != owner && st.st_uid != 0)
+    return path + " belongs to uid " + std::to_string(st.st_uid) +
+           ", neither the Oracle owner (uid " + std::to_string(owner) + ") nor root";
+  // The Oracle install group may write (usual in real installations); others may not.
+  if (st.st_mode & S_IWOTH) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return path + " may be written by any user (mode " + mode + ")";
+  }
+  return "";
+}
+
+bool NqEBSInterface::CheckOracleProgram() {
+  const struct {
+    std::string path;
+    bool directory;
+  } files[] = {{dbHome, true}, {dbHome + "/bin", true}, {dbHome + "/bin/sqlplus", false}};
+  for (const auto& f : files) {
+    const std::string refused = CheckOracleFile(f.path, f.directory, oracleAccount.uid);
+    if (!refused.empty()) {
+      EvDebug::Error(logContext, "FetchEBSContextFiles",
+                     "sqlplus is not run as %s from an Oracle home others can change: %s",
+                     oracleUser.c_str(), refused.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+void NqEBSInterface::ReportSqlplusErrors(const std::string& output, const std::string& secret) {
+  size_t reported = 0;
+  for (std::string_view line : SplitView(output, '\n')) {
+    const size_t ora = line.find("ORA-"), sp2 = line.find("SP2-");
+    const size_t at = std::min(ora, sp2);
+    if (at == std::string_view::npos) continue;
+    if (++reported > 10) break;
+    std::string text(line.substr(at, 400));
+    while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    if (!secret.empty())
+      for (size_t pos = text.find(secret); pos != std::string::npos; pos = text.find(secret, pos))
+        text.replace(pos, secret.size(), "***");
+    const char* hint = text.rfind("ORA-01017", 0) == 0 ? " (wrong database user or password)"
+                       : text.rfind("ORA-12541", 0) == 0
+                           ? " (no listener: is the database listener running?)"
+                       : text.rfind("ORA-01034", 0) == 0 ? " (the database instance is not running)"
+                       : text.rfind("ORA-2928", 0) == 0
+                           ? " (the database could not write the export; is the disk full?)"
+                           : "";
+    EvDebug::Error(logContext, "ExecShellScript", "sqlplus as %s for SID [%s]: %s%s",
+                   oracleUser.c_str(), oracleSid.c_str(), text.c_str(), hint);
+  }
+}
+
 int NqEBSInterface::PrepareSQLScript() {
   static const char* const kLabel = "PrepareSQLScript";
-  sqlScriptPath = tempDir + "/" + kSqlScriptName;
-  exportFilePath = tempDir + "/" + kExportFileName;
+  const std::string runDir = runDirectory.path();
+  sqlScriptPath = runDir + "/" + kSqlScriptName;
+  exportFilePath = runDir + "/" + kExportFileName;
   std::string error;
-  // An export left by an earlier run must never be read as this run's.
-  if (!RemoveEntry(exportFilePath, &error)) {
-    EvDebug::Debug(logContext, kLabel, "Cannot remove the old export file: %s", error.c_str());
-    return 1;
-  }
   // Read by sqlplus as the Oracle owner; it holds no secret.
-  if (!WriteNewFile(sqlScriptPath, BuildSqlScript(tempDir), 0644, &error)) {
+  if (!WriteNewFileAt(runDirectory.fd(), kSqlScriptName, BuildSqlScript(runDir), 0644, &error)) {
     EvDebug::Debug(logContext, kLabel, "Cannot write the PL/SQL script: %s", error.c_str());
+    EvDebug::Error(logContext, kLabel, "Cannot write the PL/SQL script in %s: %s", runDir.c_str(),
+                   error.c_str());
     return 1;
   }
   return 0;
@@ -158,38 +234,40 @@ int NqEBSInterface::ExecShellScript() {
   const std::string userName = login.get(UserCredentials::userName);
   const bstring password = pstring(login.get(UserCredentials::password)).getPlainPassword();
 
-  const std::string shellScriptPath = tempDir + "/" + kShellScriptName;
-  std::string script =
+  // The script holds the password: it goes to "sh -s" on standard input from an anonymous file,
+  // never into a named one.
+  NqCommand command;
+  command.argv = {"/bin/sh", "-s"};
+  command.env = ExportEnvironment(dbHome, oracleSid);
+  command.cwdFd = runDirectory.fd();
+  command.timeoutMillis = LoadHostConfig().commandTimeoutSeconds * 1000L;
+  command.input =
       BuildShellScript({oracleUser, dbHome, oracleSid, sqlScriptPath}, userName, password.str());
-  std::string error;
-  // It holds the password: readable by its owner only, and removed after the run.
-  const bool written = WriteNewFile(shellScriptPath, script, 0700, &error);
-  WipeString(script);
-  if (!written) {
-    std::string ignored;
-    RemoveEntry(shellScriptPath, &ignored);
-    EvDebug::Debug(logContext, kLabel, "Cannot write the shell script: %s", error.c_str());
-    return 1;
-  }
-
-  const std::string command = "sh " + ShellWord(shellScriptPath);
+  const std::string shown = "sh -s < " + std::string(kShellScriptName) + " (as " + oracleUser + ")";
   std::string output, errors;
-  const int rc = NqProcess::system(command, &output, &errors, 0, false);
-  if (!RemoveEntry(shellScriptPath, &error))
-    EvDebug::Debug(logContext, kLabel, "Cannot remove the shell script: %s", error.c_str());
+  const int rc = NqProcess::Execute(command, &output, &errors);
+  WipeString(command.input);
+  ReportSqlplusErrors(output + "\n" + errors, password.str());
   if (rc != 0) {
     EvDebug::Debug(logContext, kLabel,
-                   "Script execution failed, command [%s] , Output [%s], Error [%s]",
-                   command.c_str(), output.c_str(), errors.c_str());
+                   "Script execution failed, command [%s] , Output [%s], Error [%s]", shown.c_str(),
+                   output.c_str(), errors.c_str());
+    std::string last;
+    for (std::string_view line : SplitView(errors, '\n'))
+      if (!line.empty()) last = std::string(line.substr(0, 400));
+    EvDebug::Error(logContext, kLabel, "The export as %s through sqlplus failed with status %d%s%s",
+                   oracleUser.c_str(), rc, last.empty() ? "" : ": ", last.c_str());
     return 1;
   }
 
-  // A failed login or a failing database leaves no export file behind (the old one is gone).
+  // A failed login or a failing database leaves no export file behind.
   struct stat st {};
-  if (::lstat(exportFilePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstatat(runDirectory.fd(), kExportFileName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
     EvDebug::Debug(logContext, kLabel,
                    "The database wrote no export file %s, command [%s] , Output [%s], Error [%s]",
-                   exportFilePath.c_str(), command.c_str(), output.c_str(), errors.c_str());
+                   exportFilePath.c_str(), shown.c_str(), output.c_str(), errors.c_str());
+    EvDebug::Error(logContext, kLabel, "The database wrote no export file %s",
+                   exportFilePath.c_str());
     return 1;
   }
   return 0;

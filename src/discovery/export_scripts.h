@@ -2,8 +2,9 @@
 // file access; thread-safe).
 //
 // The PL/SQL script makes the database dump fnd_oam_context_files into the export file of the
-// temporary directory. The shell script switches to the Oracle owner with su, sets the Oracle
-// environment and runs sqlplus on the PL/SQL script. Every inserted value arrives literally at
+// run directory. The shell script switches to the Oracle owner with su, sets the Oracle
+// environment and runs sqlplus on the PL/SQL script; any SQL or OS error makes sqlplus exit
+// with a failure status (WHENEVER ... EXIT FAILURE). Every inserted value arrives literally at
 // su, at the owner's shell and at sqlplus: both here-documents have quoted delimiters, so nothing
 // in them is expanded by the shell that runs the script, and values are quoted for the owner's
 // shell and for sqlplus only where they hold characters that would otherwise mean something.
@@ -13,6 +14,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include <sys/types.h>
 
 inline constexpr const char* kSqlScriptName = "NqEBSFetchContext.sql";
 inline constexpr const char* kShellScriptName = "NqEBSScript.sh";
@@ -29,9 +33,19 @@ struct ShellScriptValues {
 // The 43 lines of the PL/SQL export script, each ended by a line feed; line 1 names `tempDir`.
 std::string BuildSqlScript(const std::string& tempDir);
 
-// The shell script; the caller wipes the result, which holds the password.
+// The shell script, given to "sh -s" on standard input; the caller wipes the result, which holds
+// the password.
 std::string BuildShellScript(const ShellScriptValues& values, const std::string& dbUser,
                              const std::string& dbPassword);
+
+// The whole environment of the export's processes: PATH=/usr/bin:/bin, the Oracle home and SID,
+// LD_LIBRARY_PATH=<dbHome>/lib and LANG=C; nothing of the host's.
+std::vector<std::string> ExportEnvironment(const std::string& dbHome, const std::string& sid);
+
+// Why the Oracle home's file or directory `path` must not be used to run sqlplus as `owner`, or
+// "" when it may: it must be real (no symbolic link), of the kind asked for, owned by `owner` or
+// root, and not writable by all users (the install group may write).
+std::string CheckOracleFile(const std::string& path, bool directory, uid_t owner);
 
 // False for a value that cannot be put into a script line: one holding a line feed or NUL.
 bool IsScriptSafe(std::string_view value);

@@ -1,14 +1,18 @@
 // Oracle home lookup: the home of the requested SID from the instance table and the account
 // that owns its oracle executable.
+#include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <fstream>
+#include <cstring>
 #include <vector>
 
 #include "discovery/oratab.h"
+#include "discovery/temp_files.h"
 #include "platform/host_config.h"
 #include "platform/text.h"
 #include "worker/NqEBSInterface.h"
@@ -34,8 +38,8 @@ std::vector<std::string_view> Fields(std::string_view line, size_t wanted) {
   return fields;
 }
 
-// The login name of `uid`, or false when the password database has no entry for it.
-bool OwnerName(uid_t uid, std::string* name) {
+// The account of `uid` with its groups, or false when the password database has no entry for it.
+bool OwnerAccount(uid_t uid, OracleAccount* account) {
   long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
   std::vector<char> buffer(suggested > 0 ? static_cast<size_t>(suggested) : 16384);
   for (;;) {
@@ -46,10 +50,76 @@ bool OwnerName(uid_t uid, std::string* name) {
       buffer.resize(buffer.size() * 2);
       continue;
     }
-    if (rc != 0 || !found || !found->pw_name) return false;
-    *name = found->pw_name;
+    if (rc != 0 || !found || !found->pw_name || !*found->pw_name) return false;
+    account->uid = uid;
+    account->gid = found->pw_gid;
+    account->name = found->pw_name;
+    int count = 64;
+    account->groups.assign(static_cast<size_t>(count), 0);
+    if (::getgrouplist(found->pw_name, found->pw_gid, account->groups.data(), &count) < 0 &&
+        count > 64) {
+      account->groups.assign(static_cast<size_t>(count), 0);
+      ::getgrouplist(found->pw_name, found->pw_gid, account->groups.data(), &count);
+    }
+    account->groups.resize(static_cast<size_t>(std::max(count, 0)));
     return true;
   }
+}
+
+std::string Upper(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return upper;
+}
+
+// Reads the instance table: a regular file (a FIFO or device would block or never end), up to
+// the bound. Returns false with the reason in `error`.
+bool ReadOratab(const std::string& path, std::string* text, std::string* error) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat st {};
+  if (fd.get() < 0) {
+    *error = "cannot open the instance table " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    *error = "the instance table " + path + " is not a regular file";
+    return false;
+  }
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = "cannot read the instance table " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    if (n == 0) return true;
+    text->append(chunk, static_cast<size_t>(n));
+    if (text->size() > kMaxOratabBytes) {
+      *error = "the instance table " + path + " is larger than " + std::to_string(kMaxOratabBytes) +
+               " bytes";
+      return false;
+    }
+  }
+}
+
+// Why the owner of the executable `path` may not run the export, or "" when `account` (its
+// account) may; `uid` receives the owner when the file could be examined.
+std::string OwnerRefusal(const std::string& path, OracleAccount* account, uid_t* uid) {
+  struct stat st {};
+  if (path.find('\0') != std::string::npos || ::lstat(path.c_str(), &st) != 0)
+    return path + " cannot be examined: " + std::strerror(errno);
+  *uid = st.st_uid;
+  // A link or a second name could lend the home another account's file, root's included.
+  if (S_ISLNK(st.st_mode)) return path + " is a symbolic link";
+  if (!S_ISREG(st.st_mode)) return path + " is not a regular file";
+  if (st.st_nlink != 1)
+    return path + " has " + std::to_string(st.st_nlink) + " hard links; it must have one";
+  if (st.st_uid == 0) return path + " belongs to root; sqlplus never runs as root";
+  if (!OwnerAccount(st.st_uid, account))
+    return "the owner uid " + std::to_string(st.st_uid) + " of " + path + " has no account";
+  return "";
 }
 
 }  // namespace
@@ -87,28 +157,20 @@ int NqEBSInterface::FetchDBHome() {
   const std::string path = LoadHostConfig().oratabPath;
   EvDebug::Debug(logContext, kLabel, "Reading Oracle instance entries from file %s", path.c_str());
 
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::string text, error;
+  if (!ReadOratab(path, &text, &error)) {
     EvDebug::Debug(logContext, kLabel, "Failed to open file %s, continue with next file",
                    path.c_str());
+    EvDebug::Error(logContext, kLabel, "%s", error.c_str());
     return 1;
   }
-  std::string text;
-  char chunk[65536];
-  do {
-    in.read(chunk, sizeof chunk);
-    text.append(chunk, static_cast<size_t>(in.gcount()));
-  } while (in && text.size() <= kMaxOratabBytes);
-  if (in.bad() || text.size() > kMaxOratabBytes) {
-    EvDebug::Debug(logContext, kLabel, "Failed to read from file %s ", path.c_str());
-    // Only whole lines of what could be read are used.
-    const size_t lastEnd = text.rfind('\n');
-    text.resize(lastEnd == std::string::npos ? 0 : lastEnd + 1);
-  }
 
-  // Home and owner always come from one entry: the last one whose owner could be resolved.
+  // Home and owner always come from one entry: the last one whose owner is usable.
   dbHome.clear();
   oracleUser.clear();
+  oracleAccount = OracleAccount();
+  std::vector<std::string> sids, refusals;
+  std::string otherCase;
   for (const OratabLine& line : ParseOratab(text)) {
     if (line.kind == OratabLine::Kind::Invalid) {
       EvDebug::Debug(logContext, kLabel, "Invalid entry in file : %s : %s", path.c_str(),
@@ -120,31 +182,54 @@ int NqEBSInterface::FetchDBHome() {
                      line.home.c_str());
       continue;
     }
-    if (line.sid != oracleSid) continue;
+    if (std::find(sids.begin(), sids.end(), line.sid) == sids.end()) sids.push_back(line.sid);
+    if (line.sid != oracleSid) {
+      if (Upper(line.sid) == Upper(oracleSid)) otherCase = line.sid;
+      continue;
+    }
     EvDebug::Debug(logContext, kLabel, "Oracle Home Path : %s ", line.home.c_str());
 
     const std::string executable = line.home + "/bin/oracle";
-    struct stat st {};
-    if (executable.find('\0') != std::string::npos || ::stat(executable.c_str(), &st) != 0) {
-      EvDebug::Debug(logContext, kLabel, "Failed to get owner id for  file %s", executable.c_str());
-      continue;
-    }
-    std::string owner;
-    if (!OwnerName(st.st_uid, &owner) || owner.empty()) {
-      EvDebug::Debug(logContext, kLabel, "Failed to get owner name for id %d ",
-                     static_cast<int>(st.st_uid));
+    OracleAccount account;
+    uid_t uid = 0;
+    const std::string refused = OwnerRefusal(executable, &account, &uid);
+    if (!refused.empty()) {
+      if (refused.find(" cannot be examined: ") != std::string::npos)
+        EvDebug::Debug(logContext, kLabel, "Failed to get owner id for  file %s",
+                       executable.c_str());
+      else if (refused.find(" has no account") != std::string::npos)
+        EvDebug::Debug(logContext, kLabel, "Failed to get owner name for id %d ",
+                       static_cast<int>(uid));
+      EvDebug::Debug(logContext, kLabel, "Entry %s:%s skipped: %s", line.sid.c_str(),
+                     line.home.c_str(), refused.c_str());
+      refusals.push_back(refused);
       continue;
     }
     dbHome = line.home;
-    oracleUser = owner;
-    oracleOwnerId = st.st_uid;
+    oracleUser = account.name;
+    oracleAccount = account;
     EvDebug::Debug(logContext, kLabel, "Oracle user Name : %s , Oracle Home %s", oracleUser.c_str(),
                    dbHome.c_str());
   }
 
   if (oracleUser.empty()) {
-    EvDebug::Debug(logContext, kLabel, "No Oracle home with a known owner for SID [%s] in %s",
-                   oracleSid.c_str(), path.c_str());
+    std::string entries;
+    for (size_t i = 0; i < sids.size() && i < 20; ++i) entries += (i ? ", " : "") + sids[i];
+    if (sids.size() > 20) entries += ", ...";
+    if (!refusals.empty()) {
+      std::string reasons;
+      for (const std::string& r : refusals) reasons += (reasons.empty() ? "" : "; ") + r;
+      EvDebug::Error(logContext, kLabel, "SID [%s] has no usable Oracle home in %s: %s",
+                     oracleSid.c_str(), path.c_str(), reasons.c_str());
+    } else if (!otherCase.empty()) {
+      EvDebug::Error(logContext, kLabel,
+                     "SID [%s] has no entry in %s; SIDs are case-sensitive and [%s] differs only "
+                     "in letter case (entries: %s)",
+                     oracleSid.c_str(), path.c_str(), otherCase.c_str(), entries.c_str());
+    } else {
+      EvDebug::Error(logContext, kLabel, "SID [%s] has no entry in %s (entries: %s)",
+                     oracleSid.c_str(), path.c_str(), entries.empty() ? "none" : entries.c_str());
+    }
     return 1;
   }
   return 0;

@@ -1,164 +1,335 @@
 #include "discovery/temp_files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
+#include <sys/random.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/file_io.h"
+#include "platform/text.h"
 
 namespace {
+
+// The owner may build directories in its run directory; removal goes this deep, no deeper.
+constexpr int kMaxRemoveDepth = 32;
 
 std::string Reason(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
+std::string Mode(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
 
- private:
-  int fd_;
-};
+bool WritableByOthers(const struct stat& st) { return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0; }
+
+bool TrustedOwner(uid_t uid) { return uid == 0 || uid == ::geteuid(); }
+
+bool CanSearch(const struct stat& st, const OracleAccount& account) {
+  if (st.st_uid == account.uid) return (st.st_mode & S_IXUSR) != 0;
+  const bool member =
+      st.st_gid == account.gid ||
+      std::find(account.groups.begin(), account.groups.end(), st.st_gid) != account.groups.end();
+  return (st.st_mode & (member ? S_IXGRP : S_IXOTH)) != 0;
+}
+
+bool RemoveTreeIn(int dirFd, const std::string& name, int depth, std::string* error) {
+  if (::unlinkat(dirFd, name.c_str(), 0) == 0 || errno == ENOENT) return true;
+  if (errno != EISDIR && errno != EPERM) {
+    *error = Reason("cannot remove", name);
+    return false;
+  }
+  if (depth >= kMaxRemoveDepth) {
+    *error = "directories nested too deep below " + name;
+    return false;
+  }
+  UniqueFd sub(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (sub.get() < 0) {
+    *error = Reason("cannot open", name);
+    return false;
+  }
+  DIR* dir = ::fdopendir(::dup(sub.get()));
+  if (!dir) {
+    *error = Reason("cannot list", name);
+    return false;
+  }
+  std::vector<std::string> names;
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string child = entry->d_name;
+    if (child != "." && child != "..") names.push_back(child);
+  }
+  ::closedir(dir);
+  bool ok = true;
+  for (const std::string& child : names)
+    ok = RemoveTreeIn(sub.get(), child, depth + 1, error) && ok;
+  if (ok && ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
+    *error = Reason("cannot remove", name);
+    return false;
+  }
+  return ok;
+}
 
 }  // namespace
 
-bool CheckSharedDirectory(const std::string& dir, std::string* error) {
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) reset(other.release());
+  return *this;
+}
+
+int UniqueFd::release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+void UniqueFd::reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+int OpenTrustedDirectory(const std::string& path, const OracleAccount* account,
+                         std::string* error) {
+  if (path.empty() || path[0] != '/') {
+    *error = "the temporary directory [" + path + "] is not an absolute path";
+    return -1;
+  }
+  UniqueFd current(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat st {};
-  if (::lstat(dir.c_str(), &st) != 0) {
-    *error = Reason("cannot examine", dir);
-    return false;
+  if (current.get() < 0 || ::fstat(current.get(), &st) != 0) {
+    *error = Reason("cannot examine", "/");
+    return -1;
   }
-  if (!S_ISDIR(st.st_mode)) {
-    *error = dir + " is not a directory";
-    return false;
+  std::string here = "/";
+  std::vector<std::string_view> parts;
+  for (std::string_view part : SplitView(path, '/'))
+    if (!part.empty()) parts.push_back(part);
+  for (size_t i = 0;; ++i) {
+    const bool last = i == parts.size();
+    if (!TrustedOwner(st.st_uid)) {
+      *error = here + " belongs to user id " + std::to_string(st.st_uid) +
+               "; every directory of the temporary directory's path must belong to root";
+      return -1;
+    }
+    if (account && !CanSearch(st, *account)) {
+      *error = "the Oracle owner " + account->name + " (uid " + std::to_string(account->uid) +
+               ") cannot enter " + here + " (mode " + Mode(st.st_mode) + ", owner uid " +
+               std::to_string(st.st_uid) + ", group " + std::to_string(st.st_gid) +
+               "), so its database cannot write the export below it";
+      return -1;
+    }
+    if (last) {
+      if (WritableByOthers(st)) {
+        *error = here + " may be written by others (mode " + Mode(st.st_mode) +
+                 "); the temporary directory must be writable by root only, for example mode "
+                 "0711";
+        return -1;
+      }
+      return current.release();
+    }
+    const std::string part(parts[i]);
+    if (part == "." || part == "..") {
+      *error = "the temporary directory [" + path + "] holds a \".\" or \"..\" component";
+      return -1;
+    }
+    const std::string next = here + (here == "/" ? "" : "/") + part;
+    UniqueFd child(
+        ::openat(current.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat childSt {};
+    if (child.get() < 0) {
+      *error = errno == ELOOP     ? next + " is a symbolic link"
+               : errno == ENOTDIR ? next + " is not a directory"
+                                  : Reason("cannot open", next);
+      return -1;
+    }
+    if (::fstat(child.get(), &childSt) != 0) {
+      *error = Reason("cannot examine", next);
+      return -1;
+    }
+    // A directory that others may write to is safe only as a sticky one (like /tmp) whose
+    // entry on the way belongs to root: nobody else can then rename or remove it.
+    if (WritableByOthers(st) && !((st.st_mode & S_ISVTX) && TrustedOwner(childSt.st_uid))) {
+      *error = here + " may be written by others (mode " + Mode(st.st_mode) + ")" +
+               ((st.st_mode & S_ISVTX) ? " and " + next + " does not belong to root"
+                                       : " and is not sticky");
+      return -1;
+    }
+    current = std::move(child);
+    st = childSt;
+    here = next;
   }
-  if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
-    *error = dir + " belongs to user id " + std::to_string(st.st_uid);
-    return false;
-  }
-  if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX)) {
-    *error = dir + " may be written by others but is not sticky";
-    return false;
-  }
-  return true;
 }
 
-bool RemoveEntry(const std::string& path, std::string* error) {
-  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
-  *error = Reason("cannot remove", path);
-  return false;
-}
-
-bool WriteNewFile(const std::string& path, const std::string& content, mode_t mode,
-                  std::string* error) {
-  if (!RemoveEntry(path, error)) return false;
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0700));
+bool WriteNewFileAt(int dirFd, const char* name, const std::string& content, mode_t mode,
+                    std::string* error) {
+  UniqueFd fd(
+      ::openat(dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0700));
   if (fd.get() < 0) {
-    *error = Reason("cannot create", path);
+    *error = Reason("cannot create", name);
     return false;
   }
   if (!WriteAll(fd.get(), content)) {
-    *error = Reason("cannot write", path);
+    *error = Reason("cannot write", name);
     return false;
   }
   if (::fchmod(fd.get(), mode) != 0) {
-    *error = Reason("cannot set the mode of", path);
+    *error = Reason("cannot set the mode of", name);
     return false;
   }
   if (::close(fd.release()) != 0) {
-    *error = Reason("cannot write", path);
+    *error = Reason("cannot write", name);
     return false;
   }
   return true;
 }
 
-bool ReadRegularFile(const std::string& path, size_t maxBytes, std::string* content, uid_t* owner,
-                     std::string* error) {
+bool ReadRegularFileAt(int dirFd, const char* name, size_t maxBytes, std::string* content,
+                       struct stat* st, std::string* error) {
   content->clear();
-  Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd fd(::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) {
-    *error = Reason("cannot open", path);
+    *error =
+        errno == ELOOP ? std::string(name) + " is a symbolic link" : Reason("cannot open", name);
     return false;
   }
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    *error = path + " is not a regular file";
+  if (::fstat(fd.get(), st) != 0 || !S_ISREG(st->st_mode)) {
+    *error = std::string(name) + " is not a regular file";
     return false;
   }
-  *owner = st.st_uid;
   char buffer[65536];
   for (;;) {
     ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      *error = Reason("cannot read", path);
+      *error = Reason("cannot read", name);
       return false;
     }
     if (n == 0) return true;
     if (content->size() + static_cast<size_t>(n) > maxBytes) {
-      *error = path + " is larger than " + std::to_string(maxBytes) + " bytes";
+      *error = std::string(name) + " is larger than " + std::to_string(maxBytes) + " bytes";
       return false;
     }
     content->append(buffer, static_cast<size_t>(n));
   }
 }
 
+bool RemoveTreeAt(int dirFd, const std::string& name, std::string* error) {
+  return RemoveTreeIn(dirFd, name, 0, error);
+}
+
+void RemoveStaleRunDirectories(int tempFd) {
+  DIR* dir = ::fdopendir(::dup(tempFd));
+  if (!dir) return;
+  std::vector<std::string> stale;
+  while (dirent* entry = ::readdir(dir))
+    if (std::string_view(entry->d_name).substr(0, std::strlen(kRunDirectoryPrefix)) ==
+        kRunDirectoryPrefix)
+      stale.push_back(entry->d_name);
+  ::closedir(dir);
+  std::string ignored;
+  for (const std::string& name : stale) RemoveTreeAt(tempFd, name, &ignored);
+}
+
+bool RunDirectory::Create(int tempFd, const std::string& tempPath, const OracleAccount& owner,
+                          std::string* error) {
+  Remove();
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    unsigned char random[6];
+    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+      *error = Reason("cannot make a name in", tempPath);
+      return false;
+    }
+    std::string name = kRunDirectoryPrefix;
+    for (unsigned char r : random) name += kLetters[r % (sizeof kLetters - 1)];
+    if (::mkdirat(tempFd, name.c_str(), 0700) != 0) {
+      if (errno == EEXIST) continue;
+      *error = Reason("cannot create a run directory in", tempPath);
+      return false;
+    }
+    tempFd_ = tempFd;
+    name_ = name;
+    path_ = tempPath + (tempPath == "/" ? "" : "/") + name;
+    fd_.reset(::openat(tempFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (fd_.get() < 0 || ::fstat(fd_.get(), &st) != 0 || st.st_uid != ::geteuid()) {
+      *error = Reason("cannot open the run directory", path_);
+      return false;
+    }
+    // Only the Oracle owner (and root) may enter it; its database writes the export there.
+    if (::fchmod(fd_.get(), 0700) != 0 || ::fchown(fd_.get(), owner.uid, owner.gid) != 0) {
+      *error = Reason("cannot give the run directory to " + owner.name + ":", path_);
+      return false;
+    }
+    return true;
+  }
+  *error = "cannot find a free run directory name in " + tempPath;
+  return false;
+}
+
+bool RunDirectory::Remove(std::string* error) {
+  if (name_.empty()) return true;
+  fd_.reset();
+  std::string reason;
+  const bool removed = RemoveTreeAt(tempFd_, name_, &reason);
+  if (!removed && error) *error = path_ + ": " + reason;
+  name_.clear();
+  tempFd_ = -1;
+  return removed;
+}
+
 DiscoveryLock::~DiscoveryLock() { Release(); }
 
-bool DiscoveryLock::Acquire(const std::string& path, std::string* error) {
+bool DiscoveryLock::Acquire(int dirFd, const char* name, std::string* error) {
   Release();
-  // Whatever else stands at the name (a symbolic link, a file of another user) is replaced. A
-  // lock counts only while the name still leads to the locked file, so that two discoveries
-  // that replace the name at the same time never both believe they hold the lock.
+  // Whatever else stands at the name (a symbolic link, a file of another user, a hard link to
+  // a file elsewhere) is removed and never locked. A lock counts only while the name still
+  // leads to the locked file, so that two discoveries that replace the name at the same time
+  // never both believe they hold the lock.
   for (int attempt = 0; attempt < 8; ++attempt) {
-    Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    UniqueFd fd(
+        ::openat(dirFd, name, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     struct stat st {};
     const bool ours = fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) &&
-                      st.st_uid == ::geteuid();
+                      st.st_uid == ::geteuid() && st.st_nlink == 1;
     if (!ours) {
       const int openErrno = errno;
       struct stat entry {};
-      if (::lstat(path.c_str(), &entry) != 0) {
+      if (::fstatat(dirFd, name, &entry, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) continue;
-        *error = Reason("cannot examine the lock file", path);
+        *error = Reason("cannot examine the lock file", name);
         return false;
       }
-      if (fd.get() < 0 && S_ISREG(entry.st_mode) && entry.st_uid == ::geteuid()) {
+      if (fd.get() < 0 && S_ISREG(entry.st_mode) && entry.st_uid == ::geteuid() &&
+          entry.st_nlink == 1) {
         errno = openErrno;
-        *error = Reason("cannot open the lock file", path);
+        *error = Reason("cannot open the lock file", name);
         return false;
       }
-      if (!RemoveEntry(path, error)) return false;
+      if (!RemoveTreeAt(dirFd, name, error)) return false;
       continue;
     }
     while (::flock(fd.get(), LOCK_EX) != 0) {
       if (errno != EINTR) {
-        *error = Reason("cannot lock", path);
+        *error = Reason("cannot lock", name);
         return false;
       }
     }
     struct stat now {};
-    if (::lstat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
+    if (::fstatat(dirFd, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == st.st_dev &&
+        now.st_ino == st.st_ino) {
       fd_ = fd.release();
       return true;
     }
   }
-  *error = "the lock file " + path + " keeps being replaced";
+  *error = std::string("the lock file ") + name + " keeps being replaced";
   return false;
 }
 

@@ -1,37 +1,96 @@
-// Files of a discovery in the shared temporary directory. The directory is shared with the
-// Oracle owner's database, which writes the export into it, so it is usually world-writable and
-// sticky like /tmp. Nothing here follows a symbolic link at a fixed name: files are created
-// exclusively after removing whatever stood at the name, and read only when they are regular
-// files. Functions return false with a short reason in `error`; nothing throws. Thread-safe;
-// DiscoveryLock objects are owned by one thread each.
+// Files of a discovery. The platform's temporary directory must be a trusted path (see
+// OpenTrustedDirectory): only root may change it or any directory above it. Each discovery works
+// in a private run directory made inside it by root and owned by the Oracle owner, whose
+// database writes the export there; everything below the temporary directory is reached through
+// directory descriptors (openat with O_NOFOLLOW), never again by a path another account could
+// swap. Functions return false with a short reason in `error`; nothing throws. Thread-safe;
+// RunDirectory and DiscoveryLock objects are owned by one thread each.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
-// A directory that may hold discovery files: a real directory (not a symbolic link), owned by
-// root or by the effective user, and sticky when users other than its owner may write to it.
-bool CheckSharedDirectory(const std::string& dir, std::string* error);
+// The operating-system account that discovery runs sqlplus as.
+struct OracleAccount {
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::string name;
+  std::vector<gid_t> groups;  // its primary and supplementary groups
+};
 
-// Removes the directory entry at `path` (a symbolic link itself, never its target). A missing
-// entry is fine; a directory is refused.
-bool RemoveEntry(const std::string& path, std::string* error);
+// Owns a file descriptor; closes it at the end.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  ~UniqueFd() { reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  int get() const { return fd_; }
+  int release();
+  void reset(int fd = -1);
 
-// Removes the entry at `path`, creates a new file there exclusively (O_EXCL|O_NOFOLLOW), writes
-// `content`, gives it exactly `mode` and closes it.
-bool WriteNewFile(const std::string& path, const std::string& content, mode_t mode,
-                  std::string* error);
+ private:
+  int fd_;
+};
 
-// Reads the regular file at `path` without following a symbolic link, up to `maxBytes` (a
-// longer file is an error). `owner` receives the file's owner.
-bool ReadRegularFile(const std::string& path, size_t maxBytes, std::string* content, uid_t* owner,
-                     std::string* error);
+// Opens the directory `path` when it is a trusted path, and returns its descriptor (or -1):
+// an absolute path without "." or ".." components whose every component is a real directory
+// (no symbolic link) owned by root or the effective user, and writable by nobody else. One
+// exception for directories like /tmp: a sticky directory writable by others is fine when the
+// component below it belongs to root (or the effective user). The last component itself must
+// be writable by its owner only. When `account` is given, it must be able to enter every
+// component, since the database resolves the run directory by its path.
+int OpenTrustedDirectory(const std::string& path, const OracleAccount* account, std::string* error);
 
-// An exclusive lock on a lock file in the shared directory, serialising discoveries that share
-// it (also threads of one process). The lock file is opened without following a symbolic link;
-// anything at its name but a regular file of the effective user is replaced. Released by
-// Release() or the destructor.
+// Creates `name` in `dirFd` exclusively (O_EXCL|O_NOFOLLOW), writes `content` and gives it
+// exactly `mode`.
+bool WriteNewFileAt(int dirFd, const char* name, const std::string& content, mode_t mode,
+                    std::string* error);
+
+// Reads the regular file `name` in `dirFd` without following a symbolic link and without
+// blocking on a FIFO, up to `maxBytes` (a longer file is an error). `st` receives its status.
+bool ReadRegularFileAt(int dirFd, const char* name, size_t maxBytes, std::string* content,
+                       struct stat* st, std::string* error);
+
+// Removes the entry `name` of `dirFd` and, for a directory, everything below it, never following
+// a symbolic link. Directories nested deeper than a bound are left (and reported).
+bool RemoveTreeAt(int dirFd, const std::string& name, std::string* error);
+
+inline constexpr const char* kRunDirectoryPrefix = "NqEBSRun.";
+
+// Removes every run directory left in the temporary directory `tempFd` by a host that died
+// during a discovery. Call it only while holding the discovery lock.
+void RemoveStaleRunDirectories(int tempFd);
+
+// The private directory of one discovery: "NqEBSRun.XXXXXX" in the temporary directory, made by
+// root, then given to the Oracle owner with mode 0700 (no access for others). Removed with
+// everything in it by Remove() or the destructor.
+class RunDirectory {
+ public:
+  RunDirectory() = default;
+  ~RunDirectory() { Remove(); }
+  RunDirectory(const RunDirectory&) = delete;
+  RunDirectory& operator=(const RunDirectory&) = delete;
+
+  bool Create(int tempFd, const std::string& tempPath, const OracleAccount& owner,
+              std::string* error);
+  bool Remove(std::string* error = nullptr);
+  int fd() const { return fd_.get(); }
+  const std::string& path() const { return path_; }
+
+ private:
+  int tempFd_ = -1;
+  UniqueFd fd_;
+  std::string name_, path_;
+};
+
+// An exclusive lock on the lock file `name` in the directory `dirFd`, serialising discoveries
+// that share it (also threads of one process). The lock file is opened without following a
+// symbolic link; anything at its name but a regular file of the effective user with one link
+// is removed and never used. Released by Release() or the destructor.
 class DiscoveryLock {
  public:
   DiscoveryLock() = default;
@@ -40,7 +99,7 @@ class DiscoveryLock {
   DiscoveryLock& operator=(const DiscoveryLock&) = delete;
 
   // Waits for the lock.
-  bool Acquire(const std::string& path, std::string* error);
+  bool Acquire(int dirFd, const char* name, std::string* error);
   void Release();
   bool held() const { return fd_ >= 0; }
 

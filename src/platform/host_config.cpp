@@ -19,7 +19,7 @@ HostConfig LoadHostConfig() {
   config.logLevel = level == "off"     ? LogLevel::Off
                     : level == "error" ? LogLevel::Error
                                        : LogLevel::Debug;
-  config.tempDir = Env("EBS_HOST_TEMP_DIR", "/var/tmp/ebs-host");
+  config.tempDir = Env("EBS_HOST_TEMP_DIR", "/var/lib/ebs-host/tmp");
   while (config.tempDir.size() > 1 && config.tempDir.back() == '/') config.tempDir.pop_back();
   const std::string home = Env("HOME", "/root");
   config.storePath = Env("EBS_HOST_STORE", home + "/.local/state/ebs-host/store.db");

@@ -4,7 +4,7 @@
 //
 //   EBS_HOST_LOG              log file; standard error when unset or empty
 //   EBS_HOST_LOG_LEVEL        debug (default), error, or off
-//   EBS_HOST_TEMP_DIR         the platform's temporary directory (default /var/tmp/ebs-host)
+//   EBS_HOST_TEMP_DIR         the platform's temporary directory (default /var/lib/ebs-host/tmp)
 //   EBS_HOST_STORE            SQLite file of the managing-server stand-in
 //                             (default $HOME/.local/state/ebs-host/store.db)
 //   EBS_HOST_COMMAND_TIMEOUT  time limit of a command run by the process runner, in seconds

@@ -1,7 +1,9 @@
-// NQPI_Base: the platform's temporary directory (EBS_HOST_TEMP_DIR, default /var/tmp/ebs-host).
-// The directory is created on first use, mode 1777 like /tmp, so that the database of another
-// operating-system account can write its export there; files in it must be created without
-// following symbolic links. The returned pointer lives as long as the NQPI_Base object.
+// NQPI_Base: the platform's temporary directory (EBS_HOST_TEMP_DIR, default
+// /var/lib/ebs-host/tmp). A missing directory is created on first use, with any missing parents,
+// each mode 0711 and owned by the host's user: only root writes there, and the Oracle owner can
+// pass through to the private run directory of a discovery. Creation never follows a symbolic
+// link and never happens for a relative path; an existing directory is left as it is (discovery
+// checks it). The returned pointer lives as long as the NQPI_Base object. Thread-safe.
 #pragma once
 
 #include <string>

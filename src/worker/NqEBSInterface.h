@@ -98,13 +98,20 @@ class NqEBSInterface {
   std::string tempDir;
   bool platformReady = false;
 
-  // Discovery (src/discovery): the owner of <dbHome>/bin/oracle, which also writes the export,
-  // and the lock that serialises discoveries sharing the temporary directory, held from the
-  // export scripts to the end of reading the export.
-  uid_t oracleOwnerId = 0;
+  // Discovery (src/discovery): the owner of <dbHome>/bin/oracle, who runs sqlplus and writes
+  // the export; the trusted temporary directory, the lock that serialises discoveries sharing it
+  // (held from the export scripts to the end of reading the export) and the private directory
+  // of this run inside it, removed with the export when the discovery ends.
+  OracleAccount oracleAccount;
+  UniqueFd tempDirFd;
   DiscoveryLock discoveryLock;
+  RunDirectory runDirectory;
   bool CheckScriptValues();
+  bool CheckOracleProgram();
   bool LockTempDir();
+  void EndRun();
+  // Logs every ORA- and SP2- line of sqlplus's output at error level, `secret` masked.
+  void ReportSqlplusErrors(const std::string& output, const std::string& secret);
 };
 
 // Message types of Hux::OraEBSReqResp.

@@ -98,10 +98,15 @@ void ExpectOneExport(const FakeOracle& oracle, const std::string& sid, const std
   EXPECT_EQ(call["argv"], std::string("/nolog\0", 7));
   EXPECT_EQ(call["login_user"], user);
   EXPECT_EQ(call["login_password"], password);
-  EXPECT_EQ(call["script"], tempDir + "/NqEBSFetchContext.sql");
-  EXPECT_EQ(call["directory"], tempDir);
+  // The run's private directory in the temporary directory, also sqlplus's working directory.
+  const std::string runDir = call["directory"];
+  EXPECT_EQ(runDir.substr(0, tempDir.size() + 10), tempDir + "/NqEBSRun.") << runDir;
+  EXPECT_EQ(runDir.size(), tempDir.size() + 16) << runDir;
+  EXPECT_EQ(call["cwd"], runDir + "\n");
+  EXPECT_EQ(call["script"], runDir + "/NqEBSFetchContext.sql");
   EXPECT_EQ(call["outcome"], "exported");
-  for (const std::string& line : {"\nORACLE_HOME=" + oracle.home() + "\n",
-                                  "\nORACLE_SID=" + sid + "\n", ":" + oracle.home() + "/lib\n"})
-    EXPECT_NE(call["env"].find(line), std::string::npos) << line << " in " << call["env"];
+  for (const std::string& line :
+       {"\nORACLE_HOME=" + oracle.home() + "\n", "\nORACLE_SID=" + sid + "\n",
+        "\nLD_LIBRARY_PATH=" + oracle.home() + "/lib\n"})
+    EXPECT_NE(("\n" + call["env"]).find(line), std::string::npos) << line << " in " << call["env"];
 }
