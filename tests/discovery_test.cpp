@@ -3,13 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <pwd.h>
+#include <spawn.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -42,6 +47,19 @@ std::vector<std::string> Entries(const std::string& dir) {
     names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// The processes of the process group `pgid`.
+size_t ProcessesInGroup(const std::string& pgid) {
+  size_t n = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+    const std::string stat = ReadFile(e.path().string() + "/stat");
+    const size_t end = stat.rfind(')');
+    if (end == std::string::npos) continue;
+    std::vector<std::string> fields = Split(stat.substr(end + 2), ' ');
+    if (fields.size() > 2 && fields[2] == pgid) ++n;
+  }
+  return n;
 }
 
 bool Exists(const std::string& path) {
@@ -359,7 +377,9 @@ TEST_F(Discovery, EachFailureAnswers520AndLogsItsCause) {
     EXPECT_TRUE(Logged(log, "Discover", kFailed)) << log;
     const std::vector<FakeOracle::Call> calls = oracle.Calls();
     ASSERT_EQ(calls.size(), c.runs ? 1u : 0u);
-    if (c.runs) EXPECT_EQ(calls[0].at("user"), std::string(kOracleAccount) + "\n");
+    if (c.runs) {
+      EXPECT_EQ(calls[0].at("user"), std::string(kOracleAccount) + "\n");
+    }
     // No export, script or run directory is left behind.
     EXPECT_EQ(Entries(sandbox.tempDir()), Entries(sandbox.tempDir()).empty()
                                               ? std::vector<std::string>{}
@@ -540,33 +560,213 @@ TEST_F(Discovery, PlantedLocksAndStaleRunDirectoriesAreNeverUsed) {
   EXPECT_EQ(ReadFile(keep + "/file"), "kept");
 }
 
+// The temporary directory and every directory above it may be changed by root only (a sticky
+// directory like /tmp aside, when the entry below it is root's); otherwise its owner could swap
+// the run's files. Each refusal says why; nothing is created for a relative path.
 TEST_F(Discovery, AnUnsafeTemporaryDirectoryIsRefused) {
-  const auto makeDir = [](const std::string& dir, mode_t mode, uid_t owner) {
+  const auto makeDir = [](const std::string& dir, mode_t mode, uid_t owner, gid_t group) {
     ::mkdir(dir.c_str(), 0);
+    ::chown(dir.c_str(), owner, group);
     ::chmod(dir.c_str(), mode);
-    ::chown(dir.c_str(), owner, owner);
   };
-  const std::string real = sandbox.dir().file("real");
-  const std::function<void(const std::string& dir)> cases[] = {
-      [&](auto& dir) {  // a symbolic link to a directory
-        makeDir(real, 01777, 0);
-        ::symlink(real.c_str(), dir.c_str());
-      },
-      [&](auto& dir) { makeDir(dir, 0777, 0); },       // writable by all but not sticky
-      [&](auto& dir) { makeDir(dir, 01777, 54321); },  // owned by another user
-      [](auto& dir) { WriteFile(dir, "x"); },          // not a directory
+  const struct {
+    const char* what;
+    std::function<void(const std::string& base)> arrange;  // makes base/tmp or what leads to it
+    std::string dir, cause;  // relative to the sandbox; `cause` is part of the ERROR line
+  } cases[] = {
+      {"a symbolic link to a safe directory",
+       [&](auto& b) {
+         makeDir(b + "/real", 0711, 0, 0);
+         ::symlink((b + "/real").c_str(), (b + "/tmp").c_str());
+       },
+       "tmp", "/tmp is a symbolic link"},
+      {"writable by all", [&](auto& b) { makeDir(b + "/tmp", 0777, 0, 0); }, "tmp",
+       "/tmp may be written by others (mode 0777)"},
+      {"writable by all and sticky (the former default)",
+       [&](auto& b) { makeDir(b + "/tmp", 01777, 0, 0); }, "tmp",
+       "/tmp may be written by others (mode 1777); the temporary directory must be writable by "
+       "root only"},
+      {"writable by a group", [&](auto& b) { makeDir(b + "/tmp", 0771, 0, 54321); }, "tmp",
+       "/tmp may be written by others (mode 0771)"},
+      {"owned by another user", [&](auto& b) { makeDir(b + "/tmp", 0711, 54321, 0); }, "tmp",
+       "/tmp belongs to user id 54321"},
+      {"not a directory", [](auto& b) { WriteFile(b + "/tmp", "x"); }, "tmp",
+       "/tmp is not a directory"},
+      {"a parent owned by another user",
+       [&](auto& b) {
+         makeDir(b + "/a", 0755, 54321, 54321);
+         makeDir(b + "/a/tmp", 0711, 0, 0);
+       },
+       "a/tmp", "/a belongs to user id 54321"},
+      {"a parent writable by a group, not sticky",
+       [&](auto& b) {
+         makeDir(b + "/a", 0775, 0, 54321);
+         makeDir(b + "/a/tmp", 0711, 0, 0);
+       },
+       "a/tmp", "/a may be written by others (mode 0775) and is not sticky"},
+      {"a sticky parent whose entry belongs to another user",
+       [&](auto& b) {
+         makeDir(b + "/a", 01777, 0, 0);
+         makeDir(b + "/a/u", 0755, 54321, 54321);
+         makeDir(b + "/a/u/tmp", 0711, 0, 0);
+       },
+       "a/u/tmp", "/a may be written by others (mode 1777) and "},
+      {"a \"..\" component", [&](auto& b) { makeDir(b + "/tmp", 0711, 0, 0); }, "tmp/../tmp",
+       "holds a \".\" or \"..\" component"},
   };
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    SCOPED_TRACE(i);
-    const std::string dir = sandbox.dir().file("t" + std::to_string(i));
-    cases[i](dir);
-    ScopedEnv temp("EBS_HOST_TEMP_DIR", dir);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    DiscoverySandbox box;
+    box.SetOratab("PROD:" + oracle->home() + ":N\n");
+    c.arrange(box.dir().path());
+    ScopedEnv temp("EBS_HOST_TEMP_DIR", box.dir().file(c.dir));
     PluginCall call = Discover();
     EXPECT_EQ(call.errorCode, 520);
     EXPECT_EQ(call.errorMessage, kFailed);
-    EXPECT_EQ(Count(sandbox.log(), "[FetchEBSContextFiles] Temporary directory refused: "), i + 1);
+    EXPECT_NE(box.log().find("ERROR " + std::to_string(::getpid()) +
+                             " [FetchEBSContextFiles] Temporary directory " +
+                             box.dir().file(c.dir) + " refused: "),
+              std::string::npos)
+        << box.log();
+    EXPECT_NE(box.log().find(c.cause), std::string::npos) << c.cause << "\n" << box.log();
   }
+  // A relative path is refused before anything is created.
+  TempDir cwd;
+  const auto here = std::filesystem::current_path();
+  std::filesystem::current_path(cwd.path());
+  {
+    ScopedEnv temp("EBS_HOST_TEMP_DIR", "relative/tmp");
+    EXPECT_EQ(Discover().errorCode, 520);
+  }
+  std::filesystem::current_path(here);
+  EXPECT_EQ(Entries(cwd.path()), std::vector<std::string>{});
+  EXPECT_NE(sandbox.log().find("the temporary directory [relative/tmp] is not an absolute path"),
+            std::string::npos);
   EXPECT_TRUE(oracle->Calls().empty());
+}
+
+// The owner of a directory above the temporary directory swaps it for one of its own, over and
+// over, while discoveries run: refused each time before any file is written or anything run.
+TEST_F(Discovery, AParentsOwnerRacingToSwapDirectoriesGetsNothing) {
+  const std::string base = sandbox.dir().file("oracles");
+  const uid_t owner = ::getpwnam(kOracleAccount)->pw_uid;
+  ASSERT_EQ(::mkdir(base.c_str(), 0755), 0);
+  ASSERT_EQ(::chown(base.c_str(), owner, owner), 0);
+  ASSERT_EQ(::mkdir((base + "/tmp").c_str(), 0711), 0);
+  ASSERT_EQ(::mkdir((base + "/evil").c_str(), 0755), 0);
+  const std::string canary = sandbox.dir().file("canary");
+  WriteFile(base + "/evil/NqEBSScript.sh", "id > " + canary + "\n");
+  WriteFile(base + "/evil/NqEBSFetchContext.sql", "id > " + canary + "\n");
+  ASSERT_EQ(::chown((base + "/evil").c_str(), owner, owner), 0);
+  std::thread racer([&] {
+    std::string out, err;
+    NqProcess::run("cd " + base + " && end=$(($(date +%s)+3)); while [ $(date +%s) -lt $end ]; " +
+                       "do mv tmp real; mv evil tmp; mv tmp evil; mv real tmp; done 2>/dev/null",
+                   &out, &err, 20000);
+  });
+  ScopedEnv temp("EBS_HOST_TEMP_DIR", base + "/tmp");
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(Discover().errorCode, 520);
+  racer.join();
+  EXPECT_FALSE(Exists(canary));
+  EXPECT_TRUE(oracle->Calls().empty());
+  EXPECT_NE(sandbox.log().find(base + " belongs to user id " + std::to_string(owner)),
+            std::string::npos)
+      << sandbox.log();
+}
+
+// The processes of the export get a fixed environment, nothing of the host's, and the run
+// directory as working directory: no library is found through the host's settings or its
+// working directory.
+TEST_F(Discovery, ChildProcessesGetACleanEnvironment) {
+  ScopedEnv canary("EBS_TEST_CANARY", "leak-canary");
+  ScopedEnv libraries("LD_LIBRARY_PATH", "/canary-lib");
+  ScopedEnv path("PATH", "/canary-bin:" + std::string(std::getenv("PATH")));
+  ScopedEnv secret("EBS_TEST_DB_PASSWORD", "apps");
+  TempDir cwd;
+  ::chmod(cwd.path().c_str(), 01777);
+  const auto here = std::filesystem::current_path();
+  std::filesystem::current_path(cwd.path());
+  const PluginCall call = Discover();
+  std::filesystem::current_path(here);
+  ASSERT_EQ(call.errorCode, 0) << sandbox.log();
+  ExpectOneExport(*oracle, "PROD", "apps", "apps", sandbox.tempDir());
+  const std::string env = oracle->Calls().at(0).at("env");
+  for (const char* leak : {"canary", "EBS_", "SSH_", "TERM="})
+    EXPECT_EQ(env.find(leak), std::string::npos) << leak << " in\n" << env;
+  EXPECT_NE(("\n" + env).find("\nLD_LIBRARY_PATH=" + oracle->home() + "/lib\n"), std::string::npos)
+      << env;
+  EXPECT_NE(("\n" + env).find("\nLANG=C\n"), std::string::npos) << env;
+}
+
+// kill -9 of the host while sqlplus hangs: the run's processes end within a few seconds, no
+// file holds the password, and the next discovery removes the run directory left behind. The
+// host is this test program again, running only DiscoveryHost below.
+TEST_F(Discovery, TheRunEndsWhenTheHostIsKilled) {
+  const std::string password = "Kill-9-secret-7d1";
+  oracle->Set("db_password", password);
+  oracle->Set("hang", "");
+  ScopedEnv given("EBS_TEST_DB_PASSWORD", password);
+  std::string self = std::filesystem::read_symlink("/proc/self/exe");
+  std::vector<std::string> args = {self, "--gtest_filter=DiscoveryHost.DISABLED_DiscoversOnce",
+                                   "--gtest_also_run_disabled_tests"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t host = -1;
+  ASSERT_EQ(::posix_spawn(&host, self.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+  const auto start = std::chrono::steady_clock::now();
+  const auto hanging = [&] {
+    const std::vector<FakeOracle::Call> calls = oracle->Calls();
+    return !calls.empty() && calls[0].count("outcome") && calls[0].at("outcome") == "hanging";
+  };
+  while (!hanging() && std::chrono::steady_clock::now() < start + 20s)
+    std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(hanging());
+  ::kill(host, SIGKILL);
+  int status = 0;
+  ::waitpid(host, &status, 0);
+  const auto killed = std::chrono::steady_clock::now();
+  const std::string group = oracle->Calls().at(0).at("pgid");
+  ASSERT_FALSE(group.empty());
+  while (ProcessesInGroup(group) > 0 && std::chrono::steady_clock::now() < killed + 10s)
+    std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(ProcessesInGroup(group), 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - killed, 5s);
+  for (const auto& e : std::filesystem::recursive_directory_iterator(sandbox.dir().path()))
+    if (e.is_regular_file()) {
+      EXPECT_EQ(ReadFile(e.path()).find(password), std::string::npos) << e.path();
+    }
+  oracle->Unset("hang");
+  EXPECT_EQ(Entries(sandbox.tempDir()).size(), 2u);  // the lock and the dead run's directory
+  EXPECT_EQ(Discover("PROD", "apps", password).errorCode, 0) << sandbox.log();
+  EXPECT_EQ(Entries(sandbox.tempDir()), std::vector<std::string>{"NqEBSDiscover.lock"});
+}
+
+// A full disk under the run directory cuts the export short: sqlplus ends with a failure and the
+// discovery fails instead of answering with the records written so far.
+TEST_F(Discovery, AFullDiskIsAFailureNotATopology) {
+  const std::string disk = sandbox.dir().file("disk");
+  ASSERT_EQ(::mkdir(disk.c_str(), 0755), 0);
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0)
+    GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+  struct Unmount {
+    std::string dir;
+    ~Unmount() { ::umount2(dir.c_str(), MNT_DETACH); }
+  } unmount{disk};
+  for (int i = 0; i < 4; ++i)
+    oracle->AddContext("PROD_app" + std::to_string(i), "A",
+                       "<oa_context>" + std::string(40000, ' ') + "</oa_context>");
+  ScopedEnv temp("EBS_HOST_TEMP_DIR", disk + "/tmp");
+  const PluginCall call = Discover();
+  EXPECT_EQ(call.errorCode, 520);
+  EXPECT_EQ(call.errorMessage, kFailed);
+  // Either the database reports the failed write, or the export ends inside a record.
+  const std::string log = sandbox.log();
+  EXPECT_TRUE(log.find("ERROR " + std::to_string(::getpid()) + " [ExecShellScript] sqlplus") !=
+                  std::string::npos ||
+              log.find("/NqEBSContext.out ends inside a record") != std::string::npos)
+      << log;
+  EXPECT_EQ(Entries(disk + "/tmp"), std::vector<std::string>{"NqEBSDiscover.lock"});
 }
 
 TEST_F(Discovery, DiscoveriesSharingATemporaryDirectoryTakeTurns) {
@@ -589,3 +789,10 @@ TEST_F(Discovery, DiscoveriesSharingATemporaryDirectoryTakeTurns) {
 }
 
 }  // namespace
+
+// The host of TheRunEndsWhenTheHostIsKilled: one discovery of PROD in the environment it is
+// given. Disabled: it runs only when that test starts it.
+TEST(DiscoveryHost, DISABLED_DiscoversOnce) {
+  CallPlugin(Envelope(
+      1, DiscoverRequest("PROD", "apps", std::getenv("EBS_TEST_DB_PASSWORD")).serialized()));
+}

@@ -144,9 +144,14 @@ int OpenTrustedDirectory(const std::string& path, const OracleAccount* account,
         ::openat(current.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat childSt {};
     if (child.get() < 0) {
-      *error = errno == ELOOP     ? next + " is a symbolic link"
-               : errno == ENOTDIR ? next + " is not a directory"
-                                  : Reason("cannot open", next);
+      const int openErrno = errno;
+      struct stat entry {};
+      const bool link = ::fstatat(current.get(), part.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+                        S_ISLNK(entry.st_mode);
+      errno = openErrno;
+      *error = link || errno == ELOOP ? next + " is a symbolic link"
+               : errno == ENOTDIR     ? next + " is not a directory"
+                                      : Reason("cannot open", next);
       return -1;
     }
     if (::fstat(child.get(), &childSt) != 0) {
