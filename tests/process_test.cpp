@@ -1,9 +1,13 @@
 // The process runner: exit statuses, large outputs on both streams, and the time limit that
 // ends the whole process group.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "platform/process.h"
@@ -81,6 +85,83 @@ TEST(Process, SystemUsesTheConfiguredTimeLimit) {
   EXPECT_EQ(NqProcess::system("(sleep 30 &) ; echo done", &out, &err, 0, false), 0);
   EXPECT_EQ(out, "done\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// Execute runs exactly what it is given: arguments without a shell, the environment listed and
+// nothing else, the working directory given as a descriptor, standard input from the text.
+TEST(Process, ExecuteGivesExactlyTheArgumentsEnvironmentDirectoryAndInput) {
+  TempDir dir;
+  const int dirFd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(dirFd, 0);
+  ScopedEnv host("EBS_TEST_HOST_ONLY", "leak");
+  const struct {
+    const char* what;
+    NqCommand command;
+    std::string out;
+  } cases[] = {
+      {"arguments arrive literally", {{"/bin/echo", "$HOME", "a b", "`id`"}, {}, -1, ""},
+       "$HOME a b `id`\n"},
+      {"the environment is the list",
+       {{"/usr/bin/env"}, {"PATH=/usr/bin:/bin", "A=1"}, -1, ""},
+       "PATH=/usr/bin:/bin\nA=1\n"},
+      {"the working directory is the descriptor's", {{"/bin/pwd", "-P"}, {}, dirFd, ""},
+       std::filesystem::canonical(dir.path()).string() + "\n"},
+      {"no descriptor: /", {{"/bin/pwd", "-P"}, {}, -1, ""}, "/\n"},
+      {"standard input is the text", {{"/bin/sh", "-s"}, {}, -1, "echo from-input\nexit 3\n"},
+       "from-input\n"},
+      {"larger input than a pipe holds",
+       {{"/usr/bin/wc", "-c"}, {}, -1, std::string(1 << 20, 'x')},
+       std::to_string(1 << 20) + "\n"},
+      {"only 0, 1 and 2 are open in the program", {{"/bin/ls", "/proc/self/fd"}, {}, -1, ""},
+       "0\n1\n2\n3\n"},  // 3: the directory ls reads
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string out, err;
+    NqCommand command = c.command;
+    command.timeoutMillis = 10000;
+    const int rc = NqProcess::Execute(command, &out, &err);
+    EXPECT_EQ(out, c.out) << err;
+    EXPECT_EQ(rc, c.command.input.rfind("echo", 0) == 0 ? 3 : 0) << err;
+  }
+  ::close(dirFd);
+  std::string out, err;
+  EXPECT_NE(NqProcess::Execute({{"relative/program"}, {}, -1, "", 1000}, &out, &err), 0);
+  EXPECT_NE(NqProcess::Execute({{"/no/such/program"}, {}, -1, "", 1000}, &out, &err), 0);
+}
+
+// When the process that called Execute dies, even by SIGKILL, its run's whole process group
+// ends within a few seconds; the time limit ends it as well.
+TEST(Process, TheRunEndsWithItsCallerAndItsTimeLimit) {
+  TempDir dir;
+  const std::string pidFile = dir.file("sleep.pid");
+  const pid_t caller = ::fork();
+  if (caller == 0) {
+    std::string out, err;
+    NqProcess::Execute({{"/bin/sh", "-c", "sleep 300 & echo $! > " + pidFile + "; wait"}, {}, -1,
+                        "", 600000},
+                       &out, &err);
+    ::_exit(0);
+  }
+  for (int i = 0; i < 500 && ReadFile(pidFile).empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const pid_t sleeper = std::stoi("0" + ReadFile(pidFile));
+  ASSERT_GT(sleeper, 0);
+  ::kill(caller, SIGKILL);
+  ::waitpid(caller, nullptr, 0);
+  bool gone = false;
+  for (int i = 0; i < 500 && !gone; ++i) {
+    gone = ::kill(sleeper, 0) != 0 || ReadFile("/proc/" + std::to_string(sleeper) + "/stat")
+                                              .find(") Z ") != std::string::npos;
+    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(gone);
+
+  std::string out, err;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(NqProcess::Execute({{"/bin/sleep", "30"}, {}, -1, "", 500}, &out, &err), 124);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_NE(err.find("timed out after 500 ms"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -249,11 +250,15 @@ bool ArrangeDescriptors(const int (&fds)[5]) {
   ::sigaction(SIGHUP, &ign, nullptr);
   ::sigaction(SIGINT, &ign, nullptr);
   int status = 0;
+  // The program's end wakes the poll through a process descriptor where the kernel has them.
+  const int workerFd = static_cast<int>(::syscall(SYS_pidfd_open, worker, 0));
   for (;;) {
     const pid_t r = ::waitpid(worker, &status, WNOHANG);
     if (r == worker) break;
-    pollfd lifeline{kLifelineFd, POLLIN, 0};
-    if (::poll(&lifeline, 1, 200) > 0 && (lifeline.revents & (POLLIN | POLLHUP | POLLERR))) {
+    pollfd fds[2] = {{kLifelineFd, POLLIN, 0}, {workerFd, POLLIN, 0}};
+    pollfd& lifeline = fds[0];
+    if (::poll(fds, workerFd >= 0 ? 2 : 1, 200) > 0 &&
+        (lifeline.revents & (POLLIN | POLLHUP | POLLERR))) {
       char byte;
       if (::read(kLifelineFd, &byte, 1) <= 0) {
         // The caller is gone: end the run.
