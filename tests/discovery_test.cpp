@@ -645,6 +645,22 @@ TEST_F(Discovery, AnUnsafeTemporaryDirectoryIsRefused) {
   EXPECT_TRUE(oracle->Calls().empty());
 }
 
+// A missing temporary directory is made with its missing parents, each root's with mode 0711:
+// nobody else can squat or change it, and the Oracle owner passes through.
+TEST_F(Discovery, AMissingTemporaryDirectoryIsMadeRootOnly) {
+  const std::string base = sandbox.dir().file("var");
+  ScopedEnv temp("EBS_HOST_TEMP_DIR", base + "/lib/ebs-host/tmp/");
+  EXPECT_EQ(Discover().errorCode, 0) << sandbox.log();
+  for (const std::string& dir :
+       {base, base + "/lib", base + "/lib/ebs-host", base + "/lib/ebs-host/tmp"}) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.c_str(), &st), 0) << dir;
+    EXPECT_TRUE(S_ISDIR(st.st_mode)) << dir;
+    EXPECT_EQ(st.st_mode & 07777, 0711u) << dir;
+    EXPECT_EQ(st.st_uid, 0u) << dir;
+  }
+}
+
 // The owner of a directory above the temporary directory swaps it for one of its own, over and
 // over, while discoveries run: refused each time before any file is written or anything run.
 TEST_F(Discovery, AParentsOwnerRacingToSwapDirectoriesGetsNothing) {

@@ -1,7 +1,7 @@
 // The process runner: exit statuses, large outputs on both streams, and the time limit that
 // ends the whole process group.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -99,20 +99,24 @@ TEST(Process, ExecuteGivesExactlyTheArgumentsEnvironmentDirectoryAndInput) {
     NqCommand command;
     std::string out;
   } cases[] = {
-      {"arguments arrive literally", {{"/bin/echo", "$HOME", "a b", "`id`"}, {}, -1, ""},
+      {"arguments arrive literally",
+       {{"/bin/echo", "$HOME", "a b", "`id`"}, {}, -1, ""},
        "$HOME a b `id`\n"},
       {"the environment is the list",
        {{"/usr/bin/env"}, {"PATH=/usr/bin:/bin", "A=1"}, -1, ""},
        "PATH=/usr/bin:/bin\nA=1\n"},
-      {"the working directory is the descriptor's", {{"/bin/pwd", "-P"}, {}, dirFd, ""},
+      {"the working directory is the descriptor's",
+       {{"/bin/pwd", "-P"}, {}, dirFd, ""},
        std::filesystem::canonical(dir.path()).string() + "\n"},
       {"no descriptor: /", {{"/bin/pwd", "-P"}, {}, -1, ""}, "/\n"},
-      {"standard input is the text", {{"/bin/sh", "-s"}, {}, -1, "echo from-input\nexit 3\n"},
+      {"standard input is the text",
+       {{"/bin/sh", "-s"}, {}, -1, "echo from-input\nexit 3\n"},
        "from-input\n"},
       {"larger input than a pipe holds",
        {{"/usr/bin/wc", "-c"}, {}, -1, std::string(1 << 20, 'x')},
        std::to_string(1 << 20) + "\n"},
-      {"only 0, 1 and 2 are open in the program", {{"/bin/ls", "/proc/self/fd"}, {}, -1, ""},
+      {"only 0, 1 and 2 are open in the program",
+       {{"/bin/ls", "/proc/self/fd"}, {}, -1, ""},
        "0\n1\n2\n3\n"},  // 3: the directory ls reads
   };
   for (const auto& c : cases) {
@@ -138,9 +142,9 @@ TEST(Process, TheRunEndsWithItsCallerAndItsTimeLimit) {
   const pid_t caller = ::fork();
   if (caller == 0) {
     std::string out, err;
-    NqProcess::Execute({{"/bin/sh", "-c", "sleep 300 & echo $! > " + pidFile + "; wait"}, {}, -1,
-                        "", 600000},
-                       &out, &err);
+    NqProcess::Execute(
+        {{"/bin/sh", "-c", "sleep 300 & echo $! > " + pidFile + "; wait"}, {}, -1, "", 600000},
+        &out, &err);
     ::_exit(0);
   }
   for (int i = 0; i < 500 && ReadFile(pidFile).empty(); ++i)
@@ -151,8 +155,8 @@ TEST(Process, TheRunEndsWithItsCallerAndItsTimeLimit) {
   ::waitpid(caller, nullptr, 0);
   bool gone = false;
   for (int i = 0; i < 500 && !gone; ++i) {
-    gone = ::kill(sleeper, 0) != 0 || ReadFile("/proc/" + std::to_string(sleeper) + "/stat")
-                                              .find(") Z ") != std::string::npos;
+    gone = ::kill(sleeper, 0) != 0 ||
+           ReadFile("/proc/" + std::to_string(sleeper) + "/stat").find(") Z ") != std::string::npos;
     if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_TRUE(gone);
