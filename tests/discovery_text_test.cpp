@@ -143,4 +143,18 @@ TEST(ExportScripts, QuotingOnlyWhereNeeded) {
   EXPECT_TRUE(IsScriptSafe("a\rb\t$`'\"\\"));
 }
 
+// sqlplus output is logged with the password masked wherever it shows, also when the password
+// is part of the mask or of itself repeated.
+TEST(ExportScripts, MaskSecretHidesEveryOccurrence) {
+  const struct {
+    std::string text, secret, want;
+  } cases[] = {
+      {"ORA-01017 for apps/S3cret@db", "S3cret", "ORA-01017 for apps/***@db"},
+      {"S3cretS3cret S3cre", "S3cret", "****** S3cre"},
+      {"a*b**", "*", "a***b******"},  // the mask itself holds the secret: no endless loop
+      {"nothing to hide", "", "nothing to hide"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(MaskSecret(c.text, c.secret), c.want) << c.text;
+}
+
 }  // namespace

@@ -168,6 +168,13 @@ std::string CheckOracleFile(const std::string& path, bool directory, uid_t owner
   return "";
 }
 
+std::string MaskSecret(std::string text, const std::string& secret) {
+  if (secret.empty()) return text;
+  for (size_t pos = text.find(secret); pos != std::string::npos; pos = text.find(secret, pos + 3))
+    text.replace(pos, secret.size(), "***");
+  return text;
+}
+
 bool NqEBSInterface::CheckOracleProgram() {
   const struct {
     std::string path;
@@ -192,11 +199,8 @@ void NqEBSInterface::ReportSqlplusErrors(const std::string& output, const std::s
     const size_t at = std::min(ora, sp2);
     if (at == std::string_view::npos) continue;
     if (++reported > 10) break;
-    std::string text(line.substr(at, 400));
+    std::string text = MaskSecret(std::string(line.substr(at)), secret).substr(0, 400);
     while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) text.pop_back();
-    if (!secret.empty())
-      for (size_t pos = text.find(secret); pos != std::string::npos; pos = text.find(secret, pos))
-        text.replace(pos, secret.size(), "***");
     const char* hint = text.rfind("ORA-01017", 0) == 0 ? " (wrong database user or password)"
                        : text.rfind("ORA-12541", 0) == 0
                            ? " (no listener: is the database listener running?)"
@@ -248,6 +252,8 @@ int NqEBSInterface::ExecShellScript() {
   const int rc = NqProcess::Execute(command, &output, &errors);
   WipeString(command.input);
   ReportSqlplusErrors(output + "\n" + errors, password.str());
+  output = MaskSecret(std::move(output), password.str());
+  errors = MaskSecret(std::move(errors), password.str());
   if (rc != 0) {
     EvDebug::Debug(logContext, kLabel,
                    "Script execution failed, command [%s] , Output [%s], Error [%s]", shown.c_str(),

@@ -47,6 +47,9 @@ std::vector<std::string> ExportEnvironment(const std::string& dbHome, const std:
 // root, and not writable by all users (the install group may write).
 std::string CheckOracleFile(const std::string& path, bool directory, uid_t owner);
 
+// `text` with every occurrence of `secret` replaced by "***".
+std::string MaskSecret(std::string text, const std::string& secret);
+
 // False for a value that cannot be put into a script line: one holding a line feed or NUL.
 bool IsScriptSafe(std::string_view value);
 
