@@ -159,8 +159,11 @@ int NqEBSInterface::FetchDBHome() {
 
   std::string text, error;
   if (!ReadOratab(path, &text, &error)) {
-    EvDebug::Debug(logContext, kLabel, "Failed to open file %s, continue with next file",
-                   path.c_str());
+    if (error.rfind("cannot open", 0) == 0)
+      EvDebug::Debug(logContext, kLabel, "Failed to open file %s, continue with next file",
+                     path.c_str());
+    else
+      EvDebug::Debug(logContext, kLabel, "Failed to read from file %s ", path.c_str());
     EvDebug::Error(logContext, kLabel, "%s", error.c_str());
     return 1;
   }
