@@ -695,11 +695,14 @@ TEST_F(Discovery, AParentsOwnerRacingToSwapDirectoriesGetsNothing) {
 // working directory.
 TEST_F(Discovery, ChildProcessesGetACleanEnvironment) {
   ScopedEnv canary("EBS_TEST_CANARY", "leak-canary");
-  ScopedEnv libraries("LD_LIBRARY_PATH", "/canary-lib");
+  ScopedEnv libraries("LD_LIBRARY_PATH", ":/canary-lib");  // with an empty entry: "."
   ScopedEnv path("PATH", "/canary-bin:" + std::string(std::getenv("PATH")));
   ScopedEnv secret("EBS_TEST_DB_PASSWORD", "apps");
+  // A world-writable working directory where someone put a C library: a program that searched
+  // the working directory for libraries would not even start.
   TempDir cwd;
   ::chmod(cwd.path().c_str(), 01777);
+  WriteFile(cwd.file("libc.so.6"), "not a library");
   const auto here = std::filesystem::current_path();
   std::filesystem::current_path(cwd.path());
   const PluginCall call = Discover();
