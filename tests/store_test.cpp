@@ -1,11 +1,16 @@
 // The managing-server stand-in: its store (schema, transactions, concurrent writers, a locked
-// database) and the request channel's answers.
+// database, ids, the migration of an older store, paths that are no store, read-only use) and
+// the request channel's answers.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "platform/client_directory.h"
+#include "platform/host_config.h"
 #include "platform/request_channel.h"
 #include "platform/store.h"
 #include "support/plugin.h"
@@ -18,6 +23,77 @@ std::unique_ptr<ServerStore> Open(const std::string& path) {
   EXPECT_TRUE(s.ok) << s.message;
   return store;
 }
+
+// Runs `sql` on the file directly, as an older version or another program would.
+void Sql(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  char* error = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+      << (error ? error : "");
+  sqlite3_free(error);
+  sqlite3_close(db);
+}
+
+// Every row of the store's tables, one line each ("table: a|b|c"), in a fixed order.
+std::string Rows(const std::string& path) {
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  std::string out;
+  for (const char* table : {"clients", "client_hosts", "apps", "registry_values"}) {
+    sqlite3_stmt* q = nullptr;
+    const std::string sql = std::string("SELECT * FROM ") + table + " ORDER BY 1, 2";
+    EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &q, nullptr), SQLITE_OK) << table;
+    while (sqlite3_step(q) == SQLITE_ROW) {
+      out += std::string(table) + ":";
+      for (int c = 0; c < sqlite3_column_count(q); ++c) {
+        const unsigned char* v = sqlite3_column_text(q, c);
+        out += std::string(c ? "|" : " ") + (v ? reinterpret_cast<const char*>(v) : "NULL");
+      }
+      out += "\n";
+    }
+    sqlite3_finalize(q);
+  }
+  sqlite3_close(db);
+  return out;
+}
+
+int64_t SchemaVersion(const std::string& path) {
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* q = nullptr;
+  sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &q, nullptr);
+  const int64_t version = sqlite3_step(q) == SQLITE_ROW ? sqlite3_column_int64(q, 0) : -1;
+  sqlite3_finalize(q);
+  sqlite3_close(db);
+  return version;
+}
+
+std::vector<std::string> Entries(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<int64_t> ClientIds(ServerStore& store) {
+  std::vector<ClientRecord> clients;
+  EXPECT_TRUE(store.ListClients(clients).ok);
+  std::vector<int64_t> ids;
+  for (const ClientRecord& c : clients) ids.push_back(c.id);
+  return ids;
+}
+
+std::vector<int64_t> AppIds(ServerStore& store) {
+  std::vector<AppRecord> apps;
+  EXPECT_TRUE(store.ListApps(apps).ok);
+  std::vector<int64_t> ids;
+  for (const AppRecord& a : apps) ids.push_back(a.id);
+  return ids;
+}
+
+using Ids = std::vector<int64_t>;
 
 TEST(Store, ClientsAreFoundByAnyOfTheirHostsAndChangesAreAllOrNothing) {
   TempDir dir;
@@ -133,18 +209,217 @@ TEST(Store, ALockedDatabaseIsReportedNotCorrupted) {
   EXPECT_TRUE(store->SaveApp("unblocked", 64, "c", nullptr, nullptr).ok);
 }
 
-TEST(Store, ANewerSchemaIsRefused) {
+TEST(Store, IdsOfRemovedClientsAndAppsAreNeverGivenAgain) {
+  TempDir dir;
+  auto store = Open(dir.file("store.db"));
+  int64_t a = 0, b = 0, c = 0;
+  ASSERT_TRUE(store->AddClient("a", {"a.example.com"}, 0, 0, &a).ok);
+  ASSERT_TRUE(store->AddClient("b", {"b.example.com"}, 0, 0, &b).ok);
+  ASSERT_TRUE(store->RemoveClient("b", nullptr).ok);  // the highest id goes
+  ASSERT_TRUE(store->AddClient("c", {"b.example.com"}, 0, 0, &c).ok);
+  EXPECT_GT(c, b) << "a script holding client id " << b << " would now reach client c";
+
+  int64_t first = 0, second = 0, third = 0;
+  ASSERT_TRUE(store->SaveApp("PROD", 64, "", &first, nullptr).ok);
+  ASSERT_TRUE(store->DeleteApp(first, nullptr).ok);  // the store holds no app at all
+  ASSERT_TRUE(store->SaveApp("PROD", 64, "", &second, nullptr).ok);
+  EXPECT_GT(second, first);
+  // Reopened, the store still knows the highest id it gave.
+  ASSERT_TRUE(store->DeleteApp(second, nullptr).ok);
+  store = Open(dir.file("store.db"));
+  ASSERT_TRUE(store->SaveApp("TEST", 64, "", &third, nullptr).ok);
+  EXPECT_GT(third, second);
+
+  // An explicit id at the top of the 32-bit range leaves no new id that a request could carry.
+  ASSERT_TRUE(store->AddClient("top", {"top.example.com"}, 0, 2147483647, nullptr).ok);
+  Status s = store->AddClient("next", {"next.example.com"}, 0, 0, nullptr);
+  EXPECT_FALSE(s.ok);
+  EXPECT_NE(s.message.find("32-bit"), std::string::npos) << s.message;
+  EXPECT_EQ(ClientIds(*store), (Ids{a, c, 2147483647}));
+}
+
+// tests/testdata/store-v1.sql: a store that ebs-host wrote before ids were kept unique.
+TEST(Store, AVersion1StoreIsMigratedInPlaceKeepingEveryRowAndId) {
   TempDir dir;
   const std::string path = dir.file("store.db");
-  Open(path);
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-  std::unique_ptr<ServerStore> store;
-  Status s = ServerStore::Open(path, store);
-  EXPECT_FALSE(s.ok);
-  EXPECT_NE(s.message.find("newer"), std::string::npos);
+  const std::string fixture =
+      ReadFile(std::string(EBS_SOURCE_DIR) + "/tests/testdata/store-v1.sql");
+  Sql(path, fixture);
+  const std::string before = Rows(path);
+  ASSERT_NE(before.find("clients: 3|ebsapp01|2"), std::string::npos) << before;
+  ASSERT_EQ(SchemaVersion(path), 1);
+
+  // A read-only open reads it as it is, and leaves it as it is.
+  {
+    std::unique_ptr<ServerStore> store;
+    ASSERT_TRUE(ServerStore::Open(path, store, StoreAccess::ReadOnly).ok);
+    ASSERT_TRUE(store);
+    EXPECT_EQ(ClientIds(*store), (Ids{1, 3}));
+    EXPECT_EQ(AppIds(*store), (Ids{1, 3}));
+  }
+  EXPECT_EQ(SchemaVersion(path), 1);
+
+  // The migration is all or nothing: one that fails half-way (a view of the user's own names
+  // the apps table, so that renaming the rebuilt table fails) leaves version 1 as it was.
+  {
+    TempDir other;
+    const std::string copy = other.file("store.db");
+    Sql(copy, fixture + "CREATE VIEW app_names AS SELECT name FROM apps;");
+    std::unique_ptr<ServerStore> store;
+    Status s = ServerStore::Open(copy, store);
+    EXPECT_FALSE(s.ok);
+    EXPECT_NE(s.message.find("app_names"), std::string::npos) << s.message;
+    EXPECT_EQ(SchemaVersion(copy), 1);
+    EXPECT_EQ(Rows(copy), before);
+  }
+
+  auto store = Open(path);
+  EXPECT_EQ(SchemaVersion(path), ServerStore::kSchemaVersion);
+  EXPECT_EQ(Rows(path), before);
+  std::optional<ClientRecord> client;
+  ASSERT_TRUE(store->FindClientByHost("ebsapp01-VIP.example.com", client).ok);
+  ASSERT_TRUE(client);
+  EXPECT_EQ(client->id, 3);
+
+  // From now on ids go up, even past ids whose rows are gone.
+  int64_t id = 0;
+  ASSERT_TRUE(store->RemoveClient("ebsapp01", nullptr).ok);
+  ASSERT_TRUE(store->AddClient("ebsapp02", {"ebsapp02.example.com"}, 2, 0, &id).ok);
+  EXPECT_EQ(id, 4);
+  ASSERT_TRUE(store->DeleteApp(3, nullptr).ok);
+  ASSERT_TRUE(store->SaveApp("NEXT", 64, "", &id, nullptr).ok);
+  EXPECT_EQ(id, 4);
+  // Hosts and registry values still hang on their clients: they went with ebsapp01.
+  std::vector<RegistryValue> values;
+  ASSERT_TRUE(store->RegistryValues(3, values).ok);
+  EXPECT_TRUE(values.empty());
+  ASSERT_TRUE(store->FindClientByHost("ebsapp01.example.com", client).ok);
+  EXPECT_FALSE(client);
+  ASSERT_TRUE(store->RegistryValues(1, values).ok);
+  EXPECT_EQ(values.size(), 1u);
+}
+
+TEST(Store, AReadOnlyOpenCreatesNothingAndChangesNothing) {
+  struct Case {
+    const char* what;
+    std::string name;     // below the sandbox directory
+    std::string content;  // written first, unless it is "-"
+    bool store;           // a store object is returned (otherwise: an empty store)
+  } cases[] = {
+      // No file and no parent directories: neither appear.
+      {"missing, below missing directories", "state/ebs-host/store.db", "-", false},
+      // A file that a first save has just created, but SQLite has not written yet.
+      {"empty file", "store.db", "", false},
+      {"a store", "store.db", "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string path = dir.file(c.name);
+    if (c.content != "-") WriteFile(path, c.content);
+    if (c.store) {
+      ASSERT_TRUE(Open(path)->AddClient("c1", {"h1"}, 0, 0, nullptr).ok);
+    }
+    const std::vector<std::string> entries = Entries(dir.path());
+    const std::string content = c.content != "-" ? ReadFile(path) : "";
+
+    std::unique_ptr<ServerStore> store;
+    Status s = ServerStore::Open(path, store, StoreAccess::ReadOnly);
+    ASSERT_TRUE(s.ok) << s.message;
+    ASSERT_EQ(static_cast<bool>(store), c.store);
+    if (store) {
+      EXPECT_EQ(ClientIds(*store), Ids{1});
+      EXPECT_FALSE(store->AddClient("c2", {"h2"}, 0, 0, nullptr).ok);
+      EXPECT_FALSE(store->SaveApp("PROD", 64, "", nullptr, nullptr).ok);
+      store.reset();
+    }
+    EXPECT_EQ(Entries(dir.path()), entries);
+    if (c.content != "-") {
+      EXPECT_EQ(ReadFile(path), content);
+    }
+  }
+}
+
+TEST(Store, APathThatIsNoStoreIsRefusedWithItsReasonAndLeftAlone) {
+  const std::string foreign = "CREATE TABLE notes (t TEXT); INSERT INTO notes VALUES ('keep');";
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& path)> make;
+    std::string reason;
+  } cases[] = {
+      {"a directory", [](const std::string& p) { ASSERT_EQ(mkdir(p.c_str(), 0700), 0); },
+       "it is a directory, not a store file"},
+      {"a text file", [](const std::string& p) { WriteFile(p, "clients: none\n"); },
+       "it is not an SQLite database, so not a store"},
+      {"another program's database", [&](const std::string& p) { Sql(p, foreign); },
+       "it is an SQLite database of another program (tables: notes)"},
+      // The schema version alone does not make a store of this program.
+      {"another program's database at version 1",
+       [&](const std::string& p) { Sql(p, foreign + "PRAGMA user_version = 1;"); },
+       "it is an SQLite database of another program (tables: notes)"},
+      {"a database marked by another program",
+       [](const std::string& p) { Sql(p, "PRAGMA application_id = 42;"); },
+       "it is an SQLite database of another program (application id 42)"},
+      {"a store of a newer version",
+       [](const std::string& p) {
+         Open(p);
+         Sql(p, "PRAGMA user_version = 3;");
+       },
+       "its schema version 3 is newer than this program's 2"},
+      {"a symbolic link to a store",
+       [](const std::string& p) {
+         Open(p + ".real");
+         ASSERT_EQ(symlink((p + ".real").c_str(), p.c_str()), 0);
+       },
+       "it is a symbolic link"},
+      {"a FIFO", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); },
+       "it is not a regular file"},
+      {"below a file", [](const std::string& p) { WriteFile(p.substr(0, p.rfind('/')), "x"); },
+       "Not a directory"},
+  };
+  for (const StoreAccess access : {StoreAccess::ReadOnly, StoreAccess::ReadWrite}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (access == StoreAccess::ReadOnly ? ", read-only" : ""));
+      TempDir dir;
+      const std::string path =
+          dir.file(std::string(c.what) == "below a file" ? "file/store.db" : "store.db");
+      c.make(path);
+      const std::vector<std::string> entries = Entries(dir.path());
+      struct stat st {};
+      const bool regular = lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+      const std::string content = regular ? ReadFile(path) : "";
+      std::unique_ptr<ServerStore> store;
+      Status s = ServerStore::Open(path, store, access);
+      EXPECT_FALSE(s.ok);
+      EXPECT_FALSE(store);
+      EXPECT_NE(s.message.find("cannot open store " + path + ": " + c.reason), std::string::npos)
+          << s.message;
+      EXPECT_EQ(Entries(dir.path()), entries);
+      if (regular) {
+        EXPECT_EQ(ReadFile(path), content);
+      }
+    }
+  }
+}
+
+TEST(HostConfig, TheStoreDefaultsToTheUserStateDirectory) {
+  struct Case {
+    const char* store;  // EBS_HOST_STORE ("" = unset)
+    const char* state;  // XDG_STATE_HOME ("" = unset)
+    const char* path;
+  } cases[] = {
+      {"", "", "/home/u/.local/state/ebs-host/store.db"},
+      {"", "/srv/state", "/srv/state/ebs-host/store.db"},
+      // A relative XDG_STATE_HOME is not a state directory.
+      {"", "state", "/home/u/.local/state/ebs-host/store.db"},
+      {"/data/store.db", "/srv/state", "/data/store.db"},
+  };
+  ScopedEnv home("HOME", "/home/u");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.store) + "," + c.state);
+    ScopedEnv store("EBS_HOST_STORE", c.store), state("XDG_STATE_HOME", c.state);
+    EXPECT_EQ(LoadHostConfig().storePath, c.path);
+  }
 }
 
 // ----- the request channel and the client directory ------------------------------------------
@@ -155,6 +430,42 @@ int Exchange(unsigned long classId, const PXMessageBase& request, Hux::GenericRe
   const int rc = channel.handleXMLReq(1, classId, text, reply, "", 0);
   if (failure) failure->unserialize(reply);
   return rc;
+}
+
+Api::VirtualAppReq DeleteRequest(int64_t appId) {
+  Api::VirtualAppReq del;
+  View(del).set(Api::VirtualAppReq::operation, Api::kVirtualAppDelete);
+  View(del)
+      .child(Api::VirtualAppReq::virtualApp, Create::Yes)
+      .child(Api::VirtualApp::appEntity, Create::Yes)
+      .set(NqEntities::AppEntity::appId, appId);
+  return del;
+}
+
+App::SetClientPropertiesRequest PropertiesRequest(int64_t clientId) {
+  App::SetClientPropertiesRequest props;
+  View(props)
+      .child(App::SetClientPropertiesRequest::clientList, Create::Yes)
+      .list(App::ClientList::clients, Create::Yes)
+      .append()
+      .set(NqEntities::GenericEntity::clientId, clientId);
+  View(props)
+      .child(App::SetClientPropertiesRequest::propertiesInfo, Create::Yes)
+      .child(App::ClientPropertiesInfo::clientProperties, Create::Yes)
+      .list(App::ClientProperties::registryKeys, Create::Yes)
+      .append()
+      .set(App::RegistryKeyInfo::keyName, "nCollectClientConfig");
+  return props;
+}
+
+// The texts of the log's error lines.
+std::vector<std::string> ErrorLines(const std::string& log) {
+  std::vector<std::string> out;
+  for (const std::string& line : Split(log)) {
+    const size_t at = line.find(" ERROR ");
+    if (at != std::string::npos) out.push_back(line.substr(line.find('[', at)));
+  }
+  return out;
 }
 
 TEST(Channel, AnswersAsTheManagingServerWould) {
@@ -173,34 +484,55 @@ TEST(Channel, AnswersAsTheManagingServerWould) {
   app.child(Api::VirtualApp::appEntity, Create::Yes).set(NqEntities::AppEntity::appName, "PROD");
   EXPECT_EQ(Exchange(Api::VirtualAppReq::kClassId, save, nullptr), kChannelOk);
 
-  Api::VirtualAppReq del;
-  View(del).set(Api::VirtualAppReq::operation, Api::kVirtualAppDelete);
-  View(del)
-      .child(Api::VirtualAppReq::virtualApp, Create::Yes)
-      .child(Api::VirtualApp::appEntity, Create::Yes)
-      .set(NqEntities::AppEntity::appId, 999);
-  EXPECT_EQ(Exchange(Api::VirtualAppReq::kClassId, del, &failure), kChannelNotFound);
+  // A refusal gives the server's reason in the answer and in an error line of the log.
+  EXPECT_EQ(Exchange(Api::VirtualAppReq::kClassId, DeleteRequest(999), &failure), kChannelNotFound);
   EXPECT_EQ(View(failure).get(Hux::GenericResp::errorCode), kChannelNotFound);
-
-  App::SetClientPropertiesRequest props;
-  View(props)
-      .child(App::SetClientPropertiesRequest::clientList, Create::Yes)
-      .list(App::ClientList::clients, Create::Yes)
-      .append()
-      .set(NqEntities::GenericEntity::clientId, clientId + 1);
-  auto key = View(props)
-                 .child(App::SetClientPropertiesRequest::propertiesInfo, Create::Yes)
-                 .child(App::ClientPropertiesInfo::clientProperties, Create::Yes)
-                 .list(App::ClientProperties::registryKeys, Create::Yes)
-                 .append();
-  key.set(App::RegistryKeyInfo::keyName, "nCollectClientConfig");
+  EXPECT_EQ(View(failure).get(Hux::GenericResp::errorMessage), "no virtual app with id 999");
+  const App::SetClientPropertiesRequest props = PropertiesRequest(clientId + 1);
   EXPECT_EQ(Exchange(App::SetClientPropertiesRequest::kClassId, props, &failure), kChannelNotFound);
-  EXPECT_NE(View(failure).get(Hux::GenericResp::errorMessage).find("unknown client"),
-            std::string::npos);
+  EXPECT_EQ(View(failure).get(Hux::GenericResp::errorMessage),
+            "unknown client id " + std::to_string(clientId + 1));
+  EXPECT_EQ(ErrorLines(sandbox.log()),
+            (std::vector<std::string>{
+                "[XMLHandler] The managing server refused the request: virtual app save request "
+                "without a name",
+                "[XMLHandler] The managing server refused the request: no virtual app with id 999",
+                "[XMLHandler] The managing server refused the request: unknown client id " +
+                    std::to_string(clientId + 1)}));
 
   EXPECT_EQ(Exchange(12345, props, nullptr), kChannelInvalidRequest);
   // The request text is read as the class it is announced as.
   EXPECT_EQ(Exchange(Api::VirtualAppReq::kClassId, props, nullptr), kChannelInvalidRequest);
+}
+
+// Only a save creates the store; a delete, a registry change and a lookup find nothing in a
+// missing one.
+TEST(Channel, AMissingStoreHoldsNothingAndOnlyASaveCreatesIt) {
+  HostSandbox sandbox;
+  Hux::GenericResp failure;
+  EXPECT_EQ(Exchange(Api::VirtualAppReq::kClassId, DeleteRequest(1), &failure), kChannelNotFound);
+  EXPECT_EQ(View(failure).get(Hux::GenericResp::errorMessage), "no virtual app with id 1");
+  EXPECT_EQ(Exchange(App::SetClientPropertiesRequest::kClassId, PropertiesRequest(5), &failure),
+            kChannelNotFound);
+  EXPECT_EQ(View(failure).get(Hux::GenericResp::errorMessage), "unknown client id 5");
+  unsigned long id = 0;
+  std::string name;
+  EXPECT_EQ(NQClient("h1.example.com", NQNameType(0), 0, nullptr).getClientId(id, nullptr),
+            kClientUnknown);
+  EXPECT_EQ(NQClient("c1", false, 0).getName(name, nullptr), kClientUnknown);
+  EXPECT_EQ(Entries(sandbox.dir().path()), std::vector<std::string>{"host.log"});
+  EXPECT_EQ(ErrorLines(sandbox.log()).size(), 2u);  // the two refusals, no unusable directory
+
+  Api::VirtualAppReq save;
+  View(save).set(Api::VirtualAppReq::operation, Api::kVirtualAppSave);
+  View(save)
+      .child(Api::VirtualAppReq::virtualApp, Create::Yes)
+      .child(Api::VirtualApp::appEntity, Create::Yes)
+      .set(NqEntities::AppEntity::appName, "PROD");
+  EXPECT_EQ(Exchange(Api::VirtualAppReq::kClassId, save, nullptr), kChannelOk);
+  struct stat st {};
+  ASSERT_EQ(stat(sandbox.storePath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(Channel, AnUnusableStoreIsAFailureNotACrash) {
@@ -215,7 +547,7 @@ TEST(Channel, AnUnusableStoreIsAFailureNotACrash) {
   EXPECT_EQ(Exchange(Api::VirtualAppReq::kClassId, save, nullptr), kChannelStoreFailed);
   NQClient client("h1.example.com", NQNameType(0), 0, nullptr);
   unsigned long id = 0;
-  EXPECT_NE(client.getClientId(id, nullptr), 0);
+  EXPECT_EQ(client.getClientId(id, nullptr), kDirectoryUnavailable);
 }
 
 }  // namespace
