@@ -1,5 +1,8 @@
 #include "platform/request_channel.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <memory>
 
 #include "messages/catalogue.h"
@@ -47,10 +50,11 @@ int StoreFailure(std::string& response, const Status& s) {
 // A store for a change to what is in it already: a missing store holds nothing to change, and is
 // not created for it (`store` stays null).
 Status OpenExisting(std::unique_ptr<ServerStore>& store) {
+  store.reset();
   const std::string path = LoadHostConfig().storePath;
-  Status s = ServerStore::Open(path, store, StoreAccess::ReadOnly);
-  if (s.ok && store) s = ServerStore::Open(path, store, StoreAccess::ReadWrite);
-  return s;
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return Status::Ok();
+  return ServerStore::Open(path, store, StoreAccess::ReadWrite);
 }
 
 int ServeVirtualApp(const std::string& request, std::string& response) {
