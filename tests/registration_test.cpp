@@ -293,24 +293,22 @@ std::vector<std::string> ErrorLines(const std::string& log) {
 TEST(Failures, EachCauseIsAnErrorLineWithItsValues) {
   const std::string refused = "[XMLHandler] The managing server refused the request: ";
   const std::string notSet = "[SetRemoteRegKey] Registry key [nCollectClientConfig] not set: ";
+  const std::string unusable = "cannot open store $STORE: it is a directory, not a store file";
+  constexpr int64_t kSave = -1;  // otherwise: a delete of this id, after a save that made app 1
   struct Case {
     const char* what;
-    int64_t messageType;
-    bool hasConfig;
-    Clients db, app;
-    int64_t appId;                    // of a delete, after a save that created app 1
-    bool unusableStore;               // the store path names a directory
+    int64_t deleteId;
+    bool hasConfig, unusableStore;    // an unusable store: its path names a directory
+    Clients db;                       // the database nodes' clients
     std::vector<std::string> errors;  // the start of each error line, in order
   } cases[] = {
-      {"save", kEBSSave, true, {"db1"}, {"app1"}, 0, false, {}},
+      {"save", kSave, true, false, {"db1"}, {}},
       // The save goes on; each client that gets no registry value says why.
       {"save, clients unknown, unnamed, out of range, refused",
-       kEBSSave,
+       kSave,
        true,
-       {"ghost", ""},
-       {"far", "down"},
-       0,
        false,
+       {"ghost", "", "far", "down"},
        {notSet + "no client named [ghost] is in the client directory",
         notSet + "a node's client has no name",
         "[SetRemoteRegKey] Client ID [4294967497] of client [far] is outside the 32-bit signed "
@@ -319,81 +317,60 @@ TEST(Failures, EachCauseIsAnErrorLineWithItsValues) {
         "[SetRemoteRegKey] Error: Failed to set registry key [nCollectClientConfig] for client "
         "[301]. Ret [3][Err: "}},
       {"save without a configuration",
-       kEBSSave,
+       kSave,
+       false,
        false,
        {},
-       {},
-       0,
-       false,
        {refused + "virtual app save request without a name"}},
       // The directory's lookup and the save each say what is wrong with the store.
       {"save to an unusable store",
-       kEBSSave,
+       kSave,
+       true,
        true,
        {"db1"},
-       {},
-       0,
-       true,
-       {"[NQClient] Client directory unavailable: cannot open store $STORE: it is a directory",
-        refused + "managing server store failed: cannot open store $STORE: it is a directory"}},
-      {"delete", kEBSDelete, true, {"db1"}, {}, 1, false, {}},
-      {"delete of a missing app",
-       kEBSDelete,
-       true,
-       {"db1"},
-       {},
-       2,
-       false,
-       {refused + "no virtual app with id 2"}},
+       {"[NQClient] Client directory unavailable: " + unusable,
+        refused + "managing server store failed: " + unusable}},
+      {"delete", 1, true, false, {}, {}},
+      {"delete of a missing app", 2, true, false, {}, {refused + "no virtual app with id 2"}},
       {"delete without a configuration",
-       kEBSDelete,
-       false,
-       {},
-       {},
        1,
        false,
+       false,
+       {},
        {"[Delete] The delete request carries no EBS configuration, so it names no virtual app"}},
       {"delete of an id beyond 32 bits",
-       kEBSDelete,
-       true,
-       {},
-       {},
        (1LL << 32) + 1,
-       false,
-       {"[Delete] Virtual app id [4294967297] is outside the 32-bit signed range, delete "
-        "request not sent"}},
-      {"delete in an unusable store",
-       kEBSDelete,
        true,
+       false,
        {},
-       {},
+       {"[Delete] Virtual app id [4294967297] is outside the 32-bit signed range"}},
+      {"delete in an unusable store",
        1,
        true,
-       {refused + "managing server store failed: cannot open store $STORE: it is a directory"}},
+       true,
+       {},
+       {refused + "managing server store failed: " + unusable}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Sandbox sandbox;
-    Hux::OraEBSConfig config = Config(c.db, c.app);
-    if (c.messageType == kEBSDelete) {
+    Hux::OraEBSConfig config = Config(c.db, {});
+    if (c.deleteId != kSave) {
       ASSERT_EQ(Call(kEBSSave, &config).errorCode, 0);
       View(config)
           .child(Hux::OraEBSConfig::virtualApp, Create::No)
-          .set(NqEntities::AppEntity::appId, c.appId);
+          .set(NqEntities::AppEntity::appId, c.deleteId);
     }
-    const std::string unusable = sandbox.dir().path();
     std::optional<ScopedEnv> store;
-    if (c.unusableStore) store.emplace("EBS_HOST_STORE", unusable);
+    if (c.unusableStore) store.emplace("EBS_HOST_STORE", sandbox.dir().path());
     const size_t before = sandbox.log().size();
-    Call(c.messageType, c.hasConfig ? &config : nullptr);
+    Call(c.deleteId == kSave ? kEBSSave : kEBSDelete, c.hasConfig ? &config : nullptr);
     const std::vector<std::string> errors = ErrorLines(sandbox.log().substr(before));
-    std::string all;
-    for (const std::string& e : errors) all += e + "\n";
-    ASSERT_EQ(errors.size(), c.errors.size()) << all;
+    ASSERT_EQ(errors.size(), c.errors.size()) << sandbox.log().substr(before);
     for (size_t i = 0; i < errors.size(); ++i) {
       std::string expected = c.errors[i];
-      const size_t at = expected.find("$STORE");
-      if (at != std::string::npos) expected.replace(at, 6, unusable);
+      for (size_t at; (at = expected.find("$STORE")) != std::string::npos;)
+        expected.replace(at, 6, sandbox.dir().path());
       EXPECT_EQ(errors[i].substr(0, expected.size()), expected);
     }
   }

@@ -35,39 +35,34 @@ void Sql(const std::string& path, const std::string& sql) {
   sqlite3_close(db);
 }
 
-// Every row of the store's tables, one line each ("table: a|b|c"), in a fixed order.
-std::string Rows(const std::string& path) {
+// The rows `sql` selects from the file, read directly, one line each ("a|b|c").
+std::string Query(const std::string& path, const std::string& sql) {
   sqlite3* db = nullptr;
+  sqlite3_stmt* q = nullptr;
   EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &q, nullptr), SQLITE_OK) << sql;
   std::string out;
-  for (const char* table : {"clients", "client_hosts", "apps", "registry_values"}) {
-    sqlite3_stmt* q = nullptr;
-    const std::string sql = std::string("SELECT * FROM ") + table + " ORDER BY 1, 2";
-    EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &q, nullptr), SQLITE_OK) << table;
-    while (sqlite3_step(q) == SQLITE_ROW) {
-      out += std::string(table) + ":";
-      for (int c = 0; c < sqlite3_column_count(q); ++c) {
-        const unsigned char* v = sqlite3_column_text(q, c);
-        out += std::string(c ? "|" : " ") + (v ? reinterpret_cast<const char*>(v) : "NULL");
-      }
-      out += "\n";
+  while (sqlite3_step(q) == SQLITE_ROW) {
+    for (int c = 0; c < sqlite3_column_count(q); ++c) {
+      const unsigned char* v = sqlite3_column_text(q, c);
+      out += std::string(c ? "|" : "") + (v ? reinterpret_cast<const char*>(v) : "NULL");
     }
-    sqlite3_finalize(q);
+    out += "\n";
   }
+  sqlite3_finalize(q);
   sqlite3_close(db);
   return out;
 }
 
-int64_t SchemaVersion(const std::string& path) {
-  sqlite3* db = nullptr;
-  EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-  sqlite3_stmt* q = nullptr;
-  sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &q, nullptr);
-  const int64_t version = sqlite3_step(q) == SQLITE_ROW ? sqlite3_column_int64(q, 0) : -1;
-  sqlite3_finalize(q);
-  sqlite3_close(db);
-  return version;
+// Every row of every table of a store.
+std::string Rows(const std::string& path) {
+  std::string out;
+  for (const char* table : {"clients", "client_hosts", "apps", "registry_values"})
+    out += Query(path, std::string("SELECT * FROM ") + table + " ORDER BY 1, 2");
+  return out;
 }
+
+std::string Version(const std::string& path) { return Query(path, "PRAGMA user_version"); }
 
 std::vector<std::string> Entries(const std::string& dir) {
   std::vector<std::string> names;
@@ -77,23 +72,17 @@ std::vector<std::string> Entries(const std::string& dir) {
   return names;
 }
 
-std::vector<int64_t> ClientIds(ServerStore& store) {
+// The ids of the store's clients and apps, as the store lists them: "clients 1 3, apps 1".
+std::string Ids(ServerStore& store) {
   std::vector<ClientRecord> clients;
-  EXPECT_TRUE(store.ListClients(clients).ok);
-  std::vector<int64_t> ids;
-  for (const ClientRecord& c : clients) ids.push_back(c.id);
-  return ids;
-}
-
-std::vector<int64_t> AppIds(ServerStore& store) {
   std::vector<AppRecord> apps;
-  EXPECT_TRUE(store.ListApps(apps).ok);
-  std::vector<int64_t> ids;
-  for (const AppRecord& a : apps) ids.push_back(a.id);
-  return ids;
+  EXPECT_TRUE(store.ListClients(clients).ok && store.ListApps(apps).ok);
+  std::string out = "clients";
+  for (const ClientRecord& c : clients) out += " " + std::to_string(c.id);
+  out += ", apps";
+  for (const AppRecord& a : apps) out += " " + std::to_string(a.id);
+  return out;
 }
-
-using Ids = std::vector<int64_t>;
 
 TEST(Store, ClientsAreFoundByAnyOfTheirHostsAndChangesAreAllOrNothing) {
   TempDir dir;
@@ -212,30 +201,21 @@ TEST(Store, ALockedDatabaseIsReportedNotCorrupted) {
 TEST(Store, IdsOfRemovedClientsAndAppsAreNeverGivenAgain) {
   TempDir dir;
   auto store = Open(dir.file("store.db"));
-  int64_t a = 0, b = 0, c = 0;
-  ASSERT_TRUE(store->AddClient("a", {"a.example.com"}, 0, 0, &a).ok);
-  ASSERT_TRUE(store->AddClient("b", {"b.example.com"}, 0, 0, &b).ok);
-  ASSERT_TRUE(store->RemoveClient("b", nullptr).ok);  // the highest id goes
-  ASSERT_TRUE(store->AddClient("c", {"b.example.com"}, 0, 0, &c).ok);
-  EXPECT_GT(c, b) << "a script holding client id " << b << " would now reach client c";
-
-  int64_t first = 0, second = 0, third = 0;
-  ASSERT_TRUE(store->SaveApp("PROD", 64, "", &first, nullptr).ok);
-  ASSERT_TRUE(store->DeleteApp(first, nullptr).ok);  // the store holds no app at all
-  ASSERT_TRUE(store->SaveApp("PROD", 64, "", &second, nullptr).ok);
-  EXPECT_GT(second, first);
-  // Reopened, the store still knows the highest id it gave.
-  ASSERT_TRUE(store->DeleteApp(second, nullptr).ok);
+  for (const char* name : {"a", "b", "c"})
+    ASSERT_TRUE(store->AddClient(name, {std::string(name) + ".example.com"}, 0, 0, nullptr).ok);
+  ASSERT_TRUE(store->SaveApp("PROD", 64, "", nullptr, nullptr).ok);
+  // The highest ids go; a script that holds them must not reach a newcomer.
+  ASSERT_TRUE(store->RemoveClient("c", nullptr).ok);
+  ASSERT_TRUE(store->DeleteApp(1, nullptr).ok);
   store = Open(dir.file("store.db"));
-  ASSERT_TRUE(store->SaveApp("TEST", 64, "", &third, nullptr).ok);
-  EXPECT_GT(third, second);
+  ASSERT_TRUE(store->AddClient("d", {"c.example.com"}, 0, 0, nullptr).ok);
+  ASSERT_TRUE(store->SaveApp("PROD", 64, "", nullptr, nullptr).ok);
+  EXPECT_EQ(Ids(*store), "clients 1 2 4, apps 2");
 
   // An explicit id at the top of the 32-bit range leaves no new id that a request could carry.
   ASSERT_TRUE(store->AddClient("top", {"top.example.com"}, 0, 2147483647, nullptr).ok);
   Status s = store->AddClient("next", {"next.example.com"}, 0, 0, nullptr);
-  EXPECT_FALSE(s.ok);
-  EXPECT_NE(s.message.find("32-bit"), std::string::npos) << s.message;
-  EXPECT_EQ(ClientIds(*store), (Ids{a, c, 2147483647}));
+  EXPECT_NE(s.message.find("no client id within the 32-bit range is left"), std::string::npos);
 }
 
 // tests/testdata/store-v1.sql: a store that ebs-host wrote before ids were kept unique.
@@ -245,99 +225,60 @@ TEST(Store, AVersion1StoreIsMigratedInPlaceKeepingEveryRowAndId) {
   const std::string fixture =
       ReadFile(std::string(EBS_SOURCE_DIR) + "/tests/testdata/store-v1.sql");
   Sql(path, fixture);
-  const std::string before = Rows(path);
-  ASSERT_NE(before.find("clients: 3|ebsapp01|2"), std::string::npos) << before;
-  ASSERT_EQ(SchemaVersion(path), 1);
+  const std::string rows = Rows(path);
+  ASSERT_NE(rows.find("3|ebsapp01|2"), std::string::npos) << rows;
 
   // A read-only open reads it as it is, and leaves it as it is.
-  {
-    std::unique_ptr<ServerStore> store;
-    ASSERT_TRUE(ServerStore::Open(path, store, StoreAccess::ReadOnly).ok);
-    ASSERT_TRUE(store);
-    EXPECT_EQ(ClientIds(*store), (Ids{1, 3}));
-    EXPECT_EQ(AppIds(*store), (Ids{1, 3}));
-  }
-  EXPECT_EQ(SchemaVersion(path), 1);
+  std::unique_ptr<ServerStore> store;
+  ASSERT_TRUE(ServerStore::Open(path, store, StoreAccess::ReadOnly).ok && store);
+  EXPECT_EQ(Ids(*store), "clients 1 3, apps 1 3");
+  store.reset();
+  EXPECT_EQ(Version(path), "1\n");
 
-  // The migration is all or nothing: one that fails half-way (a view of the user's own names
-  // the apps table, so that renaming the rebuilt table fails) leaves version 1 as it was.
-  {
-    TempDir other;
-    const std::string copy = other.file("store.db");
-    Sql(copy, fixture + "CREATE VIEW app_names AS SELECT name FROM apps;");
-    std::unique_ptr<ServerStore> store;
-    Status s = ServerStore::Open(copy, store);
-    EXPECT_FALSE(s.ok);
-    EXPECT_NE(s.message.find("app_names"), std::string::npos) << s.message;
-    EXPECT_EQ(SchemaVersion(copy), 1);
-    EXPECT_EQ(Rows(copy), before);
-  }
+  // All or nothing: a migration that fails half-way (a view of the user's names the apps
+  // table, so the rebuilt table cannot take its name) leaves the store at version 1, whole.
+  Sql(path, "CREATE VIEW app_names AS SELECT name FROM apps");
+  Status s = ServerStore::Open(path, store);
+  EXPECT_NE(s.message.find("app_names"), std::string::npos) << s.message;
+  EXPECT_EQ(Version(path) + Rows(path), "1\n" + rows);
 
-  auto store = Open(path);
-  EXPECT_EQ(SchemaVersion(path), ServerStore::kSchemaVersion);
-  EXPECT_EQ(Rows(path), before);
-  std::optional<ClientRecord> client;
-  ASSERT_TRUE(store->FindClientByHost("ebsapp01-VIP.example.com", client).ok);
-  ASSERT_TRUE(client);
-  EXPECT_EQ(client->id, 3);
-
-  // From now on ids go up, even past ids whose rows are gone.
-  int64_t id = 0;
+  Sql(path, "DROP VIEW app_names");
+  store = Open(path);
+  EXPECT_EQ(Version(path) + Rows(path), "2\n" + rows);
+  // From now on ids go up, past ids whose rows are gone; hosts and registry values still go
+  // with their client.
   ASSERT_TRUE(store->RemoveClient("ebsapp01", nullptr).ok);
-  ASSERT_TRUE(store->AddClient("ebsapp02", {"ebsapp02.example.com"}, 2, 0, &id).ok);
-  EXPECT_EQ(id, 4);
+  ASSERT_TRUE(store->AddClient("ebsapp02", {"ebsapp01.example.com"}, 2, 0, nullptr).ok);
   ASSERT_TRUE(store->DeleteApp(3, nullptr).ok);
-  ASSERT_TRUE(store->SaveApp("NEXT", 64, "", &id, nullptr).ok);
-  EXPECT_EQ(id, 4);
-  // Hosts and registry values still hang on their clients: they went with ebsapp01.
-  std::vector<RegistryValue> values;
-  ASSERT_TRUE(store->RegistryValues(3, values).ok);
-  EXPECT_TRUE(values.empty());
-  ASSERT_TRUE(store->FindClientByHost("ebsapp01.example.com", client).ok);
-  EXPECT_FALSE(client);
-  ASSERT_TRUE(store->RegistryValues(1, values).ok);
-  EXPECT_EQ(values.size(), 1u);
+  ASSERT_TRUE(store->SaveApp("NEXT", 64, "", nullptr, nullptr).ok);
+  EXPECT_EQ(Ids(*store), "clients 1 4, apps 1 4");
+  EXPECT_EQ(Query(path, "SELECT client_id, count(*) FROM registry_values GROUP BY 1"), "1|1\n");
 }
 
 TEST(Store, AReadOnlyOpenCreatesNothingAndChangesNothing) {
-  struct Case {
-    const char* what;
-    std::string name;     // below the sandbox directory
-    std::string content;  // written first, unless it is "-"
-    bool store;           // a store object is returned (otherwise: an empty store)
-  } cases[] = {
-      // No file and no parent directories: neither appear.
-      {"missing, below missing directories", "state/ebs-host/store.db", "-", false},
-      // A file that a first save has just created, but SQLite has not written yet.
-      {"empty file", "store.db", "", false},
-      {"a store", "store.db", "", true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    TempDir dir;
-    const std::string path = dir.file(c.name);
-    if (c.content != "-") WriteFile(path, c.content);
-    if (c.store) {
-      ASSERT_TRUE(Open(path)->AddClient("c1", {"h1"}, 0, 0, nullptr).ok);
-    }
-    const std::vector<std::string> entries = Entries(dir.path());
-    const std::string content = c.content != "-" ? ReadFile(path) : "";
-
-    std::unique_ptr<ServerStore> store;
-    Status s = ServerStore::Open(path, store, StoreAccess::ReadOnly);
-    ASSERT_TRUE(s.ok) << s.message;
-    ASSERT_EQ(static_cast<bool>(store), c.store);
-    if (store) {
-      EXPECT_EQ(ClientIds(*store), Ids{1});
-      EXPECT_FALSE(store->AddClient("c2", {"h2"}, 0, 0, nullptr).ok);
-      EXPECT_FALSE(store->SaveApp("PROD", 64, "", nullptr, nullptr).ok);
-      store.reset();
-    }
-    EXPECT_EQ(Entries(dir.path()), entries);
-    if (c.content != "-") {
-      EXPECT_EQ(ReadFile(path), content);
-    }
-  }
+  TempDir dir;
+  const std::string path = dir.file("store.db");
+  std::unique_ptr<ServerStore> store;
+  // Neither the file nor its parent directories appear; the store reads as empty.
+  const std::string below = dir.file("state/ebs-host/store.db");
+  ASSERT_TRUE(ServerStore::Open(below, store, StoreAccess::ReadOnly).ok);
+  EXPECT_FALSE(store);
+  EXPECT_TRUE(Entries(dir.path()).empty());
+  // A file that a first save has just created, and SQLite has not written yet: empty too.
+  WriteFile(path, "");
+  ASSERT_TRUE(ServerStore::Open(path, store, StoreAccess::ReadOnly).ok);
+  EXPECT_FALSE(store);
+  EXPECT_EQ(ReadFile(path), "");
+  // A store is read, never written, and no journal file stays behind.
+  ASSERT_TRUE(Open(path)->AddClient("c1", {"h1"}, 0, 0, nullptr).ok);
+  const std::string content = ReadFile(path);
+  ASSERT_TRUE(ServerStore::Open(path, store, StoreAccess::ReadOnly).ok && store);
+  EXPECT_EQ(Ids(*store), "clients 1, apps");
+  EXPECT_FALSE(store->AddClient("c2", {"h2"}, 0, 0, nullptr).ok);
+  EXPECT_FALSE(store->SaveApp("PROD", 64, "", nullptr, nullptr).ok);
+  store.reset();
+  EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"store.db"});
+  EXPECT_EQ(ReadFile(path), content);
 }
 
 TEST(Store, APathThatIsNoStoreIsRefusedWithItsReasonAndLeftAlone) {
