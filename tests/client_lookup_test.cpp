@@ -18,15 +18,18 @@ TEST(GetClientForHost, FillsTheEntityOrLeavesItUntouched) {
     const char* host;
     std::string name;  // "old": not found, the entity keeps its values
     int64_t id, hive;
-    std::string logLine;
+    std::string logLines;  // one per line
   } cases[] = {
       // Host names compare without regard to letter case; the entity's values are overwritten.
       {"APPS01.Corp.Example.com", "apps01-client", 42, 3,
        "Client Name [apps01-client], Client Id [42], HV ID [3]"},
       {"max.example", "max-id", 2147483647, 2147483647,
        "Client Name [max-id], Client Id [2147483647], HV ID [2147483647]"},
+      // The second line names the node's host and what to register it under.
       {"apps09.corp.example.com", "old", 9, 8,
-       "Unable to fetch client ID for Client host name [apps09.corp.example.com]"},
+       "Unable to fetch client ID for Client host name [apps09.corp.example.com]\n"
+       "Node host [apps09] has no client: none is registered under host name "
+       "[apps09.corp.example.com]"},
       // Ids beyond 32 bits would name another client once narrowed: the host counts as unknown.
       {"big.example", "old", 9, 8,
        "Client ID [2147483648] or HV ID [1] of Client host name [big.example] is out of range"},
@@ -51,8 +54,7 @@ TEST(GetClientForHost, FillsTheEntityOrLeavesItUntouched) {
     EXPECT_EQ(View(entity).get(Client::clientId), c.id);
     EXPECT_EQ(View(entity).get(Client::hiveId), c.hive);
     EXPECT_EQ(entity.fields().size(), 3u);
-    EXPECT_EQ(LogLines(sandbox.log().substr(logBefore), "GetClientForHost"),
-              std::vector<std::string>{c.logLine});
+    EXPECT_EQ(LogLines(sandbox.log().substr(logBefore), "GetClientForHost"), Split(c.logLines));
   }
   NqEBSInterface worker;
   EXPECT_FALSE(worker.GetClientForHost("apps01", nullptr));

@@ -50,7 +50,8 @@ bool Has(const std::string& text, const std::string& part) {
 }
 
 // A configuration whose nodes stand on the given clients. Its app id and the
-// entities' client ids are stale: the server names apps, the directory decides client ids.
+// entities' client ids are stale: the server names apps, the directory decides client ids. The
+// password is the login of both tiers and of every node's operating-system account.
 Hux::OraEBSConfig Config(const Clients& dbClients, const Clients& appClients,
                          const std::string& password = kSecret) {
   Hux::OraEBSConfig config;
@@ -63,18 +64,21 @@ Hux::OraEBSConfig Config(const Clients& dbClients, const Clients& appClients,
   auto apps = c.child(Hux::OraEBSConfig::appTier, Create::Yes);
   apps.child(Hux::OraEBSAppTier::databaseLogin, Create::Yes)
       .set(UserCredentials::password, password);
-  auto addNodes = [](auto tier, const auto& listField, const auto& clientField,
-                     const Clients& clients) {
+  auto addNodes = [&password](auto tier, const auto& listField, const auto& clientField,
+                              const auto& osUserField, const Clients& clients) {
     auto nodes = tier.list(listField, Create::Yes);
     for (const auto& name : clients) {
       auto node = nodes.append();
+      node.child(osUserField, Create::Yes).set(UserCredentials::password, password);
       if (!name) continue;
       node.child(clientField, Create::Yes).set(NqEntities::ClientEntity::clientName, *name);
       node.child(clientField, Create::No).set(NqEntities::ClientEntity::clientId, 999);
     }
   };
-  addNodes(db, Hux::OraEBSDBTier::dbNodes, Hux::OraEBSDBNode::client, dbClients);
-  addNodes(apps, Hux::OraEBSAppTier::appNodes, Hux::OraEBSAppNode::client, appClients);
+  addNodes(db, Hux::OraEBSDBTier::dbNodes, Hux::OraEBSDBNode::client, Hux::OraEBSDBNode::osUser,
+           dbClients);
+  addNodes(apps, Hux::OraEBSAppTier::appNodes, Hux::OraEBSAppNode::client,
+           Hux::OraEBSAppNode::osUser, appClients);
   return config;
 }
 
@@ -212,7 +216,8 @@ TEST(Save, ClientsArePreparedInNodeOrderAndOnlyAFailedSaveReachesTheAnswer) {
     EXPECT_EQ(Sent(log, "Save", "save request XML ["),
               std::vector<std::string>{AppRequest(0, c.hasConfig ? "VIS" : "", 0, &masked)});
 
-    // The server keeps the app and the whole configuration, but no password, in a private file.
+    // The server keeps the app and the whole configuration, but no password (of a tier or of a
+    // node), in a private file.
     const auto apps = Apps(sandbox);
     ASSERT_EQ(apps.size(), c.hasConfig ? 1u : 0u);
     if (!c.hasConfig) continue;
@@ -270,6 +275,104 @@ TEST(Delete, OnlyAnAppIdWithinRangeIsSent) {
     std::vector<std::string> sent;
     if (c.sent) sent.push_back(AppRequest(2, "", c.appId.value_or(0), nullptr));
     EXPECT_EQ(Sent(log, "Delete", "delete request XML ["), sent);
+  }
+}
+
+// The error-level lines of a log, each from its label on ("[label] text").
+std::vector<std::string> ErrorLines(const std::string& log) {
+  std::vector<std::string> out;
+  for (const std::string& line : Split(log)) {
+    const size_t at = line.find(" ERROR ");
+    if (at != std::string::npos) out.push_back(line.substr(line.find('[', at)));
+  }
+  return out;
+}
+
+// A person reads why a save or delete failed from its error lines alone: every failure has its
+// cause there, with the values involved, and a success has none.
+TEST(Failures, EachCauseIsAnErrorLineWithItsValues) {
+  const std::string refused = "[XMLHandler] The managing server refused the request: ";
+  const std::string notSet = "[SetRemoteRegKey] Registry key [nCollectClientConfig] not set: ";
+  const std::string unusable = "cannot open store $STORE: it is a directory, not a store file";
+  constexpr int64_t kSave = -1;  // otherwise: a delete of this id, after a save that made app 1
+  struct Case {
+    const char* what;
+    int64_t deleteId;
+    bool hasConfig, unusableStore;    // an unusable store: its path names a directory
+    Clients db;                       // the database nodes' clients
+    std::vector<std::string> errors;  // the start of each error line, in order
+  } cases[] = {
+      {"save", kSave, true, false, {"db1"}, {}},
+      // The save goes on; each client that gets no registry value says why.
+      {"save, clients unknown, unnamed, out of range, refused",
+       kSave,
+       true,
+       false,
+       {"ghost", "", "far", "down"},
+       {notSet + "no client named [ghost] is in the client directory",
+        notSet + "a node's client has no name",
+        "[SetRemoteRegKey] Client ID [4294967497] of client [far] is outside the 32-bit signed "
+        "range",
+        refused + "managing server store failed: client offline",
+        "[SetRemoteRegKey] Error: Failed to set registry key [nCollectClientConfig] for client "
+        "[301]. Ret [3][Err: "}},
+      {"save without a configuration",
+       kSave,
+       false,
+       false,
+       {},
+       {refused + "virtual app save request without a name"}},
+      // The directory's lookup and the save each say what is wrong with the store.
+      {"save to an unusable store",
+       kSave,
+       true,
+       true,
+       {"db1"},
+       {"[NQClient] Client directory unavailable: " + unusable,
+        refused + "managing server store failed: " + unusable}},
+      {"delete", 1, true, false, {}, {}},
+      {"delete of a missing app", 2, true, false, {}, {refused + "no virtual app with id 2"}},
+      {"delete without a configuration",
+       1,
+       false,
+       false,
+       {},
+       {"[Delete] The delete request carries no EBS configuration, so it names no virtual app"}},
+      {"delete of an id beyond 32 bits",
+       (1LL << 32) + 1,
+       true,
+       false,
+       {},
+       {"[Delete] Virtual app id [4294967297] is outside the 32-bit signed range"}},
+      {"delete in an unusable store",
+       1,
+       true,
+       true,
+       {},
+       {refused + "managing server store failed: " + unusable}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox sandbox;
+    Hux::OraEBSConfig config = Config(c.db, {});
+    if (c.deleteId != kSave) {
+      ASSERT_EQ(Call(kEBSSave, &config).errorCode, 0);
+      View(config)
+          .child(Hux::OraEBSConfig::virtualApp, Create::No)
+          .set(NqEntities::AppEntity::appId, c.deleteId);
+    }
+    std::optional<ScopedEnv> store;
+    if (c.unusableStore) store.emplace("EBS_HOST_STORE", sandbox.dir().path());
+    const size_t before = sandbox.log().size();
+    Call(c.deleteId == kSave ? kEBSSave : kEBSDelete, c.hasConfig ? &config : nullptr);
+    const std::vector<std::string> errors = ErrorLines(sandbox.log().substr(before));
+    ASSERT_EQ(errors.size(), c.errors.size()) << sandbox.log().substr(before);
+    for (size_t i = 0; i < errors.size(); ++i) {
+      std::string expected = c.errors[i];
+      for (size_t at; (at = expected.find("$STORE")) != std::string::npos;)
+        expected.replace(at, 6, sandbox.dir().path());
+      EXPECT_EQ(errors[i].substr(0, expected.size()), expected);
+    }
   }
 }
 

@@ -1,11 +1,16 @@
 // The managing-server stand-in: its store (schema, transactions, concurrent writers, a locked
-// database) and the request channel's answers.
+// database, ids, the migration of an older store, paths that are no store, read-only use) and
+// the request channel's answers.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "platform/client_directory.h"
+#include "platform/host_config.h"
 #include "platform/request_channel.h"
 #include "platform/store.h"
 #include "support/plugin.h"
@@ -17,6 +22,66 @@ std::unique_ptr<ServerStore> Open(const std::string& path) {
   Status s = ServerStore::Open(path, store);
   EXPECT_TRUE(s.ok) << s.message;
   return store;
+}
+
+// Runs `sql` on the file directly, as an older version or another program would.
+void Sql(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  char* error = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+      << (error ? error : "");
+  sqlite3_free(error);
+  sqlite3_close(db);
+}
+
+// The rows `sql` selects from the file, read directly, one line each ("a|b|c").
+std::string Query(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_stmt* q = nullptr;
+  EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &q, nullptr), SQLITE_OK) << sql;
+  std::string out;
+  while (sqlite3_step(q) == SQLITE_ROW) {
+    for (int c = 0; c < sqlite3_column_count(q); ++c) {
+      const unsigned char* v = sqlite3_column_text(q, c);
+      out += std::string(c ? "|" : "") + (v ? reinterpret_cast<const char*>(v) : "NULL");
+    }
+    out += "\n";
+  }
+  sqlite3_finalize(q);
+  sqlite3_close(db);
+  return out;
+}
+
+// Every row of every table of a store.
+std::string Rows(const std::string& path) {
+  std::string out;
+  for (const char* table : {"clients", "client_hosts", "apps", "registry_values"})
+    out += Query(path, std::string("SELECT * FROM ") + table + " ORDER BY 1, 2");
+  return out;
+}
+
+std::string Version(const std::string& path) { return Query(path, "PRAGMA user_version"); }
+
+std::vector<std::string> Entries(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The ids of the store's clients and apps, as the store lists them: "clients 1 3, apps 1".
+std::string Ids(ServerStore& store) {
+  std::vector<ClientRecord> clients;
+  std::vector<AppRecord> apps;
+  EXPECT_TRUE(store.ListClients(clients).ok && store.ListApps(apps).ok);
+  std::string out = "clients";
+  for (const ClientRecord& c : clients) out += " " + std::to_string(c.id);
+  out += ", apps";
+  for (const AppRecord& a : apps) out += " " + std::to_string(a.id);
+  return out;
 }
 
 TEST(Store, ClientsAreFoundByAnyOfTheirHostsAndChangesAreAllOrNothing) {
@@ -133,18 +198,166 @@ TEST(Store, ALockedDatabaseIsReportedNotCorrupted) {
   EXPECT_TRUE(store->SaveApp("unblocked", 64, "c", nullptr, nullptr).ok);
 }
 
-TEST(Store, ANewerSchemaIsRefused) {
+TEST(Store, IdsOfRemovedClientsAndAppsAreNeverGivenAgain) {
+  TempDir dir;
+  auto store = Open(dir.file("store.db"));
+  for (const char* name : {"a", "b", "c"})
+    ASSERT_TRUE(store->AddClient(name, {std::string(name) + ".example.com"}, 0, 0, nullptr).ok);
+  ASSERT_TRUE(store->SaveApp("PROD", 64, "", nullptr, nullptr).ok);
+  // The highest ids go; a script that holds them must not reach a newcomer.
+  ASSERT_TRUE(store->RemoveClient("c", nullptr).ok);
+  ASSERT_TRUE(store->DeleteApp(1, nullptr).ok);
+  store = Open(dir.file("store.db"));
+  ASSERT_TRUE(store->AddClient("d", {"c.example.com"}, 0, 0, nullptr).ok);
+  ASSERT_TRUE(store->SaveApp("PROD", 64, "", nullptr, nullptr).ok);
+  EXPECT_EQ(Ids(*store), "clients 1 2 4, apps 2");
+
+  // An explicit id at the top of the 32-bit range leaves no new id that a request could carry.
+  ASSERT_TRUE(store->AddClient("top", {"top.example.com"}, 0, 2147483647, nullptr).ok);
+  Status s = store->AddClient("next", {"next.example.com"}, 0, 0, nullptr);
+  EXPECT_NE(s.message.find("no client id within the 32-bit range is left"), std::string::npos);
+}
+
+// tests/testdata/store-v1.sql: a store that ebs-host wrote before ids were kept unique.
+TEST(Store, AVersion1StoreIsMigratedInPlaceKeepingEveryRowAndId) {
   TempDir dir;
   const std::string path = dir.file("store.db");
-  Open(path);
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
+  const std::string fixture =
+      ReadFile(std::string(EBS_SOURCE_DIR) + "/tests/testdata/store-v1.sql");
+  Sql(path, fixture);
+  const std::string rows = Rows(path);
+  ASSERT_NE(rows.find("3|ebsapp01|2"), std::string::npos) << rows;
+
+  // A read-only open reads it as it is, and leaves it as it is.
   std::unique_ptr<ServerStore> store;
+  ASSERT_TRUE(ServerStore::Open(path, store, StoreAccess::ReadOnly).ok && store);
+  EXPECT_EQ(Ids(*store), "clients 1 3, apps 1 3");
+  store.reset();
+  EXPECT_EQ(Version(path), "1\n");
+
+  // All or nothing: a migration that fails half-way (a view of the user's names the apps
+  // table, so the rebuilt table cannot take its name) leaves the store at version 1, whole.
+  Sql(path, "CREATE VIEW app_names AS SELECT name FROM apps");
   Status s = ServerStore::Open(path, store);
-  EXPECT_FALSE(s.ok);
-  EXPECT_NE(s.message.find("newer"), std::string::npos);
+  EXPECT_NE(s.message.find("app_names"), std::string::npos) << s.message;
+  EXPECT_EQ(Version(path) + Rows(path), "1\n" + rows);
+
+  Sql(path, "DROP VIEW app_names");
+  store = Open(path);
+  EXPECT_EQ(Version(path) + Rows(path), "2\n" + rows);
+  // From now on ids go up, past ids whose rows are gone; hosts and registry values still go
+  // with their client.
+  ASSERT_TRUE(store->RemoveClient("ebsapp01", nullptr).ok);
+  ASSERT_TRUE(store->AddClient("ebsapp02", {"ebsapp01.example.com"}, 2, 0, nullptr).ok);
+  ASSERT_TRUE(store->DeleteApp(3, nullptr).ok);
+  ASSERT_TRUE(store->SaveApp("NEXT", 64, "", nullptr, nullptr).ok);
+  EXPECT_EQ(Ids(*store), "clients 1 4, apps 1 4");
+  EXPECT_EQ(Query(path, "SELECT client_id, count(*) FROM registry_values GROUP BY 1"), "1|1\n");
+}
+
+TEST(Store, AReadOnlyOpenCreatesNothingAndChangesNothing) {
+  TempDir dir;
+  const std::string path = dir.file("store.db");
+  std::unique_ptr<ServerStore> store;
+  // Neither the file nor its parent directories appear; the store reads as empty.
+  const std::string below = dir.file("state/ebs-host/store.db");
+  ASSERT_TRUE(ServerStore::Open(below, store, StoreAccess::ReadOnly).ok);
+  EXPECT_FALSE(store);
+  EXPECT_TRUE(Entries(dir.path()).empty());
+  // A file that a first save has just created, and SQLite has not written yet: empty too.
+  WriteFile(path, "");
+  ASSERT_TRUE(ServerStore::Open(path, store, StoreAccess::ReadOnly).ok);
+  EXPECT_FALSE(store);
+  EXPECT_EQ(ReadFile(path), "");
+  // A store is read, never written, and no journal file stays behind.
+  ASSERT_TRUE(Open(path)->AddClient("c1", {"h1"}, 0, 0, nullptr).ok);
+  const std::string content = ReadFile(path);
+  ASSERT_TRUE(ServerStore::Open(path, store, StoreAccess::ReadOnly).ok && store);
+  EXPECT_EQ(Ids(*store), "clients 1, apps");
+  EXPECT_FALSE(store->AddClient("c2", {"h2"}, 0, 0, nullptr).ok);
+  EXPECT_FALSE(store->SaveApp("PROD", 64, "", nullptr, nullptr).ok);
+  store.reset();
+  EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"store.db"});
+  EXPECT_EQ(ReadFile(path), content);
+}
+
+TEST(Store, APathThatIsNoStoreIsRefusedWithItsReasonAndLeftAlone) {
+  const std::string foreign = "CREATE TABLE notes (t TEXT); INSERT INTO notes VALUES ('keep');";
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& path)> make;
+    std::string reason;
+  } cases[] = {
+      {"a directory", [](const std::string& p) { ASSERT_EQ(mkdir(p.c_str(), 0700), 0); },
+       "it is a directory, not a store file"},
+      {"a text file", [](const std::string& p) { WriteFile(p, "clients: none\n"); },
+       "it is not an SQLite database, so not a store"},
+      {"another program's database", [&](const std::string& p) { Sql(p, foreign); },
+       "it is an SQLite database of another program (tables: notes)"},
+      // The schema version alone does not make a store of this program.
+      {"another program's database at version 1",
+       [&](const std::string& p) { Sql(p, foreign + "PRAGMA user_version = 1;"); },
+       "it is an SQLite database of another program (tables: notes)"},
+      {"a database marked by another program",
+       [](const std::string& p) { Sql(p, "PRAGMA application_id = 42;"); },
+       "it is an SQLite database of another program (application id 42)"},
+      {"a store of a newer version",
+       [](const std::string& p) {
+         Open(p);
+         Sql(p, "PRAGMA user_version = 3;");
+       },
+       "its schema version 3 is newer than this program's 2"},
+      {"a symbolic link to a store",
+       [](const std::string& p) {
+         Open(p + ".real");
+         ASSERT_EQ(symlink((p + ".real").c_str(), p.c_str()), 0);
+       },
+       "it is a symbolic link"},
+      {"a FIFO", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); },
+       "it is not a regular file"},
+  };
+  for (const StoreAccess access : {StoreAccess::ReadOnly, StoreAccess::ReadWrite}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (access == StoreAccess::ReadOnly ? ", read-only" : ""));
+      TempDir dir;
+      const std::string path = dir.file("store.db");
+      c.make(path);
+      const std::vector<std::string> entries = Entries(dir.path());
+      struct stat st {};
+      const bool regular = lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+      const std::string content = regular ? ReadFile(path) : "";
+      std::unique_ptr<ServerStore> store;
+      Status s = ServerStore::Open(path, store, access);
+      EXPECT_FALSE(s.ok);
+      EXPECT_FALSE(store);
+      EXPECT_NE(s.message.find("cannot open store " + path + ": " + c.reason), std::string::npos)
+          << s.message;
+      EXPECT_EQ(Entries(dir.path()), entries);
+      if (regular) {
+        EXPECT_EQ(ReadFile(path), content);
+      }
+    }
+  }
+}
+
+TEST(HostConfig, TheStoreDefaultsToTheUserStateDirectory) {
+  struct Case {
+    const char* store;  // EBS_HOST_STORE ("" = unset)
+    const char* state;  // XDG_STATE_HOME ("" = unset)
+    const char* path;
+  } cases[] = {
+      {"", "", "/home/u/.local/state/ebs-host/store.db"},
+      {"", "/srv/state", "/srv/state/ebs-host/store.db"},
+      // A relative XDG_STATE_HOME is not a state directory.
+      {"", "state", "/home/u/.local/state/ebs-host/store.db"},
+      {"/data/store.db", "/srv/state", "/data/store.db"},
+  };
+  ScopedEnv home("HOME", "/home/u");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.store) + "," + c.state);
+    ScopedEnv store("EBS_HOST_STORE", c.store), state("XDG_STATE_HOME", c.state);
+    EXPECT_EQ(LoadHostConfig().storePath, c.path);
+  }
 }
 
 // ----- the request channel and the client directory ------------------------------------------
@@ -157,65 +370,85 @@ int Exchange(unsigned long classId, const PXMessageBase& request, Hux::GenericRe
   return rc;
 }
 
-TEST(Channel, AnswersAsTheManagingServerWould) {
-  HostSandbox sandbox;
-  int64_t clientId = 0;
-  ASSERT_TRUE(Open(sandbox.storePath())->AddClient("c1", {"h1.example.com"}, 0, 0, &clientId).ok);
+// A virtual-app request: a save of `name`, or a delete of `id`.
+Api::VirtualAppReq AppRequest(const std::string& name, int64_t id = 0) {
+  Api::VirtualAppReq req;
+  View(req).set(Api::VirtualAppReq::operation, id ? Api::kVirtualAppDelete : Api::kVirtualAppSave);
+  auto app = View(req).child(Api::VirtualAppReq::virtualApp, Create::Yes);
+  if (!id) app.set(Api::VirtualApp::appType, 64);
+  auto entity = app.child(Api::VirtualApp::appEntity, Create::Yes);
+  if (id) entity.set(NqEntities::AppEntity::appId, id);
+  if (!name.empty()) entity.set(NqEntities::AppEntity::appName, name);
+  return req;
+}
 
-  Api::VirtualAppReq save;
-  View(save).set(Api::VirtualAppReq::operation, Api::kVirtualAppSave);
-  auto app = View(save).child(Api::VirtualAppReq::virtualApp, Create::Yes);
-  app.set(Api::VirtualApp::appType, 64);
-  Hux::GenericResp failure;
-  // A save without a name is refused with an explanation.
-  EXPECT_EQ(Exchange(Api::VirtualAppReq::kClassId, save, &failure), kChannelInvalidRequest);
-  EXPECT_NE(View(failure).get(Hux::GenericResp::errorMessage).find("name"), std::string::npos);
-  app.child(Api::VirtualApp::appEntity, Create::Yes).set(NqEntities::AppEntity::appName, "PROD");
-  EXPECT_EQ(Exchange(Api::VirtualAppReq::kClassId, save, nullptr), kChannelOk);
-
-  Api::VirtualAppReq del;
-  View(del).set(Api::VirtualAppReq::operation, Api::kVirtualAppDelete);
-  View(del)
-      .child(Api::VirtualAppReq::virtualApp, Create::Yes)
-      .child(Api::VirtualApp::appEntity, Create::Yes)
-      .set(NqEntities::AppEntity::appId, 999);
-  EXPECT_EQ(Exchange(Api::VirtualAppReq::kClassId, del, &failure), kChannelNotFound);
-  EXPECT_EQ(View(failure).get(Hux::GenericResp::errorCode), kChannelNotFound);
-
+App::SetClientPropertiesRequest PropertiesRequest(int64_t clientId) {
   App::SetClientPropertiesRequest props;
   View(props)
       .child(App::SetClientPropertiesRequest::clientList, Create::Yes)
       .list(App::ClientList::clients, Create::Yes)
       .append()
-      .set(NqEntities::GenericEntity::clientId, clientId + 1);
-  auto key = View(props)
-                 .child(App::SetClientPropertiesRequest::propertiesInfo, Create::Yes)
-                 .child(App::ClientPropertiesInfo::clientProperties, Create::Yes)
-                 .list(App::ClientProperties::registryKeys, Create::Yes)
-                 .append();
-  key.set(App::RegistryKeyInfo::keyName, "nCollectClientConfig");
-  EXPECT_EQ(Exchange(App::SetClientPropertiesRequest::kClassId, props, &failure), kChannelNotFound);
-  EXPECT_NE(View(failure).get(Hux::GenericResp::errorMessage).find("unknown client"),
-            std::string::npos);
+      .set(NqEntities::GenericEntity::clientId, clientId);
+  View(props)
+      .child(App::SetClientPropertiesRequest::propertiesInfo, Create::Yes)
+      .child(App::ClientPropertiesInfo::clientProperties, Create::Yes)
+      .list(App::ClientProperties::registryKeys, Create::Yes)
+      .append()
+      .set(App::RegistryKeyInfo::keyName, "nCollectClientConfig");
+  return props;
+}
 
+std::string Reason(Hux::GenericResp& failure) {
+  return View(failure).get(Hux::GenericResp::errorMessage);
+}
+
+TEST(Channel, AnswersAsTheManagingServerWould) {
+  HostSandbox sandbox;
+  int64_t clientId = 0;
+  ASSERT_TRUE(Open(sandbox.storePath())->AddClient("c1", {"h1.example.com"}, 0, 0, &clientId).ok);
+  const unsigned long kApp = Api::VirtualAppReq::kClassId;
+  const unsigned long kProps = App::SetClientPropertiesRequest::kClassId;
+  // A refusal's code and reason are in the answer (and its reason in an error line of the log).
+  Hux::GenericResp failure;
+  EXPECT_EQ(Exchange(kApp, AppRequest(""), &failure), kChannelInvalidRequest);
+  EXPECT_EQ(Reason(failure), "virtual app save request without a name");
+  EXPECT_EQ(Exchange(kApp, AppRequest("PROD"), nullptr), kChannelOk);
+  EXPECT_EQ(Exchange(kApp, AppRequest("", 999), &failure), kChannelNotFound);
+  EXPECT_EQ(View(failure).get(Hux::GenericResp::errorCode), kChannelNotFound);
+  EXPECT_EQ(Reason(failure), "no virtual app with id 999");
+  const App::SetClientPropertiesRequest props = PropertiesRequest(clientId + 1);
+  EXPECT_EQ(Exchange(kProps, props, &failure), kChannelNotFound);
+  EXPECT_EQ(Reason(failure), "unknown client id " + std::to_string(clientId + 1));
   EXPECT_EQ(Exchange(12345, props, nullptr), kChannelInvalidRequest);
   // The request text is read as the class it is announced as.
-  EXPECT_EQ(Exchange(Api::VirtualAppReq::kClassId, props, nullptr), kChannelInvalidRequest);
+  EXPECT_EQ(Exchange(kApp, props, nullptr), kChannelInvalidRequest);
+}
+
+// A delete, a registry change and a lookup find nothing in a missing store, and leave it missing.
+TEST(Channel, AMissingStoreHoldsNothingAndIsNotCreated) {
+  HostSandbox sandbox;
+  Hux::GenericResp failure;
+  EXPECT_EQ(Exchange(Api::VirtualAppReq::kClassId, AppRequest("", 1), &failure), kChannelNotFound);
+  EXPECT_EQ(Reason(failure), "no virtual app with id 1");
+  EXPECT_EQ(Exchange(App::SetClientPropertiesRequest::kClassId, PropertiesRequest(5), &failure),
+            kChannelNotFound);
+  EXPECT_EQ(Reason(failure), "unknown client id 5");
+  unsigned long id = 0;
+  std::string name;
+  EXPECT_EQ(NQClient("h1.example.com", NQNameType(0), 0, nullptr).getClientId(id, nullptr),
+            kClientUnknown);
+  EXPECT_EQ(NQClient("c1", false, 0).getName(name, nullptr), kClientUnknown);
+  EXPECT_EQ(Entries(sandbox.dir().path()), std::vector<std::string>{"host.log"});
 }
 
 TEST(Channel, AnUnusableStoreIsAFailureNotACrash) {
   TempDir dir;
   ScopedEnv store("EBS_HOST_STORE", dir.path());  // a directory, not a database file
-  Api::VirtualAppReq save;
-  View(save).set(Api::VirtualAppReq::operation, 0);
-  View(save)
-      .child(Api::VirtualAppReq::virtualApp, Create::Yes)
-      .child(Api::VirtualApp::appEntity, Create::Yes)
-      .set(NqEntities::AppEntity::appName, "PROD");
-  EXPECT_EQ(Exchange(Api::VirtualAppReq::kClassId, save, nullptr), kChannelStoreFailed);
+  EXPECT_EQ(Exchange(Api::VirtualAppReq::kClassId, AppRequest("PROD"), nullptr),
+            kChannelStoreFailed);
   NQClient client("h1.example.com", NQNameType(0), 0, nullptr);
   unsigned long id = 0;
-  EXPECT_NE(client.getClientId(id, nullptr), 0);
+  EXPECT_EQ(client.getClientId(id, nullptr), kDirectoryUnavailable);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // NQClient: the host's client directory, answering from the managing-server stand-in's store
 // (EBS_HOST_STORE). A client is looked up either by one of its host names (compared without
-// regard to letter case) or by its name. The lookups return 0 when the directory knows the
-// client and non-zero otherwise (also when the store cannot be used, which is logged).
+// regard to letter case) or by its name. The lookups return kClientFound (0) when the directory
+// knows the client, kClientUnknown when it does not, and kDirectoryUnavailable when the store
+// cannot be used (logged at error level with the reason). A lookup only reads: a missing store
+// is an empty directory, and is not created.
 // One object per lookup; not shared between threads.
 #pragma once
 
@@ -11,6 +13,8 @@
 #include "platform/store.h"
 
 enum NQNameType { NQNameTypeHost = 0 };
+
+enum NQLookupResult : int { kClientFound = 0, kClientUnknown = 1, kDirectoryUnavailable = 2 };
 
 class NQClient {
  public:
@@ -24,9 +28,10 @@ class NQClient {
   int getHiveId(unsigned long& id, void* context);
 
  private:
-  void Resolve();
+  int Resolve();
   std::string key_;
   bool byHost_;
   bool resolved_ = false;
+  bool unavailable_ = false;
   std::optional<ClientRecord> record_;
 };

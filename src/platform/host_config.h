@@ -6,7 +6,8 @@
 //   EBS_HOST_LOG_LEVEL        debug (default), error, or off
 //   EBS_HOST_TEMP_DIR         the platform's temporary directory (default /var/lib/ebs-host/tmp)
 //   EBS_HOST_STORE            SQLite file of the managing-server stand-in
-//                             (default $HOME/.local/state/ebs-host/store.db)
+//                             (default $XDG_STATE_HOME/ebs-host/store.db, or
+//                             $HOME/.local/state/ebs-host/store.db without XDG_STATE_HOME)
 //   EBS_HOST_COMMAND_TIMEOUT  time limit of a command run by the process runner, in seconds
 //                             (default 300)
 //   EBS_HOST_ORATAB           the Oracle instance table (default /etc/oratab)

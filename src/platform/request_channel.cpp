@@ -1,14 +1,23 @@
 #include "platform/request_channel.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <memory>
 
 #include "messages/catalogue.h"
 #include "platform/host_config.h"
+#include "platform/log.h"
 #include "platform/store.h"
 
 namespace {
 
+// A refusal: the server's reason goes into the answer and, as the server's side of the exchange,
+// into the log at error level.
 int Fail(std::string& response, int code, const std::string& message) {
+  EvEvent context;
+  EvDebug::Error(context, "XMLHandler", "The managing server refused the request: %s",
+                 message.c_str());
   Hux::GenericResp reply;
   View(reply).set(Hux::GenericResp::errorCode, code);
   View(reply).set(Hux::GenericResp::errorMessage, message);
@@ -38,6 +47,16 @@ int StoreFailure(std::string& response, const Status& s) {
   return Fail(response, kChannelStoreFailed, "managing server store failed: " + s.message);
 }
 
+// A store for a change to what is in it already: a missing store holds nothing to change, and is
+// not created for it (`store` stays null).
+Status OpenExisting(std::unique_ptr<ServerStore>& store) {
+  store.reset();
+  const std::string path = LoadHostConfig().storePath;
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return Status::Ok();
+  return ServerStore::Open(path, store, StoreAccess::ReadWrite);
+}
+
 int ServeVirtualApp(const std::string& request, std::string& response) {
   Api::VirtualAppReq req;
   if (!req.unserialize(request))
@@ -50,13 +69,13 @@ int ServeVirtualApp(const std::string& request, std::string& response) {
   auto entity = app.child(Api::VirtualApp::appEntity, Create::No);
 
   std::unique_ptr<ServerStore> store;
-  Status s = ServerStore::Open(LoadHostConfig().storePath, store);
-  if (!s.ok) return StoreFailure(response, s);
-
+  Status s;
   if (operation == Api::kVirtualAppSave) {
     const std::string name = entity.get(NqEntities::AppEntity::appName);
     if (name.empty())
       return Fail(response, kChannelInvalidRequest, "virtual app save request without a name");
+    s = ServerStore::Open(LoadHostConfig().storePath, store);
+    if (!s.ok) return StoreFailure(response, s);
     std::string config;
     if (app.isSet(Api::VirtualApp::ebsConfig)) {
       PXMessageBase& saved = app.child(Api::VirtualApp::ebsConfig, Create::No).raw();
@@ -81,8 +100,10 @@ int ServeVirtualApp(const std::string& request, std::string& response) {
     if (!entity.isSet(NqEntities::AppEntity::appId))
       return Fail(response, kChannelInvalidRequest, "virtual app delete request without an id");
     const int64_t id = entity.get(NqEntities::AppEntity::appId);
+    s = OpenExisting(store);
+    if (!s.ok) return StoreFailure(response, s);
     bool removed = false;
-    s = store->DeleteApp(id, &removed);
+    if (store) s = store->DeleteApp(id, &removed);
     if (!s.ok) return StoreFailure(response, s);
     if (!removed)
       return Fail(response, kChannelNotFound, "no virtual app with id " + std::to_string(id));
@@ -131,8 +152,10 @@ int ServeClientProperties(const std::string& request, std::string& response) {
     values.push_back(std::move(v));
   }
   std::unique_ptr<ServerStore> store;
-  Status s = ServerStore::Open(LoadHostConfig().storePath, store);
+  Status s = OpenExisting(store);
   if (!s.ok) return StoreFailure(response, s);
+  if (!store)
+    return Fail(response, kChannelNotFound, "unknown client id " + std::to_string(ids[0]));
   std::string missing;
   s = store->SetRegistryValues(ids, values, &missing);
   if (!s.ok && !missing.empty())

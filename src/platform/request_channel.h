@@ -2,11 +2,14 @@
 // requests itself from the store (EBS_HOST_STORE): it reads the request text as the message class
 // whose identity it is given and applies it in one transaction.
 //   Api::VirtualAppReq, operation 0: create or update the virtual app by name and store its
-//     configuration (with every password emptied); reply: the virtual app with its id and name.
+//     configuration (with every password emptied, node lists included); reply: the virtual app
+//     with its id and name. The store is created on the first save.
 //   Api::VirtualAppReq, operation 2: delete the virtual app of the given id.
 //   App::SetClientPropertiesRequest: set every registry value on every listed client.
-// Result 0 on success; otherwise a ChannelResult code, and the reply is a Hux::GenericResp with
-// that code and an explanation. One object per exchange; not shared between threads.
+// A delete or a registry change never creates the store: a missing one holds no app or client.
+// Result 0 on success; otherwise a ChannelResult code, the reply is a Hux::GenericResp with that
+// code and the server's reason, and the reason is logged at error level (label "XMLHandler"),
+// e.g. "no virtual app with id 2". One object per exchange; not shared between threads.
 #pragma once
 
 #include <string>

@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <functional>
+#include <limits>
 #include <thread>
 
 namespace {
@@ -15,24 +18,37 @@ namespace {
 constexpr int kBusyTimeoutMillis = 200;
 constexpr int kTransactionAttempts = 10;
 
-const char* const kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS clients (
-  id INTEGER PRIMARY KEY,
-  name TEXT NOT NULL UNIQUE,
-  hive_id INTEGER NOT NULL DEFAULT 0
-);
-CREATE TABLE IF NOT EXISTS client_hosts (
+// Marks a store of this program in the database header ("EBSH").
+constexpr int32_t kApplicationId = 0x45425348;
+
+// The tables that hand out ids: AUTOINCREMENT keeps the highest id ever given in sqlite_sequence,
+// so the id of a removed row is never given again.
+std::string ClientsTable(const std::string& name) {
+  return "CREATE TABLE " + name +
+         " (\n"
+         "  id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+         "  name TEXT NOT NULL UNIQUE,\n"
+         "  hive_id INTEGER NOT NULL DEFAULT 0\n"
+         ");\n";
+}
+
+std::string AppsTable(const std::string& name) {
+  return "CREATE TABLE " + name +
+         " (\n"
+         "  id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+         "  name TEXT NOT NULL UNIQUE,\n"
+         "  type INTEGER NOT NULL,\n"
+         "  config TEXT NOT NULL,\n"
+         "  updated_at TEXT NOT NULL\n"
+         ");\n";
+}
+
+const char* const kDependentTables = R"sql(
+CREATE TABLE client_hosts (
   host TEXT NOT NULL PRIMARY KEY COLLATE NOCASE,
   client_id INTEGER NOT NULL REFERENCES clients(id) ON DELETE CASCADE
 );
-CREATE TABLE IF NOT EXISTS apps (
-  id INTEGER PRIMARY KEY,
-  name TEXT NOT NULL UNIQUE,
-  type INTEGER NOT NULL,
-  config TEXT NOT NULL,
-  updated_at TEXT NOT NULL
-);
-CREATE TABLE IF NOT EXISTS registry_values (
+CREATE TABLE registry_values (
   client_id INTEGER NOT NULL REFERENCES clients(id) ON DELETE CASCADE,
   path TEXT NOT NULL,
   name TEXT NOT NULL,
@@ -44,6 +60,9 @@ CREATE TABLE IF NOT EXISTS registry_values (
   PRIMARY KEY (client_id, path, name)
 );
 )sql";
+
+// The tables that every version of the schema has.
+const char* const kStoreTables[] = {"apps", "client_hosts", "clients", "registry_values"};
 
 bool Busy(int rc) {
   rc &= 0xFF;
@@ -129,6 +148,68 @@ std::optional<ClientRecord> ClientWhere(sqlite3* db, const char* sql,
   return c;
 }
 
+int64_t PragmaValue(sqlite3* db, const char* pragma) {
+  Stmt q(db, (std::string("PRAGMA ") + pragma).c_str());
+  Check(q.step(), db, SQLITE_ROW);
+  return q.integer(0);
+}
+
+void SetPragma(sqlite3* db, const char* pragma, int64_t value) {
+  Exec(db, ("PRAGMA " + std::string(pragma) + " = " + std::to_string(value)).c_str());
+}
+
+// The names of the database's own tables (SQLite's internal ones left out), in order.
+std::vector<std::string> TablesOf(sqlite3* db) {
+  std::vector<std::string> tables;
+  Stmt q(db,
+         "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
+         "ESCAPE '\\' ORDER BY name");
+  int rc;
+  while ((rc = q.step()) == SQLITE_ROW) tables.push_back(q.text(0));
+  Check(rc, db);
+  return tables;
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
+  return out;
+}
+
+void CreateSchema(sqlite3* db) {
+  Exec(db, (ClientsTable("clients") + AppsTable("apps") + kDependentTables).c_str());
+  SetPragma(db, "application_id", kApplicationId);
+  SetPragma(db, "user_version", ServerStore::kSchemaVersion);
+}
+
+// Version 1 to 2: clients and apps are rebuilt with AUTOINCREMENT, every row with its id. The
+// caller has turned foreign keys off (dropping the old clients table would otherwise take the
+// hosts and registry values with it) and runs this in the transaction that checks the version.
+void MigrateFrom1(sqlite3* db) {
+  Exec(db, (ClientsTable("clients_v2") +
+            "INSERT INTO clients_v2 (id, name, hive_id) SELECT id, name, hive_id FROM clients;\n"
+            "DROP TABLE clients;\n"
+            "ALTER TABLE clients_v2 RENAME TO clients;\n" +
+            AppsTable("apps_v2") +
+            "INSERT INTO apps_v2 (id, name, type, config, updated_at)\n"
+            "  SELECT id, name, type, config, updated_at FROM apps;\n"
+            "DROP TABLE apps;\n"
+            "ALTER TABLE apps_v2 RENAME TO apps;\n")
+               .c_str());
+  SetPragma(db, "application_id", kApplicationId);
+  SetPragma(db, "user_version", ServerStore::kSchemaVersion);
+}
+
+// An id the store chose: ids are carried as 32-bit values, so one beyond that range (reached
+// only after an explicit id near the top) is refused rather than given.
+int64_t NewId(sqlite3* db, const char* what) {
+  const int64_t id = sqlite3_last_insert_rowid(db);
+  if (id > std::numeric_limits<int32_t>::max())
+    throw Abort{SQLITE_FULL, std::string("no ") + what + " id within the 32-bit range is left (" +
+                                 std::to_string(id) + " would be next)"};
+  return id;
+}
+
 }  // namespace
 
 ServerStore::~ServerStore() { sqlite3_close_v2(db_); }
@@ -137,7 +218,9 @@ template <class F>
 Status ServerStore::Transaction(F&& body) {
   for (int attempt = 0;; ++attempt) {
     try {
-      Exec(db_, "BEGIN IMMEDIATE");
+      // A writer takes the write lock up front, so that a busy store shows at BEGIN, where a
+      // retry is safe; a read-only store only reads.
+      Exec(db_, readOnly_ ? "BEGIN" : "BEGIN IMMEDIATE");
       try {
         body();
         Exec(db_, "COMMIT");
@@ -163,54 +246,88 @@ Status ServerStore::Transaction(F&& body) {
 Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& store,
                          StoreAccess access) {
   store.reset();
-  if (access == StoreAccess::ReadOnly) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return Status::Ok();
-  }
-  // Create the parent directory of the default location when it is missing.
-  const size_t slash = path.rfind('/');
-  if (access == StoreAccess::ReadWrite && slash != std::string::npos && slash > 0) {
-    std::string dir = path.substr(0, slash);
-    for (size_t i = 1; i <= dir.size(); ++i)
-      if (i == dir.size() || dir[i] == '/') ::mkdir(dir.substr(0, i).c_str(), 0700);
-  }
-  // A new store is private to its owner (SQLite gives its journal files the same mode).
-  if (access == StoreAccess::ReadWrite) {
+  const bool readOnly = access == StoreAccess::ReadOnly;
+  auto refuse = [&path](const std::string& why) {
+    return Status::Error("cannot open store " + path + ": " + why);
+  };
+  if (path.empty()) return Status::Error("cannot open store: its path is empty");
+
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno != ENOENT) return refuse(std::strerror(errno));
+    if (readOnly) return Status::Ok();  // no store yet: an empty one
+    // Create the missing parent directories, then the file, private to its owner (SQLite gives
+    // its journal files the same mode).
+    const size_t slash = path.rfind('/');
+    for (size_t i = 1; slash != std::string::npos && i <= slash; ++i)
+      if (i == slash || path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0700);
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) return refuse(std::strerror(errno));
     if (fd >= 0) ::close(fd);
+    if (::lstat(path.c_str(), &st) != 0) return refuse(std::strerror(errno));
   }
+  if (S_ISLNK(st.st_mode)) return refuse("it is a symbolic link; name the store file itself");
+  if (S_ISDIR(st.st_mode)) return refuse("it is a directory, not a store file");
+  if (!S_ISREG(st.st_mode)) return refuse("it is not a regular file");
+
+  // The file exists now: it is opened, never created. SQLite falls back to reading when the
+  // file is write-protected.
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(
-      path.c_str(), &db,
-      SQLITE_OPEN_READWRITE | (access == StoreAccess::ReadWrite ? SQLITE_OPEN_CREATE : 0) |
-          SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW,
-      nullptr);
+  int rc = sqlite3_open_v2(path.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW,
+                           nullptr);
   if (rc != SQLITE_OK) {
     std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close_v2(db);
-    return Status::Error("cannot open store " + path + ": " + message);
+    return refuse(message);
   }
-  std::unique_ptr<ServerStore> opened(new ServerStore(db));
+  std::unique_ptr<ServerStore> opened(new ServerStore(db, readOnly));
   sqlite3_busy_timeout(db, kBusyTimeoutMillis);
-  sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-  // With WAL, NORMAL never corrupts the store; a power cut may lose the last change.
-  sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
-  sqlite3_exec(db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
-  Status s = opened->Transaction([db] {
-    Stmt version(db, "PRAGMA user_version");
-    Check(version.step(), db, SQLITE_ROW);
-    int64_t current = version.integer(0);
-    if (current > kSchemaVersion)
-      throw Abort{SQLITE_ERROR, "store schema version " + std::to_string(current) +
+  // Nothing is written before the file is known to be SQLite.
+  rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  if ((rc & 0xFF) == SQLITE_NOTADB) return refuse("it is not an SQLite database, so not a store");
+  // A read-only store refuses every change. A writer's foreign keys are off while the schema is
+  // checked (a migration rebuilds the clients table), and on afterwards.
+  sqlite3_exec(db, readOnly ? "PRAGMA query_only=ON" : "PRAGMA foreign_keys=OFF", nullptr, nullptr,
+               nullptr);
+  bool empty = false;
+  Status s = opened->Transaction([db, readOnly, &empty] {
+    const int64_t version = PragmaValue(db, "user_version");
+    const int64_t application = PragmaValue(db, "application_id");
+    const std::vector<std::string> tables = TablesOf(db);
+    if (application != 0 && application != kApplicationId)
+      throw Abort{SQLITE_ERROR, "it is an SQLite database of another program (application id " +
+                                    std::to_string(application) + ")"};
+    if (version > kSchemaVersion)
+      throw Abort{SQLITE_ERROR, "its schema version " + std::to_string(version) +
                                     " is newer than this program's " +
-                                    std::to_string(kSchemaVersion)};
-    if (current < kSchemaVersion) {
-      Exec(db, kSchema);
-      Exec(db, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+                                    std::to_string(kSchemaVersion) + "; use a newer ebs-host"};
+    if (version == 0 && tables.empty()) {
+      if (readOnly)
+        empty = true;  // a store being created: nothing in it yet
+      else
+        CreateSchema(db);
+      return;
     }
+    const bool ours =
+        version > 0 &&
+        std::all_of(std::begin(kStoreTables), std::end(kStoreTables), [&tables](const char* table) {
+          return std::find(tables.begin(), tables.end(), table) != tables.end();
+        });
+    if (!ours)
+      throw Abort{SQLITE_ERROR,
+                  "it is an SQLite database of another program (tables: " + Joined(tables) + ")"};
+    if (version == 1 && !readOnly) MigrateFrom1(db);
   });
-  if (!s.ok) return Status::Error("cannot open store " + path + ": " + s.message);
-  store = std::move(opened);
+  if (!s.ok) return refuse(s.message);
+  if (!readOnly) {
+    // Only a store of this program gets these settings.
+    sqlite3_exec(db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    // With WAL, NORMAL never corrupts the store; a power cut may lose the last change.
+    sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  }
+  if (!empty) store = std::move(opened);
   return Status::Ok();
 }
 
@@ -226,7 +343,7 @@ Status ServerStore::AddClient(const std::string& name, const std::vector<std::st
     if ((rc & 0xFF) == SQLITE_CONSTRAINT)
       throw Abort{rc, "a client named " + name + " or with that id exists already"};
     Check(rc, db_);
-    int64_t created = sqlite3_last_insert_rowid(db_);
+    const int64_t created = id ? id : NewId(db_, "client");
     for (const std::string& host : hosts) {
       Stmt h(db_, "INSERT INTO client_hosts (host, client_id) VALUES (?, ?)");
       h.bind(1, host).bind(2, created);
@@ -307,7 +424,8 @@ Status ServerStore::SaveApp(const std::string& name, int64_t type, const std::st
                 "VALUES (?, ?, ?, strftime('%Y-%m-%dT%H:%M:%SZ','now'))");
     insert.bind(1, name).bind(2, type).bind(3, config);
     Check(insert.step(), db_);
-    if (id) *id = sqlite3_last_insert_rowid(db_);
+    const int64_t newId = NewId(db_, "virtual app");
+    if (id) *id = newId;
     if (created) *created = true;
   });
 }

@@ -1,10 +1,15 @@
 // ServerStore: the SQLite store of the embedded managing-server stand-in. It holds clients (id,
 // name, managed-domain id and the host names under which each is known), virtual apps (id, name,
 // type, saved configuration text) and the registry values set on clients. The file is created on
-// first use, readable by its owner only, with a versioned schema. Every change is one
-// transaction; a busy or locked database is retried for a while and then reported as an error,
-// never half-applied. One object per thread; several objects (and processes) may use one file
-// at once.
+// first use, readable by its owner only, and marked as a store of this program (SQLite
+// application id and schema version). Ids of clients and apps are never given twice: one that
+// belonged to a removed client or app stays unused. Every change is one transaction; a busy or
+// locked database is retried for a while and then reported as an error, never half-applied. One
+// object per thread; several objects (and processes) may use one file at once.
+//
+// Schema versions: 1 reused the id of the last row removed; 2 never does. A read-write open
+// migrates a version-1 store in place, in one transaction, keeping every row and id; a read-only
+// open reads it as it is (its tables read the same) and leaves it to the next read-write open.
 #pragma once
 
 #include <cstdint>
@@ -43,22 +48,25 @@ struct RegistryValue {
   int64_t mode = 0, flags = 0, options = 0;
 };
 
-// How a store is opened: ReadWrite creates the file (and its missing parent directories) on
-// first use; ReadOnly never creates anything, and a missing file leaves `store` null, which the
-// caller reads as an empty store.
+// How a store is opened: ReadWrite creates the file (and its missing parent directories, mode
+// 0700) on first use and migrates an older schema. ReadOnly never creates, migrates or changes
+// anything: a missing file, or one that SQLite has not written yet, leaves `store` null, which
+// the caller reads as an empty store; the opened store refuses every change.
 enum class StoreAccess { ReadWrite, ReadOnly };
 
 class ServerStore {
  public:
-  static constexpr int kSchemaVersion = 1;
+  static constexpr int kSchemaVersion = 2;
 
   ~ServerStore();
-  // Opens the store at `path`. A file that is not a store of this program (not SQLite, or a
-  // newer schema) is an error that names the path and the reason.
+  // Opens the store at `path`. A path that cannot be a store (a directory, a symbolic link, a
+  // file that is not SQLite, an SQLite database of another program, a newer schema, no access)
+  // is an error whose message names the path and the reason.
   static Status Open(const std::string& path, std::unique_ptr<ServerStore>& store,
                      StoreAccess access = StoreAccess::ReadWrite);
 
-  // Clients. `id` 0 lets the store choose; a name or host already taken is an error.
+  // Clients. `id` 0 lets the store choose a new id (an error once the 32-bit range is used up);
+  // an explicit id is the caller's choice. A name, host or id already taken is an error.
   Status AddClient(const std::string& name, const std::vector<std::string>& hosts, int64_t hiveId,
                    int64_t id, int64_t* newId);
   Status RemoveClient(const std::string& name, bool* removed);
@@ -68,7 +76,7 @@ class ServerStore {
   Status FindClientByName(const std::string& name, std::optional<ClientRecord>& out);
   Status FindClientById(int64_t id, std::optional<ClientRecord>& out);
 
-  // Virtual apps: a save creates the app or updates the one of the same name.
+  // Virtual apps: a save creates the app (with a new id) or updates the one of the same name.
   Status SaveApp(const std::string& name, int64_t type, const std::string& config, int64_t* id,
                  bool* created);
   Status DeleteApp(int64_t id, bool* removed);
@@ -82,8 +90,9 @@ class ServerStore {
   Status RegistryValues(int64_t clientId, std::vector<RegistryValue>& out);
 
  private:
-  explicit ServerStore(sqlite3* db) : db_(db) {}
+  ServerStore(sqlite3* db, bool readOnly) : db_(db), readOnly_(readOnly) {}
   template <class F>
   Status Transaction(F&& body);
   sqlite3* db_;
+  bool readOnly_;
 };

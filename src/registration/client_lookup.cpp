@@ -15,9 +15,15 @@ bool NqEBSInterface::GetClientForHost(const std::string& hostName,
       return false;
     }
     unsigned long clientId = 0;
-    if (directory.getClientId(clientId, nullptr) != 0) {
+    if (const int lookup = directory.getClientId(clientId, nullptr)) {
       EvDebug::Debug(logContext, kLabel, "Unable to fetch client ID for Client host name [%s]",
                      hostName.c_str());
+      // Not a failure: the node is recorded without a client. The line says what to register
+      // (an unusable directory has logged its own cause).
+      if (lookup == kClientUnknown)
+        EvDebug::Debug(logContext, kLabel,
+                       "Node host [%s] has no client: none is registered under host name [%s]",
+                       hostName.substr(0, hostName.find('.')).c_str(), hostName.c_str());
       return false;
     }
     std::string name;
@@ -26,7 +32,7 @@ bool NqEBSInterface::GetClientForHost(const std::string& hostName,
     directory.getHiveId(hiveId, nullptr);
     if (!DirectoryIdFits(clientId) || !DirectoryIdFits(hiveId)) {
       // A wrapped id would name another client: the host counts as unknown.
-      EvDebug::Debug(logContext, kLabel,
+      EvDebug::Error(logContext, kLabel,
                      "Client ID [%lu] or HV ID [%lu] of Client host name [%s] is out of range",
                      clientId, hiveId, hostName.c_str());
       return false;

@@ -1,6 +1,8 @@
 // Remote registry keys: before an instance is saved, the managing server is asked to set the
 // registry value that makes each node's client collect its configuration. One
-// set-client-properties request per node client, one exchange at a time.
+// set-client-properties request per node client, one exchange at a time. A client that gets no
+// value is logged at error level with its cause (unknown, unnamed, an id out of range; a
+// refusal's reason is the request channel's error line).
 #include <cstdint>
 #include <exception>
 
@@ -62,14 +64,22 @@ bool NqEBSInterface::SetRemoteRegKey(std::string clientName, int mode, std::stri
     App::RegistryKeyInfo key;
 
     unsigned long id = 0;
-    if (client.getClientId(id, nullptr) != 0) {
+    if (const int lookup = client.getClientId(id, nullptr)) {
       EvDebug::Debug(logContext, kLabel, "Unable to fetch client ID for Client name [%s]",
                      clientName.c_str());
+      // An unusable directory has logged its own cause.
+      if (lookup == kClientUnknown && clientName.empty())
+        EvDebug::Error(logContext, kLabel, "Registry key [%s] not set: a node's client has no name",
+                       keyName.c_str());
+      else if (lookup == kClientUnknown)
+        EvDebug::Error(logContext, kLabel,
+                       "Registry key [%s] not set: no client named [%s] is in the client directory",
+                       keyName.c_str(), clientName.c_str());
       return false;
     }
     // An id that does not fit the request's 32-bit field would address another client.
     if (!DirectoryIdFits(id)) {
-      EvDebug::Debug(logContext, kLabel,
+      EvDebug::Error(logContext, kLabel,
                      "Client ID [%lu] of client [%s] is outside the 32-bit signed range", id,
                      clientName.c_str());
       EvDebug::Debug(logContext, kLabel, "Unable to fetch client ID for Client name [%s]",

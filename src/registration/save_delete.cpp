@@ -2,6 +2,8 @@
 // server to prepare every node's client (SetRegistryKeyForClients), whatever the outcome, then
 // sends one virtual-app save request with a copy of the configuration; a delete sends one
 // virtual-app delete request naming the app by its id. Failures reach the answer as error 520.
+// Each failure has one error-level log line with its cause: the server's refusal is logged, with
+// its reason (e.g. "no virtual app with id 2"), by the request channel; the others here.
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -81,6 +83,9 @@ int NqEBSInterface::Delete() {
     auto req = View(request);
     if (!req.isSet(Hux::OraEBSReqResp::ebsConfig)) {
       EvDebug::Debug(logContext, kLabel, "Invalid XML, Oracle EBS configuration XML is empty");
+      EvDebug::Error(logContext, kLabel,
+                     "The delete request carries no EBS configuration, so it names no virtual "
+                     "app: nothing was deleted");
       RecordFailure("Invalid XML, Oracle EBS configuration XML is empty");
       return 1;
     }
@@ -98,7 +103,7 @@ int NqEBSInterface::Delete() {
     if (!EntityIdFits(appId)) {
       const std::string message = "Virtual app id [" + std::to_string(appId) +
                                   "] is outside the 32-bit signed range, delete request not sent";
-      EvDebug::Debug(logContext, kLabel, "%s", message.c_str());
+      EvDebug::Error(logContext, kLabel, "%s", message.c_str());
       RecordFailure(message);
       return 1;
     }
