@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -94,6 +95,7 @@ std::vector<LogLine> CallLog::Poll() {
 std::vector<std::string> Causes(const std::vector<LogLine>& lines) {
   std::vector<std::string> causes;
   for (const LogLine& line : lines)
-    if (line.level == "ERROR") causes.push_back(line.text);
+    if (line.level == "ERROR" && std::find(causes.begin(), causes.end(), line.text) == causes.end())
+      causes.push_back(line.text);
   return causes;
 }

@@ -43,5 +43,5 @@ class CallLog {
   std::string partial_;
 };
 
-// The texts of the ERROR lines among `lines`.
+// The texts of the ERROR lines among `lines`, each text once.
 std::vector<std::string> Causes(const std::vector<LogLine>& lines);

@@ -75,8 +75,11 @@ class Watch {
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start_)
             .count();
-    std::cerr << "\r\033[K" << stage_ << "\u2026 " << seconds << " s (limit " << limit_ << " s)"
-              << std::flush;
+    const std::string text = stage_ + "\u2026 " + std::to_string(seconds) + " s (limit " +
+                             std::to_string(limit_) + " s)";
+    if (drawn_ && text == shown_) return;
+    std::cerr << "\r\033[K" << text << std::flush;
+    shown_ = text;
     drawn_ = true;
   }
 
@@ -88,7 +91,7 @@ class Watch {
 
   const Global& g_;
   CallLog& log_;
-  std::string sid_, stage_;
+  std::string sid_, stage_, shown_;
   bool status_ = false, drawn_ = false;
   int limit_ = 0;
   std::vector<LogLine> lines_;
