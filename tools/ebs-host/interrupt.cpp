@@ -18,6 +18,7 @@ namespace {
 
 int g_pipe[2] = {-1, -1};
 std::atomic<bool> g_interrupted{false};
+std::atomic<bool> g_inCall{false};
 
 void OnSignal(int signal) {
   const int saved = errno;
@@ -109,10 +110,16 @@ void InstallInterruptHandling(std::function<void(int)> farewell) {
     if (n != 1) return;
     g_interrupted = true;
     EndDescendants();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (g_inCall && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     if (farewell) farewell(byte);
     ::_exit(128 + byte);
   }).detach();
 }
+
+PluginCallScope::PluginCallScope() { g_inCall = true; }
+PluginCallScope::~PluginCallScope() { g_inCall = false; }
 
 bool Interrupted() { return g_interrupted; }
 

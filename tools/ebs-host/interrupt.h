@@ -17,6 +17,17 @@ bool Interrupted();
 // Blocks for good when interrupted (the handling thread ends the process); returns otherwise.
 void WaitIfInterrupted();
 
+// Marks the main thread as inside the plug-in for the life of the object. When interrupted,
+// the handling thread, once the processes are ended, gives such a call a few seconds to come
+// back (so that the plug-in removes its files) before the process exits.
+class PluginCallScope {
+ public:
+  PluginCallScope();
+  ~PluginCallScope();
+  PluginCallScope(const PluginCallScope&) = delete;
+  PluginCallScope& operator=(const PluginCallScope&) = delete;
+};
+
 // Ends every descendant of this process as described above; returns when they are gone or were
 // sent SIGKILL.
 void EndDescendants();

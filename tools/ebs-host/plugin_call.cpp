@@ -112,7 +112,10 @@ int CallPlugin(const Global& g, std::string text, Answer& answer, const Progress
   if (!loader.Load(g.plugin, error))
     return Fail(g, kUnavailable, "cannot use the plug-in: " + error);
   Watch watch(g, log, progress);
-  answer.result = loader.Call(text);
+  {
+    PluginCallScope inside;
+    answer.result = loader.Call(text);
+  }
   answer.lines = watch.Finish();
   WaitIfInterrupted();
   answer.causes = Causes(answer.lines);
