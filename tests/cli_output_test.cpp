@@ -53,6 +53,7 @@ TEST(HostCliOutput, UsageErrorsNameTheNearestCommand) {
       {"zzzzzzzz", "unknown command 'zzzzzzzz'; see"},
       {"--xml clients list", "`clients list` has no XML form"},
       {"--xml apps list", "`apps list` has no XML form"},
+      {"save --config /dev/null --name ''", "a virtual app needs a name"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);

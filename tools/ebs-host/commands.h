@@ -15,6 +15,7 @@
 struct DiscoverArgs {
   std::string sid, user, passwordFile, passwordEnv;
   std::string saveAs;  // --save NAME: save what was discovered, in the same run
+  bool saveAsGiven = false;
 };
 
 int RunRequest(const Global& g, const std::string& file);

@@ -216,6 +216,8 @@ int RunRequest(const Global& g, const std::string& file) {
 }
 
 int RunDiscover(const Global& g, const DiscoverArgs& args) {
+  if (args.saveAsGiven && args.saveAs.empty())
+    return Fail(g, kUsage, "--save: a virtual app needs a name");
   std::string password, error;
   if (!ReadPassword(args, password, error)) return Fail(g, kUsage, error);
   // A store that cannot be used would show every node without a client: said before the work.
@@ -263,6 +265,7 @@ int RunDiscover(const Global& g, const DiscoverArgs& args) {
 }
 
 int RunSave(const Global& g, const std::string& configFile, const std::string& name) {
+  if (name.empty()) return Fail(g, kUsage, "--name: a virtual app needs a name");
   std::string text, error;
   if (!ReadInput(configFile, text, error)) return Fail(g, kUsage, error);
   Hux::OraEBSConfig config;

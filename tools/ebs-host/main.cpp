@@ -120,11 +120,13 @@ int main(int argc, char** argv) {
                                   "environment variable holding the password (removed from the "
                                   "environment once read)");
   pf->excludes(pe);
-  discover->add_option("--save", discoverArgs.saveAs,
-                       "save what was found as the virtual app NAME, in the same run");
+  auto* saveAs =
+      discover->add_option("--save", discoverArgs.saveAs,
+                           "save what was found as the virtual app NAME, in the same run");
   discover->callback([&] {
     if (discoverArgs.passwordFile.empty() && discoverArgs.passwordEnv.empty())
       throw CLI::RequiredError("--db-password-file or --db-password-env");
+    discoverArgs.saveAsGiven = saveAs->count() > 0;
     run = [&] { return RunDiscover(g, discoverArgs); };
   });
 
