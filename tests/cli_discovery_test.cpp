@@ -190,6 +190,15 @@ TEST_F(HostDiscovery, InterruptEndsTheDiscoverysProcesses) {
         },
         std::chrono::seconds(30));
     const std::set<pid_t> started = DescendantsOf(host);
+    // Meanwhile the password is in no process's environment or command line, the host's own
+    // included.
+    std::set<pid_t> all = started;
+    all.insert(host);
+    for (pid_t pid : all)
+      for (const char* part : {"environ", "cmdline"})
+        EXPECT_EQ(ReadFile("/proc/" + std::to_string(pid) + "/" + part).find(kPassword),
+                  std::string::npos)
+            << pid << " " << part;
     ::kill(host, c.signal);
     int status = 0;
     const bool ended = WaitFor([&] { return ::waitpid(host, &status, WNOHANG) == host; },

@@ -1,6 +1,7 @@
 // The commands that call the plug-in: request, discover (optionally saving what it found),
 // save and delete.
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -57,13 +58,15 @@ bool ReadPassword(const DiscoverArgs& args, std::string& password, std::string& 
     if (end != std::string::npos) password.resize(end);
     return true;
   }
-  const char* value = std::getenv(args.passwordEnv.c_str());
+  char* value = std::getenv(args.passwordEnv.c_str());
   if (!value) {
     error = "environment variable " + args.passwordEnv + " is not set";
     return false;
   }
   password = value;
-  // Nothing started from here on (the Oracle owner's processes included) inherits it.
+  // Nothing started from here on (the Oracle owner's processes included) inherits it, and its
+  // bytes are gone from this process's environment block (/proc/<pid>/environ) too.
+  std::memset(value, 0, std::strlen(value));
   ::unsetenv(args.passwordEnv.c_str());
   return true;
 }
