@@ -48,10 +48,10 @@ std::string MissingClientWarning(const MissingClient& m) {
 }
 
 bool HasNodes(Msg<Hux::OraEBSConfig> config) {
-  return config.child(Hux::OraEBSConfig::dbTier, Create::No)
-                 .list(Hux::OraEBSDBTier::dbNodes, Create::No)
-                 .size() > 0 ||
-         config.child(Hux::OraEBSConfig::appTier, Create::No)
-                 .list(Hux::OraEBSAppTier::appNodes, Create::No)
-                 .size() > 0;
+  return !config.child(Hux::OraEBSConfig::dbTier, Create::No)
+              .list(Hux::OraEBSDBTier::dbNodes, Create::No)
+              .empty() ||
+         !config.child(Hux::OraEBSConfig::appTier, Create::No)
+              .list(Hux::OraEBSAppTier::appNodes, Create::No)
+              .empty();
 }

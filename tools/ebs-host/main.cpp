@@ -36,7 +36,7 @@ bool CheckCommandWords(const Global& g, int argc, char** argv,
   for (int i = 1; i < argc && words.size() < 2; ++i) {
     const std::string arg = argv[i];
     if (arg == "--") break;
-    if (arg.rfind("-", 0) == 0) {
+    if (arg.rfind('-', 0) == 0) {
       if (TakesValue(arg)) ++i;
       continue;
     }
@@ -80,7 +80,7 @@ int NoXml(const Global& g, const char* command) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Main(int argc, char** argv) {
   Global g;
   // Known before parsing, so that a usage error is a JSON document too.
   g.json = HasArg(argc, argv, "--json");
@@ -214,4 +214,15 @@ int main(int argc, char** argv) {
   }
   WaitIfInterrupted();
   return status;
+}
+
+int main(int argc, char** argv) {
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "ebs-host: " << e.what() << "\n";
+  } catch (...) {
+    std::cerr << "ebs-host: unexpected failure\n";
+  }
+  return kUnavailable;
 }
