@@ -123,6 +123,30 @@ TEST_F(HostDiscovery, DiscoverAndSaveInOneRun) {
   EXPECT_EQ(r.out.find(kPassword), std::string::npos);
 }
 
+// On a terminal a discovery shows its stage, the elapsed seconds and the time limit on one
+// line redrawn in place; off a terminal there is no status line and no escape sequence.
+TEST_F(HostDiscovery, StatusLineOnlyOnATerminal) {
+  oracle->Set("delay", "1");
+  HostRun plain = Host(Discover(), Env() + " EBS_HOST_COMMAND_TIMEOUT=77");
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ((plain.out + plain.err).find('\033'), std::string::npos);
+  EXPECT_EQ(plain.err.find("limit"), std::string::npos);
+
+  // `script` gives the program a terminal; what it wrote there comes back on standard output.
+  const std::string command = std::string(EBS_HOST_TOOL) + " " + Discover() + " >/dev/null";
+  std::string out, err;
+  ASSERT_EQ(NqProcess::run(
+                Env() + " EBS_HOST_COMMAND_TIMEOUT=77 script -qec " + Quote(command) + " /dev/null",
+                &out, &err, 60000),
+            0)
+      << out << err;
+  EXPECT_NE(out.find("\r\033[Kexporting context files as " + std::string(kOracleAccount) +
+                     " via sqlplus\u2026 0 s (limit 77 s)"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\u2026 1 s (limit 77 s)"), std::string::npos) << out;
+}
+
 // The descendants of `pid`, through every thread's children.
 std::set<pid_t> DescendantsOf(pid_t pid) {
   std::set<pid_t> all;
