@@ -7,6 +7,7 @@
 // or SIGTERM.
 #include <unistd.h>
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
