@@ -275,18 +275,18 @@ TEST(HostCliOutput, CausesFollowAFailedAnswer) {
       "  cause: Client directory unavailable: cannot open store /proc/nonexistent/store.db";
   EXPECT_NE(r.err.find(expected), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("another process"), std::string::npos);
-  size_t count = 0;
-  for (size_t at = r.err.find("  cause: "); at != std::string::npos;
-       at = r.err.find("  cause: ", at + 1))
-    ++count;
-  EXPECT_EQ(count, 1u) << r.err;
+  // The client directory may fail several times; the cause is printed once.
+  const std::string cause = "  cause: Client directory unavailable";
+  EXPECT_EQ(r.err.find(cause), r.err.rfind(cause)) << r.err;
 
   const nlohmann::json doc =
       OneDocument(Host("--json save --name P --config " + dir.file("config.xml"), env).out);
   ASSERT_TRUE(doc.is_object());
-  ASSERT_EQ(doc["error"]["causes"].size(), 1u) << doc.dump();
-  EXPECT_EQ(doc["error"]["causes"][0].get<std::string>().rfind("Client directory unavailable", 0),
-            0u);
+  ASSERT_TRUE(doc["error"]["causes"].is_array()) << doc.dump();
+  size_t directory = 0;
+  for (const auto& text : doc["error"]["causes"])
+    directory += text.get<std::string>().rfind("Client directory unavailable", 0) == 0;
+  EXPECT_EQ(directory, 1u) << doc.dump();
 }
 
 // What save refuses and warns about, and what it takes: the output of discover --xml and of
