@@ -106,6 +106,15 @@ TEST_F(HostDiscovery, NodesWithoutClientSayHowToRegisterThem) {
   // Services once per node, though the answer repeats them per context file.
   EXPECT_NE(r.out.find("services     web applications, batch\n"), std::string::npos) << r.out;
   EXPECT_EQ(r.err.find("DEBUG"), std::string::npos);
+
+  // Saving the discovered file later names them too, from the discovery's log lines.
+  TempDir dir;
+  ASSERT_EQ(Host(Discover("--xml --output " + dir.file("prod.xml")), Env()).status, 0);
+  HostRun save = Host("save --name PROD --config " + dir.file("prod.xml"));
+  EXPECT_EQ(save.status, 0) << save.err;
+  EXPECT_NE(save.err.find("ebs-host clients add --name ebsapp02 --host ebsapp02.example.com"),
+            std::string::npos)
+      << save.err;
 }
 
 TEST_F(HostDiscovery, DiscoverAndSaveInOneRun) {

@@ -18,7 +18,7 @@ bool ParseLogLine(std::string_view line, long pid, LogLine& out) {
   if (pidAt == std::string_view::npos) return false;
   const size_t labelAt = line.find(' ', pidAt + 1);
   if (labelAt == std::string_view::npos ||
-      line.substr(pidAt + 1, labelAt - pidAt - 1) != std::to_string(pid))
+      (pid != 0 && line.substr(pidAt + 1, labelAt - pidAt - 1) != std::to_string(pid)))
     return false;
   if (labelAt + 1 >= line.size() || line[labelAt + 1] != '[') return false;
   const size_t labelEnd = line.find("] ", labelAt + 1);
@@ -88,6 +88,41 @@ std::vector<LogLine> CallLog::Poll() {
         lines.push_back(std::move(line));
     }
     partial_.erase(0, start);
+  }
+  return lines;
+}
+
+std::vector<LogLine> RecentLogLines(const std::string& explicitPath, size_t maxBytes) {
+  std::string path = explicitPath;
+  const char* configured = std::getenv("EBS_HOST_LOG");
+  if (path.empty() && configured && *configured) path = configured;
+  if (path.empty()) path = DefaultLogPath();
+  std::vector<LogLine> lines;
+  const int fd =
+      path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return lines;
+  const off_t end = ::lseek(fd, 0, SEEK_END);
+  const off_t start = end > static_cast<off_t>(maxBytes) ? end - static_cast<off_t>(maxBytes) : 0;
+  std::string text(static_cast<size_t>(end > start ? end - start : 0), '\0');
+  ssize_t got = 0;
+  while (static_cast<size_t>(got) < text.size()) {
+    const ssize_t n = ::pread(fd, text.data() + got, text.size() - got, start + got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += n;
+  }
+  ::close(fd);
+  text.resize(static_cast<size_t>(got));
+  size_t from = 0;
+  if (start > 0) {  // the first line is cut
+    const size_t first = text.find('\n');
+    if (first == std::string::npos) return lines;
+    from = first + 1;
+  }
+  for (size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1) {
+    LogLine line;
+    if (ParseLogLine(std::string_view(text).substr(from, nl - from), 0, line))
+      lines.push_back(std::move(line));
   }
   return lines;
 }

@@ -15,7 +15,8 @@ struct LogLine {
   std::string raw;  // the whole line, without its line feed
 };
 
-// The parts of one log line; false when it is not a log line of process `pid`.
+// The parts of one log line; false when it is not a log line of process `pid` (of any process
+// when `pid` is 0).
 bool ParseLogLine(std::string_view line, long pid, LogLine& out);
 
 // Where the log goes when neither --log nor EBS_HOST_LOG names a file; "" without a home.
@@ -42,6 +43,11 @@ class CallLog {
   long long offset_ = 0;
   std::string partial_;
 };
+
+// The log lines of every process among the last `maxBytes` of the log that ebs-host would use
+// (`explicitPath`, else EBS_HOST_LOG, else the default); none when there is no such file. Opens
+// nothing for writing and follows no link.
+std::vector<LogLine> RecentLogLines(const std::string& explicitPath, size_t maxBytes);
 
 // The texts of the ERROR lines among `lines`, each text once.
 std::vector<std::string> Causes(const std::vector<LogLine>& lines);

@@ -1,7 +1,8 @@
 // Nodes whose host has no client on the managing server, and what fixes that. Discovery looks a
 // node's client up by the fully qualified name <host>.<domain of its context file>; the domain
 // is not part of the answer, so the name looked up is taken from the call's log line "Unable to
-// fetch client ID for Client host name [<fqdn>]" when there is one. Pure; thread-safe.
+// fetch client ID for Client host name [<fqdn>]" when there is one (the last one for the host
+// wins). Pure; thread-safe.
 #pragma once
 
 #include <string>

@@ -19,6 +19,9 @@
 
 namespace {
 
+// How much of the end of the log `save` reads for the names a discovery looked up.
+constexpr size_t kRecentLogBytes = 8u << 20;
+
 // What --json prints for an answer of the plug-in; "error" when it carries one.
 Json AnswerJson(const Global& g, const Answer& a, const PXMessageBase& inner) {
   Json j;
@@ -277,7 +280,9 @@ int RunSave(const Global& g, const std::string& configFile, const std::string& n
                 configFile +
                     " holds no EBS configuration (expected what `discover --xml` or "
                     "`apps show --xml` prints)");
-  return SaveConfig(g, std::move(config), name, {}, nullptr);
+  // The names that the discovery looked up are in its log lines, if it ran here.
+  return SaveConfig(g, std::move(config), name, RecentLogLines(g.logFile, kRecentLogBytes),
+                    nullptr);
 }
 
 int RunDelete(const Global& g, int64_t appId) {
