@@ -4,27 +4,10 @@
 
 #include <sstream>
 
-#include "platform/process.h"
+#include "cli_host.h"
 #include "support/plugin.h"
 
 namespace {
-
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-struct HostRun {
-  int status;
-  std::string out, err;
-};
-
-HostRun Host(const std::string& args, const std::string& env = "") {
-  HostRun r;
-  r.status = NqProcess::run(env + " " + Quote(EBS_HOST_TOOL) + " " + args, &r.out, &r.err, 60000);
-  return r;
-}
 
 TEST(Plugin, ExportsOnlyTheEntryPoint) {
   std::string out, err;

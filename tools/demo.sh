@@ -13,7 +13,11 @@ chmod 0755 "$sandbox"  # the Oracle owner's database writes its export below it
 export EBS_HOST_STORE="$sandbox/store.db" EBS_HOST_LOG="$sandbox/host.log"
 export EBS_HOST_TEMP_DIR="$sandbox/tmp" EBS_HOST_ORATAB="$sandbox/oratab"
 
-step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+if [ -t 1 ] && [ -z "${NO_COLOR:-}" ]; then
+  step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+else
+  step() { printf '\n== %s\n' "$*"; }
+fi
 show() { printf '$ ebs-host %s\n' "$*"; "$host" "$@" || printf '(exit status %d)\n' "$?"; }
 
 envelope() { # appType, inner text (carried in a CDATA section, so it needs no escaping)
@@ -27,6 +31,9 @@ show --json request "$sandbox/unknown.xml"
 step "A PeopleSoft request is refused; its inner text comes back unchanged"
 envelope 2 '<m g="22" n="505"><i x="1">2</i></m>' >"$sandbox/peoplesoft.xml"
 show request "$sandbox/peoplesoft.xml"
+
+step "A mistyped command: a usage error (exit status 2) naming the nearest command"
+show discovr --sid PROD
 
 step "An Oracle EBS request without a message type: error 520 from the worker"
 envelope 1 '<m g="22" n="505"><o x="2"><m g="22" n="504"><s x="1">12.2.10</s></m></o></m>' \
@@ -60,13 +67,17 @@ export DEMO_DB_PASSWORD='Demo-Pa55'
 printf '%s' "$DEMO_DB_PASSWORD" >"$sandbox/oracle/19.0.0/fake/db_password"
 step "Discover PROD (export through su + sqlplus as $owner, then every context file read)"
 show discover --sid PROD --db-user apps --db-password-env DEMO_DB_PASSWORD
-"$host" --xml discover --sid PROD --db-user apps --db-password-env DEMO_DB_PASSWORD \
-  >"$sandbox/discovered.xml"
+show --xml --output "$sandbox/discovered.xml" discover --sid PROD --db-user apps \
+  --db-password-env DEMO_DB_PASSWORD
+printf 'discovered.xml: mode %s, password elements: %s\n' "$(stat -c %a "$sandbox/discovered.xml")" \
+  "$(grep -o '<pw[^>]*>[^<]*</pw>' "$sandbox/discovered.xml" | tr '\n' ' ')"
+
 
 step "Save the discovered instance as virtual app PROD-EBS (registry value on every node's client first)"
-show save --config "$sandbox/discovered.xml" --name PROD-EBS
+printf '$ ebs-host --json save --config discovered.xml --name PROD-EBS | jq .appId\n'
+app_id=$("$host" --json save --config "$sandbox/discovered.xml" --name PROD-EBS | jq -r .appId)
+echo "$app_id"
 show apps list
-app_id=$("$host" --json apps list | sed -n 's/.*"id": \([0-9]*\).*/\1/p' | head -1)
 show apps show "$app_id"
 show clients list
 
@@ -77,6 +88,9 @@ show delete --app-id "$app_id"
 
 step "Timings of the discovery (simulated database), from the log"
 awk -f "$fake/discovery-times.awk" "$EBS_HOST_LOG"
+
+step "A SID that is not in the instance table: the error, and beneath it the cause"
+show discover --sid PRDO --db-user apps --db-password-env DEMO_DB_PASSWORD
 printf 'The log (%s): %d lines, %d password elements shown as "***", the password in clear %d times.\n' \
   "$EBS_HOST_LOG" "$(wc -l <"$EBS_HOST_LOG")" "$(grep -o '\*\*\*' "$EBS_HOST_LOG" | wc -l)" \
   "$(grep -o -- "$DEMO_DB_PASSWORD" "$EBS_HOST_LOG" | wc -l)"

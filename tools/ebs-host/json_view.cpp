@@ -1,8 +1,9 @@
 #include "json_view.h"
 
 #include "messages/catalogue.h"
+#include "platform/pstring.h"
 
-nlohmann::ordered_json MessageToJson(const PXMessageBase& message) {
+nlohmann::ordered_json MessageToJson(const PXMessageBase& message, bool showSecrets) {
   nlohmann::ordered_json out = nlohmann::ordered_json::object();
   const ClassInfo* cls = FindClass(message.group(), message.number());
   for (const PXMessageBase::FieldRef& f : message.fields()) {
@@ -16,15 +17,17 @@ nlohmann::ordered_json MessageToJson(const PXMessageBase& message) {
         out[name] = *f.stringValue;
         break;
       case FieldKind::Password:
-        out[name] = "***";
+        out[name] = showSecrets && f.passwordValue ? f.passwordValue->getPlainPassword().str()
+                                                   : std::string("***");
         break;
       case FieldKind::Object:
-        out[name] = f.object ? MessageToJson(*f.object) : nlohmann::ordered_json::object();
+        out[name] =
+            f.object ? MessageToJson(*f.object, showSecrets) : nlohmann::ordered_json::object();
         break;
       case FieldKind::ObjectList: {
         auto array = nlohmann::ordered_json::array();
         if (f.objects)
-          for (const PXMessageBase& m : *f.objects) array.push_back(MessageToJson(m));
+          for (const PXMessageBase& m : *f.objects) array.push_back(MessageToJson(m, showSecrets));
         out[name] = array;
         break;
       }

@@ -1,10 +1,10 @@
 // A message as JSON for programs: each set field under its catalogue name (field_<index> when the
 // catalogue does not know it), child messages as objects, lists as arrays, unset fields absent,
-// password values masked as "***".
+// password values masked as "***" unless `showSecrets`.
 #pragma once
 
 #include <nlohmann/json.hpp>
 
 #include "platform/message.h"
 
-nlohmann::ordered_json MessageToJson(const PXMessageBase& message);
+nlohmann::ordered_json MessageToJson(const PXMessageBase& message, bool showSecrets = false);

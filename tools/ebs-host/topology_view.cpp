@@ -1,6 +1,8 @@
 #include "topology_view.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -77,7 +79,10 @@ void PrintTopology(std::ostream& out, Msg<Hux::OraEBSConfig> cfg) {
     out << "  node " << OrDash(n.get(Hux::OraEBSAppNode::hostName)) << "  ["
         << OrDash(n.get(Hux::OraEBSAppNode::platform)) << "]  client " << ClientText(n) << "\n";
     out << "    services    ";
-    const auto& types = n.list(Hux::OraEBSAppNode::nodeTypes, Create::No);
+    // The answer keeps a kind once per context of the node; people read it once.
+    std::vector<int64_t> types;
+    for (int64_t t : n.list(Hux::OraEBSAppNode::nodeTypes, Create::No))
+      if (std::find(types.begin(), types.end(), t) == types.end()) types.push_back(t);
     if (types.empty()) out << " -";
     for (size_t t = 0; t < types.size(); ++t) out << (t ? ", " : " ") << NodeTypeName(types[t]);
     out << "\n";

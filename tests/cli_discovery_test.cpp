@@ -1,0 +1,292 @@
+// ebs-host discovering the simulated instance PROD (tests/fake-oracle): the password stays out
+// of every output and of the Oracle owner's environment, discover --save registers in one run,
+// nodes without a client say how to register them, and an interrupted discovery leaves no
+// process and no password behind.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <thread>
+
+#include "cli_host.h"
+#include "support/fake_oracle.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kPassword = "Cli-Pa55-7q";
+
+class HostDiscovery : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (!FakeOracle::Usable(&why)) GTEST_SKIP() << why;
+    oracle = std::make_unique<FakeOracle>("dbhome_cli",
+                                          EBS_SOURCE_DIR "/tests/fake-oracle/sandbox/load.sql");
+    oracle->Set("db_password", kPassword);
+    sandbox.SetOratab("PROD:" + oracle->home() + ":N\n");
+  }
+
+  // The discover command line, the password in the environment variable EBS_TEST_PW.
+  static std::string Discover(const std::string& options = "") {
+    return options + " discover --sid PROD --db-user apps --db-password-env EBS_TEST_PW";
+  }
+  static std::string Env() { return std::string("EBS_TEST_PW=") + kPassword; }
+
+  DiscoverySandbox sandbox;
+  std::unique_ptr<FakeOracle> oracle;
+};
+
+// Every file below `dir` (recursively) that holds `secret`.
+std::vector<std::string> FilesHolding(const std::string& dir, const std::string& secret) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
+       it.increment(ec))
+    if (it->is_regular_file() && ReadFile(it->path()).find(secret) != std::string::npos)
+      found.push_back(it->path());
+  return found;
+}
+
+TEST_F(HostDiscovery, PasswordStaysOutOfEveryOutput) {
+  ASSERT_EQ(Host("clients add --name ebsdb01 --host ebsdb01.example.com").status, 0);
+  TempDir dir;
+  const std::string file = dir.file("prod.xml");
+  const struct {
+    const char* what;
+    std::string options;
+  } cases[] = {
+      {"summary", ""},    {"xml", "--xml"},
+      {"json", "--json"}, {"xml into a file", "--xml --output " + file},
+      {"verbose", "-v"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    HostRun r = Host(Discover(c.options), Env());
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find(kPassword), std::string::npos) << r.out;
+    EXPECT_EQ(r.err.find(kPassword), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(ReadFile(file).find(kPassword), std::string::npos);
+  EXPECT_NE(ReadFile(file).find("ebsdb01"), std::string::npos);
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // Only when asked for by name.
+  EXPECT_NE(Host(Discover("--xml --show-secrets"), Env()).out.find(kPassword), std::string::npos);
+
+  // The variable that held it is gone before anything is started.
+  for (FakeOracle::Call& call : oracle->Calls())
+    EXPECT_EQ(call["env"].find("EBS_TEST_PW"), std::string::npos) << call["env"];
+  EXPECT_TRUE(FilesHolding(sandbox.tempDir(), kPassword).empty());
+}
+
+TEST_F(HostDiscovery, NodesWithoutClientSayHowToRegisterThem) {
+  ASSERT_EQ(Host("clients add --name ebsdb01 --host ebsdb01.example.com").status, 0);
+  HostRun r = Host(Discover(), Env());
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Each application host once, with the name the lookup used.
+  for (const char* host : {"ebsapp01", "ebsapp02"}) {
+    const std::string fix =
+        std::string("ebs-host clients add --name ") + host + " --host " + host + ".example.com";
+    EXPECT_NE(r.err.find(fix), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(fix), r.err.rfind(fix)) << r.err;
+  }
+  EXPECT_EQ(r.err.find("node ebsdb01 has no client"), std::string::npos);
+  // Services once per node, though the answer repeats them per context file.
+  EXPECT_NE(r.out.find("services     web applications, batch\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err.find("DEBUG"), std::string::npos);
+
+  // Saving the discovered file later names them too, from the discovery's log lines.
+  TempDir dir;
+  ASSERT_EQ(Host(Discover("--xml --output " + dir.file("prod.xml")), Env()).status, 0);
+  HostRun save = Host("save --name PROD --config " + dir.file("prod.xml"));
+  EXPECT_EQ(save.status, 0) << save.err;
+  EXPECT_NE(save.err.find("ebs-host clients add --name ebsapp02 --host ebsapp02.example.com"),
+            std::string::npos)
+      << save.err;
+}
+
+TEST_F(HostDiscovery, DiscoverAndSaveInOneRun) {
+  HostRun r = Host(Discover("--json") + " --save PROD-EBS", Env());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const nlohmann::json doc = OneDocument(r.out);
+  ASSERT_TRUE(doc.is_object()) << r.out;
+  const int64_t id = doc["save"]["appId"];
+  EXPECT_GT(id, 0);
+  EXPECT_EQ(doc["discover"]["errorCode"], 0);
+  EXPECT_EQ(doc["save"]["missingClients"].size(), 3u) << r.out;
+  const nlohmann::json shown = OneDocument(Host("--json apps show " + std::to_string(id)).out);
+  EXPECT_EQ(shown["name"], "PROD-EBS");
+  EXPECT_EQ(ReadFile(sandbox.storePath()).find(kPassword), std::string::npos);
+  EXPECT_EQ(r.out.find(kPassword), std::string::npos);
+}
+
+// On a terminal a discovery shows its stage, the elapsed seconds and the time limit on one
+// line redrawn in place; off a terminal there is no status line and no escape sequence.
+TEST_F(HostDiscovery, StatusLineOnlyOnATerminal) {
+  oracle->Set("delay", "1");
+  HostRun plain = Host(Discover(), Env() + " EBS_HOST_COMMAND_TIMEOUT=77");
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ((plain.out + plain.err).find('\033'), std::string::npos);
+  EXPECT_EQ(plain.err.find("limit"), std::string::npos);
+
+  // `script` gives the program a terminal; what it wrote there comes back on standard output.
+  const std::string command = std::string(EBS_HOST_TOOL) + " " + Discover() + " >/dev/null";
+  std::string out, err;
+  ASSERT_EQ(NqProcess::run(
+                Env() + " EBS_HOST_COMMAND_TIMEOUT=77 script -qec " + Quote(command) + " /dev/null",
+                &out, &err, 60000),
+            0)
+      << out << err;
+  EXPECT_NE(out.find("\r\033[Kexporting context files as " + std::string(kOracleAccount) +
+                     " via sqlplus\u2026 0 s (limit 77 s)"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\u2026 1 s (limit 77 s)"), std::string::npos) << out;
+}
+
+// The descendants of `pid`, through every thread's children.
+std::set<pid_t> DescendantsOf(pid_t pid) {
+  std::set<pid_t> all;
+  std::vector<pid_t> pending{pid};
+  while (!pending.empty()) {
+    const pid_t p = pending.back();
+    pending.pop_back();
+    const std::string tasks = "/proc/" + std::to_string(p) + "/task";
+    std::error_code ec;
+    for (const auto& task : fs::directory_iterator(tasks, ec)) {
+      std::ifstream in(task.path() / "children");
+      for (pid_t child; in >> child;)
+        if (all.insert(child).second) pending.push_back(child);
+    }
+  }
+  return all;
+}
+
+bool Running(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  if (!std::getline(in, stat)) return false;
+  const size_t end = stat.rfind(')');
+  return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
+}
+
+template <class F>
+bool WaitFor(F done, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+// A signal to ebs-host while sqlplus hangs: the discovery's processes end within seconds, no
+// file under the temporary directory holds the password, the exit status tells the signal, and
+// the next discovery is not blocked by the lock.
+TEST_F(HostDiscovery, InterruptEndsTheDiscoverysProcesses) {
+  const struct {
+    int signal;
+    int status;
+  } cases[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}};
+  ScopedEnv password("EBS_TEST_PW", kPassword);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.signal);
+    oracle->Set("hang", "");
+    const size_t callsBefore = oracle->Calls().size();
+    const pid_t host = ::fork();
+    ASSERT_GE(host, 0);
+    if (host == 0) {
+      const int null = ::open("/dev/null", O_RDWR);
+      ::dup2(null, STDOUT_FILENO);
+      ::dup2(null, STDERR_FILENO);
+      ::execl(EBS_HOST_TOOL, "ebs-host", "discover", "--sid", "PROD", "--db-user", "apps",
+              "--db-password-env", "EBS_TEST_PW", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    const bool hanging = WaitFor(
+        [&] {
+          const auto calls = oracle->Calls();
+          return calls.size() > callsBefore && calls.back().count("outcome") &&
+                 calls.back().at("outcome") == "hanging";
+        },
+        std::chrono::seconds(30));
+    const std::set<pid_t> started = DescendantsOf(host);
+    // Meanwhile the password is in no process's environment or command line, the host's own
+    // included.
+    std::set<pid_t> all = started;
+    all.insert(host);
+    for (pid_t pid : all)
+      for (const char* part : {"environ", "cmdline"})
+        EXPECT_EQ(ReadFile("/proc/" + std::to_string(pid) + "/" + part).find(kPassword),
+                  std::string::npos)
+            << pid << " " << part;
+    ::kill(host, c.signal);
+    int status = 0;
+    const bool ended = WaitFor([&] { return ::waitpid(host, &status, WNOHANG) == host; },
+                               std::chrono::seconds(15));
+    if (!ended) {
+      ::kill(host, SIGKILL);
+      ::waitpid(host, &status, 0);
+    }
+    ASSERT_TRUE(hanging);
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status) << status;
+    EXPECT_FALSE(started.empty());
+    EXPECT_TRUE(WaitFor(
+        [&] {
+          for (pid_t pid : started)
+            if (Running(pid)) return false;
+          return true;
+        },
+        std::chrono::seconds(5)));
+    EXPECT_EQ(FilesHolding(sandbox.tempDir(), kPassword), std::vector<std::string>{});
+
+    oracle->Unset("hang");
+    HostRun next = Host(Discover());
+    EXPECT_EQ(next.status, 0) << next.err;
+  }
+}
+
+// Why a discovery failed, in one line under the error. These causes are logged by the
+// discovery itself; re-check the texts when its failure paths log them at error level.
+TEST_F(HostDiscovery, DISABLED_FailuresSayWhy) {
+  const struct {
+    const char* what;
+    std::function<void()> arrange;
+    std::string args;
+    std::vector<std::string> inCause;
+  } cases[] = {
+      {"SID missing from the oratab",
+       [] {},
+       "discover --sid PRDO --db-user apps "
+       "--db-password-env EBS_TEST_PW",
+       {"PRDO", "PROD"}},
+      {"wrong password", [&] { oracle->Set("db_password", "other"); }, Discover(), {"ORA-01017"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.arrange();
+    HostRun r = Host(c.args, Env());
+    EXPECT_EQ(r.status, 1);
+    const size_t cause =
+        r.err.find("ebs-host: error 520: Unable to fetch EBS Context Files\n  cause: ");
+    ASSERT_NE(cause, std::string::npos) << r.err;
+    for (const std::string& text : c.inCause)
+      EXPECT_NE(r.err.find(text, cause), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(kPassword), std::string::npos);
+  }
+}
+
+}  // namespace

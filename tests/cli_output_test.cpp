@@ -1,0 +1,339 @@
+// ebs-host as a person or a script meets it: exit statuses, one JSON document per run, the
+// store left alone by commands that only read, private output files, input checks, and the
+// causes printed under a failed answer.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "cli_host.h"
+#include "support/plugin.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A configuration as `discover --xml` prints it: one database node with client `dbClient` (none
+// when empty) and one application node on `appHost` without a client, whose service kinds
+// repeat as the answer keeps them.
+std::string Discovered(const std::string& dbClient, const std::string& appHost) {
+  Hux::OraEBSReqResp answer;
+  View(answer).set(Hux::OraEBSReqResp::messageType, 2);
+  auto cfg = View(answer).child(Hux::OraEBSReqResp::ebsConfig, Create::Yes);
+  cfg.set(Hux::OraEBSConfig::appsVersion, "12.2.10");
+  auto db = cfg.child(Hux::OraEBSConfig::dbTier, Create::Yes)
+                .list(Hux::OraEBSDBTier::dbNodes, Create::Yes)
+                .append();
+  db.set(Hux::OraEBSDBNode::hostName, "db01");
+  db.child(Hux::OraEBSDBNode::client, Create::Yes)
+      .set(NqEntities::ClientEntity::clientName, dbClient);
+  auto tier = cfg.child(Hux::OraEBSConfig::appTier, Create::Yes);
+  tier.child(Hux::OraEBSAppTier::databaseLogin, Create::Yes)
+      .set(UserCredentials::password, "login-secret");
+  auto app = tier.list(Hux::OraEBSAppTier::appNodes, Create::Yes).append();
+  app.set(Hux::OraEBSAppNode::hostName, appHost);
+  app.list(Hux::OraEBSAppNode::nodeTypes, Create::Yes) = {Hux::Batch, Hux::WebEntry, Hux::Batch};
+  return answer.serialized();
+}
+
+TEST(HostCliOutput, UsageErrorsNameTheNearestCommand) {
+  HostSandbox sandbox;
+  const struct {
+    const char* args;
+    const char* message;  // what standard error says
+  } cases[] = {
+      {"discovr --sid X", "unknown command 'discovr' (did you mean 'discover'?)"},
+      // A command word that is a prefix of a command.
+      {"app list", "unknown command 'app' (did you mean 'apps'?)"},
+      // Sub-commands are checked too, global options before them skipped.
+      {"--plugin /x.so apps lst", "unknown command 'apps lst' (did you mean 'apps list'?)"},
+      {"clients rmove --name x", "(did you mean 'clients remove'?)"},
+      // Nothing near: no suggestion.
+      {"zzzzzzzz", "unknown command 'zzzzzzzz'; see"},
+      {"--xml clients list", "`clients list` has no XML form"},
+      {"--xml apps list", "`apps list` has no XML form"},
+      {"save --config /dev/null --name ''", "a virtual app needs a name"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    HostRun r = Host(c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  HostRun version = Host("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("ebs-host ", 0), 0u) << version.out;
+  EXPECT_FALSE(fs::exists(sandbox.storePath()));
+}
+
+// Every failure under --json is one JSON document on standard output with an error object;
+// the exit status tells the kind of failure.
+TEST(HostCliOutput, EveryFailureIsOneJsonDocument) {
+  HostSandbox sandbox;
+  TempDir dir;
+  WriteFile(dir.file("notastore"), "plain text\n");
+  WriteFile(dir.file("typeless.xml"), Envelope(1, "<m g=\"22\" n=\"505\"/>"));
+  const std::string badStore = "EBS_HOST_STORE=" + dir.file("notastore");
+  const struct {
+    const char* what;
+    std::string args, env;
+    int status;
+    int64_t code;
+  } cases[] = {
+      {"unknown command", "--json discovr", "", 2, 2},
+      {"missing option", "--json delete", "", 2, 2},
+      {"bad host name", "--json clients add --name a --host a_b", "", 2, 2},
+      {"answer with error 520", "--json request " + dir.file("typeless.xml"), "", 1, 520},
+      {"server refuses the delete", "--json delete --app-id 77", "", 1, 520},
+      {"unknown app", "--json apps show 77", "", 1, 1},
+      {"unknown client", "--json clients remove --name nobody", "", 1, 1},
+      {"no plug-in", "--json --plugin /nonexistent.so delete --app-id 1", "", 3, 3},
+      {"plug-in named by the environment", "--json delete --app-id 1",
+       "EBS_HOST_PLUGIN=/nonexistent.so", 3, 3},
+      {"store that is not a store", "--json apps list", badStore, 3, 3},
+      {"store that is not a store, on discover",
+       "--json discover --sid P --db-user u --db-password-env PW", badStore + " PW=x", 3, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    HostRun r = Host(c.args, c.env);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    const nlohmann::json doc = OneDocument(r.out);
+    ASSERT_TRUE(doc.is_object()) << r.out;
+    ASSERT_TRUE(doc.contains("error")) << r.out;
+    EXPECT_EQ(doc["error"]["code"], c.code) << r.out;
+    EXPECT_TRUE(doc["error"]["message"].is_string());
+    EXPECT_TRUE(doc["error"]["causes"].is_array());
+  }
+}
+
+TEST(HostCliOutput, ReadOnlyCommandsNeverCreateTheStore) {
+  HostSandbox sandbox;
+  TempDir dir;
+  const std::string store = dir.file("a/b/store.db");
+  const std::string env = "EBS_HOST_STORE=" + store;
+  const struct {
+    const char* args;
+    int status;
+    const char* out;
+  } cases[] = {
+      {"clients list", 0, "No clients.\n"}, {"apps list", 0, "No virtual apps.\n"},
+      {"--json apps list", 0, "[]\n"},      {"apps show 1", 1, ""},
+      {"clients remove --name x", 1, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    HostRun r = Host(c.args, env);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_FALSE(fs::exists(dir.file("a")));
+  }
+  // A command that writes does create it.
+  EXPECT_EQ(Host("clients add --name c --host c.example.com", env).status, 0);
+  EXPECT_TRUE(fs::exists(store));
+}
+
+// A store path that is not a store fails every command with exit 3, naming the path; nothing
+// is done in its stead (discover does not even call the plug-in).
+TEST(HostCliOutput, UnusableStoreIsExit3ForEveryCommand) {
+  HostSandbox sandbox;
+  TempDir dir;
+  WriteFile(dir.file("notastore"), "plain text\n");
+  WriteFile(dir.file("config.xml"), Discovered("", "app01"));
+  const std::string env = "EBS_HOST_STORE=" + dir.file("notastore") + " PW=x";
+  for (const std::string& args : std::vector<std::string>{
+           "clients list", "clients add --name a --host a.example.com", "clients remove --name a",
+           "apps list", "apps show 1", "delete --app-id 1",
+           "save --name X --config " + dir.file("config.xml"),
+           "discover --sid PROD --db-user apps --db-password-env PW"}) {
+    SCOPED_TRACE(args);
+    HostRun r = Host(args, env);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find(dir.file("notastore")), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(ReadFile(dir.file("notastore")), "plain text\n");
+  EXPECT_EQ(sandbox.log().find("Discover"), std::string::npos) << sandbox.log();
+}
+
+TEST(HostCliOutput, ClientsAddChecksItsInput) {
+  HostSandbox sandbox;
+  const std::string label63(63, 'a');
+  const struct {
+    std::string args;
+    int status;
+  } cases[] = {
+      {"--name '' --host a.example.com", 2},
+      {"--name a --host a_b.example.com", 2},       // underscore
+      {"--name a --host -a.example.com", 2},        // label starts with '-'
+      {"--name a --host a-.example.com", 2},        // label ends with '-'
+      {"--name a --host a..example.com", 2},        // empty label
+      {"--name a --host a.example.com.", 2},        // trailing dot
+      {"--name a --host " + label63 + "a.com", 2},  // label of 64
+      {"--name a --host 'a b.com'", 2},
+      {"--name a --host a.com --hive -1", 2},
+      {"--name a --host a.com --hive 2147483648", 2},
+      {"--name a --host a.com --hive 99999999999999999999", 2},
+      // The largest accepted values.
+      {"--name a --host " + label63 + ".example.com --hive 2147483647", 0},
+      {"--name b --host 1-b.example.com --host B2", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    HostRun r = Host("clients add " + c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+  }
+  const nlohmann::json list = OneDocument(Host("--json clients list").out);
+  ASSERT_TRUE(list.is_array());
+  EXPECT_EQ(list.size(), 2u);
+}
+
+TEST(HostCliOutput, OutputFilesArePrivateAndNeverFollowLinks) {
+  HostSandbox sandbox;
+  TempDir dir;
+  ::chmod(dir.path().c_str(), 0755);
+  const std::string out = dir.file("out.json");
+  const mode_t old = ::umask(0);
+  HostRun r = Host("--json apps list --output " + out);
+  ::umask(old);
+  ASSERT_EQ(r.status, 0) << r.err;
+  struct stat st {};
+  ASSERT_EQ(::stat(out.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(ReadFile(out), "[]\n");
+
+  // An existing file of ours that others could read is closed to them and replaced.
+  WriteFile(dir.file("old"), "old content that is longer\n");
+  ::chmod(dir.file("old").c_str(), 0644);
+  ASSERT_EQ(Host("--json apps list -o " + dir.file("old")).status, 0);
+  ASSERT_EQ(::stat(dir.file("old").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(ReadFile(dir.file("old")), "[]\n");
+
+  WriteFile(dir.file("victim"), "precious\n");
+  ASSERT_EQ(::symlink(dir.file("victim").c_str(), dir.file("link").c_str()), 0);
+  WriteFile(dir.file("theirs"), "theirs\n");
+  ASSERT_EQ(::chown(dir.file("theirs").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  for (const char* name : {"link", "theirs", "fifo"}) {
+    SCOPED_TRACE(name);
+    HostRun refused = Host("apps list --output " + dir.file(name));
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_NE(refused.err.find(dir.file(name)), std::string::npos) << refused.err;
+  }
+  EXPECT_EQ(ReadFile(dir.file("victim")), "precious\n");
+  EXPECT_EQ(ReadFile(dir.file("theirs")), "theirs\n");
+}
+
+// The log: quiet by default (a file under the state directory, nothing on standard error),
+// -v shows the call's lines, --log names another file; commands that call no plug-in make none.
+TEST(HostCliOutput, LogIsQuietByDefaultAndShownWithVerbose) {
+  HostSandbox sandbox;
+  TempDir state;
+  const std::string env = "env -u EBS_HOST_LOG XDG_STATE_HOME=" + state.path();
+  const std::string log = state.file("ebs-host/ebs-host.log");
+  EXPECT_EQ(Host("apps list", env).status, 0);
+  EXPECT_FALSE(fs::exists(state.file("ebs-host")));
+
+  HostRun quiet = Host("delete --app-id 5", env);
+  EXPECT_EQ(quiet.status, 1);
+  EXPECT_EQ(quiet.err.find("DEBUG"), std::string::npos) << quiet.err;
+  struct stat st {};
+  ASSERT_EQ(::stat(log.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_NE(ReadFile(log).find("[Delete]"), std::string::npos);
+
+  HostRun verbose = Host("-v delete --app-id 5", env);
+  EXPECT_NE(verbose.err.find(" DEBUG "), std::string::npos) << verbose.err;
+  EXPECT_NE(verbose.err.find("[Delete]"), std::string::npos);
+
+  const std::string other = state.file("other.log");
+  EXPECT_EQ(Host("--log " + other + " delete --app-id 5", env).status, 1);
+  EXPECT_NE(ReadFile(other).find("[Delete]"), std::string::npos);
+  // A link planted at the log's place is refused, not written through.
+  WriteFile(state.file("victim"), "");
+  ASSERT_EQ(::symlink(state.file("victim").c_str(), state.file("linked.log").c_str()), 0);
+  EXPECT_EQ(Host("--log " + state.file("linked.log") + " delete --app-id 5", env).status, 3);
+  EXPECT_EQ(ReadFile(state.file("victim")), "");
+}
+
+// The ERROR lines that the plug-in logs during a failed call are printed under the error, once
+// each; lines of other processes and of earlier calls are not. The failure: a store in a place
+// where it cannot be made, so the client directory and the server both fail while saving.
+TEST(HostCliOutput, CausesFollowAFailedAnswer) {
+  HostSandbox sandbox;
+  TempDir dir;
+  WriteFile(dir.file("config.xml"), Discovered("dbclient", "app01"));
+  WriteFile(sandbox.logPath(),
+            "2026-01-01T00:00:00.000000Z ERROR 1 [Other] a line of another process\n");
+  const std::string env = "EBS_HOST_STORE=/proc/nonexistent/store.db";
+  HostRun r = Host("save --name P --config " + dir.file("config.xml"), env);
+  EXPECT_EQ(r.status, 1);
+  const std::string expected =
+      "ebs-host: error 520: Virtual app save request failed\n"
+      "  cause: Client directory unavailable: cannot open store /proc/nonexistent/store.db";
+  EXPECT_NE(r.err.find(expected), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("another process"), std::string::npos);
+  // The client directory may fail several times; the cause is printed once.
+  const std::string cause = "  cause: Client directory unavailable";
+  EXPECT_EQ(r.err.find(cause), r.err.rfind(cause)) << r.err;
+
+  const nlohmann::json doc =
+      OneDocument(Host("--json save --name P --config " + dir.file("config.xml"), env).out);
+  ASSERT_TRUE(doc.is_object());
+  ASSERT_TRUE(doc["error"]["causes"].is_array()) << doc.dump();
+  size_t directory = 0;
+  for (const auto& text : doc["error"]["causes"])
+    directory += text.get<std::string>().rfind("Client directory unavailable", 0) == 0;
+  EXPECT_EQ(directory, 1u) << doc.dump();
+}
+
+// What save refuses and warns about, and what it takes: the output of discover --xml and of
+// apps show --xml alike.
+TEST(HostCliOutput, SaveGuardsAndRoundTrip) {
+  HostSandbox sandbox;
+  TempDir dir;
+  ASSERT_EQ(Host("clients add --name dbclient --host db01.example.com").status, 0);
+
+  // A failed discovery's output: no node at all.
+  Hux::OraEBSReqResp failed;
+  View(failed).set(Hux::OraEBSReqResp::messageType, 2);
+  View(failed)
+      .child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
+      .set(Hux::OraEBSConfig::appsVersion, "");
+  WriteFile(dir.file("failed.xml"), failed.serialized());
+  HostRun refused = Host("save --name F --config " + dir.file("failed.xml"));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("no database node and no application node"), std::string::npos)
+      << refused.err;
+
+  WriteFile(dir.file("found.xml"), Discovered("dbclient", "app01"));
+  HostRun save = Host("--json save --name P --config " + dir.file("found.xml"));
+  ASSERT_EQ(save.status, 0) << save.out << save.err;
+  const nlohmann::json doc = OneDocument(save.out);
+  ASSERT_TRUE(doc.is_object()) << save.out;
+  const int64_t id = doc["appId"];
+  EXPECT_GT(id, 0);
+  ASSERT_EQ(doc["missingClients"].size(), 1u) << save.out;
+  EXPECT_EQ(doc["missingClients"][0]["host"], "app01");
+  HostRun human = Host("save --name P --config " + dir.file("found.xml"));
+  EXPECT_NE(human.err.find("warning: node app01 has no client"), std::string::npos) << human.err;
+  EXPECT_NE(human.err.find("ebs-host clients add --name app01 --host app01."), std::string::npos);
+
+  // apps show --xml, saved again: the same configuration under another name; no password.
+  HostRun shown = Host("--xml apps show " + std::to_string(id));
+  ASSERT_EQ(shown.status, 0);
+  EXPECT_EQ(shown.out.find("login-secret"), std::string::npos);
+  WriteFile(dir.file("shown.xml"), shown.out);
+  ASSERT_EQ(Host("save --name Q --config " + dir.file("shown.xml")).status, 0);
+  HostRun list = Host("apps list");
+  EXPECT_NE(list.out.find("Q "), std::string::npos) << list.out;
+  EXPECT_EQ(list.out.rfind("ID  NAME  TYPE  SAVED", 0), 0u) << list.out;
+
+  // Services are shown once per node.
+  HostRun show = Host("apps show " + std::to_string(id));
+  EXPECT_NE(show.out.find("services     batch, web entry\n"), std::string::npos) << show.out;
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+#include "call_log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "private_file.h"
+
+bool ParseLogLine(std::string_view line, long pid, LogLine& out) {
+  // <stamp> <LEVEL> <pid> [<label>] <text>
+  const size_t levelAt = line.find(' ');
+  if (levelAt == std::string_view::npos) return false;
+  const size_t pidAt = line.find(' ', levelAt + 1);
+  if (pidAt == std::string_view::npos) return false;
+  const size_t labelAt = line.find(' ', pidAt + 1);
+  if (labelAt == std::string_view::npos ||
+      (pid != 0 && line.substr(pidAt + 1, labelAt - pidAt - 1) != std::to_string(pid)))
+    return false;
+  if (labelAt + 1 >= line.size() || line[labelAt + 1] != '[') return false;
+  const size_t labelEnd = line.find("] ", labelAt + 1);
+  if (labelEnd == std::string_view::npos) return false;
+  out.level = std::string(line.substr(levelAt + 1, pidAt - levelAt - 1));
+  out.label = std::string(line.substr(labelAt + 2, labelEnd - labelAt - 2));
+  out.text = std::string(line.substr(labelEnd + 2));
+  out.raw = std::string(line);
+  return true;
+}
+
+std::string DefaultLogPath() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state && *state == '/') return std::string(state) + "/ebs-host/ebs-host.log";
+  const char* home = std::getenv("HOME");
+  if (home && *home == '/') return std::string(home) + "/.local/state/ebs-host/ebs-host.log";
+  return "";
+}
+
+CallLog::~CallLog() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool CallLog::Open(const std::string& explicitPath, std::string& error) {
+  path_ = explicitPath;
+  if (path_.empty()) {
+    const char* configured = std::getenv("EBS_HOST_LOG");
+    if (configured && *configured) path_ = configured;
+  }
+  if (path_.empty()) {
+    path_ = DefaultLogPath();
+    if (path_.empty()) {
+      error = "no log file: set HOME, XDG_STATE_HOME or EBS_HOST_LOG, or give --log FILE";
+      return false;
+    }
+    if (!MakePrivateDirs(path_.substr(0, path_.rfind('/')), error)) return false;
+  }
+  const int writer = OpenPrivateFile(path_, FileMode::Append, error);
+  if (writer < 0) return false;
+  ::close(writer);
+  fd_ = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) {
+    error = "cannot read " + path_ + ": " + std::strerror(errno);
+    return false;
+  }
+  offset_ = ::lseek(fd_, 0, SEEK_END);
+  if (offset_ < 0) offset_ = 0;
+  ::setenv("EBS_HOST_LOG", path_.c_str(), 1);
+  return true;
+}
+
+std::vector<LogLine> CallLog::Poll() {
+  std::vector<LogLine> lines;
+  if (fd_ < 0) return lines;
+  const long pid = static_cast<long>(::getpid());
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::pread(fd_, buffer, sizeof buffer, offset_);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    offset_ += n;
+    partial_.append(buffer, static_cast<size_t>(n));
+    size_t start = 0;
+    for (size_t end; (end = partial_.find('\n', start)) != std::string::npos; start = end + 1) {
+      LogLine line;
+      if (ParseLogLine(std::string_view(partial_).substr(start, end - start), pid, line))
+        lines.push_back(std::move(line));
+    }
+    partial_.erase(0, start);
+  }
+  return lines;
+}
+
+std::vector<LogLine> RecentLogLines(const std::string& explicitPath, size_t maxBytes) {
+  std::string path = explicitPath;
+  const char* configured = std::getenv("EBS_HOST_LOG");
+  if (path.empty() && configured && *configured) path = configured;
+  if (path.empty()) path = DefaultLogPath();
+  std::vector<LogLine> lines;
+  const int fd =
+      path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return lines;
+  const off_t end = ::lseek(fd, 0, SEEK_END);
+  const off_t start = end > static_cast<off_t>(maxBytes) ? end - static_cast<off_t>(maxBytes) : 0;
+  std::string text(static_cast<size_t>(end > start ? end - start : 0), '\0');
+  ssize_t got = 0;
+  while (static_cast<size_t>(got) < text.size()) {
+    const ssize_t n = ::pread(fd, text.data() + got, text.size() - got, start + got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += n;
+  }
+  ::close(fd);
+  text.resize(static_cast<size_t>(got));
+  size_t from = 0;
+  if (start > 0) {  // the first line is cut
+    const size_t first = text.find('\n');
+    if (first == std::string::npos) return lines;
+    from = first + 1;
+  }
+  for (size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1) {
+    LogLine line;
+    if (ParseLogLine(std::string_view(text).substr(from, nl - from), 0, line))
+      lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+std::vector<std::string> Causes(const std::vector<LogLine>& lines) {
+  std::vector<std::string> causes;
+  for (const LogLine& line : lines)
+    if (line.level == "ERROR" && std::find(causes.begin(), causes.end(), line.text) == causes.end())
+      causes.push_back(line.text);
+  return causes;
+}

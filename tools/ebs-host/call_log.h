@@ -1,0 +1,53 @@
+// The log of ebs-host's plug-in calls. ebs-host points EBS_HOST_LOG at one file (--log, else
+// EBS_HOST_LOG, else $XDG_STATE_HOME/ebs-host/ebs-host.log or ~/.local/state/ebs-host/...), made
+// mode 0600 without following links, and reads back the lines that its own process appends
+// during a call: their ERROR texts are the call's causes, and the progress of a discovery shows
+// in them. Lines are "<UTC stamp> <LEVEL> <pid> [<label>] <text>". One object per call, used by
+// one thread at a time.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct LogLine {
+  std::string level, label, text;
+  std::string raw;  // the whole line, without its line feed
+};
+
+// The parts of one log line; false when it is not a log line of process `pid` (of any process
+// when `pid` is 0).
+bool ParseLogLine(std::string_view line, long pid, LogLine& out);
+
+// Where the log goes when neither --log nor EBS_HOST_LOG names a file; "" without a home.
+std::string DefaultLogPath();
+
+class CallLog {
+ public:
+  CallLog() = default;
+  ~CallLog();
+  CallLog(const CallLog&) = delete;
+  CallLog& operator=(const CallLog&) = delete;
+
+  // Makes the log file (and, for the default path, its directories) and points EBS_HOST_LOG at
+  // it; reading starts at its current end. False with `error` when it cannot be used.
+  bool Open(const std::string& explicitPath, std::string& error);
+  const std::string& path() const { return path_; }
+
+  // The complete lines of this process appended since the last call.
+  std::vector<LogLine> Poll();
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  long long offset_ = 0;
+  std::string partial_;
+};
+
+// The log lines of every process among the last `maxBytes` of the log that ebs-host would use
+// (`explicitPath`, else EBS_HOST_LOG, else the default); none when there is no such file. Opens
+// nothing for writing and follows no link.
+std::vector<LogLine> RecentLogLines(const std::string& explicitPath, size_t maxBytes);
+
+// The texts of the ERROR lines among `lines`, each text once.
+std::vector<std::string> Causes(const std::vector<LogLine>& lines);

@@ -1,0 +1,82 @@
+#include "cli.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "platform/file_io.h"
+#include "private_file.h"
+
+std::string Dump(const Json& j) { return j.dump(2, ' ', false, Json::error_handler_t::replace); }
+
+int Fail(const Global& g, int status, const std::string& message,
+         const std::vector<std::string>& causes, int64_t code) {
+  if (g.json) {
+    Json error{{"code", code >= 0 ? code : status}, {"message", message}, {"causes", causes}};
+    std::cout << Dump(Json{{"error", error}, {"exitStatus", status}}) << "\n" << std::flush;
+    return status;
+  }
+  std::cerr << "ebs-host: " << message << "\n";
+  for (const std::string& cause : causes) std::cerr << "  cause: " << cause << "\n";
+  return status;
+}
+
+int Emit(const Global& g, const std::string& text) {
+  if (g.outputFile.empty() || g.outputFile == "-") {
+    std::cout << text << std::flush;
+    return kOk;
+  }
+  std::string error;
+  const int fd = OpenPrivateFile(g.outputFile, FileMode::Truncate, error);
+  if (fd < 0) return Fail(g, kUnavailable, error);
+  const bool written = WriteAll(fd, text);
+  if (::close(fd) != 0 || !written) return Fail(g, kUnavailable, "cannot write " + g.outputFile);
+  return kOk;
+}
+
+bool ReadInput(const std::string& path, std::string& text, std::string& error) {
+  std::ostringstream s;
+  if (path.empty() || path == "-") {
+    s << std::cin.rdbuf();
+  } else {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+      error = "cannot read " + path;
+      return false;
+    }
+    s << in.rdbuf();
+  }
+  text = s.str();
+  return true;
+}
+
+bool StdoutStyled() {
+  const char* noColor = std::getenv("NO_COLOR");
+  return ::isatty(STDOUT_FILENO) && !(noColor && *noColor);
+}
+
+std::string Table(const std::vector<std::string>& header,
+                  const std::vector<std::vector<std::string>>& rows) {
+  std::vector<size_t> width(header.size());
+  for (size_t c = 0; c < header.size(); ++c) width[c] = header[c].size();
+  for (const auto& row : rows)
+    for (size_t c = 0; c < row.size() && c < width.size(); ++c)
+      width[c] = std::max(width[c], row[c].size());
+  const bool styled = StdoutStyled();
+  std::string out;
+  const auto line = [&](const std::vector<std::string>& cells, bool bold) {
+    std::string text;
+    for (size_t c = 0; c < cells.size() && c < width.size(); ++c) {
+      text += cells[c];
+      if (c + 1 < cells.size()) text += std::string(width[c] - cells[c].size() + 2, ' ');
+    }
+    out += bold && styled ? "\033[1m" + text + "\033[0m\n" : text + "\n";
+  };
+  line(header, true);
+  for (const auto& row : rows) line(row, false);
+  return out;
+}

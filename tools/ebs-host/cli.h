@@ -1,0 +1,45 @@
+// What every command of ebs-host shares: the exit statuses, the global options, and the one way
+// results and failures reach the person or program that runs it. With --json, exactly one JSON
+// document goes to standard output, failures included ({"error": {code, message, causes}});
+// otherwise failures go to standard error as "ebs-host: <message>" with one "  cause: <text>"
+// line per cause. Not thread-safe: the main thread prints.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+enum Exit : int { kOk = 0, kAnswerError = 1, kUsage = 2, kUnavailable = 3 };
+
+struct Global {
+  std::string plugin;
+  std::string logFile;     // --log: overrides EBS_HOST_LOG and the state directory's log
+  std::string outputFile;  // --output: where the command's output goes instead of stdout
+  bool json = false;
+  bool xml = false;
+  bool verbose = false;      // -v: the plug-in's log lines of the call on standard error
+  bool showSecrets = false;  // --show-secrets: passwords printed as they are
+};
+
+using Json = nlohmann::ordered_json;
+
+std::string Dump(const Json& j);
+
+// Prints a failure and returns `status`. `code` is the answer's error code when there is one,
+// else the exit status.
+int Fail(const Global& g, int status, const std::string& message,
+         const std::vector<std::string>& causes = {}, int64_t code = -1);
+
+// The command's output: standard output, or the --output file (created mode 0600, never through
+// a link). Returns kOk, or the failure already printed (exit 3 when the file cannot be written).
+int Emit(const Global& g, const std::string& text);
+
+// Reads a file, or standard input for "" or "-".
+bool ReadInput(const std::string& path, std::string& text, std::string& error);
+
+// Whether output to standard output may carry ANSI escapes: a terminal, and NO_COLOR unset.
+bool StdoutStyled();
+
+// A table for people: a header row, columns aligned on the widest cell.
+std::string Table(const std::vector<std::string>& header,
+                  const std::vector<std::vector<std::string>>& rows);

@@ -1,0 +1,57 @@
+#include "client_hints.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr const char* kLookupFailed = "Unable to fetch client ID for Client host name [";
+
+template <class N>
+void Check(Msg<N> node, const std::vector<std::string>& lookedUp, std::vector<MissingClient>& out) {
+  if (!node.child(N::client, Create::No).get(NqEntities::ClientEntity::clientName).empty()) return;
+  MissingClient missing{node.get(N::hostName), ""};
+  for (const std::string& name : lookedUp)
+    if (name.compare(0, missing.host.size() + 1, missing.host + ".") == 0) missing.fqdn = name;
+  const bool seen = std::any_of(out.begin(), out.end(),
+                                [&](const MissingClient& m) { return m.host == missing.host; });
+  if (!seen) out.push_back(std::move(missing));
+}
+
+}  // namespace
+
+std::vector<MissingClient> NodesWithoutClient(Msg<Hux::OraEBSConfig> config,
+                                              const std::vector<LogLine>& lines) {
+  std::vector<std::string> lookedUp;
+  for (const LogLine& line : lines)
+    if (line.text.rfind(kLookupFailed, 0) == 0 && line.text.back() == ']')
+      lookedUp.push_back(
+          line.text.substr(std::char_traits<char>::length(kLookupFailed),
+                           line.text.size() - std::char_traits<char>::length(kLookupFailed) - 1));
+  std::vector<MissingClient> out;
+  auto dbNodes = config.child(Hux::OraEBSConfig::dbTier, Create::No)
+                     .list(Hux::OraEBSDBTier::dbNodes, Create::No);
+  for (size_t i = 0; i < dbNodes.size(); ++i) Check(dbNodes.at(i), lookedUp, out);
+  auto appNodes = config.child(Hux::OraEBSConfig::appTier, Create::No)
+                      .list(Hux::OraEBSAppTier::appNodes, Create::No);
+  for (size_t i = 0; i < appNodes.size(); ++i) Check(appNodes.at(i), lookedUp, out);
+  return out;
+}
+
+std::string MissingClientWarning(const MissingClient& m) {
+  const std::string host = m.host.empty() ? "(no host name)" : m.host;
+  if (!m.fqdn.empty())
+    return "warning: node " + host + " has no client: none is registered under " + m.fqdn +
+           "; register it with: ebs-host clients add --name " + host + " --host " + m.fqdn;
+  return "warning: node " + host + " has no client: discovery looks it up as " + host +
+         ".<domain of its context file>; register it with: ebs-host clients add --name " + host +
+         " --host " + host + ".<domain>";
+}
+
+bool HasNodes(Msg<Hux::OraEBSConfig> config) {
+  return !config.child(Hux::OraEBSConfig::dbTier, Create::No)
+              .list(Hux::OraEBSDBTier::dbNodes, Create::No)
+              .empty() ||
+         !config.child(Hux::OraEBSConfig::appTier, Create::No)
+              .list(Hux::OraEBSAppTier::appNodes, Create::No)
+              .empty();
+}

@@ -1,0 +1,308 @@
+// The commands that call the plug-in: request, discover (optionally saving what it found),
+// save and delete.
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <sstream>
+
+#include "client_hints.h"
+#include "commands.h"
+#include "json_view.h"
+#include "messages/requests.h"
+#include "platform/host_config.h"
+#include "platform/pstring.h"
+#include "platform/redact.h"
+#include "plugin_call.h"
+#include "secrets.h"
+#include "topology_view.h"
+
+namespace {
+
+// How much of the end of the log `save` reads for the names a discovery looked up.
+constexpr size_t kRecentLogBytes = 8u << 20;
+
+// What --json prints for an answer of the plug-in; "error" when it carries one.
+Json AnswerJson(const Global& g, const Answer& a, const PXMessageBase& inner) {
+  Json j;
+  j["result"] = a.result;
+  j["errorCode"] = a.errorCode;
+  j["errorMessage"] = a.errorMessage;
+  j["answer"] = MessageToJson(inner, g.showSecrets);
+  j["causes"] = a.causes;
+  if (!a.ok())
+    j["error"] = {{"code", a.errorCode}, {"message", a.errorMessage}, {"causes", a.causes}};
+  return j;
+}
+
+// The answer's inner text as it may be shown: passwords emptied unless asked for by name.
+std::string ShownInner(const Global& g, const std::string& inner) {
+  if (g.showSecrets) return inner;
+  Hux::OraEBSReqResp message;
+  return message.unserialize(inner) ? TextWithoutPasswords(message) : RedactPasswords(inner);
+}
+
+int PrintWarnings(const Global& g, const std::vector<MissingClient>& missing, Json* json) {
+  for (const MissingClient& m : missing) {
+    if (json)
+      (*json)["missingClients"].push_back(
+          {{"host", m.host}, {"lookedUp", m.fqdn}, {"warning", MissingClientWarning(m)}});
+    else
+      std::cerr << "ebs-host: " << MissingClientWarning(m) << "\n";
+  }
+  (void)g;
+  return kOk;
+}
+
+bool ReadPassword(const DiscoverArgs& args, std::string& password, std::string& error) {
+  if (!args.passwordFile.empty()) {
+    if (!ReadInput(args.passwordFile, password, error)) return false;
+    const size_t end = password.find_first_of("\r\n");
+    if (end != std::string::npos) password.resize(end);
+    return true;
+  }
+  char* value = std::getenv(args.passwordEnv.c_str());
+  if (!value) {
+    error = "environment variable " + args.passwordEnv + " is not set";
+    return false;
+  }
+  password = value;
+  // Nothing started from here on (the Oracle owner's processes included) inherits it, and its
+  // bytes are gone from this process's environment block (/proc/<pid>/environ) too.
+  std::memset(value, 0, std::strlen(value));
+  ::unsetenv(args.passwordEnv.c_str());
+  return true;
+}
+
+// The app id the store gives the saved app `name`; 0 when it cannot be read.
+int64_t SavedAppId(const std::string& name) {
+  std::unique_ptr<ServerStore> store;
+  std::vector<AppRecord> apps;
+  if (!ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadOnly).ok || !store ||
+      !store->ListApps(apps).ok)
+    return 0;
+  for (const AppRecord& app : apps)
+    if (app.name == name) return app.id;
+  return 0;
+}
+
+// The registry value asked for on every node's client, as the server now holds it.
+std::string ClientValues(Msg<Hux::OraEBSConfig> cfg) {
+  std::unique_ptr<ServerStore> store;
+  if (!ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadOnly).ok || !store)
+    return "";
+  std::vector<std::string> clients;
+  auto dbNodes =
+      cfg.child(Hux::OraEBSConfig::dbTier, Create::No).list(Hux::OraEBSDBTier::dbNodes, Create::No);
+  for (size_t i = 0; i < dbNodes.size(); ++i)
+    clients.push_back(dbNodes.at(i)
+                          .child(Hux::OraEBSDBNode::client, Create::No)
+                          .get(NqEntities::ClientEntity::clientName));
+  auto appNodes = cfg.child(Hux::OraEBSConfig::appTier, Create::No)
+                      .list(Hux::OraEBSAppTier::appNodes, Create::No);
+  for (size_t i = 0; i < appNodes.size(); ++i)
+    clients.push_back(appNodes.at(i)
+                          .child(Hux::OraEBSAppNode::client, Create::No)
+                          .get(NqEntities::ClientEntity::clientName));
+  std::string out;
+  for (const std::string& client : clients) {
+    std::optional<ClientRecord> record;
+    std::vector<RegistryValue> values;
+    std::string value = "not set";
+    if (!client.empty() && store->FindClientByName(client, record).ok && record &&
+        store->RegistryValues(record->id, values).ok)
+      for (const RegistryValue& v : values)
+        if (v.path == "Huxwire" && v.name == "nCollectClientConfig") value = v.value;
+    out += "  client " + (client.empty() ? std::string("(none)") : client) +
+           ": Huxwire/nCollectClientConfig = " + value + "\n";
+  }
+  return out;
+}
+
+// Saves `config` as the virtual app `name`. `lines` are the log lines of the discovery that
+// found it, if it ran in this process; `discovered` its JSON, printed along with the save's.
+int SaveConfig(const Global& g, Hux::OraEBSConfig config, const std::string& name,
+               const std::vector<LogLine>& lines, const Json* discovered) {
+  if (!HasNodes(View(config)))
+    return Fail(g, kAnswerError,
+                "refusing to save " + name +
+                    ": the configuration has no database node and no application node (did the "
+                    "discovery fail?)");
+  std::unique_ptr<ServerStore> store;
+  if (int rc = OpenStoreReadOnly(g, store)) return rc;
+  store.reset();
+
+  Json json = Json::object();
+  PrintWarnings(g, NodesWithoutClient(View(config), lines), g.json ? &json : nullptr);
+
+  // The server keeps no password: none is sent.
+  EmptyPasswords(config);
+  View(config)
+      .child(Hux::OraEBSConfig::virtualApp, Create::Yes)
+      .set(NqEntities::AppEntity::appName, name);
+  Hux::OraEBSReqResp request;
+  View(request).set(Hux::OraEBSReqResp::messageType, 1);
+  View(request).attach(Hux::OraEBSReqResp::ebsConfig, std::make_unique<Hux::OraEBSConfig>(config));
+  Answer a;
+  if (int rc = CallPlugin(g, EbsEnvelope(request), a)) return rc;
+  Hux::OraEBSReqResp inner;
+  inner.unserialize(a.inner);
+  const int64_t appId = a.ok() ? SavedAppId(name) : 0;
+  if (g.json) {
+    Json j = AnswerJson(g, a, inner);
+    j["appId"] = appId;
+    j["name"] = name;
+    for (auto& [key, value] : json.items()) j[key] = value;
+    if (discovered) j = Json{{"discover", *discovered}, {"save", j}};
+    if (!a.ok())
+      j["error"] = {{"code", a.errorCode}, {"message", a.errorMessage}, {"causes", a.causes}};
+    if (int rc = Emit(g, Dump(j) + "\n")) return rc;
+    return a.ok() ? kOk : kAnswerError;
+  }
+  if (g.xml) {
+    if (int rc = Emit(g, ShownInner(g, a.inner) + "\n")) return rc;
+  } else if (a.ok()) {
+    std::string text = "Saved virtual app " + name + " (id " + std::to_string(appId) + ")\n";
+    text += ClientValues(View(inner).child(Hux::OraEBSReqResp::ebsConfig, Create::No));
+    if (int rc = Emit(g, text)) return rc;
+  }
+  return a.ok() ? kOk : AnswerFailed(g, a);
+}
+
+// A configuration as `discover --xml` prints it (an answered request), or as `apps show --xml`
+// prints it (the configuration alone).
+bool ReadConfig(const std::string& text, Hux::OraEBSConfig& config) {
+  Hux::OraEBSReqResp answer;
+  if (answer.unserialize(text) && View(answer).isSet(Hux::OraEBSReqResp::ebsConfig)) {
+    config = Hux::OraEBSConfig(View(answer).child(Hux::OraEBSReqResp::ebsConfig, Create::No).raw());
+    return true;
+  }
+  return config.unserialize(text) && !config.empty();
+}
+
+}  // namespace
+
+int OpenStoreReadOnly(const Global& g, std::unique_ptr<ServerStore>& store) {
+  const Status s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadOnly);
+  return s.ok ? kOk : Fail(g, kUnavailable, "the store cannot be used: " + s.message);
+}
+
+int RunRequest(const Global& g, const std::string& file) {
+  std::string text, error;
+  if (!ReadInput(file, text, error)) return Fail(g, kUsage, error);
+  std::unique_ptr<ServerStore> store;
+  if (int rc = OpenStoreReadOnly(g, store)) return rc;
+  Answer a;
+  if (int rc = CallPlugin(g, text, a)) return rc;
+  if (g.json) {
+    Json j;
+    j["result"] = a.result;
+    j["envelope"] = MessageToJson(a.envelope, g.showSecrets);
+    Hux::OraEBSReqResp inner;
+    if (inner.unserialize(a.inner))
+      j["envelope"]["xmlString"] = MessageToJson(inner, g.showSecrets);
+    j["causes"] = a.causes;
+    if (!a.ok())
+      j["error"] = {{"code", a.errorCode}, {"message", a.errorMessage}, {"causes", a.causes}};
+    if (int rc = Emit(g, Dump(j) + "\n")) return rc;
+    return a.ok() ? kOk : kAnswerError;
+  }
+  std::string shown;
+  if (g.xml) {
+    shown = ShownInner(g, a.inner);
+  } else if (g.showSecrets) {
+    shown = a.text;
+  } else {
+    Hux::EnterpriseAppsReqResp envelope(a.envelope);
+    View(envelope).set(Hux::EnterpriseAppsReqResp::xmlString, ShownInner(g, a.inner));
+    shown = RedactPasswords(envelope.serialized());
+  }
+  if (int rc = Emit(g, shown + "\n")) return rc;
+  return a.ok() ? kOk : AnswerFailed(g, a);
+}
+
+int RunDiscover(const Global& g, const DiscoverArgs& args) {
+  if (args.saveAsGiven && args.saveAs.empty())
+    return Fail(g, kUsage, "--save: a virtual app needs a name");
+  std::string password, error;
+  if (!ReadPassword(args, password, error)) return Fail(g, kUsage, error);
+  // A store that cannot be used would show every node without a client: said before the work.
+  std::unique_ptr<ServerStore> store;
+  if (int rc = OpenStoreReadOnly(g, store)) {
+    WipeString(password);
+    return rc;
+  }
+  store.reset();
+  Hux::OraEBSReqResp request = DiscoverRequest(args.sid, args.user, password);
+  WipeString(password);
+  std::string text = EbsEnvelope(request);
+  request.clear();
+  Answer a;
+  const int rc = CallPlugin(g, std::move(text), a, Progress{args.sid});
+  if (rc) return rc;
+  Hux::OraEBSReqResp inner;
+  inner.unserialize(a.inner);
+  auto config = View(inner).child(Hux::OraEBSReqResp::ebsConfig, Create::No);
+  const std::vector<MissingClient> missing =
+      a.ok() ? NodesWithoutClient(config, a.lines) : std::vector<MissingClient>{};
+
+  if (!args.saveAs.empty() && a.ok()) {
+    // The discovered configuration goes on to the save in memory; the login never leaves.
+    Json discovered = AnswerJson(g, a, inner);
+    return SaveConfig(g, Hux::OraEBSConfig(config.raw()), args.saveAs, a.lines,
+                      g.json ? &discovered : nullptr);
+  }
+  if (g.json) {
+    Json j = AnswerJson(g, a, inner);
+    PrintWarnings(g, missing, &j);
+    if (int rc = Emit(g, Dump(j) + "\n")) return rc;
+    return a.ok() ? kOk : kAnswerError;
+  }
+  if (g.xml) {
+    if (int rc = Emit(g, ShownInner(g, a.inner) + "\n")) return rc;
+  } else if (a.ok()) {
+    std::ostringstream out;
+    PrintTopology(out, config);
+    if (int rc = Emit(g, out.str())) return rc;
+  }
+  if (!a.ok()) return AnswerFailed(g, a);
+  PrintWarnings(g, missing, nullptr);
+  return kOk;
+}
+
+int RunSave(const Global& g, const std::string& configFile, const std::string& name) {
+  if (name.empty()) return Fail(g, kUsage, "--name: a virtual app needs a name");
+  std::string text, error;
+  if (!ReadInput(configFile, text, error)) return Fail(g, kUsage, error);
+  Hux::OraEBSConfig config;
+  if (!ReadConfig(text, config))
+    return Fail(g, kUsage,
+                configFile +
+                    " holds no EBS configuration (expected what `discover --xml` or "
+                    "`apps show --xml` prints)");
+  // The names that the discovery looked up are in its log lines, if it ran here.
+  return SaveConfig(g, std::move(config), name, RecentLogLines(g.logFile, kRecentLogBytes),
+                    nullptr);
+}
+
+int RunDelete(const Global& g, int64_t appId) {
+  std::unique_ptr<ServerStore> store;
+  if (int rc = OpenStoreReadOnly(g, store)) return rc;
+  store.reset();
+  Answer a;
+  if (int rc = CallPlugin(g, EbsEnvelope(DeleteRequest(appId)), a)) return rc;
+  Hux::OraEBSReqResp inner;
+  inner.unserialize(a.inner);
+  if (g.json) {
+    Json j = AnswerJson(g, a, inner);
+    j["appId"] = appId;
+    if (int rc = Emit(g, Dump(j) + "\n")) return rc;
+    return a.ok() ? kOk : kAnswerError;
+  }
+  if (g.xml) {
+    if (int rc = Emit(g, ShownInner(g, a.inner) + "\n")) return rc;
+  } else if (a.ok()) {
+    if (int rc = Emit(g, "Deleted virtual app " + std::to_string(appId) + "\n")) return rc;
+  }
+  return a.ok() ? kOk : AnswerFailed(g, a);
+}

@@ -1,0 +1,15 @@
+// Files that ebs-host writes itself (--output, its log): created mode 0600 and never through a
+// symbolic link. An existing file is used only when it is a regular file owned by this process's
+// user; anything else (a link, a FIFO, a directory, another user's file) is refused with the
+// reason. The returned descriptor is close-on-exec and owned by the caller. Thread-safe.
+#pragma once
+
+#include <string>
+
+enum class FileMode { Truncate, Append };
+
+// The descriptor, or -1 with `error` naming the path and why.
+int OpenPrivateFile(const std::string& path, FileMode mode, std::string& error);
+
+// Creates `dir` and its missing parents, each new one mode 0700. False with `error` otherwise.
+bool MakePrivateDirs(const std::string& dir, std::string& error);
