@@ -261,7 +261,7 @@ TEST_F(HostDiscovery, InterruptEndsTheDiscoverysProcesses) {
 
 // Why a discovery failed, in one line under the error. These causes are logged by the
 // discovery itself; re-check the texts when its failure paths log them at error level.
-TEST_F(HostDiscovery, DISABLED_FailuresSayWhy) {
+TEST_F(HostDiscovery, FailuresSayWhy) {
   const struct {
     const char* what;
     std::function<void()> arrange;

@@ -260,7 +260,7 @@ TEST(HostCliOutput, LogIsQuietByDefaultAndShownWithVerbose) {
 
 // The ERROR lines that the plug-in logs during a failed call are printed under the error, once
 // each; lines of other processes and of earlier calls are not. The failure: a store in a place
-// where it cannot be made, so the client directory and the server both fail while saving.
+// where it cannot be made, so the server fails to save.
 TEST(HostCliOutput, CausesFollowAFailedAnswer) {
   HostSandbox sandbox;
   TempDir dir;
@@ -270,13 +270,14 @@ TEST(HostCliOutput, CausesFollowAFailedAnswer) {
   const std::string env = "EBS_HOST_STORE=/proc/nonexistent/store.db";
   HostRun r = Host("save --name P --config " + dir.file("config.xml"), env);
   EXPECT_EQ(r.status, 1);
+  const size_t error = r.err.find("ebs-host: error 520: Virtual app save request failed\n");
+  ASSERT_NE(error, std::string::npos) << r.err;
   const std::string expected =
-      "ebs-host: error 520: Virtual app save request failed\n"
-      "  cause: Client directory unavailable: cannot open store /proc/nonexistent/store.db";
-  EXPECT_NE(r.err.find(expected), std::string::npos) << r.err;
+      "\n  cause: The managing server refused the request: managing server store failed: cannot "
+      "open store /proc/nonexistent/store.db";
+  EXPECT_NE(r.err.find(expected, error), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("another process"), std::string::npos);
-  // The client directory may fail several times; the cause is printed once.
-  const std::string cause = "  cause: Client directory unavailable";
+  const std::string cause = "  cause: The managing server refused";
   EXPECT_EQ(r.err.find(cause), r.err.rfind(cause)) << r.err;
 
   const nlohmann::json doc =
@@ -285,7 +286,7 @@ TEST(HostCliOutput, CausesFollowAFailedAnswer) {
   ASSERT_TRUE(doc["error"]["causes"].is_array()) << doc.dump();
   size_t directory = 0;
   for (const auto& text : doc["error"]["causes"])
-    directory += text.get<std::string>().rfind("Client directory unavailable", 0) == 0;
+    directory += text.get<std::string>().rfind("The managing server refused", 0) == 0;
   EXPECT_EQ(directory, 1u) << doc.dump();
 }
 
