@@ -110,6 +110,23 @@ bool Base64Decode(const std::string& s, std::string& out) {
   return true;
 }
 
+// Whether the prolog of `text` (before its first element) holds a document type declaration.
+// The reader's DTD handler sees only declarations with an internal subset.
+bool DeclaresDocumentType(const std::string& text) {
+  size_t i = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  for (;;) {
+    i = text.find_first_not_of(" \t\r\n", i);
+    if (i == std::string::npos) return false;
+    const char* close = text.compare(i, 2, "<?") == 0     ? "?>"
+                        : text.compare(i, 4, "<!--") == 0 ? "-->"
+                                                          : nullptr;
+    if (!close) return text.compare(i, 9, "<!DOCTYPE") == 0;
+    i = text.find(close, i + 2);
+    if (i == std::string::npos) return false;
+    i += std::char_traits<char>::length(close);
+  }
+}
+
 void AppendFieldOpen(std::string& out, const char* tag, short index, short number, unsigned fieldId,
                      bool base64 = false) {
   out += '<';
@@ -470,7 +487,8 @@ bool PXMessageBase::unserializeAnyClass(const std::string& text) {
 
 bool PXMessageBase::unserializeText(const std::string& text, bool anyClass) {
   clear();
-  if (text.size() > kMaxTextBytes || !EnsureXercesPlatform()) return false;
+  if (text.size() > kMaxTextBytes || DeclaresDocumentType(text) || !EnsureXercesPlatform())
+    return false;
   PXMessageBase parsed(group_, number_);
   bool ok = false;
   try {
