@@ -4,16 +4,12 @@
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 
+#include "context/context_bounds.h"
 #include "context/context_parser.h"
 #include "platform/xerces_platform.h"
 #include "worker/NqEBSInterface.h"
 
 namespace {
-
-// Context files are a few hundred kilobytes; anything far beyond is not one. Of a text that is
-// refused for its size only the beginning is logged.
-constexpr size_t kMaxContextBytes = 64u << 20;
-constexpr size_t kLoggedPrefixBytes = 64u << 10;
 
 // The parent of a lookup, or null when it is not there.
 const ContextIndex::Entry* FindParent(const ContextIndex* index, std::string_view tagName,
@@ -42,15 +38,12 @@ bool NqEBSInterface::initParser(const std::string& xmlText) {
   bool parserBroken = false;
   try {
     if (parser) parser->ReleaseDocuments();
-    if (xmlText.size() > kMaxContextBytes) {
-      errorHandler.setXMLContent(xmlText.substr(0, kLoggedPrefixBytes) + "...");
-      failure = "Context text of " + std::to_string(xmlText.size()) +
-                " bytes is larger than the limit of " + std::to_string(kMaxContextBytes);
-    } else {
-      errorHandler.setXMLContent(xmlText);
-    }
-    if (!failure.empty()) {
-      // Refused before parsing.
+    errorHandler.setXMLContent(xmlText);
+    const std::string overBound = CheckContextBounds(xmlText);
+    if (!overBound.empty()) {
+      // Refused before parsing: the parser's time and memory would grow beyond reason.
+      failure = "The " + errorHandler.describeContent() + " is refused: " + overBound;
+      EvDebug::Error(logContext, "initParser", "%s", failure.c_str());
     } else if (!platformReady) {
       failure = "XML platform is not initialised";
     } else {

@@ -14,8 +14,14 @@ void XmlDomErrorHandler::fatalError(const xercesc::SAXParseException& exc) {
 void XmlDomErrorHandler::warning(const xercesc::SAXParseException& exc) { reportError(exc); }
 
 void XmlDomErrorHandler::setXMLContent(const std::string& content) {
-  xmlContent = content;
+  contentBytes = content.size();
   fatalSeen = false;
+}
+
+std::string XmlDomErrorHandler::describeContent() const {
+  const std::string size = " of " + std::to_string(contentBytes) + " bytes";
+  return documentName.empty() ? "context text" + size
+                              : "context file [" + documentName + "]" + size;
 }
 
 void XmlDomErrorHandler::reportError(const xercesc::SAXParseException& exc) {
@@ -23,6 +29,7 @@ void XmlDomErrorHandler::reportError(const xercesc::SAXParseException& exc) {
 }
 
 void XmlDomErrorHandler::reportError(const std::string& message) {
-  EvDebug::Debug(logContext, "reportError", "XML exception : Content - %s", xmlContent.c_str());
+  EvDebug::Debug(logContext, "reportError", "XML exception : Content - %s",
+                 describeContent().c_str());
   EvDebug::Debug(logContext, "reportError", "Error = %s", message.c_str());
 }
