@@ -214,6 +214,32 @@ TEST(ContextParse, BoundsOnSizeElementsAndNames) {
   }
 }
 
+// A value longer than any real one (a host name, a path) is read as empty, with an ERROR line;
+// one at the bound is read whole, also when it is made of several text nodes.
+TEST(ContextLookup, ValuesAreBounded) {
+  HostSandbox sandbox;
+  const std::string atBound(kMaxContextValueChars, 'v'), half(kMaxContextValueChars / 2, 'h');
+  NqEBSInterface worker;
+  const std::string text = "<r><a>" + atBound + "</a><b>" + atBound + "x</b><c x='" + atBound +
+                           "'/><d x='" + atBound + "x'/><e>" + half + "<!---->" + half + "</e><f>" +
+                           half + "<g>" + half + "x</g></f></r>";
+  ASSERT_TRUE(worker.initParser(text));
+  EXPECT_EQ(worker.getChildValue("r", 0, "a", 0), atBound);
+  EXPECT_EQ(worker.getChildAttribute("r", 0, "c", 0, "x"), atBound);
+  EXPECT_EQ(worker.getChildValue("r", 0, "e", 0), half + half);
+  EXPECT_EQ(LogLines(sandbox.log(), "getChildValue").size(), 0u);
+  EXPECT_EQ(worker.getChildValue("r", 0, "b", 0), "");
+  EXPECT_EQ(worker.getChildValue("r", 0, "f", 0), "");  // the text of its child counts
+  EXPECT_EQ(worker.getChildAttribute("r", 0, "d", 0, "x"), "");
+  const std::vector<std::string> values = LogLines(sandbox.log(), "getChildValue");
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0], "The text of element b below r 0 in the context text of " +
+                           std::to_string(text.size()) +
+                           " bytes is longer than 65536 characters; it is read as empty");
+  EXPECT_EQ(LogLines(sandbox.log(), "getChildAttribute").size(), 1u);
+  EXPECT_NE(sandbox.log().find(" ERROR "), std::string::npos);
+}
+
 size_t ResidentBytes() {
   std::ifstream statm("/proc/self/statm");
   size_t pages = 0, resident = 0;

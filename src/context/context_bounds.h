@@ -18,6 +18,9 @@ constexpr size_t kMaxContextBytes = 16u << 20;
 constexpr size_t kMaxContextNodes = 200000;
 // Distinct element and attribute names.
 constexpr size_t kMaxContextNames = 10000;
+// Characters of one value read from a context file (the text of an element, an attribute); a
+// longer value is read as empty, with an ERROR line.
+constexpr size_t kMaxContextValueChars = 64u << 10;
 
 // Empty when `text` is within the bounds; otherwise why not, for a log line, e.g.
 // "more than 200000 elements and attributes (the bound)".

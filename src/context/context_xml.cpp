@@ -112,7 +112,15 @@ std::string NqEBSInterface::getChildValue(const char* tagName, int index, const 
   try {
     const xercesc::DOMElement* child =
         FindChild(parser->Index(), tagName, index, childName, childIndex);
-    return child ? ElementText(*child) : std::string();
+    std::string value;
+    if (child && !ElementText(*child, kMaxContextValueChars, value)) {
+      EvDebug::Error(logContext, "getChildValue",
+                     "The text of element %s below %s %d in the %s is longer than %zu "
+                     "characters; it is read as empty",
+                     childName, tagName, index, errorHandler.describeContent().c_str(),
+                     kMaxContextValueChars);
+    }
+    return value;
   } catch (...) {
     return std::string();
   }
@@ -126,7 +134,16 @@ std::string NqEBSInterface::getChildAttribute(const std::string& tagName, int in
     const xercesc::DOMElement* child =
         FindChild(parser->Index(), tagName, index, childName, childIndex);
     if (!child) return std::string();
-    return Utf16ToUtf8(child->getAttribute(Utf8ToUtf16(attributeName).c_str()));
+    const XMLCh* value = child->getAttribute(Utf8ToUtf16(attributeName).c_str());
+    if (std::u16string_view(value ? value : u"").size() > kMaxContextValueChars) {
+      EvDebug::Error(logContext, "getChildAttribute",
+                     "The attribute %s of element %s below %s %d in the %s is longer than %zu "
+                     "characters; it is read as empty",
+                     attributeName.c_str(), childName.c_str(), tagName.c_str(), index,
+                     errorHandler.describeContent().c_str(), kMaxContextValueChars);
+      return std::string();
+    }
+    return Utf16ToUtf8(value);
   } catch (...) {
     return std::string();
   }
