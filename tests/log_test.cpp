@@ -134,6 +134,18 @@ TEST(Logging, TheEntryPointNeverLogsTheDatabasePassword) {
   CallPlugin(Envelope(1, RequestWithPassword(kSecret)));  // logged as input and answer
   CallPlugin(Envelope(2, RequestWithPassword(kSecret)));  // refused, answer logged
   CallPlugin("<m g=\"22\" n=\"506\"><s x=\"2\">" + RequestWithPassword(kSecret) + "</s>");
+  // Envelopes written by hand with the forms the reader decodes, refused and accepted.
+  const std::string inner = RequestWithPassword(kSecret);
+  auto written = [&](const char* lt, const char* gt) {
+    std::string text;
+    for (char c : inner) text += c == '<' ? lt : c == '>' ? gt : std::string(1, c);
+    return text;
+  };
+  CallPlugin("<m g=\"22\" n=\"506\"><s x=\"2\">" + written("&#060;", "&#x003E;") + "</s></m>");
+  CallPlugin("<m g=\"22\" n=\"506\"><i x=\"1\">1</i><s x=\"2\">" + written("&#x3C;", "&#0062;") +
+             "</s></m>");
+  CallPlugin("<m g=\"22\" n=\"506\"><i x=\"1\">1</i><s x=\"2\">" + written("&#X3c;", ">") +
+             "</s><q/></m>");
   const std::string log = sandbox.log();
   EXPECT_NE(log.find("Response XML"), std::string::npos);
   EXPECT_EQ(log.find(kSecret), std::string::npos);
