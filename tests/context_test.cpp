@@ -137,6 +137,12 @@ TEST(ContextParse, BrokenAndHostileTextsAreRefused) {
     EXPECT_EQ(lines[0], "XML exception : Content - context text of " + std::to_string(text.size()) +
                             " bytes");
     EXPECT_EQ(lines[1].rfind("Error = ", 0), 0u) << lines[1];
+    // One ERROR line says which text and why, on its own.
+    const std::vector<std::string> errors = LogLines(sandbox.log().substr(logBefore), "initParser");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].rfind("The context text of " + std::to_string(text.size()) + " bytes ", 0),
+              0u)
+        << errors[0];
     EXPECT_GT(lines[1].size(), std::string("Error = ").size());
   }
   EXPECT_EQ(sandbox.log().find("TOP-SECRET-CONTENT"), std::string::npos);

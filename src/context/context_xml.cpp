@@ -35,7 +35,7 @@ bool NqEBSInterface::initParser(const std::string& xmlText) {
   document = nullptr;
   lastParseFailed = true;
   std::string failure;
-  bool parserBroken = false;
+  bool parserBroken = false, refused = false;
   try {
     if (parser) parser->ReleaseDocuments();
     errorHandler.setXMLContent(xmlText);
@@ -43,6 +43,7 @@ bool NqEBSInterface::initParser(const std::string& xmlText) {
     if (!overBound.empty()) {
       // Refused before parsing: the parser's time and memory would grow beyond reason.
       failure = "The " + errorHandler.describeContent() + " is refused: " + overBound;
+      refused = true;
       EvDebug::Error(logContext, "initParser", "%s", failure.c_str());
     } else if (!platformReady) {
       failure = "XML platform is not initialised";
@@ -84,6 +85,12 @@ bool NqEBSInterface::initParser(const std::string& xmlText) {
   if (!lastParseFailed) return true;
   try {
     if (!failure.empty()) errorHandler.reportError(failure);
+    if (!refused) {
+      const std::string& cause =
+          errorHandler.firstError().empty() ? failure : errorHandler.firstError();
+      EvDebug::Error(logContext, "initParser", "The %s cannot be read as XML: %s",
+                     errorHandler.describeContent().c_str(), cause.c_str());
+    }
     // After an exception the parser's state is unknown: a fresh one is made for the next text.
     if (parserBroken) parser.reset();
     if (parser) parser->ReleaseDocuments();

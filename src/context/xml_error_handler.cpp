@@ -4,11 +4,23 @@
 
 XmlDomErrorHandler::~XmlDomErrorHandler() = default;
 
-void XmlDomErrorHandler::error(const xercesc::SAXParseException& exc) { reportError(exc); }
+void XmlDomErrorHandler::error(const xercesc::SAXParseException& exc) {
+  noteError(exc);
+  reportError(exc);
+}
 
 void XmlDomErrorHandler::fatalError(const xercesc::SAXParseException& exc) {
   fatalSeen = true;
+  noteError(exc);
   reportError(exc);
+}
+
+void XmlDomErrorHandler::noteError(const xercesc::SAXParseException& exc) {
+  if (!firstErrorText.empty()) return;
+  firstErrorText = Utf16ToUtf8(exc.getMessage());
+  if (exc.getLineNumber() > 0)
+    firstErrorText += " (line " + std::to_string(exc.getLineNumber()) + ", column " +
+                      std::to_string(exc.getColumnNumber()) + ")";
 }
 
 void XmlDomErrorHandler::warning(const xercesc::SAXParseException& exc) { reportError(exc); }
@@ -16,6 +28,7 @@ void XmlDomErrorHandler::warning(const xercesc::SAXParseException& exc) { report
 void XmlDomErrorHandler::setXMLContent(const std::string& content) {
   contentBytes = content.size();
   fatalSeen = false;
+  firstErrorText.clear();
 }
 
 std::string XmlDomErrorHandler::describeContent() const {

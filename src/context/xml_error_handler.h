@@ -37,10 +37,16 @@ class XmlDomErrorHandler : public xercesc::HandlerBase {
 
   // Whether a fatal error was reported since the last setXMLContent.
   bool sawFatalError() const { return fatalSeen; }
+  // The first error or fatal error reported since the last setXMLContent, with its line and
+  // column when the parser gave them; empty when there was none.
+  const std::string& firstError() const { return firstErrorText; }
 
  private:
+  void noteError(const xercesc::SAXParseException& exc);
+
   EvEvent logContext;
   std::string documentName;
   size_t contentBytes = 0;
   bool fatalSeen = false;
+  std::string firstErrorText;
 };
