@@ -256,8 +256,12 @@ TEST(Logging, APlantedLogFileIsRefused) {
     EXPECT_NE(logged.stderrText.find("[Sink] first line"), std::string::npos);
     EXPECT_NE(logged.stderrText.find("[Sink] second line"), std::string::npos);
     struct stat st {};
-    if (lstat(target.c_str(), &st) == 0) EXPECT_EQ(ReadFile(target), "");
-    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) EXPECT_EQ(ReadFile(path), "");
+    if (lstat(target.c_str(), &st) == 0) {
+      EXPECT_EQ(ReadFile(target), "");
+    }
+    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      EXPECT_EQ(ReadFile(path), "");
+    }
     if (reader >= 0) {
       char byte;
       EXPECT_LE(read(reader, &byte, 1), 0);
