@@ -170,8 +170,13 @@ void ScanLevel(const Units& u, size_t textSize, std::vector<Span>& masks) {
   }
 }
 
+// Whether `text` may hold markup at some level of escaping (two memchr calls).
+bool MayHoldMarkup(const std::string& text) {
+  return text.find('<') != std::string::npos || text.find('&') != std::string::npos;
+}
+
 std::string Scan(const std::string& text) {
-  if (text.find_first_of("<&") == std::string::npos) return text;
+  if (!MayHoldMarkup(text)) return text;
   if (text.size() >= UINT32_MAX) return "[" + std::to_string(text.size()) + " bytes not shown]";
   Units level(text.size()), next;
   for (uint32_t i = 0; i < text.size(); ++i)
@@ -213,12 +218,12 @@ void MaskMessage(PXMessageBase& m, int depth) {
         m.setpstring(f.index, f.number, kMask, 0, f.fieldId);
         break;
       case FieldKind::String:
-        if (f.stringValue->find_first_of("<&") != std::string::npos)
+        if (MayHoldMarkup(*f.stringValue))
           m.setstring(f.index, f.number, Redact(*f.stringValue, depth + 1), 0, f.fieldId);
         break;
       case FieldKind::StringList:
         for (std::string& v : **m.getliststring(f.index, f.number, 0, f.fieldId, false))
-          if (v.find_first_of("<&") != std::string::npos) v = Redact(v, depth + 1);
+          if (MayHoldMarkup(v)) v = Redact(v, depth + 1);
         break;
       case FieldKind::Object:
         MaskMessage(**m.getObjectAccessor(false, false, f.index, f.number, 0, f.fieldId, 0, 0),
