@@ -149,6 +149,25 @@ TEST(ContextParse, BrokenAndHostileTextsAreRefused) {
   EXPECT_EQ(sandbox.log().find("LEAKED-FROM-DTD"), std::string::npos);
 }
 
+// The error lines name the file and its size; a name that is a whole export line is cut.
+TEST(ContextParse, ErrorLinesNameTheFileNotItsText) {
+  HostSandbox sandbox;
+  XmlDomErrorHandler handler;
+  const std::string text = "<a>" + std::string(1000, 'x');
+  handler.setDocumentName("PROD_ebsdb01");
+  handler.setXMLContent(text);
+  handler.reportError("broken");
+  handler.setDocumentName(std::string(10000, 'n'));
+  handler.reportError("broken");
+  const std::vector<std::string> lines = LogLines(sandbox.log(), "reportError");
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "XML exception : Content - context file [PROD_ebsdb01] of 1003 bytes");
+  EXPECT_EQ(lines[1], "Error = broken");
+  EXPECT_EQ(lines[2], "XML exception : Content - context file [" +
+                          std::string(XmlDomErrorHandler::kMaxNameBytes, 'n') +
+                          "\xE2\x80\xA6] of 1003 bytes");
+}
+
 std::string Repeat(const std::string& unit, size_t times) {
   std::string out;
   out.reserve(unit.size() * times);

@@ -25,6 +25,11 @@ void XmlDomErrorHandler::noteError(const xercesc::SAXParseException& exc) {
 
 void XmlDomErrorHandler::warning(const xercesc::SAXParseException& exc) { reportError(exc); }
 
+void XmlDomErrorHandler::setDocumentName(const std::string& name) {
+  documentName =
+      name.size() <= kMaxNameBytes ? name : name.substr(0, kMaxNameBytes) + "\xE2\x80\xA6";
+}
+
 void XmlDomErrorHandler::setXMLContent(const std::string& content) {
   contentBytes = content.size();
   fatalSeen = false;

@@ -22,8 +22,10 @@ class XmlDomErrorHandler : public xercesc::HandlerBase {
   void fatalError(const xercesc::SAXParseException& exc) override;
   void warning(const xercesc::SAXParseException& exc) override;
 
-  // The name of the context file whose text comes next (kept until changed).
-  void setDocumentName(const std::string& name) { documentName = name; }
+  // The name of the context file whose text comes next (kept until changed); a name longer
+  // than kMaxNameBytes (an export line without commas is all name) is cut there.
+  void setDocumentName(const std::string& name);
+  static constexpr size_t kMaxNameBytes = 256;
   // Notes the size of the text about to be parsed; also forgets the fatal error of the previous
   // text.
   void setXMLContent(const std::string& content);
