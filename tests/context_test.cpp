@@ -5,6 +5,7 @@
 #include <clocale>
 #include <fstream>
 
+#include "context/context_bounds.h"
 #include "support/worker_access.h"
 
 namespace {
@@ -99,8 +100,8 @@ TEST(ContextLookup, Utf8ValuesAndASecondText) {
   EXPECT_EQ(worker.getChildValue("r", 0, name.c_str(), 0), "");
 }
 
-// Texts that must be refused: the two reportError lines naming the text, no document, no
-// external content read, and the worker goes on with the next text.
+// Texts that must be refused: the two reportError lines naming the text by its size, no document,
+// no external content read, and the worker goes on with the next text.
 TEST(ContextParse, BrokenAndHostileTextsAreRefused) {
   HostSandbox sandbox;
   TempDir files;
@@ -132,15 +133,136 @@ TEST(ContextParse, BrokenAndHostileTextsAreRefused) {
 
     const std::vector<std::string> lines = LogLines(sandbox.log().substr(logBefore), "reportError");
     ASSERT_GE(lines.size(), 2u);
-    // Control characters and invalid bytes are escaped by the log.
-    if (text.find_first_of(std::string("\0\xFF", 2)) == std::string::npos) {
-      EXPECT_EQ(lines[0], "XML exception : Content - " + text);
-    }
+    // The text is named by its size, never logged.
+    EXPECT_EQ(lines[0], "XML exception : Content - context text of " + std::to_string(text.size()) +
+                            " bytes");
     EXPECT_EQ(lines[1].rfind("Error = ", 0), 0u) << lines[1];
+    // One ERROR line says which text and why, on its own.
+    const std::vector<std::string> errors = LogLines(sandbox.log().substr(logBefore), "initParser");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].rfind("The context text of " + std::to_string(text.size()) + " bytes ", 0),
+              0u)
+        << errors[0];
     EXPECT_GT(lines[1].size(), std::string("Error = ").size());
   }
   EXPECT_EQ(sandbox.log().find("TOP-SECRET-CONTENT"), std::string::npos);
   EXPECT_EQ(sandbox.log().find("LEAKED-FROM-DTD"), std::string::npos);
+}
+
+// The error lines name the file and its size; a name that is a whole export line is cut.
+TEST(ContextParse, ErrorLinesNameTheFileNotItsText) {
+  HostSandbox sandbox;
+  XmlDomErrorHandler handler;
+  const std::string text = "<a>" + std::string(1000, 'x');
+  handler.setDocumentName("PROD_ebsdb01");
+  handler.setXMLContent(text);
+  handler.reportError("broken");
+  handler.setDocumentName(std::string(10000, 'n'));
+  handler.reportError("broken");
+  const std::vector<std::string> lines = LogLines(sandbox.log(), "reportError");
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "XML exception : Content - context file [PROD_ebsdb01] of 1003 bytes");
+  EXPECT_EQ(lines[1], "Error = broken");
+  EXPECT_EQ(lines[2], "XML exception : Content - context file [" +
+                          std::string(XmlDomErrorHandler::kMaxNameBytes, 'n') +
+                          "\xE2\x80\xA6] of 1003 bytes");
+}
+
+std::string Repeat(const std::string& unit, size_t times) {
+  std::string out;
+  out.reserve(unit.size() * times);
+  for (size_t i = 0; i < times; ++i) out += unit;
+  return out;
+}
+
+// `count` elements with distinct names below one root of another name.
+std::string DistinctElements(size_t count) {
+  std::string text = "<root>";
+  for (size_t i = 0; i < count; ++i) text += "<n" + std::to_string(i) + "/>";
+  return text + "</root>";
+}
+
+// The parser's memory and time grow with the elements and attributes of a text, its name pool
+// superlinearly with their distinct names: texts beyond the bounds are refused before parsing,
+// with an ERROR line that names the text by its size and says which bound, and texts at the
+// bounds are read.
+TEST(ContextParse, BoundsOnSizeElementsAndNames) {
+  HostSandbox sandbox;
+  const size_t nodes = kMaxContextNodes, names = kMaxContextNames;
+  const std::string sized = "<r>" + std::string(kMaxContextBytes - 7, 'x') + "</r>";
+  struct Case {
+    const char* what;
+    std::string text;
+    const char* refusal;  // null: read
+  } cases[] = {
+      {"the size at the bound", sized, nullptr},
+      {"one byte more", sized + " ", "bytes, over the bound of 16777216"},
+      {"elements at the bound", "<r>" + Repeat("<a/>", nodes - 1) + "</r>", nullptr},
+      {"one element more", "<r>" + Repeat("<a/>", nodes) + "</r>", "elements and attributes"},
+      {"attributes count with the elements: one over",
+       "<r>" + Repeat("<a x='1'/>", nodes / 2) + "</r>", "elements and attributes"},
+      {"distinct names at the bound", DistinctElements(names - 1), nullptr},
+      {"one distinct name more", DistinctElements(names), "distinct element and attribute names"},
+      {"distinct attribute names count too",
+       "<r" +
+           [&] {
+             std::string attributes;
+             for (size_t i = 0; i < names; ++i) attributes += " a" + std::to_string(i) + "='1'";
+             return attributes;
+           }() +
+           "/>",
+       "distinct element and attribute names"},
+      {"markup in comments and CDATA is no element",
+       "<r><!--" + Repeat("<a/>", nodes) + "--><![CDATA[" + Repeat("<a/>", nodes) + "]]></r>",
+       nullptr},
+      {"UTF-16", std::string("\xFF\xFE<\0r\0/\0>\0", 10), "an encoding other than"},
+      {"EBCDIC", "\x4C\x6F\xA7\x94\x93\x40", "an encoding other than"},
+      {"UTF-16 declared", "<?xml version='1.0' encoding='UTF-16'?><r/>", "an encoding other than"},
+  };
+  NqEBSInterface worker;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const size_t logBefore = sandbox.log().size();
+    EXPECT_EQ(worker.initParser(c.text), c.refusal == nullptr);
+    const std::string log = sandbox.log().substr(logBefore);
+    EXPECT_LT(log.size(), 4096u);
+    if (!c.refusal) continue;
+    const std::vector<std::string> errors = LogLines(log, "initParser");
+    ASSERT_EQ(errors.size(), 1u) << log;
+    EXPECT_EQ(
+        errors[0].rfind(
+            "The context text of " + std::to_string(c.text.size()) + " bytes is refused: ", 0),
+        0u)
+        << errors[0];
+    EXPECT_NE(errors[0].find(c.refusal), std::string::npos) << errors[0];
+    EXPECT_NE(log.find(" ERROR "), std::string::npos);
+  }
+}
+
+// A value longer than any real one (a host name, a path) is read as empty, with an ERROR line;
+// one at the bound is read whole, also when it is made of several text nodes.
+TEST(ContextLookup, ValuesAreBounded) {
+  HostSandbox sandbox;
+  const std::string atBound(kMaxContextValueChars, 'v'), half(kMaxContextValueChars / 2, 'h');
+  NqEBSInterface worker;
+  const std::string text = "<r><a>" + atBound + "</a><b>" + atBound + "x</b><c x='" + atBound +
+                           "'/><d x='" + atBound + "x'/><e>" + half + "<!---->" + half + "</e><f>" +
+                           half + "<g>" + half + "x</g></f></r>";
+  ASSERT_TRUE(worker.initParser(text));
+  EXPECT_EQ(worker.getChildValue("r", 0, "a", 0), atBound);
+  EXPECT_EQ(worker.getChildAttribute("r", 0, "c", 0, "x"), atBound);
+  EXPECT_EQ(worker.getChildValue("r", 0, "e", 0), half + half);
+  EXPECT_EQ(LogLines(sandbox.log(), "getChildValue").size(), 0u);
+  EXPECT_EQ(worker.getChildValue("r", 0, "b", 0), "");
+  EXPECT_EQ(worker.getChildValue("r", 0, "f", 0), "");  // the text of its child counts
+  EXPECT_EQ(worker.getChildAttribute("r", 0, "d", 0, "x"), "");
+  const std::vector<std::string> values = LogLines(sandbox.log(), "getChildValue");
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0], "The text of element b below r 0 in the context text of " +
+                           std::to_string(text.size()) +
+                           " bytes is longer than 65536 characters; it is read as empty");
+  EXPECT_EQ(LogLines(sandbox.log(), "getChildAttribute").size(), 1u);
+  EXPECT_NE(sandbox.log().find(" ERROR "), std::string::npos);
 }
 
 size_t ResidentBytes() {

@@ -1,7 +1,13 @@
 // Logging: one intact line per call from many threads, levels, and that no password of a logged
 // message text reaches the log, however deeply the text is escaped.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -9,6 +15,7 @@
 #include "platform/log.h"
 #include "platform/redact.h"
 #include "support/plugin.h"
+#include "support/worker_access.h"
 
 namespace {
 
@@ -26,10 +33,23 @@ std::string RequestWithPassword(const std::string& password) {
   return request.serialized();
 }
 
+std::string Repeat(const std::string& unit, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += unit;
+  return out;
+}
+
+// A password element written with `lt`/`gt` for its brackets.
+std::string Pw(const std::string& lt, const std::string& gt, const std::string& secret) {
+  return lt + "pw x=\"2\"" + gt + secret + lt + "/pw" + gt;
+}
+
 TEST(Redaction, PasswordsNeverSurviveAtAnyEscapingDepth) {
+  const std::string s = kSecret;
   const std::string inner = RequestWithPassword(kSecret);
   const std::string once = Envelope(1, inner);
   const std::string twice = Envelope(1, once);
+  // Each row is a way the message reader (once or several times over) reads a password element.
   const struct {
     const char* what;
     std::string text;
@@ -37,25 +57,76 @@ TEST(Redaction, PasswordsNeverSurviveAtAnyEscapingDepth) {
       {"a message text", inner},
       {"inside an envelope", once},
       {"two envelopes deep", twice},
-      {"a password that needs base64", RequestWithPassword(std::string(kSecret) + "\x01")},
-      {"written by hand in CDATA", "<m g=\"22\" n=\"506\"><s x=\"2\"><![CDATA[<pw x=\"2\">" +
-                                       std::string(kSecret) + "</pw>]]></s></m>"},
-      {"escaped by hand with a raw '>'", "&lt;pw x=\"2\">" + std::string(kSecret) + "&lt;/pw>"},
-      {"numeric character references",
-       "&#60;pw x=\"2\"&#62;" + std::string(kSecret) + "&#60;/pw&#62;"},
-      {"an unterminated element", "<pw x=\"2\">" + std::string(kSecret)},
+      {"a password that needs base64", RequestWithPassword(s + "\x01")},
+      {"inside CDATA",
+       "<m g=\"22\" n=\"506\"><s x=\"2\"><![CDATA[" + Pw("<", ">", s) + "]]></s></m>"},
+      {"escaped with a raw '>'", Pw("&lt;", ">", s)},
+      {"decimal references", Pw("&#60;", "&#62;", s)},
+      {"zero-padded decimal references", Pw("&#060;", "&#0000062;", s)},
+      {"hexadecimal references", Pw("&#x3c;", "&#x3e;", s)},
+      {"zero-padded upper-case hexadecimal", Pw("&#x003C;", "&#x00003E;", s)},
+      {"mixed case", Pw("&#X3c;", "&GT;", s)},
+      {"the name written as references", "&lt;&#112;&#x77; x=\"2\"&gt;" + s + "&lt;/pw&gt;"},
+      {"two levels: &amp;lt;", Pw("&amp;lt;", "&amp;gt;", s)},
+      {"two levels: &amp;#x3c;", Pw("&amp;#x3c;", "&amp;#x3e;", s)},
+      {"two levels: '&' as a reference", Pw("&#38;lt;", "&#x26;#62;", s)},
+      {"ten levels", Pw("&" + Repeat("amp;", 9) + "lt;", "&" + Repeat("amp;", 9) + "gt;", s)},
+      {"an element without end", "<pw x=\"2\">" + s},
+      {"a start tag without end", "<pw x=\"2\" " + s},
+      {"an attribute value that never closes", "<pw x=\"2>" + s + "</pw>"},
+      {"'/>' inside an attribute value", "<pw x=\"/>\">" + s + "</pw>"},
+      {"an end tag inside a comment", "<pw x=\"2\"><!-- </pw> -->" + s + "</pw>"},
+      {"an end tag inside CDATA", "<pw x=\"2\"><![CDATA[</pw>]]>" + s + "</pw>"},
+      {"an end tag inside a processing instruction", "<pw x=\"2\"><?p </pw>?>" + s + "</pw>"},
       {"several in one line", inner + " and " + once},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string redacted = RedactPasswords(c.text);
     EXPECT_EQ(redacted.find(kSecret), std::string::npos) << redacted;
-    EXPECT_NE(redacted.find("***"), std::string::npos);
+    EXPECT_NE(redacted.find("***"), std::string::npos) << redacted;
   }
+  // Text escaped more often than the redaction looks is not shown at all.
+  const std::string tooDeep =
+      Pw("&" + Repeat("amp;", kMaxRedactionLevels + 1) + "lt;", "&gt;", kSecret);
+  EXPECT_EQ(RedactPasswords(tooDeep).find(kSecret), std::string::npos);
   // Text around the password stays readable; other elements are untouched.
   EXPECT_NE(RedactPasswords(inner).find(">apps<"), std::string::npos);
-  EXPECT_EQ(RedactPasswords("<pwd>keep</pwd> <s x=\"1\">pw</s>"),
-            "<pwd>keep</pwd> <s x=\"1\">pw</s>");
+  EXPECT_EQ(RedactPasswords("<pwd>keep</pwd> <s x=\"1\">pw</s> &amp;lt; &#60;p <pw x=\"1\"/>"),
+            "<pwd>keep</pwd> <s x=\"1\">pw</s> &amp;lt; &#60;p <pw x=\"1\"/>");
+  EXPECT_EQ(RedactPasswords("a " + Pw("&lt;", "&gt;", s) + " b"),
+            "a &lt;pw x=\"2\"&gt;***&lt;/pw&gt; b");
+}
+
+// A message that parses is written again with its passwords masked, however it was written.
+TEST(Redaction, MessagesThatParseAreWrittenAgainWithoutPasswords) {
+  const std::string request =
+      "<?xml version=\"1.0\"?>\n<m g=\"20\" n=\"0\">\n <s x=\"1\">apps</s>\n"
+      " <pw x=\"2\"><![CDATA[" +
+      std::string(kSecret) + "]]></pw>\n</m>";
+  EXPECT_EQ(RedactPasswords("Input XML [" + request + "]"),
+            "Input XML [<m g=\"20\" n=\"0\"><s x=\"1\">apps</s><pw x=\"2\">***</pw></m>]");
+}
+
+// Redaction costs the same per byte for one large text as for many small ones. Quadratic work
+// makes the large text ten times slower per byte; the bound is far from the usual ratio of 1.
+TEST(Redaction, TimeIsLinearInTheText) {
+  const std::string chunk = RequestWithPassword(kSecret) + " " + Pw("&amp;lt;", "&amp;gt;", "x") +
+                            " &#x3c;pw x=\"1\"&gt;&lt;!-- &lt;pw &lt;s>&amp;&amp;amp;";
+  std::string small;
+  while (small.size() < (100u << 10)) small += chunk;
+  std::string large;
+  for (int i = 0; i < 10; ++i) large += small;
+  auto seconds = [](const std::string& text, int times) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < times; ++i)
+      EXPECT_EQ(RedactPasswords(text).find(kSecret), std::string::npos);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  seconds(small, 1);  // warm up
+  const double tenSmall = seconds(small, 10), oneLarge = seconds(large, 1);
+  EXPECT_LT(oneLarge, 4 * tenSmall + 0.05)
+      << "10 x 100 KB: " << tenSmall << " s, 1 MB: " << oneLarge;
 }
 
 TEST(Logging, TheEntryPointNeverLogsTheDatabasePassword) {
@@ -63,9 +134,151 @@ TEST(Logging, TheEntryPointNeverLogsTheDatabasePassword) {
   CallPlugin(Envelope(1, RequestWithPassword(kSecret)));  // logged as input and answer
   CallPlugin(Envelope(2, RequestWithPassword(kSecret)));  // refused, answer logged
   CallPlugin("<m g=\"22\" n=\"506\"><s x=\"2\">" + RequestWithPassword(kSecret) + "</s>");
+  // Envelopes written by hand with the forms the reader decodes, refused and accepted.
+  const std::string inner = RequestWithPassword(kSecret);
+  auto written = [&](const char* lt, const char* gt) {
+    std::string text;
+    for (char c : inner) text += c == '<' ? lt : c == '>' ? gt : std::string(1, c);
+    return text;
+  };
+  CallPlugin("<m g=\"22\" n=\"506\"><s x=\"2\">" + written("&#060;", "&#x003E;") + "</s></m>");
+  CallPlugin("<m g=\"22\" n=\"506\"><i x=\"1\">1</i><s x=\"2\">" + written("&#x3C;", "&#0062;") +
+             "</s></m>");
+  CallPlugin("<m g=\"22\" n=\"506\"><i x=\"1\">1</i><s x=\"2\">" + written("&#X3c;", ">") +
+             "</s><q/></m>");
   const std::string log = sandbox.log();
   EXPECT_NE(log.find("Response XML"), std::string::npos);
   EXPECT_EQ(log.find(kSecret), std::string::npos);
+}
+
+// A request far larger than a log line: every line stays capped, and a password element cut off
+// at the cap is masked to the end.
+TEST(Logging, LinesAreCappedAndACutPasswordIsMasked) {
+  HostSandbox sandbox;
+  EvEvent context;
+  const std::string big(1u << 20, 'a');
+  EvDebug::Debug(context, "Cap", "%s", big.c_str());
+  std::string straddling(kMaxLogTextBytes - 20, 'b');
+  straddling += "<pw x=\"2\">" + std::string(kSecret) + "</pw>" + std::string(100, 'c');
+  EvDebug::Debug(context, "Cap", "%s", straddling.c_str());
+  const std::vector<std::string> lines = LogLines(sandbox.log(), "Cap");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], std::string(kMaxLogTextBytes, 'a') + "\xE2\x80\xA6[" +
+                          std::to_string(big.size() - kMaxLogTextBytes) + " bytes cut]");
+  EXPECT_EQ(lines[1].find("Tr0u"), std::string::npos) << lines[1].substr(kMaxLogTextBytes - 40);
+  EXPECT_NE(lines[1].find("***"), std::string::npos);
+
+  // Through the entry point: a 20 MiB request that is not a message is logged, but not whole.
+  const size_t before = sandbox.log().size();
+  CallPlugin(std::string(20u << 20, '<'));
+  EXPECT_LT(sandbox.log().size() - before, 4 * kMaxLogTextBytes);
+}
+
+// What happens to two log lines when EBS_HOST_LOG names `path`, in a child process that is
+// ended after 5 s: its exit status, its standard error, and whether it ended in time.
+struct Logged {
+  bool exited = false;
+  std::string stderrText;
+};
+Logged LogTwoLinesTo(const std::string& path, const std::string& stderrPath) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const int err = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(err, STDERR_FILENO);
+    alarm(5);
+    setenv("EBS_HOST_LOG", path.c_str(), 1);
+    EvEvent context;
+    EvDebug::Debug(context, "Sink", "first line");
+    EvDebug::Error(context, "Sink", "second line");
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return {WIFEXITED(status) && WEXITSTATUS(status) == 0, ReadFile(stderrPath)};
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// The log file is where another account may have planted something. Each row prepares the path;
+// nothing may be written through it, the call must not hang, and standard error takes the lines
+// after one line saying why.
+TEST(Logging, APlantedLogFileIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to plant another user's file";
+  HostSandbox sandbox;
+  const std::string target = sandbox.dir().file("target"), path = sandbox.dir().file("log");
+  int reader = -1;
+  const struct {
+    const char* what;
+    std::function<void()> plant;
+    const char* why;
+  } cases[] = {
+      {"a FIFO nobody reads", [&] { mkfifo(path.c_str(), 0666); }, "cannot be opened"},
+      {"a FIFO with a reader",
+       [&] {
+         mkfifo(path.c_str(), 0666);
+         reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+       },
+       "is not a regular file"},
+      {"a 0666 file of another user",
+       [&] {
+         WriteFile(path, "");
+         chmod(path.c_str(), 0666);
+         ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+       },
+       "belongs to user id 65534"},
+      {"a symbolic link to our own file",
+       [&] {
+         WriteFile(target, "");
+         symlink(target.c_str(), path.c_str());
+       },
+       "is a symbolic link"},
+      {"a second link to our own file",
+       [&] {
+         WriteFile(target, "");
+         link(target.c_str(), path.c_str());
+       },
+       "has 2 hard links"},
+      {"a directory", [&] { mkdir(path.c_str(), 0777); }, "cannot be opened"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.plant();
+    const Logged logged = LogTwoLinesTo(path, sandbox.dir().file("stderr"));
+    EXPECT_TRUE(logged.exited) << "the call hung or failed";
+    EXPECT_EQ(Count(logged.stderrText, "logging to standard error"), 1u) << logged.stderrText;
+    EXPECT_TRUE(std::regex_search(
+        logged.stderrText, std::regex(" ERROR \\d+ \\[Log\\] The log file " + path + " " + c.why)))
+        << logged.stderrText;
+    EXPECT_NE(logged.stderrText.find("[Sink] first line"), std::string::npos);
+    EXPECT_NE(logged.stderrText.find("[Sink] second line"), std::string::npos);
+    struct stat st {};
+    if (lstat(target.c_str(), &st) == 0) {
+      EXPECT_EQ(ReadFile(target), "");
+    }
+    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      EXPECT_EQ(ReadFile(path), "");
+    }
+    if (reader >= 0) {
+      char byte;
+      EXPECT_LE(read(reader, &byte, 1), 0);
+      close(reader);
+      reader = -1;
+    }
+    remove(path.c_str());
+    remove(target.c_str());
+  }
+  // A regular file of our own is used, and one that is created is private.
+  const Logged logged = LogTwoLinesTo(path, sandbox.dir().file("stderr"));
+  EXPECT_TRUE(logged.exited);
+  EXPECT_EQ(logged.stderrText, "");
+  EXPECT_EQ(Count(ReadFile(path), " line\n"), 2u);
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(Logging, OneIntactLinePerCallFromManyThreads) {

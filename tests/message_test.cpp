@@ -13,6 +13,13 @@ namespace {
 // Field numbers the catalogue does not know, written through the raw interface as a peer would.
 constexpr short kUnknownIndex = 77;
 
+// `ascii` in UTF-16LE with a byte-order mark.
+std::string Utf16(const std::string& ascii) {
+  std::string out = "\xFF\xFE";
+  for (char c : ascii) out += std::string{c, '\0'};
+  return out;
+}
+
 std::string AllBytes() {
   std::string s;
   for (int c = 0; c < 256; ++c) s += static_cast<char>(c);
@@ -165,6 +172,16 @@ TEST(Message, InvalidTextLeavesTheMessageEmpty) {
       {"an external entity",
        "<!DOCTYPE m [<!ENTITY e SYSTEM \"/etc/passwd\">]><m g=\"22\" n=\"504\">"
        "<s x=\"1\">&e;</s></m>"},
+      {"a document type without entities: a default attribute would make strings base64",
+       "<!DOCTYPE m [<!ATTLIST s enc CDATA \"base64\">]><m g=\"22\" n=\"504\">"
+       "<s x=\"1\">QUJD</s></m>"},
+      {"a bare document type", "<!DOCTYPE m><m g=\"22\" n=\"504\"></m>"},
+      {"UTF-16 with a byte-order mark", Utf16("<m g=\"22\" n=\"504\"><s x=\"1\">a</s></m>")},
+      {"EBCDIC, as its declaration says",
+       "\x4C\x6F\xA7\x94\x93\x40\xA5\x85\x99\xA2\x89\x96\x95\x7E\x7D\xF1\x4B\xF0\x7D\x40\x85"
+       "\x95\x83\x96\x84\x89\x95\x87\x7E\x7D\x85\x82\x83\x84\x89\x83\x60\x83\x97\x60\xA4\xA2"
+       "\x7D\x6F\x6E\x4C\x94\x40\x87\x7E\x7D\xF2\xF2\x7D\x40\x95\x7E\x7D\xF5\xF0\xF4\x7D\x6E"
+       "\x4C\x61\x94\x6E"},
       {"10,000 levels deep", deepText},
       {"100 MB of junk", junk},
   };
@@ -178,6 +195,34 @@ TEST(Message, InvalidTextLeavesTheMessageEmpty) {
   }
 }
 
+// Messages nest up to 64 levels, the outermost counted: 64 are read, 65 are refused.
+TEST(Message, NestingLimit) {
+  auto nested = [](int levels) {
+    std::string text = "<m g=\"22\" n=\"504\">";
+    for (int i = 1; i < levels; ++i) text += "<o x=\"1\"><m g=\"1\" n=\"1\">";
+    for (int i = 1; i < levels; ++i) text += "</m></o>";
+    return text + "</m>";
+  };
+  Hux::OraEBSConfig config;
+  EXPECT_TRUE(config.unserialize(nested(PXMessageBase::kMaxDepth)));
+  EXPECT_EQ(config.serialized(), nested(PXMessageBase::kMaxDepth));
+  EXPECT_FALSE(config.unserialize(nested(PXMessageBase::kMaxDepth + 1)));
+  EXPECT_TRUE(config.empty());
+}
+
+// The reader used by the log's redaction takes a message of any class, and only a message.
+TEST(Message, ReadingAMessageOfAnyClass) {
+  PXMessageBase any(0, 0);
+  ASSERT_TRUE(any.unserializeAnyClass("<m g=\"20\" n=\"7\"><pw x=\"2\">s</pw></m>"));
+  EXPECT_EQ(any.group(), 20);
+  EXPECT_EQ(any.number(), 7);
+  EXPECT_EQ(any.serialized(), "<m g=\"20\" n=\"7\"><pw x=\"2\">s</pw></m>");
+  EXPECT_FALSE(any.unserializeAnyClass("<m g=\"20\" n=\"7\"><q x=\"1\"/></m>"));
+  EXPECT_TRUE(any.empty());
+  Hux::OraEBSConfig config;  // the class-bound reader still refuses another class
+  EXPECT_FALSE(config.unserialize("<m g=\"20\" n=\"7\"></m>"));
+}
+
 TEST(Message, LenientWhereAPersonWritesByHand) {
   // Blanks between elements, an XML declaration, a root without its class, CDATA text.
   const std::string text =
@@ -187,6 +232,10 @@ TEST(Message, LenientWhereAPersonWritesByHand) {
   ASSERT_TRUE(request.unserialize(text));
   EXPECT_EQ(View(request).get(Hux::OraEBSReqResp::messageType), 2);
   EXPECT_EQ(request.getstring(2, 2, 0, 0), "<b>&</b>");
+  // The text is read as UTF-8 whatever it declares.
+  ASSERT_TRUE(request.unserialize(
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><m><s x=\"2\">\xC3\xA9</s></m>"));
+  EXPECT_EQ(request.getstring(2, 0, 0, 0), "\xC3\xA9");
 }
 
 }  // namespace

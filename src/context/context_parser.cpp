@@ -137,14 +137,18 @@ void ContextParser::ReleaseDocuments() {
   resetDocumentPool();
 }
 
-std::string ElementText(const xercesc::DOMElement& element) {
+bool ElementText(const xercesc::DOMElement& element, size_t maxChars, std::string& value) {
+  value.clear();
   const xercesc::DOMNode* node = element.getFirstChild();
-  if (!node) return std::string();
+  if (!node) return true;
   // The common case: one text node and nothing else.
   const auto type = node->getNodeType();
   if (!node->getNextSibling() &&
-      (type == xercesc::DOMNode::TEXT_NODE || type == xercesc::DOMNode::CDATA_SECTION_NODE))
-    return Utf16ToUtf8(node->getNodeValue());
+      (type == xercesc::DOMNode::TEXT_NODE || type == xercesc::DOMNode::CDATA_SECTION_NODE)) {
+    if (View(node->getNodeValue()).size() > maxChars) return false;
+    value = Utf16ToUtf8(node->getNodeValue());
+    return true;
+  }
 
   std::u16string text;
   while (node) {
@@ -152,6 +156,7 @@ std::string ElementText(const xercesc::DOMElement& element) {
       case xercesc::DOMNode::TEXT_NODE:
       case xercesc::DOMNode::CDATA_SECTION_NODE:
         text += View(node->getNodeValue());
+        if (text.size() > maxChars) return false;
         break;
       case xercesc::DOMNode::ELEMENT_NODE:
       case xercesc::DOMNode::ENTITY_REFERENCE_NODE:
@@ -167,5 +172,6 @@ std::string ElementText(const xercesc::DOMElement& element) {
     while (node != &element && !node->getNextSibling()) node = node->getParentNode();
     node = node == &element ? nullptr : node->getNextSibling();
   }
-  return Utf16ToUtf8(text.data(), text.size());
+  value = Utf16ToUtf8(text.data(), text.size());
+  return true;
 }

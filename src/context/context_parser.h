@@ -77,5 +77,6 @@ class ContextParser : private ContextParserLimits, public xercesc::XercesDOMPars
   ContextIndex index_;
 };
 
-// All text below `element` in document order (text and CDATA, not comments), in UTF-8.
-std::string ElementText(const xercesc::DOMElement& element);
+// All text below `element` in document order (text and CDATA, not comments), in UTF-8. Returns
+// false, with `value` empty, when the text is longer than `maxChars` UTF-16 units.
+bool ElementText(const xercesc::DOMElement& element, size_t maxChars, std::string& value);

@@ -4,16 +4,12 @@
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 
+#include "context/context_bounds.h"
 #include "context/context_parser.h"
 #include "platform/xerces_platform.h"
 #include "worker/NqEBSInterface.h"
 
 namespace {
-
-// Context files are a few hundred kilobytes; anything far beyond is not one. Of a text that is
-// refused for its size only the beginning is logged.
-constexpr size_t kMaxContextBytes = 64u << 20;
-constexpr size_t kLoggedPrefixBytes = 64u << 10;
 
 // The parent of a lookup, or null when it is not there.
 const ContextIndex::Entry* FindParent(const ContextIndex* index, std::string_view tagName,
@@ -39,18 +35,16 @@ bool NqEBSInterface::initParser(const std::string& xmlText) {
   document = nullptr;
   lastParseFailed = true;
   std::string failure;
-  bool parserBroken = false;
+  bool parserBroken = false, refused = false;
   try {
     if (parser) parser->ReleaseDocuments();
-    if (xmlText.size() > kMaxContextBytes) {
-      errorHandler.setXMLContent(xmlText.substr(0, kLoggedPrefixBytes) + "...");
-      failure = "Context text of " + std::to_string(xmlText.size()) +
-                " bytes is larger than the limit of " + std::to_string(kMaxContextBytes);
-    } else {
-      errorHandler.setXMLContent(xmlText);
-    }
-    if (!failure.empty()) {
-      // Refused before parsing.
+    errorHandler.setXMLContent(xmlText);
+    const std::string overBound = CheckContextBounds(xmlText);
+    if (!overBound.empty()) {
+      // Refused before parsing: the parser's time and memory would grow beyond reason.
+      failure = "The " + errorHandler.describeContent() + " is refused: " + overBound;
+      refused = true;
+      EvDebug::Error(logContext, "initParser", "%s", failure.c_str());
     } else if (!platformReady) {
       failure = "XML platform is not initialised";
     } else {
@@ -91,6 +85,12 @@ bool NqEBSInterface::initParser(const std::string& xmlText) {
   if (!lastParseFailed) return true;
   try {
     if (!failure.empty()) errorHandler.reportError(failure);
+    if (!refused) {
+      const std::string& cause =
+          errorHandler.firstError().empty() ? failure : errorHandler.firstError();
+      EvDebug::Error(logContext, "initParser", "The %s cannot be read as XML: %s",
+                     errorHandler.describeContent().c_str(), cause.c_str());
+    }
     // After an exception the parser's state is unknown: a fresh one is made for the next text.
     if (parserBroken) parser.reset();
     if (parser) parser->ReleaseDocuments();
@@ -119,7 +119,15 @@ std::string NqEBSInterface::getChildValue(const char* tagName, int index, const 
   try {
     const xercesc::DOMElement* child =
         FindChild(parser->Index(), tagName, index, childName, childIndex);
-    return child ? ElementText(*child) : std::string();
+    std::string value;
+    if (child && !ElementText(*child, kMaxContextValueChars, value)) {
+      EvDebug::Error(logContext, "getChildValue",
+                     "The text of element %s below %s %d in the %s is longer than %zu "
+                     "characters; it is read as empty",
+                     childName, tagName, index, errorHandler.describeContent().c_str(),
+                     kMaxContextValueChars);
+    }
+    return value;
   } catch (...) {
     return std::string();
   }
@@ -133,7 +141,16 @@ std::string NqEBSInterface::getChildAttribute(const std::string& tagName, int in
     const xercesc::DOMElement* child =
         FindChild(parser->Index(), tagName, index, childName, childIndex);
     if (!child) return std::string();
-    return Utf16ToUtf8(child->getAttribute(Utf8ToUtf16(attributeName).c_str()));
+    const XMLCh* value = child->getAttribute(Utf8ToUtf16(attributeName).c_str());
+    if (std::u16string_view(value ? value : u"").size() > kMaxContextValueChars) {
+      EvDebug::Error(logContext, "getChildAttribute",
+                     "The attribute %s of element %s below %s %d in the %s is longer than %zu "
+                     "characters; it is read as empty",
+                     attributeName.c_str(), childName.c_str(), tagName.c_str(), index,
+                     errorHandler.describeContent().c_str(), kMaxContextValueChars);
+      return std::string();
+    }
+    return Utf16ToUtf8(value);
   } catch (...) {
     return std::string();
   }

@@ -4,18 +4,42 @@
 
 XmlDomErrorHandler::~XmlDomErrorHandler() = default;
 
-void XmlDomErrorHandler::error(const xercesc::SAXParseException& exc) { reportError(exc); }
+void XmlDomErrorHandler::error(const xercesc::SAXParseException& exc) {
+  noteError(exc);
+  reportError(exc);
+}
 
 void XmlDomErrorHandler::fatalError(const xercesc::SAXParseException& exc) {
   fatalSeen = true;
+  noteError(exc);
   reportError(exc);
+}
+
+void XmlDomErrorHandler::noteError(const xercesc::SAXParseException& exc) {
+  if (!firstErrorText.empty()) return;
+  firstErrorText = Utf16ToUtf8(exc.getMessage());
+  if (exc.getLineNumber() > 0)
+    firstErrorText += " (line " + std::to_string(exc.getLineNumber()) + ", column " +
+                      std::to_string(exc.getColumnNumber()) + ")";
 }
 
 void XmlDomErrorHandler::warning(const xercesc::SAXParseException& exc) { reportError(exc); }
 
+void XmlDomErrorHandler::setDocumentName(const std::string& name) {
+  documentName =
+      name.size() <= kMaxNameBytes ? name : name.substr(0, kMaxNameBytes) + "\xE2\x80\xA6";
+}
+
 void XmlDomErrorHandler::setXMLContent(const std::string& content) {
-  xmlContent = content;
+  contentBytes = content.size();
   fatalSeen = false;
+  firstErrorText.clear();
+}
+
+std::string XmlDomErrorHandler::describeContent() const {
+  const std::string size = " of " + std::to_string(contentBytes) + " bytes";
+  return documentName.empty() ? "context text" + size
+                              : "context file [" + documentName + "]" + size;
 }
 
 void XmlDomErrorHandler::reportError(const xercesc::SAXParseException& exc) {
@@ -23,6 +47,7 @@ void XmlDomErrorHandler::reportError(const xercesc::SAXParseException& exc) {
 }
 
 void XmlDomErrorHandler::reportError(const std::string& message) {
-  EvDebug::Debug(logContext, "reportError", "XML exception : Content - %s", xmlContent.c_str());
+  EvDebug::Debug(logContext, "reportError", "XML exception : Content - %s",
+                 describeContent().c_str());
   EvDebug::Debug(logContext, "reportError", "Error = %s", message.c_str());
 }

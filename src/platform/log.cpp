@@ -1,10 +1,14 @@
 #include "platform/log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 
@@ -28,41 +32,7 @@ Sink& TheSink() {
   return sink;
 }
 
-std::string Escape(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) {
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c < 0x20 && c != '\t') {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-void Emit(const char* level, LogLevel needed, const char* label, const char* format, va_list args) {
-  const HostConfig config = LoadHostConfig();
-  if (config.logLevel == LogLevel::Off) return;
-  if (config.logLevel == LogLevel::Error && needed == LogLevel::Debug) return;
-
-  va_list copy;
-  va_copy(copy, args);
-  int size = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text;
-  if (size > 0) {
-    text.resize(static_cast<size_t>(size) + 1);
-    std::vsnprintf(text.data(), text.size(), format, args);
-    text.resize(static_cast<size_t>(size));
-  }
-
+std::string Stamp() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   tm utc{};
@@ -71,8 +41,100 @@ void Emit(const char* level, LogLevel needed, const char* label, const char* for
   std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%06ldZ", utc.tm_year + 1900,
                 utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
                 now.tv_nsec / 1000);
-  std::string line = std::string(stamp) + " " + level + " " + std::to_string(getpid()) + " [" +
-                     Escape(label ? label : "") + "] " + Escape(RedactPasswords(text)) + "\n";
+  return stamp;
+}
+
+std::string Line(const char* level, const std::string& label, const std::string& text) {
+  return Stamp() + " " + level + " " + std::to_string(getpid()) + " [" + label + "] " + text + "\n";
+}
+
+// Appends the escaped form of `text` to `out` while `out` stays within `budget` bytes; returns
+// how many bytes of `text` went in.
+size_t AppendEscaped(std::string& out, const std::string& text, size_t budget) {
+  size_t used = 0;
+  for (unsigned char c : text) {
+    char buf[8];
+    if (c == '\n') {
+      std::memcpy(buf, "\\n", 3);
+    } else if (c == '\r') {
+      std::memcpy(buf, "\\r", 3);
+    } else if (c < 0x20 && c != '\t') {
+      std::snprintf(buf, sizeof buf, "\\x%02x", c);
+    } else {
+      buf[0] = static_cast<char>(c);
+      buf[1] = '\0';
+    }
+    const size_t length = std::strlen(buf);
+    if (out.size() + length > budget) break;
+    out.append(buf, length);
+    ++used;
+  }
+  return used;
+}
+
+// The text of a line: at most kMaxLogTextBytes, redacted, control characters escaped, and
+// "…[N bytes cut]" when the text was longer. Only the kept part is redacted, so the work is
+// bounded whatever the size of the text; a password element cut off at the end is masked to
+// the end by the redaction.
+std::string LineText(const std::string& text, size_t fullSize) {
+  size_t cut = fullSize - text.size();
+  std::string out;
+  const std::string redacted = RedactPasswords(text);
+  const size_t used = AppendEscaped(out, redacted, kMaxLogTextBytes);
+  cut += redacted.size() - used;
+  if (cut > 0) out += "\xE2\x80\xA6[" + std::to_string(cut) + " bytes cut]";
+  return out;
+}
+
+// Why `fd`, just opened for the log, must not be written to; empty when it may.
+std::string RefusalOf(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return std::string("cannot be examined: ") + std::strerror(errno);
+  if (!S_ISREG(st.st_mode)) return "is not a regular file";
+  if (st.st_uid != ::geteuid())
+    return "belongs to user id " + std::to_string(st.st_uid) + ", not to " +
+           std::to_string(::geteuid());
+  if (st.st_nlink > 1) return "has " + std::to_string(st.st_nlink) + " hard links";
+  return std::string();
+}
+
+// Opens the log file at `path` for appending, never following a symbolic link and never
+// blocking (a FIFO without a reader fails at once, one with a reader is refused). Returns -1 and
+// the reason when the file cannot or must not be used.
+int OpenLogFile(const std::string& path, std::string* why) {
+  const int fd = ::open(path.c_str(),
+                        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+  if (fd < 0) {
+    *why = errno == ELOOP ? "is a symbolic link"
+                          : std::string("cannot be opened: ") + std::strerror(errno);
+    return -1;
+  }
+  *why = RefusalOf(fd);
+  if (why->empty()) return fd;
+  ::close(fd);
+  return -1;
+}
+
+void Emit(const char* level, LogLevel needed, const char* label, const char* format, va_list args) {
+  const HostConfig config = LoadHostConfig();
+  if (config.logLevel == LogLevel::Off) return;
+  if (config.logLevel == LogLevel::Error && needed == LogLevel::Debug) return;
+
+  // Only the first bytes of the formatted text are kept; vsnprintf still tells the full size.
+  std::string text(kMaxLogTextBytes + 2, '\0');
+  const int size = std::vsnprintf(text.data(), text.size(), format, args);
+  const size_t fullSize = size > 0 ? static_cast<size_t>(size) : 0;
+  size_t kept = std::min(fullSize, kMaxLogTextBytes);
+  // A cut falls before a UTF-8 sequence, not inside one: text[kept] is the first byte left out.
+  for (int back = 0; back < 3 && kept > 0 && kept < fullSize &&
+                     (static_cast<unsigned char>(text[kept]) & 0xC0) == 0x80;
+       ++back)
+    --kept;
+  text.resize(kept);
+
+  std::string labelText;
+  AppendEscaped(labelText, label ? label : "", 256);
+  const std::string line = Line(level, labelText, LineText(text, fullSize));
 
   Sink& sink = TheSink();
   std::lock_guard<std::mutex> lock(sink.mutex);
@@ -80,9 +142,14 @@ void Emit(const char* level, LogLevel needed, const char* label, const char* for
     if (sink.fd >= 0) ::close(sink.fd);
     sink.fd = -1;
     sink.path = config.logPath;
-    if (!sink.path.empty())
-      sink.fd =
-          ::open(sink.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    std::string why;
+    if (!sink.path.empty() && (sink.fd = OpenLogFile(sink.path, &why)) < 0) {
+      std::string escapedPath;
+      AppendEscaped(escapedPath, sink.path, 4096);
+      WriteAll(STDERR_FILENO, Line("ERROR", "Log",
+                                   "The log file " + escapedPath + " " + why +
+                                       "; logging to standard error instead"));
+    }
   }
   WriteAll(sink.fd >= 0 ? sink.fd : STDERR_FILENO, line);
 }

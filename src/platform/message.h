@@ -4,7 +4,8 @@
 // field index. A field is an integer (64-bit), a string, a password string, a child message, or a
 // list of messages, integers or strings. A message owns its children, lists and password
 // strings; copies are deep. The text form (serialize/unserialize) is the XML format described in
-// docs/message-format.md; a text that is not a valid message leaves the message empty.
+// docs/message-format.md (UTF-8 only, whatever the text declares; no document type declaration);
+// a text that is not a valid message leaves the message empty.
 //
 // Callers normally reach fields through the typed descriptors of field.h; the raw operations
 // below keep the framework's historic argument orders. Not thread-safe: one message is used by
@@ -38,6 +39,9 @@ class PXMessageBase {
   // the text was accepted; callers of the framework's historic interface ignore it.
   bool unserialize(const std::string& text);
   bool unserialize(const char* text);
+  // The same for a text whose outermost message may be of any class: the message takes the
+  // group and number of the text (or keeps its own when the text gives neither).
+  bool unserializeAnyClass(const std::string& text);
   // Replaces `out` with the message's text. `flag` is kept for the historic interface.
   void serialize(std::string& out, bool flag) const;
   std::string serialized() const;
@@ -105,6 +109,7 @@ class PXMessageBase {
   struct Field;
 
  private:
+  bool unserializeText(const std::string& text, bool anyClass);
   Field* find(short index);
   const Field* find(short index) const;
   Field& place(short index, short number, unsigned int fieldId, FieldKind kind);

@@ -110,6 +110,23 @@ bool Base64Decode(const std::string& s, std::string& out) {
   return true;
 }
 
+// Whether the prolog of `text` (before its first element) holds a document type declaration.
+// The reader's DTD handler sees only declarations with an internal subset.
+bool DeclaresDocumentType(const std::string& text) {
+  size_t i = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  for (;;) {
+    i = text.find_first_not_of(" \t\r\n", i);
+    if (i == std::string::npos) return false;
+    const char* close = text.compare(i, 2, "<?") == 0     ? "?>"
+                        : text.compare(i, 4, "<!--") == 0 ? "-->"
+                                                          : nullptr;
+    if (!close) return text.compare(i, 9, "<!DOCTYPE") == 0;
+    i = text.find(close, i + 2);
+    if (i == std::string::npos) return false;
+    i += std::char_traits<char>::length(close);
+  }
+}
+
 void AppendFieldOpen(std::string& out, const char* tag, short index, short number, unsigned fieldId,
                      bool base64 = false) {
   out += '<';
@@ -230,7 +247,7 @@ std::string PXMessageBase::serialized() const {
 
 class MessageTextReader : public xercesc::DefaultHandler {
  public:
-  explicit MessageTextReader(PXMessageBase& root) : root_(root) {}
+  MessageTextReader(PXMessageBase& root, bool anyClass) : root_(root), anyClass_(anyClass) {}
 
   bool failed() const { return failed_; }
   bool complete() const { return complete_; }
@@ -252,7 +269,13 @@ class MessageTextReader : public xercesc::DefaultHandler {
       }
       PXMessageBase* target = nullptr;
       if (!top) {
-        if (complete_ || group != root_.group_ || number != root_.number_) return Fail();
+        if (complete_) return Fail();
+        if (anyClass_) {
+          root_.group_ = group;
+          root_.number_ = number;
+        } else if (group != root_.group_ || number != root_.number_) {
+          return Fail();
+        }
         target = &root_;
       } else if (top->kind == Frame::ObjectField && top->field->o == nullptr) {
         top->field->o = new PXMessageBase(group, number);
@@ -449,19 +472,27 @@ class MessageTextReader : public xercesc::DefaultHandler {
   }
 
   PXMessageBase& root_;
+  const bool anyClass_;
   std::vector<Frame> stack_;
   int depth_ = 0;
   bool failed_ = false;
   bool complete_ = false;
 };
 
-bool PXMessageBase::unserialize(const std::string& text) {
+bool PXMessageBase::unserialize(const std::string& text) { return unserializeText(text, false); }
+
+bool PXMessageBase::unserializeAnyClass(const std::string& text) {
+  return unserializeText(text, true);
+}
+
+bool PXMessageBase::unserializeText(const std::string& text, bool anyClass) {
   clear();
-  if (text.size() > kMaxTextBytes || !EnsureXercesPlatform()) return false;
+  if (text.size() > kMaxTextBytes || DeclaresDocumentType(text) || !EnsureXercesPlatform())
+    return false;
   PXMessageBase parsed(group_, number_);
   bool ok = false;
   try {
-    MessageTextReader handler(parsed);
+    MessageTextReader handler(parsed, anyClass);
     std::unique_ptr<xercesc::SAX2XMLReader> reader(xercesc::XMLReaderFactory::createXMLReader());
     xercesc::SecurityManager security;
     security.setEntityExpansionLimit(16);
@@ -476,6 +507,9 @@ bool PXMessageBase::unserialize(const std::string& text) {
     xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
                                       "message");
     source.setCopyBufToStream(false);
+    // The format is UTF-8: an encoding declared or guessed from the first bytes (UTF-16, EBCDIC)
+    // is not followed, so every text the reader accepts is one the log's redaction can read.
+    source.setEncoding(u"UTF-8");
     xercesc::XMLPScanToken token;
     if (reader->parseFirst(source, token)) {
       while (!handler.failed() && reader->parseNext(token)) {

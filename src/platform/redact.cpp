@@ -1,83 +1,271 @@
 #include "platform/redact.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+#include <utility>
 #include <vector>
+
+#include "platform/message.h"
+#include "platform/pstring.h"
 
 namespace {
 
-constexpr int kMaxEscapeDepth = 6;
 constexpr const char* kMask = "***";
+// A message text is written again only up to this size (log lines are shorter).
+constexpr size_t kMaxStructuralBytes = 1u << 20;
+// Messages inside strings inside messages are written again to this depth; the scan goes on.
+constexpr int kMaxStructuralDepth = 4;
 
-// The ways a '<' or '>' is written at escape depth `level` (0: raw markup).
-std::vector<std::string> Forms(int level, bool open) {
-  if (level == 0) return {open ? "<" : ">"};
-  std::string amp;
-  for (int i = 1; i < level; ++i) amp += "amp;";
-  const char* names[] = {open ? "lt;" : "gt;", open ? "#60;" : "#62;", open ? "#x3c;" : "#x3e;",
-                         open ? "#x3C;" : "#x3E;"};
-  std::vector<std::string> forms;
-  for (const char* n : names) forms.push_back("&" + amp + n);
-  return forms;
+// One character of the text as seen at some level of decoding, with the bytes of the original
+// text it comes from.
+struct Unit {
+  uint32_t c;
+  uint32_t begin, end;
+};
+using Units = std::vector<Unit>;
+using Span = std::pair<size_t, size_t>;
+
+uint32_t Lower(uint32_t c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
+
+int DigitValue(uint32_t c, bool hex) {
+  if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
+  if (hex && Lower(c) >= 'a' && Lower(c) <= 'f') return static_cast<int>(Lower(c) - 'a' + 10);
+  return -1;
 }
 
-// First occurrence at or after `from` of any of `forms`; sets `length` to the matched form's size.
-size_t FindAny(const std::string& text, size_t from, const std::vector<std::string>& forms,
-               size_t& length) {
-  size_t best = std::string::npos;
-  for (const std::string& f : forms) {
-    size_t at = text.find(f, from);
-    if (at < best) {
-      best = at;
-      length = f.size();
-    }
+// The reference that starts at in[at] (an '&'): its character and the index of its ';'. Named
+// references are those of XML, in any case; numeric ones may have any number of digits.
+bool ReadReference(const Units& in, size_t at, uint32_t& c, size_t& semicolon) {
+  size_t i = at + 1;
+  if (i < in.size() && in[i].c == '#') {
+    ++i;
+    const bool hex = i < in.size() && Lower(in[i].c) == 'x';
+    if (hex) ++i;
+    const size_t first = i;
+    uint64_t value = 0;
+    for (int d; i < in.size() && (d = DigitValue(in[i].c, hex)) >= 0; ++i)
+      value = std::min<uint64_t>(value * (hex ? 16 : 10) + static_cast<uint64_t>(d), 0x110000);
+    if (i == first || i >= in.size() || in[i].c != ';' || value > 0x10FFFF) return false;
+    c = static_cast<uint32_t>(value);
+    semicolon = i;
+    return true;
   }
-  return best;
-}
-
-bool RedactLevel(std::string& text, int level) {
-  bool changed = false;
-  const std::vector<std::string> opens = Forms(level, true);
-  std::vector<std::string> closes = Forms(level, false);
-  if (level > 0) closes.push_back(">");  // '>' needs no escaping in element content
-  std::vector<std::string> endTags;
-  for (const std::string& o : opens) endTags.push_back(o + "/pw");
-  size_t pos = 0;
-  while (true) {
-    size_t openLength = 0;
-    size_t at = FindAny(text, pos, opens, openLength);
-    if (at == std::string::npos) break;
-    size_t name = at + openLength;
-    pos = name;
-    if (text.compare(name, 2, "pw") != 0) continue;
-    const char after = name + 2 < text.size() ? text[name + 2] : '\0';
-    if (after != ' ' && after != '\t' && after != '\n' && after != '>' && after != '&' &&
-        after != '/')
-      continue;
-    size_t closeLength = 0;
-    size_t tagEnd = FindAny(text, name + 2, closes, closeLength);
-    if (tagEnd == std::string::npos) {
-      text.replace(name + 2, std::string::npos, std::string(" ") + kMask);
+  static const struct {
+    const char* name;
+    char c;
+  } kNames[] = {{"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
+  for (const auto& n : kNames) {
+    size_t k = 0;
+    while (n.name[k] && i + k < in.size() && Lower(in[i + k].c) == static_cast<uint32_t>(n.name[k]))
+      ++k;
+    if (!n.name[k] && i + k < in.size() && in[i + k].c == ';') {
+      c = static_cast<uint32_t>(n.c);
+      semicolon = i + k;
       return true;
     }
-    if (tagEnd > 0 && text[tagEnd - 1] == '/') {  // <pw .../> carries nothing
-      pos = tagEnd + closeLength;
-      continue;
+  }
+  return false;
+}
+
+// One level of decoding. Returns whether any reference was decoded.
+bool DecodeLevel(const Units& in, Units& out) {
+  out.clear();
+  out.reserve(in.size());
+  bool changed = false;
+  for (size_t i = 0; i < in.size(); ++i) {
+    uint32_t c;
+    size_t semicolon;
+    if (in[i].c == '&' && ReadReference(in, i, c, semicolon)) {
+      out.push_back({c, in[i].begin, in[semicolon].end});
+      i = semicolon;
+      changed = true;
+    } else {
+      out.push_back(in[i]);
     }
-    size_t contentStart = tagEnd + closeLength;
-    size_t endLength = 0;
-    size_t contentEnd = FindAny(text, contentStart, endTags, endLength);
-    if (contentEnd == std::string::npos) contentEnd = text.size();
-    text.replace(contentStart, contentEnd - contentStart, kMask);
-    changed = true;
-    pos = contentStart + 3;
   }
   return changed;
 }
 
-}  // namespace
+bool Blank(uint32_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-std::string RedactPasswords(const std::string& text) {
-  std::string out = text;
-  if (out.find("pw") == std::string::npos) return out;
-  for (int level = kMaxEscapeDepth; level >= 0; --level) RedactLevel(out, level);
+// Whether the units from `at` spell `word`.
+bool Spells(const Units& u, size_t at, std::string_view word) {
+  if (at + word.size() > u.size()) return false;
+  for (size_t k = 0; k < word.size(); ++k)
+    if (u[at + k].c != static_cast<unsigned char>(word[k])) return false;
+  return true;
+}
+
+// Index of the first unit at or after `from` that starts `word`, or u.size().
+size_t FindWord(const Units& u, size_t from, std::string_view word) {
+  for (size_t i = from; i < u.size(); ++i)
+    if (u[i].c == static_cast<unsigned char>(word[0]) && Spells(u, i, word)) return i;
+  return u.size();
+}
+
+// Adds to `masks` the original bytes of the content of every password element of one level.
+void ScanLevel(const Units& u, size_t textSize, std::vector<Span>& masks) {
+  const size_t n = u.size();
+  size_t i = 0;
+  while (i < n) {
+    if (!(u[i].c == '<' && Spells(u, i + 1, "pw") &&
+          (i + 3 >= n || Blank(u[i + 3].c) || u[i + 3].c == '>' || u[i + 3].c == '/'))) {
+      ++i;
+      continue;
+    }
+    // The end of the start tag, past quoted attribute values.
+    size_t j = i + 3;
+    uint32_t quote = 0;
+    for (; j < n; ++j) {
+      const uint32_t c = u[j].c;
+      if (quote) {
+        if (c == quote) quote = 0;
+      } else if (c == '"' || c == '\'') {
+        quote = c;
+      } else if (c == '>') {
+        break;
+      }
+    }
+    if (j >= n) {
+      masks.push_back({u[i + 2].end, textSize});
+      return;
+    }
+    if (u[j - 1].c == '/') {  // <pw .../> holds nothing
+      i = j + 1;
+      continue;
+    }
+    // The content ends at "</pw"; markup that cannot end it is skipped.
+    const size_t contentBegin = u[j].end;
+    size_t k = j + 1;
+    for (;;) {
+      while (k < n && u[k].c != '<') ++k;
+      if (k >= n) {
+        masks.push_back({contentBegin, textSize});
+        return;
+      }
+      if (Spells(u, k + 1, "/pw") && (k + 4 >= n || Blank(u[k + 4].c) || u[k + 4].c == '>')) {
+        masks.push_back({contentBegin, u[k].begin});
+        i = k + 4;
+        break;
+      }
+      std::string_view close;
+      if (Spells(u, k + 1, "![CDATA["))
+        close = "]]>";
+      else if (Spells(u, k + 1, "!--"))
+        close = "-->";
+      else if (u[k + 1 < n ? k + 1 : k].c == '?')
+        close = "?>";
+      if (close.empty()) {
+        ++k;
+        continue;
+      }
+      const size_t end = FindWord(u, k + 1, close);
+      if (end >= n) {
+        masks.push_back({contentBegin, textSize});
+        return;
+      }
+      k = end + close.size();
+    }
+  }
+}
+
+// Whether `text` may hold markup at some level of escaping (two memchr calls).
+bool MayHoldMarkup(const std::string& text) {
+  return text.find('<') != std::string::npos || text.find('&') != std::string::npos;
+}
+
+std::string Scan(const std::string& text) {
+  if (!MayHoldMarkup(text)) return text;
+  if (text.size() >= UINT32_MAX) return "[" + std::to_string(text.size()) + " bytes not shown]";
+  Units level(text.size()), next;
+  for (uint32_t i = 0; i < text.size(); ++i)
+    level[i] = {static_cast<unsigned char>(text[i]), i, i + 1};
+  std::vector<Span> masks;
+  for (int depth = 0;; ++depth) {
+    ScanLevel(level, text.size(), masks);
+    if (!DecodeLevel(level, next)) break;
+    if (depth == kMaxRedactionLevels) {
+      return "[" + std::to_string(text.size()) + " bytes escaped more than " +
+             std::to_string(kMaxRedactionLevels) + " times, not shown]";
+    }
+    std::swap(level, next);
+  }
+  if (masks.empty()) return text;
+  std::sort(masks.begin(), masks.end());
+  std::string out;
+  out.reserve(text.size());
+  size_t copied = 0;
+  for (size_t m = 0; m < masks.size();) {
+    size_t begin = masks[m].first, end = masks[m].second;
+    for (++m; m < masks.size() && masks[m].first <= end; ++m) end = std::max(end, masks[m].second);
+    begin = std::max(begin, copied);
+    out.append(text, copied, begin - copied);
+    out += kMask;
+    copied = std::max(end, begin);
+  }
+  out.append(text, copied, std::string::npos);
   return out;
 }
+
+std::string Redact(const std::string& text, int depth);
+
+// Every password of `m` becomes "***"; strings that may hold messages are redacted in turn.
+void MaskMessage(PXMessageBase& m, int depth) {
+  for (const PXMessageBase::FieldRef& f : m.fields()) {
+    switch (f.kind) {
+      case FieldKind::Password:
+        m.setpstring(f.index, f.number, kMask, 0, f.fieldId);
+        break;
+      case FieldKind::String:
+        if (MayHoldMarkup(*f.stringValue))
+          m.setstring(f.index, f.number, Redact(*f.stringValue, depth + 1), 0, f.fieldId);
+        break;
+      case FieldKind::StringList:
+        for (std::string& v : **m.getliststring(f.index, f.number, 0, f.fieldId, false))
+          if (MayHoldMarkup(v)) v = Redact(v, depth + 1);
+        break;
+      case FieldKind::Object:
+        MaskMessage(**m.getObjectAccessor(false, false, f.index, f.number, 0, f.fieldId, 0, 0),
+                    depth);
+        break;
+      case FieldKind::ObjectList:
+        for (PXMessageBase& e : **m.getlistobject(f.index, f.number, 0, f.fieldId, false))
+          MaskMessage(e, depth);
+        break;
+      case FieldKind::Int:
+      case FieldKind::IntList:
+        break;
+    }
+  }
+}
+
+// The message text within `text`: from its XML declaration or outermost "<m" to the last "</m>".
+bool FindMessage(const std::string& text, size_t& begin, size_t& end) {
+  const size_t declaration = text.find("<?xml");
+  size_t element = text.find("<m");
+  while (element != std::string::npos && element + 2 < text.size() &&
+         !Blank(static_cast<unsigned char>(text[element + 2])) && text[element + 2] != '>')
+    element = text.find("<m", element + 2);
+  begin = std::min(declaration, element);
+  const size_t last = text.rfind("</m>");
+  if (begin == std::string::npos || last == std::string::npos || last < begin) return false;
+  end = last + 4;
+  return end - begin <= kMaxStructuralBytes;
+}
+
+std::string Redact(const std::string& text, int depth) {
+  size_t begin, end;
+  if (depth <= kMaxStructuralDepth && FindMessage(text, begin, end)) {
+    PXMessageBase message(0, 0);
+    if (message.unserializeAnyClass(text.substr(begin, end - begin))) {
+      MaskMessage(message, depth);
+      return Scan(text.substr(0, begin) + message.serialized() + text.substr(end));
+    }
+  }
+  return Scan(text);
+}
+
+}  // namespace
+
+std::string RedactPasswords(const std::string& text) { return Redact(text, 0); }

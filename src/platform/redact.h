@@ -1,9 +1,21 @@
 // Password redaction of text that may hold serialised messages, at any depth of XML escaping
 // (a message text carried inside a string field of another message is escaped once per level).
-// The content of every password element ("pw") is replaced by "***"; an element whose end
-// cannot be found is redacted to the end of the text. Pure function; thread-safe.
+//
+// Where the text holds one message that the message reader accepts (from "<m" or "<?xml" to the
+// last "</m>"), that part is written again from a copy in which every password is "***" and
+// every string field is redacted in turn. Then, as the backstop for text that does not parse,
+// the content of every password element ("pw") is replaced by "***" wherever it stands: the
+// text is decoded level after level (entity and character references of any form: named,
+// decimal or hexadecimal, any number of leading zeros, any case) until nothing changes, and each
+// level is searched for "<pw". An element whose end cannot be found is redacted to the end of
+// the text; CDATA sections, comments and processing instructions inside the element do not end
+// it. Text escaped more than kMaxRedactionLevels times is not returned at all.
+//
+// Work and memory are linear in the size of the text. Pure function; thread-safe.
 #pragma once
 
 #include <string>
+
+constexpr int kMaxRedactionLevels = 16;
 
 std::string RedactPasswords(const std::string& text);

@@ -1,0 +1,118 @@
+#include "context/context_bounds.h"
+
+#include <unordered_set>
+
+namespace {
+
+bool Blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool StartsWith(std::string_view text, size_t at, std::string_view prefix) {
+  return text.size() - at >= prefix.size() && text.compare(at, prefix.size(), prefix) == 0;
+}
+
+// Byte patterns that make the parser read a text in an encoding where '<' is not 0x3C.
+bool WideOrEbcdic(std::string_view text) {
+  static const std::string_view kStarts[] = {
+      {"\xFE\xFF", 2}, {"\xFF\xFE", 2},         {"\x00\x3C", 2},
+      {"\x3C\x00", 2}, {"\x4C\x6F\xA7\x94", 4}, {"\x00\x00\xFE\xFF", 4},
+  };
+  for (std::string_view start : kStarts)
+    if (StartsWith(text, 0, start)) return true;
+  return false;
+}
+
+// The encoding named by the XML declaration, or "".
+std::string_view DeclaredEncoding(std::string_view text) {
+  if (StartsWith(text, 0, "\xEF\xBB\xBF")) text.remove_prefix(3);
+  if (!StartsWith(text, 0, "<?xml")) return {};
+  const size_t end = text.find("?>");
+  const std::string_view declaration = text.substr(0, end);
+  size_t at = declaration.find("encoding");
+  if (at == std::string_view::npos) return {};
+  at = declaration.find_first_of("\"'", at);
+  if (at == std::string_view::npos) return {};
+  const size_t close = declaration.find(declaration[at], at + 1);
+  if (close == std::string_view::npos) return {};
+  return declaration.substr(at + 1, close - at - 1);
+}
+
+// Encodings in which every ASCII byte stands for itself.
+bool AsciiCompatible(std::string_view encoding) {
+  std::string upper;
+  for (char c : encoding) upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  static const std::string_view kPrefixes[] = {
+      "UTF-8", "UTF8", "US-ASCII", "ASCII", "ISO-8859", "ISO8859", "LATIN", "WINDOWS-125", "CP125"};
+  for (std::string_view prefix : kPrefixes)
+    if (StartsWith(upper, 0, prefix)) return true;
+  return false;
+}
+
+}  // namespace
+
+std::string CheckContextBounds(std::string_view text) {
+  if (text.size() > kMaxContextBytes)
+    return std::to_string(text.size()) + " bytes, over the bound of " +
+           std::to_string(kMaxContextBytes);
+  const std::string_view encoding = DeclaredEncoding(text);
+  if (WideOrEbcdic(text) || (!encoding.empty() && !AsciiCompatible(encoding)))
+    return "an encoding other than UTF-8 or an 8-bit superset of ASCII";
+
+  std::unordered_set<std::string_view> names;
+  size_t nodes = 0;
+  auto count = [&](std::string_view name) {
+    ++nodes;
+    names.insert(name);
+    return nodes <= kMaxContextNodes && names.size() <= kMaxContextNames;
+  };
+  auto over = [&] {
+    return nodes > kMaxContextNodes ? "more than " + std::to_string(kMaxContextNodes) +
+                                          " elements and attributes (the bound)"
+                                    : "more than " + std::to_string(kMaxContextNames) +
+                                          " distinct element and attribute names (the bound)";
+  };
+  auto nameEnd = [&](size_t from) {
+    size_t i = from;
+    while (i < text.size() && !Blank(text[i]) && text[i] != '/' && text[i] != '>' &&
+           text[i] != '=' && text[i] != '<')
+      ++i;
+    return i;
+  };
+
+  size_t i = 0;
+  while ((i = text.find('<', i)) != std::string_view::npos) {
+    std::string_view close;
+    if (StartsWith(text, i, "<!--"))
+      close = "-->";
+    else if (StartsWith(text, i, "<![CDATA["))
+      close = "]]>";
+    else if (StartsWith(text, i, "<?"))
+      close = "?>";
+    if (!close.empty()) {
+      const size_t end = text.find(close, i + 2);
+      if (end == std::string_view::npos) break;  // the parser stops there too
+      i = end + close.size();
+      continue;
+    }
+    ++i;
+    if (i >= text.size() || text[i] == '/' || text[i] == '!') continue;
+    // A start tag: its name, then its attributes up to the first thing that is not one.
+    size_t end = nameEnd(i);
+    if (!count(text.substr(i, end - i))) return over();
+    i = end;
+    for (;;) {
+      while (i < text.size() && Blank(text[i])) ++i;
+      end = nameEnd(i);
+      if (end == i) break;
+      if (!count(text.substr(i, end - i))) return over();
+      i = end;
+      while (i < text.size() && Blank(text[i])) ++i;
+      if (i >= text.size() || text[i] != '=') break;
+      i = text.find_first_not_of(" \t\r\n", i + 1);
+      if (i == std::string_view::npos || (text[i] != '"' && text[i] != '\'')) break;
+      const size_t quote = text.find(text[i], i + 1);
+      if (quote == std::string_view::npos) return std::string();  // the parser stops there
+      i = quote + 1;
+    }
+  }
+  return std::string();
+}
