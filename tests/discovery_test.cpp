@@ -249,6 +249,16 @@ TEST_F(Discovery, AnInvalidContextFileIsSkippedAndNamed) {
     EXPECT_TRUE(Logged(log, "Discover", line)) << line << "\n" << log;
 }
 
+// A record name is the database's text: an overlong one reaches the answer and the log cut short.
+TEST_F(Discovery, AnOverlongNameOfAnInvalidFileIsCut) {
+  oracle->AddContext(std::string(5000, 'N'), "A", "not XML at all");
+  PluginCall call = Discover();
+  EXPECT_EQ(call.errorCode, 520);
+  EXPECT_EQ(call.errorMessage,
+            "Invalid EBS context file [" + std::string(256, 'N') + "…[4744 bytes cut]]");
+  EXPECT_EQ(sandbox.log().find(std::string(257, 'N')), std::string::npos);
+}
+
 // Every failure answers 520 with the configuration as given, logs its cause as one ERROR line
 // that names the values involved, and leaves nothing in the temporary directory but the lock.
 // Rows whose Oracle owner is refused never start sqlplus, so no code of the home ever runs as

@@ -25,6 +25,17 @@ std::string_view After(std::string_view text, size_t comma) {
   return comma == std::string_view::npos ? text : text.substr(comma + 1);
 }
 
+// A record without commas is all name: the name that reaches the log and the answer is cut to a
+// readable length, never inside a UTF-8 character.
+std::string Shortened(std::string_view text) {
+  constexpr size_t kMaxNameBytes = 256;
+  if (text.size() <= kMaxNameBytes) return std::string(text);
+  size_t end = kMaxNameBytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return std::string(text.substr(0, end)) + "…[" + std::to_string(text.size() - end) +
+         " bytes cut]";
+}
+
 }  // namespace
 
 std::vector<ExportRecord> ParseExport(std::string_view text) {
@@ -61,9 +72,6 @@ bool NqEBSInterface::CheckScriptValues() {
   };
   for (const auto& v : values) {
     if (!IsScriptSafe(v.value)) {
-      EvDebug::Debug(logContext, kLabel,
-                     "The %s holds a line feed or NUL byte; it cannot be put into a script",
-                     v.what);
       EvDebug::Error(logContext, kLabel,
                      "The %s holds a line feed or NUL byte; it cannot be put into a script",
                      v.what);
@@ -92,7 +100,6 @@ bool NqEBSInterface::LockTempDir() {
   std::string error;
   tempDirFd.reset(OpenTrustedDirectory(tempDir, &oracleAccount, &error));
   if (tempDirFd.get() < 0 || !discoveryLock.Acquire(tempDirFd.get(), kDiscoveryLockName, &error)) {
-    EvDebug::Debug(logContext, kLabel, "Temporary directory refused: %s", error.c_str());
     EvDebug::Error(logContext, kLabel, "Temporary directory %s refused: %s", tempDir.c_str(),
                    error.c_str());
     return false;
@@ -146,7 +153,6 @@ int NqEBSInterface::Discover() {
   bool exported = FetchEBSContextFiles() == 0;
   if (exported &&
       !ReadRegularFileAt(runDirectory.fd(), kExportFileName, kMaxExportBytes, &text, &st, &error)) {
-    EvDebug::Debug(logContext, kLabel, "Cannot read the export file: %s", error.c_str());
     EvDebug::Error(logContext, kLabel, "Cannot read the export file %s: %s", exportFilePath.c_str(),
                    error.c_str());
     exported = false;
@@ -186,7 +192,7 @@ int NqEBSInterface::Discover() {
   std::string firstInvalid;
   size_t invalid = 0;
   for (const ExportRecord& record : records) {
-    const std::string name(record.name), type(record.type);
+    const std::string name = Shortened(record.name), type = Shortened(record.type);
     EvDebug::Debug(logContext, kLabel, "nodeName [%s]", name.c_str());
     EvDebug::Debug(logContext, kLabel, "nodeType [%s]", type.c_str());
     // A context file that cannot be parsed is left out; the others are still read.

@@ -221,7 +221,6 @@ int NqEBSInterface::PrepareSQLScript() {
   std::string error;
   // Read by sqlplus as the Oracle owner; it holds no secret.
   if (!WriteNewFileAt(runDirectory.fd(), kSqlScriptName, BuildSqlScript(runDir), 0644, &error)) {
-    EvDebug::Debug(logContext, kLabel, "Cannot write the PL/SQL script: %s", error.c_str());
     EvDebug::Error(logContext, kLabel, "Cannot write the PL/SQL script in %s: %s", runDir.c_str(),
                    error.c_str());
     return 1;
