@@ -29,7 +29,6 @@ Json AnswerJson(const Global& g, const Answer& a, const PXMessageBase& inner) {
   j["errorCode"] = a.errorCode;
   j["errorMessage"] = a.errorMessage;
   j["answer"] = MessageToJson(inner, g.showSecrets);
-  j["causes"] = a.causes;
   if (!a.ok())
     j["error"] = {{"code", a.errorCode}, {"message", a.errorMessage}, {"causes", a.causes}};
   return j;
@@ -150,7 +149,7 @@ int SaveConfig(const Global& g, Hux::OraEBSConfig config, const std::string& nam
   const int64_t appId = a.ok() ? SavedAppId(name) : 0;
   if (g.json) {
     Json j = AnswerJson(g, a, inner);
-    j["appId"] = appId;
+    if (a.ok()) j["appId"] = appId;
     j["name"] = name;
     for (auto& [key, value] : json.items()) j[key] = value;
     if (discovered) j = Json{{"discover", *discovered}, {"save", j}};
@@ -201,7 +200,6 @@ int RunRequest(const Global& g, const std::string& file) {
     Hux::OraEBSReqResp inner;
     if (inner.unserialize(a.inner))
       j["envelope"]["xmlString"] = MessageToJson(inner, g.showSecrets);
-    j["causes"] = a.causes;
     if (!a.ok())
       j["error"] = {{"code", a.errorCode}, {"message", a.errorMessage}, {"causes", a.causes}};
     if (int rc = Emit(g, Dump(j) + "\n")) return rc;
