@@ -105,15 +105,15 @@ std::string ClientValues(Msg<Hux::OraEBSConfig> cfg) {
                           .get(NqEntities::ClientEntity::clientName));
   std::string out;
   for (const std::string& client : clients) {
+    if (client.empty()) continue;  // a node without a client has had its warning
     std::optional<ClientRecord> record;
     std::vector<RegistryValue> values;
     std::string value = "not set";
-    if (!client.empty() && store->FindClientByName(client, record).ok && record &&
+    if (store->FindClientByName(client, record).ok && record &&
         store->RegistryValues(record->id, values).ok)
       for (const RegistryValue& v : values)
         if (v.path == "Huxwire" && v.name == "nCollectClientConfig") value = v.value;
-    out += "  client " + (client.empty() ? std::string("(none)") : client) +
-           ": Huxwire/nCollectClientConfig = " + value + "\n";
+    out += "  client " + client + ": Huxwire/nCollectClientConfig = " + value + "\n";
   }
   return out;
 }
