@@ -16,6 +16,7 @@
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/HandlerBase.hpp>
 
+#include "in_child.h"
 #include "platform/xerces_platform.h"
 #include "support/worker_access.h"
 
@@ -114,55 +115,33 @@ void BM_Read50ContextFiles(benchmark::State& state) {
   const std::string db = Load("db_VIS_ebsdb01.xml");
   const std::string app = AppText();
   for (auto _ : state) {
-    int fds[2];
-    if (pipe(fds) != 0) {
-      state.SkipWithError("pipe failed");
-      return;
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-      close(fds[0]);
-      long figures[3] = {ResidentKiB(), 0, 0};
-      {
-        NqEBSInterface worker;
-        if (worker.initParser(db)) worker.ProcessDBTierTags();
-        for (int i = 0; i < 49; ++i) {
-          std::string text = app;
-          const std::string host = "apps" + std::to_string(100 + i / 2);
-          for (size_t at = text.find("apps01"); at != std::string::npos;
-               at = text.find("apps01", at + host.size()))
-            text.replace(at, 6, host);
-          if (i % 2) {
-            for (size_t at = text.find("fs1"); at != std::string::npos; at = text.find("fs1", at))
-              text.replace(at, 3, "fs2");
-          }
-          if (worker.initParser(text)) worker.ProcessAppTierTags();
+    std::array<long, 3> figures{};  // resident KiB before reading, application nodes, peak KiB
+    const auto read = [&](std::array<long, 3>& found) {
+      found[0] = ResidentKiB();
+      NqEBSInterface worker;
+      if (worker.initParser(db)) worker.ProcessDBTierTags();
+      for (int i = 0; i < 49; ++i) {
+        std::string text = app;
+        const std::string host = "apps" + std::to_string(100 + i / 2);
+        for (size_t at = text.find("apps01"); at != std::string::npos;
+             at = text.find("apps01", at + host.size()))
+          text.replace(at, 6, host);
+        if (i % 2) {
+          for (size_t at = text.find("fs1"); at != std::string::npos; at = text.find("fs1", at))
+            text.replace(at, 3, "fs2");
         }
-        figures[2] = static_cast<long>(View(NqEBSInterfaceTest::Request(worker))
-                                           .child(Hux::OraEBSReqResp::ebsConfig, Create::No)
-                                           .child(Hux::OraEBSConfig::appTier, Create::No)
-                                           .list(Hux::OraEBSAppTier::appNodes, Create::No)
-                                           .size());
+        if (worker.initParser(text)) worker.ProcessAppTierTags();
       }
-      rusage usage{};
-      getrusage(RUSAGE_SELF, &usage);
-      figures[1] = usage.ru_maxrss;
-      (void)!write(fds[1], figures, sizeof figures);
-      _exit(0);
-    }
-    close(fds[1]);
-    long figures[3] = {0, 0, 0};
-    const bool got = read(fds[0], figures, sizeof figures) == sizeof figures;
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!got) {
-      state.SkipWithError("child failed");
-      return;
-    }
+      found[1] = static_cast<long>(View(NqEBSInterfaceTest::Request(worker))
+                                       .child(Hux::OraEBSReqResp::ebsConfig, Create::No)
+                                       .child(Hux::OraEBSConfig::appTier, Create::No)
+                                       .list(Hux::OraEBSAppTier::appNodes, Create::No)
+                                       .size());
+    };
+    if (!InChild(state, read, figures)) return;
     state.counters["rss_before_MiB"] = static_cast<double>(figures[0]) / 1024;
-    state.counters["max_rss_MiB"] = static_cast<double>(figures[1]) / 1024;
-    state.counters["app_nodes"] = static_cast<double>(figures[2]);
+    state.counters["max_rss_MiB"] = static_cast<double>(figures[2]) / 1024;
+    state.counters["app_nodes"] = static_cast<double>(figures[1]);
   }
 }
 BENCHMARK(BM_Read50ContextFiles)->Iterations(1)->Unit(benchmark::kMillisecond);

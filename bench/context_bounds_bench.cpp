@@ -15,6 +15,7 @@
 #include <stdexcept>
 
 #include "context/context_bounds.h"
+#include "in_child.h"
 #include "platform/xerces_platform.h"
 #include "support/worker_access.h"
 
@@ -118,39 +119,16 @@ void BM_WorstContextText(benchmark::State& state) {
     return;
   }
   for (auto _ : state) {
-    int fds[2];
-    if (pipe(fds) != 0) {
-      state.SkipWithError("pipe failed");
-      return;
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-      close(fds[0]);
-      long figures[2] = {0, 0};
-      {
-        NqEBSInterface worker;
-        figures[1] = worker.initParser(text);
-        worker.ProcessDBTierTags();
-        worker.ProcessAppTierTags();
-      }
-      rusage usage{};
-      getrusage(RUSAGE_SELF, &usage);
-      figures[0] = usage.ru_maxrss;
-      (void)!write(fds[1], figures, sizeof figures);
-      _exit(0);
-    }
-    close(fds[1]);
-    long figures[2] = {0, 0};
-    const bool got = read(fds[0], figures, sizeof figures) == sizeof figures;
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!got) {
-      state.SkipWithError("child failed");
-      return;
-    }
-    state.counters["max_rss_MiB"] = static_cast<double>(figures[0]) / 1024;
-    state.counters["parsed"] = static_cast<double>(figures[1]);
+    std::array<long, 2> figures{};  // parsed, peak resident KiB
+    const auto read = [&](std::array<long, 2>& found) {
+      NqEBSInterface worker;
+      found[0] = worker.initParser(text);
+      worker.ProcessDBTierTags();
+      worker.ProcessAppTierTags();
+    };
+    if (!InChild(state, read, figures)) return;
+    state.counters["max_rss_MiB"] = static_cast<double>(figures[1]) / 1024;
+    state.counters["parsed"] = static_cast<double>(figures[0]);
     state.counters["text_MiB"] = static_cast<double>(text.size()) / (1 << 20);
   }
 }
