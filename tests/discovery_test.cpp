@@ -285,6 +285,9 @@ TEST_F(Discovery, EachFailureAnswers520AndLogsItsCause) {
        "the instance table $S/oratab is not a regular file", false},
       {"a SID without entry", nullptr, "SID [PRDO] has no entry in $S/oratab (entries: PROD)",
        false, "PRDO"},
+      {"no SID in the request", nullptr,
+       "The request names no SID (the database tier's dbSid is empty); entries in $S/oratab: PROD",
+       false, ""},
       {"a SID differing in letter case", nullptr,
        "SID [prod] has no entry in $S/oratab; SIDs are case-sensitive and [PROD] differs only in "
        "letter case (entries: PROD)",

@@ -224,6 +224,11 @@ int NqEBSInterface::FetchDBHome() {
       for (const std::string& r : refusals) reasons += (reasons.empty() ? "" : "; ") + r;
       EvDebug::Error(logContext, kLabel, "SID [%s] has no usable Oracle home in %s: %s",
                      oracleSid.c_str(), path.c_str(), reasons.c_str());
+    } else if (oracleSid.empty()) {
+      EvDebug::Error(logContext, kLabel,
+                     "The request names no SID (the database tier's dbSid is empty); entries in "
+                     "%s: %s",
+                     path.c_str(), entries.empty() ? "none" : entries.c_str());
     } else if (!otherCase.empty()) {
       EvDebug::Error(logContext, kLabel,
                      "SID [%s] has no entry in %s; SIDs are case-sensitive and [%s] differs only "
