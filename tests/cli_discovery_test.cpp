@@ -259,29 +259,65 @@ TEST_F(HostDiscovery, InterruptEndsTheDiscoverysProcesses) {
   }
 }
 
-// Why a discovery failed, in one line under the error. These causes are logged by the
-// discovery itself; re-check the texts when its failure paths log them at error level.
+// Why a discovery failed, in one line under the error, for the failures a person meets first.
 TEST_F(HostDiscovery, FailuresSayWhy) {
+  const std::string unable = "Unable to fetch EBS Context Files";
   const struct {
     const char* what;
-    std::function<void()> arrange;
-    std::string args;
+    std::function<void()> arrange, undo;
+    std::string args, env, message;
     std::vector<std::string> inCause;
   } cases[] = {
       {"SID missing from the oratab",
        [] {},
-       "discover --sid PRDO --db-user apps "
-       "--db-password-env EBS_TEST_PW",
-       {"PRDO", "PROD"}},
-      {"wrong password", [&] { oracle->Set("db_password", "other"); }, Discover(), {"ORA-01017"}},
+       [] {},
+       "discover --sid PRDO --db-user apps --db-password-env EBS_TEST_PW",
+       "",
+       unable,
+       {"SID [PRDO] has no entry", "(entries: PROD)"}},
+      {"wrong password",
+       [&] { oracle->Set("db_password", "other"); },
+       [&] { oracle->Set("db_password", kPassword); },
+       Discover(),
+       "",
+       unable,
+       {"ORA-01017", "wrong database user or password"}},
+      {"listener down",
+       [&] { oracle->Set("logon_error", "ORA-12541: TNS:no listener"); },
+       [&] { oracle->Unset("logon_error"); },
+       Discover(),
+       "",
+       unable,
+       {"ORA-12541", "is the database listener running?"}},
+      {"instance down",
+       [&] { oracle->Set("logon_error", "ORA-01034: ORACLE not available"); },
+       [&] { oracle->Unset("logon_error"); },
+       Discover(),
+       "",
+       unable,
+       {"ORA-01034", "the database instance is not running"}},
+      {"relative temporary directory",
+       [] {},
+       [] {},
+       Discover(),
+       "EBS_HOST_TEMP_DIR=relative/tmp",
+       unable,
+       {"Temporary directory relative/tmp refused"}},
+      {"a context file that is not XML",
+       [&] { oracle->AddContext("PROD_broken", "A", "<oa_context><host>"); },
+       [] {},
+       Discover(),
+       "",
+       "Invalid EBS context file [PROD_broken]",
+       {"PROD_broken"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     c.arrange();
-    HostRun r = Host(c.args, Env());
+    HostRun r = Host(c.args, Env() + " " + c.env);
+    c.undo();
     EXPECT_EQ(r.status, 1);
-    const size_t cause =
-        r.err.find("ebs-host: error 520: Unable to fetch EBS Context Files\n  cause: ");
+    const size_t cause = r.err.find("ebs-host: error 520: " + c.message + "\n  cause: ");
     ASSERT_NE(cause, std::string::npos) << r.err;
     for (const std::string& text : c.inCause)
       EXPECT_NE(r.err.find(text, cause), std::string::npos) << r.err;
