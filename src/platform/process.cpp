@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,10 +52,10 @@ long MillisLeft(Clock::time_point deadline) {
   return left.count() > 0 ? static_cast<long>(left.count()) : 0;
 }
 
-// Reads both pipes until the process `pid` (leader of its own group) has exited and its
-// descendants have let go of them, enforcing the time limit on the whole group.
-int Collect(pid_t pid, Pipe& outPipe, Pipe& errPipe, std::string* out, std::string* err,
-            long timeoutMillis) {
+// Reads both pipes until the process `pid` (a member of the process group `group`) has exited
+// and its descendants have let go of them, enforcing the time limit on the whole group.
+int Collect(pid_t pid, pid_t group, Pipe& outPipe, Pipe& errPipe, std::string* out,
+            std::string* err, long timeoutMillis) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMillis);
   bool timedOut = false, outTruncated = false, errTruncated = false;
   bool exited = false;
@@ -70,7 +69,7 @@ int Collect(pid_t pid, Pipe& outPipe, Pipe& errPipe, std::string* out, std::stri
       drainEnd = Clock::now() + std::chrono::milliseconds(500);
     }
     if (exited && Clock::now() >= drainEnd) {
-      ::kill(-pid, SIGKILL);
+      ::kill(-group, SIGKILL);
       break;
     }
     long left = MillisLeft(deadline);
@@ -101,7 +100,7 @@ int Collect(pid_t pid, Pipe& outPipe, Pipe& errPipe, std::string* out, std::stri
   }
 
   if (timedOut) {
-    ::kill(-pid, SIGTERM);
+    ::kill(-group, SIGTERM);
     const auto grace = Clock::now() + std::chrono::milliseconds(kGraceMillis);
     while (!exited && Clock::now() < grace) {
       pid_t r = ::waitpid(pid, &status, WNOHANG);
@@ -110,7 +109,7 @@ int Collect(pid_t pid, Pipe& outPipe, Pipe& errPipe, std::string* out, std::stri
       else
         ::usleep(10000);
     }
-    ::kill(-pid, SIGKILL);
+    ::kill(-group, SIGKILL);
   }
   while (!exited) {
     pid_t r = ::waitpid(pid, &status, 0);
@@ -136,6 +135,57 @@ int Collect(pid_t pid, Pipe& outPipe, Pipe& errPipe, std::string* out, std::stri
   return kExitCannotRun;
 }
 
+// Starts `path` with `argv` and `envp` through posix_spawn, so nothing of the host runs in the
+// child: every descriptor it has is listed here (standard input from `inputFd` or /dev/null,
+// output and error to `outFd` and `errFd`, and `lifelineFd` at 3 when given), all others are
+// closed, and signals are at their defaults. It joins the process group `group`, or leads a new
+// one for 0. `cwdFd` >= 0 is its working directory; -1 keeps the host's. Returns 0 or the error
+// number of posix_spawn.
+int Spawn(const char* path, char* const* argv, char* const* envp, int inputFd, int outFd, int errFd,
+          int lifelineFd, int cwdFd, pid_t group, pid_t* pid) {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attr);
+  // The working directory first: its descriptor may have a number the others are moved to.
+  if (cwdFd >= 0) posix_spawn_file_actions_addfchdir_np(&actions, cwdFd);
+  if (inputFd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, inputFd, STDIN_FILENO);
+  else
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
+  if (lifelineFd >= 0) posix_spawn_file_actions_adddup2(&actions, lifelineFd, 3);
+  posix_spawn_file_actions_addclosefrom_np(&actions, lifelineFd >= 0 ? 4 : 3);
+  sigset_t defaults;
+  sigfillset(&defaults);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setpgroup(&attr, group);
+  posix_spawnattr_setflags(&attr,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  const int spawned = posix_spawn(pid, path, &actions, &attr, argv, envp);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  return spawned;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings) pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// The watcher of an Execute run: /bin/sh leading the run's process group, with the lifeline on
+// descriptor 3 and nothing else. The lifeline closes only when the host is gone (Execute keeps
+// it open until the run is over); the watcher then terminates the whole group, ignoring that
+// terminate itself, and kills the group two seconds later. Until then a terminate sent to the
+// group (the time limit, an interrupted host) ends the watcher with the rest.
+constexpr const char* kWatcher = "read -r _ <&3; trap '' TERM; kill -TERM 0; sleep 2; kill -KILL 0";
+
 }  // namespace
 
 int NqProcess::system(const std::string& command, std::string* out, std::string* err, int, bool) {
@@ -151,145 +201,19 @@ int NqProcess::run(const std::string& command, std::string* out, std::string* er
     if (err) *err = std::string("cannot create pipes: ") + std::strerror(errno);
     return kExitCannotRun;
   }
-
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attr;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawnattr_init(&attr);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe.fd[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, errPipe.fd[1], STDERR_FILENO);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  sigaddset(&defaults, SIGTERM);
-  sigaddset(&defaults, SIGINT);
-  sigaddset(&defaults, SIGCHLD);
-  sigset_t none;
-  sigemptyset(&none);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setpgroup(&attr, 0);
-  posix_spawnattr_setflags(&attr,
-                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  std::string shell = "/bin/sh", dashC = "-c", line = command;
-  char* argv[] = {shell.data(), dashC.data(), line.data(), nullptr};
+  std::vector<std::string> argvStrings = {"/bin/sh", "-c", command};
+  std::vector<char*> argv = Pointers(argvStrings);
   pid_t pid = -1;
-  int spawned = posix_spawn(&pid, "/bin/sh", &actions, &attr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
+  const int spawned =
+      Spawn("/bin/sh", argv.data(), environ, -1, outPipe.fd[1], errPipe.fd[1], -1, -1, 0, &pid);
   outPipe.closeEnd(1);
   errPipe.closeEnd(1);
   if (spawned != 0) {
     if (err) *err = std::string("cannot start /bin/sh: ") + std::strerror(spawned);
     return kExitCannotRun;
   }
-
-  return Collect(pid, outPipe, errPipe, out, err, timeoutMillis);
+  return Collect(pid, pid, outPipe, errPipe, out, err, timeoutMillis);
 }
-
-namespace {
-
-constexpr int kLifelineFd = 3;
-constexpr long kSupervisorGraceMillis = 2000;
-
-void SleepMillis(long millis) {
-  timespec ts{millis / 1000, (millis % 1000) * 1000000L};
-  while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-  }
-}
-
-// In a child after fork: only async-signal-safe calls from here on.
-void ResetSignals() {
-  struct sigaction dfl {};
-  dfl.sa_handler = SIG_DFL;
-  for (int sig : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2})
-    ::sigaction(sig, &dfl, nullptr);
-  sigset_t none;
-  sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
-}
-
-constexpr int kCwdFd = 4;
-
-// Places `fds` (input, output, error, lifeline, working directory or -1) at 0..4 and closes
-// every other descriptor, so that neither the lifelines of concurrent runs nor any other
-// descriptor of the host stays open in the run's processes.
-bool ArrangeDescriptors(const int (&fds)[5]) {
-  int high[5];
-  for (int i = 0; i < 5; ++i)
-    if ((high[i] = fds[i] < 0 ? -1 : ::fcntl(fds[i], F_DUPFD, 10)) < 0 && fds[i] >= 0) return false;
-  for (int i = 0; i < 5; ++i)
-    if (high[i] >= 0 && ::dup2(high[i], i) != i) return false;
-  if (::close_range(high[4] >= 0 ? 5 : 4, ~0U, 0) != 0)
-    for (int fd = high[4] >= 0 ? 5 : 4; fd < 65536; ++fd) ::close(fd);
-  return true;
-}
-
-// The supervisor: leader of the run's process group. Starts the program, then waits for it
-// while watching the lifeline; exits with the program's status.
-[[noreturn]] void Supervise(const int (&fds)[5], char* const* argv, char* const* envp) {
-  ::setpgid(0, 0);
-  ResetSignals();
-  const bool hasCwd = fds[4] >= 0;
-  if (!ArrangeDescriptors(fds)) ::_exit(kExitCannotRun);
-  const pid_t worker = ::fork();
-  if (worker < 0) ::_exit(kExitCannotRun);
-  if (worker == 0) {
-    ::close(kLifelineFd);
-    if (hasCwd ? ::fchdir(kCwdFd) != 0 : ::chdir("/") != 0) ::_exit(kExitCannotRun);
-    if (hasCwd) ::close(kCwdFd);
-    ::execve(argv[0], argv, envp);
-    ::_exit(kExitCannotRun);
-  }
-  // The supervisor itself keeps only the lifeline; a group-wide terminate is not for it.
-  for (int fd : {0, 1, 2, kCwdFd}) ::close(fd);
-  struct sigaction ign {};
-  ign.sa_handler = SIG_IGN;
-  ::sigaction(SIGTERM, &ign, nullptr);
-  ::sigaction(SIGHUP, &ign, nullptr);
-  ::sigaction(SIGINT, &ign, nullptr);
-  int status = 0;
-  // The program's end wakes the poll through a process descriptor where the kernel has them.
-  const int workerFd = static_cast<int>(::syscall(SYS_pidfd_open, worker, 0));
-  for (;;) {
-    const pid_t r = ::waitpid(worker, &status, WNOHANG);
-    if (r == worker) break;
-    pollfd fds[2] = {{kLifelineFd, POLLIN, 0}, {workerFd, POLLIN, 0}};
-    pollfd& lifeline = fds[0];
-    if (::poll(fds, workerFd >= 0 ? 2 : 1, 200) > 0 &&
-        (lifeline.revents & (POLLIN | POLLHUP | POLLERR))) {
-      char byte;
-      if (::read(kLifelineFd, &byte, 1) <= 0) {
-        // The caller is gone: end the run.
-        ::kill(0, SIGTERM);
-        for (long waited = 0; waited < kSupervisorGraceMillis; waited += 50) {
-          if (::waitpid(worker, &status, WNOHANG) == worker) break;
-          SleepMillis(50);
-        }
-        ::kill(0, SIGKILL);
-        ::_exit(kExitCannotRun);
-      }
-    }
-  }
-  if (WIFSIGNALED(status)) {
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    ::sigaction(WTERMSIG(status), &dfl, nullptr);
-    ::kill(::getpid(), WTERMSIG(status));
-    ::_exit(128 + WTERMSIG(status));
-  }
-  ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : kExitCannotRun);
-}
-
-std::vector<char*> Pointers(std::vector<std::string>& strings) {
-  std::vector<char*> pointers;
-  for (std::string& s : strings) pointers.push_back(s.data());
-  pointers.push_back(nullptr);
-  return pointers;
-}
-
-}  // namespace
 
 int NqProcess::Execute(const NqCommand& command, std::string* out, std::string* err) {
   if (out) out->clear();
@@ -302,9 +226,11 @@ int NqProcess::Execute(const NqCommand& command, std::string* out, std::string* 
     if (err) *err = "the program must be given by its absolute path";
     return kExitCannotRun;
   }
-  // Everything the children need is made before fork: they only make system calls.
+  // Everything posix_spawn needs is made here; the program gets exactly these.
   std::vector<std::string> argvStrings = command.argv, envStrings = command.env;
+  std::vector<std::string> watcherStrings = {"/bin/sh", "-c", kWatcher, "ebs-watcher"};
   std::vector<char*> argv = Pointers(argvStrings), envp = Pointers(envStrings);
+  std::vector<char*> watcherArgv = Pointers(watcherStrings), noEnv = {nullptr};
 
   Pipe input, outPipe, errPipe, lifeline;
   input.fd[0] = ::memfd_create("input", MFD_CLOEXEC);
@@ -314,17 +240,41 @@ int NqProcess::Execute(const NqCommand& command, std::string* out, std::string* 
   if (::pipe2(outPipe.fd, O_CLOEXEC) != 0 || ::pipe2(errPipe.fd, O_CLOEXEC) != 0 ||
       ::pipe2(lifeline.fd, O_CLOEXEC) != 0)
     return fail("cannot create pipes");
+  const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const int rootFd = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (devNull < 0 || rootFd < 0) {
+    for (int fd : {devNull, rootFd})
+      if (fd >= 0) ::close(fd);
+    return fail("cannot open /dev/null or /");
+  }
 
-  const int fds[5] = {input.fd[0], outPipe.fd[1], errPipe.fd[1], lifeline.fd[0], command.cwdFd};
-  const pid_t pid = ::fork();
-  if (pid < 0) return fail("cannot start a process");
-  if (pid == 0) Supervise(fds, argv.data(), envp.data());
-  ::setpgid(pid, pid);  // also here, so that the group exists before any kill of it
+  // The watcher first: it leads the group that the program then joins, so the group exists
+  // for as long as the run may need ending.
+  pid_t watcher = -1, pid = -1;
+  int spawned = Spawn("/bin/sh", watcherArgv.data(), noEnv.data(), -1, devNull, devNull,
+                      lifeline.fd[0], rootFd, 0, &watcher);
+  if (spawned == 0)
+    spawned = Spawn(argvStrings[0].c_str(), argv.data(), envp.data(), input.fd[0], outPipe.fd[1],
+                    errPipe.fd[1], -1, command.cwdFd >= 0 ? command.cwdFd : rootFd, watcher, &pid);
+  ::close(devNull);
+  ::close(rootFd);
   input.closeEnd(0);
   outPipe.closeEnd(1);
   errPipe.closeEnd(1);
   lifeline.closeEnd(0);
-  // lifeline.fd[1] stays open in this process until the run is over: its closing, by the end of
-  // this call or by the death of the process, is what the supervisor watches for.
-  return Collect(pid, outPipe, errPipe, out, err, command.timeoutMillis);
+  int rc = kExitCannotRun;
+  if (spawned != 0) {
+    if (err) *err = "cannot start " + argvStrings[0] + ": " + std::strerror(spawned);
+  } else {
+    // lifeline.fd[1] stays open in this process until the run is over: its closing by the
+    // death of the process is what the watcher waits for.
+    rc = Collect(pid, watcher, outPipe, errPipe, out, err, command.timeoutMillis);
+  }
+  // The run is over: the watcher, and whatever the program left behind, go with the group.
+  if (watcher > 0) {
+    ::kill(-watcher, SIGKILL);
+    while (::waitpid(watcher, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+  return rc;
 }

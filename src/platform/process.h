@@ -9,9 +9,11 @@
 // Execute() runs a program with exactly the arguments, environment and working directory given
 // (no shell of its own, nothing inherited from the host but what is listed) and feeds `input` to
 // its standard input from an anonymous in-memory file, so the text is never in a named file.
-// The program runs under a supervisor that leads its process group and watches a pipe from the
-// calling process: when the caller dies (any signal, SIGKILL included) the supervisor terminates
-// the group, then kills it two seconds later. Results, output and time limit as for system().
+// Both are started with posix_spawn: no code of the host runs in a child. The program joins a
+// process group led by a watcher (/bin/sh) that waits on a pipe from the calling process: when
+// the caller dies (any signal, SIGKILL included) the watcher terminates the group, then kills
+// it two seconds later. When the program has ended, whatever is left of its group is killed.
+// Results, output and time limit as for system().
 #pragma once
 
 #include <string>
