@@ -704,8 +704,8 @@ TEST_F(Discovery, AParentsOwnerRacingToSwapDirectoriesGetsNothing) {
 }
 
 // The processes of the export get a fixed environment, nothing of the host's, and the run
-// directory as working directory: no library is found through the host's settings or its
-// working directory.
+// directory as working directory: no library is found through the host's settings, its working
+// directory or, for the programs that run as root, the Oracle home.
 TEST_F(Discovery, ChildProcessesGetACleanEnvironment) {
   ScopedEnv canary("EBS_TEST_CANARY", "leak-canary");
   ScopedEnv libraries("LD_LIBRARY_PATH", ":/canary-lib");  // with an empty entry: "."
@@ -716,6 +716,13 @@ TEST_F(Discovery, ChildProcessesGetACleanEnvironment) {
   TempDir cwd;
   ::chmod(cwd.path().c_str(), 01777);
   WriteFile(cwd.file("libc.so.6"), "not a library");
+  // The Oracle owner's library for su in the Oracle libraries: root's su would load it (and here
+  // fail to start) if the Oracle environment were set before the switch to the owner.
+  const std::string pam = oracle->home() + "/lib/libpam.so.0";
+  WriteFile(pam, "not a library");
+  const struct passwd* owner = ::getpwnam(kOracleAccount);
+  ASSERT_NE(owner, nullptr);
+  ASSERT_EQ(::chown(pam.c_str(), owner->pw_uid, owner->pw_gid), 0);
   const auto here = std::filesystem::current_path();
   std::filesystem::current_path(cwd.path());
   const PluginCall call = Discover();

@@ -145,10 +145,7 @@ std::string BuildShellScript(const ShellScriptValues& v, const std::string& dbUs
   return script;
 }
 
-std::vector<std::string> ExportEnvironment(const std::string& dbHome, const std::string& sid) {
-  return {"PATH=/usr/bin:/bin", "ORACLE_HOME=" + dbHome, "ORACLE_SID=" + sid,
-          "LD_LIBRARY_PATH=" + dbHome + "/lib", "LANG=C"};
-}
+std::vector<std::string> ExportEnvironment() { return {"PATH=/usr/bin:/bin", "LANG=C"}; }
 
 std::string CheckOracleFile(const std::string& path, bool directory, uid_t owner) {
   struct stat st {};
@@ -241,7 +238,7 @@ int NqEBSInterface::ExecShellScript() {
   // never into a named one.
   NqCommand command;
   command.argv = {"/bin/sh", "-s"};
-  command.env = ExportEnvironment(dbHome, oracleSid);
+  command.env = ExportEnvironment();
   command.cwdFd = runDirectory.fd();
   command.timeoutMillis = LoadHostConfig().commandTimeoutSeconds * 1000L;
   command.input =

@@ -38,9 +38,11 @@ std::string BuildSqlScript(const std::string& tempDir);
 std::string BuildShellScript(const ShellScriptValues& values, const std::string& dbUser,
                              const std::string& dbPassword);
 
-// The whole environment of the export's processes: PATH=/usr/bin:/bin, the Oracle home and SID,
-// LD_LIBRARY_PATH=<dbHome>/lib and LANG=C; nothing of the host's.
-std::vector<std::string> ExportEnvironment(const std::string& dbHome, const std::string& sid);
+// The whole environment of "sh -s" and su, which run as root: PATH=/usr/bin:/bin and LANG=C,
+// nothing of the host's and nothing of the Oracle home (a library the owner puts in <home>/lib
+// must never be loaded by root). The Oracle variables are set by the script after su, in the
+// owner's shell only.
+std::vector<std::string> ExportEnvironment();
 
 // Why the Oracle home's file or directory `path` must not be used to run sqlplus as `owner`, or
 // "" when it may: it must be real (no symbolic link), of the kind asked for, owned by `owner` or
