@@ -135,7 +135,8 @@ TEST(Process, ExecuteGivesExactlyTheArgumentsEnvironmentDirectoryAndInput) {
 }
 
 // When the process that called Execute dies, even by SIGKILL, its run's whole process group
-// ends within a few seconds; the time limit ends it as well.
+// ends within a few seconds, even a member that ignores the terminate (the watcher kills it two
+// seconds later); the time limit ends it as well.
 TEST(Process, TheRunEndsWithItsCallerAndItsTimeLimit) {
   TempDir dir;
   const std::string pidFile = dir.file("sleep.pid");
@@ -143,7 +144,11 @@ TEST(Process, TheRunEndsWithItsCallerAndItsTimeLimit) {
   if (caller == 0) {
     std::string out, err;
     NqProcess::Execute(
-        {{"/bin/sh", "-c", "sleep 300 & echo $! > " + pidFile + "; wait"}, {}, -1, "", 600000},
+        {{"/bin/sh", "-c", "trap '' TERM; /bin/sleep 300 & echo $! > " + pidFile + "; wait"},
+         {},
+         -1,
+         "",
+         600000},
         &out, &err);
     ::_exit(0);
   }

@@ -183,8 +183,10 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
 // descriptor 3 and nothing else. The lifeline closes only when the host is gone (Execute keeps
 // it open until the run is over); the watcher then terminates the whole group, ignoring that
 // terminate itself, and kills the group two seconds later. Until then a terminate sent to the
-// group (the time limit, an interrupted host) ends the watcher with the rest.
-constexpr const char* kWatcher = "read -r _ <&3; trap '' TERM; kill -TERM 0; sleep 2; kill -KILL 0";
+// group (the time limit, an interrupted host) ends the watcher with the rest. It has no
+// environment, hence no PATH: the one program it runs is named by its path.
+constexpr const char* kWatcher =
+    "read -r _ <&3; trap '' TERM; kill -TERM 0; /bin/sleep 2; kill -KILL 0";
 
 }  // namespace
 
