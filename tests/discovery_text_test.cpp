@@ -5,6 +5,7 @@
 #include "discovery/export_file.h"
 #include "discovery/export_scripts.h"
 #include "discovery/oratab.h"
+#include "platform/text.h"
 #include "support/plugin.h"
 
 namespace {
@@ -72,6 +73,32 @@ TEST(ExportFile, LinesSplitIntoNameTypeAndContext) {
       got.push_back(std::string(r.name) + "|" + std::string(r.type) + "|" + std::string(r.context));
     EXPECT_EQ(got, c.want) << c.what;
   }
+}
+
+// Names of context files and log lines are cut to a length, never inside a UTF-8 character.
+TEST(CutText, KeepsWholeCharactersAndCountsTheRest) {
+  const std::string euro = "\xE2\x82\xAC", emoji = "\xF0\x9F\x98\x80";
+  const struct {
+    const char* what;
+    std::string text;
+    size_t maxBytes;
+    std::string want;
+  } cases[] = {
+      {"a text that fits is unchanged", "abcd", 4, "abcd"},
+      {"an empty text", "", 0, ""},
+      {"plain bytes are cut at the length", "abcdef", 4, "abcd\xE2\x80\xA6[2 bytes cut]"},
+      {"a cut after a whole character keeps it", "ab" + euro + "c", 5,
+       "ab" + euro + "\xE2\x80\xA6[1 bytes cut]"},
+      {"a cut inside a 3-byte character leaves it all out", "ab" + euro, 4,
+       "ab\xE2\x80\xA6[3 bytes cut]"},
+      {"a cut inside a 4-byte character leaves it all out", "a" + emoji + "b", 4,
+       "a\xE2\x80\xA6[5 bytes cut]"},
+      {"a character at the very start may go whole", emoji, 2, "\xE2\x80\xA6[4 bytes cut]"},
+      // Not UTF-8: the cut moves back three bytes at most, so something is kept.
+      {"a run of continuation bytes", "ab" + std::string(8, '\x80'), 6,
+       "ab\x80\xE2\x80\xA6[7 bytes cut]"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CutText(c.text, c.maxBytes), c.want) << c.what;
 }
 
 TEST(ExportScripts, SqlScriptHas43LinesAndNamesTheDirectory) {

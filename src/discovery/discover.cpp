@@ -29,11 +29,7 @@ std::string_view After(std::string_view text, size_t comma) {
 // readable length, never inside a UTF-8 character.
 std::string Shortened(std::string_view text) {
   constexpr size_t kMaxNameBytes = 256;
-  if (text.size() <= kMaxNameBytes) return std::string(text);
-  size_t end = kMaxNameBytes;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return std::string(text.substr(0, end)) + "…[" + std::to_string(text.size() - end) +
-         " bytes cut]";
+  return CutText(text, kMaxNameBytes);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "platform/file_io.h"
 #include "platform/host_config.h"
 #include "platform/redact.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ std::string LineText(const std::string& text, size_t fullSize) {
   const std::string redacted = RedactPasswords(text);
   const size_t used = AppendEscaped(out, redacted, kMaxLogTextBytes);
   cut += redacted.size() - used;
-  if (cut > 0) out += "\xE2\x80\xA6[" + std::to_string(cut) + " bytes cut]";
+  if (cut > 0) out += CutMark(cut);
   return out;
 }
 
@@ -124,13 +125,9 @@ void Emit(const char* level, LogLevel needed, const char* label, const char* for
   std::string text(kMaxLogTextBytes + 2, '\0');
   const int size = std::vsnprintf(text.data(), text.size(), format, args);
   const size_t fullSize = size > 0 ? static_cast<size_t>(size) : 0;
-  size_t kept = std::min(fullSize, kMaxLogTextBytes);
-  // A cut falls before a UTF-8 sequence, not inside one: text[kept] is the first byte left out.
-  for (int back = 0; back < 3 && kept > 0 && kept < fullSize &&
-                     (static_cast<unsigned char>(text[kept]) & 0xC0) == 0x80;
-       ++back)
-    --kept;
-  text.resize(kept);
+  // vsnprintf kept one byte more than a line holds: it tells whether the cut splits a character.
+  text.resize(std::min(fullSize, kMaxLogTextBytes + 1));
+  text.resize(CutPoint(text, kMaxLogTextBytes));
 
   std::string labelText;
   AppendEscaped(labelText, label ? label : "", 256);

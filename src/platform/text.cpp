@@ -11,3 +11,23 @@ std::vector<std::string_view> SplitView(std::string_view text, char separator) {
   }
   return parts;
 }
+
+size_t CutPoint(std::string_view text, size_t maxBytes) {
+  if (text.size() <= maxBytes) return text.size();
+  // text[kept] is the first byte left out: while it continues a character, that character goes.
+  size_t kept = maxBytes;
+  for (int back = 0;
+       back < 3 && kept > 0 && (static_cast<unsigned char>(text[kept]) & 0xC0) == 0x80; ++back)
+    --kept;
+  return kept;
+}
+
+std::string CutMark(size_t cutBytes) {
+  return "\xE2\x80\xA6[" + std::to_string(cutBytes) + " bytes cut]";
+}
+
+std::string CutText(std::string_view text, size_t maxBytes) {
+  const size_t kept = CutPoint(text, maxBytes);
+  if (kept == text.size()) return std::string(text);
+  return std::string(text.substr(0, kept)) + CutMark(text.size() - kept);
+}
