@@ -79,22 +79,6 @@ bool RemoveTreeIn(int dirFd, const std::string& name, int depth, std::string* er
 
 }  // namespace
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) reset(other.release());
-  return *this;
-}
-
-int UniqueFd::release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-void UniqueFd::reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
 int OpenTrustedDirectory(const std::string& path, const OracleAccount* account,
                          std::string* error) {
   if (path.empty() || path[0] != '/') {
@@ -290,8 +274,6 @@ bool RunDirectory::Remove(std::string* error) {
   return removed;
 }
 
-DiscoveryLock::~DiscoveryLock() { Release(); }
-
 bool DiscoveryLock::Acquire(int dirFd, const char* name, std::string* error) {
   Release();
   // Whatever else stands at the name (a symbolic link, a file of another user, a hard link to
@@ -330,15 +312,10 @@ bool DiscoveryLock::Acquire(int dirFd, const char* name, std::string* error) {
     struct stat now {};
     if (::fstatat(dirFd, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == st.st_dev &&
         now.st_ino == st.st_ino) {
-      fd_ = fd.release();
+      fd_ = std::move(fd);
       return true;
     }
   }
   *error = std::string("the lock file ") + name + " keeps being replaced";
   return false;
-}
-
-void DiscoveryLock::Release() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
 }

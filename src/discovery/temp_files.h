@@ -13,27 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_io.h"
+
 // The operating-system account that discovery runs sqlplus as.
 struct OracleAccount {
   uid_t uid = 0;
   gid_t gid = 0;
   std::string name;
   std::vector<gid_t> groups;  // its primary and supplementary groups
-};
-
-// Owns a file descriptor; closes it at the end.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  ~UniqueFd() { reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  int get() const { return fd_; }
-  int release();
-  void reset(int fd = -1);
-
- private:
-  int fd_;
 };
 
 // Opens the directory `path` when it is a trusted path, and returns its descriptor (or -1):
@@ -94,15 +81,14 @@ class RunDirectory {
 class DiscoveryLock {
  public:
   DiscoveryLock() = default;
-  ~DiscoveryLock();
   DiscoveryLock(const DiscoveryLock&) = delete;
   DiscoveryLock& operator=(const DiscoveryLock&) = delete;
 
   // Waits for the lock.
   bool Acquire(int dirFd, const char* name, std::string* error);
-  void Release();
-  bool held() const { return fd_ >= 0; }
+  void Release() { fd_.reset(); }
+  bool held() const { return fd_.get() >= 0; }
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
 };

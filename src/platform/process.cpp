@@ -242,24 +242,21 @@ int NqProcess::Execute(const NqCommand& command, std::string* out, std::string* 
   if (::pipe2(outPipe.fd, O_CLOEXEC) != 0 || ::pipe2(errPipe.fd, O_CLOEXEC) != 0 ||
       ::pipe2(lifeline.fd, O_CLOEXEC) != 0)
     return fail("cannot create pipes");
-  const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  const int rootFd = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (devNull < 0 || rootFd < 0) {
-    for (int fd : {devNull, rootFd})
-      if (fd >= 0) ::close(fd);
-    return fail("cannot open /dev/null or /");
-  }
+  UniqueFd devNull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  UniqueFd rootFd(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (devNull.get() < 0 || rootFd.get() < 0) return fail("cannot open /dev/null or /");
 
   // The watcher first: it leads the group that the program then joins, so the group exists
   // for as long as the run may need ending.
   pid_t watcher = -1, pid = -1;
-  int spawned = Spawn("/bin/sh", watcherArgv.data(), noEnv.data(), -1, devNull, devNull,
-                      lifeline.fd[0], rootFd, 0, &watcher);
+  int spawned = Spawn("/bin/sh", watcherArgv.data(), noEnv.data(), -1, devNull.get(), devNull.get(),
+                      lifeline.fd[0], rootFd.get(), 0, &watcher);
   if (spawned == 0)
-    spawned = Spawn(argvStrings[0].c_str(), argv.data(), envp.data(), input.fd[0], outPipe.fd[1],
-                    errPipe.fd[1], -1, command.cwdFd >= 0 ? command.cwdFd : rootFd, watcher, &pid);
-  ::close(devNull);
-  ::close(rootFd);
+    spawned =
+        Spawn(argvStrings[0].c_str(), argv.data(), envp.data(), input.fd[0], outPipe.fd[1],
+              errPipe.fd[1], -1, command.cwdFd >= 0 ? command.cwdFd : rootFd.get(), watcher, &pid);
+  devNull.reset();
+  rootFd.reset();
   input.closeEnd(0);
   outPipe.closeEnd(1);
   errPipe.closeEnd(1);

@@ -12,6 +12,7 @@
 #include "context/xml_error_handler.h"
 #include "discovery/temp_files.h"
 #include "messages/catalogue.h"
+#include "platform/file_io.h"
 #include "platform/log.h"
 
 XERCES_CPP_NAMESPACE_BEGIN
