@@ -6,9 +6,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 #include "discovery/temp_files.h"
 #include "platform/host_config.h"
@@ -147,46 +144,11 @@ std::string BuildShellScript(const ShellScriptValues& v, const std::string& dbUs
 
 std::vector<std::string> ExportEnvironment() { return {"PATH=/usr/bin:/bin", "LANG=C"}; }
 
-std::string CheckOracleFile(const std::string& path, bool directory, uid_t owner) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return path + " cannot be examined: " + std::strerror(errno);
-  if (S_ISLNK(st.st_mode)) return path + " is a symbolic link";
-  if (directory ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode))
-    return path + (directory ? " is not a directory" : " is not a regular file");
-  if (st.st_uid != owner && st.st_uid != 0)
-    return path + " belongs to uid " + std::to_string(st.st_uid) +
-           ", neither the Oracle owner (uid " + std::to_string(owner) + ") nor root";
-  // The Oracle install group may write (usual in real installations); others may not.
-  if (st.st_mode & S_IWOTH) {
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-    return path + " may be written by any user (mode " + mode + ")";
-  }
-  return "";
-}
-
 std::string MaskSecret(std::string text, const std::string& secret) {
   if (secret.empty()) return text;
   for (size_t pos = text.find(secret); pos != std::string::npos; pos = text.find(secret, pos + 3))
     text.replace(pos, secret.size(), "***");
   return text;
-}
-
-bool NqEBSInterface::CheckOracleProgram() {
-  const struct {
-    std::string path;
-    bool directory;
-  } files[] = {{dbHome, true}, {dbHome + "/bin", true}, {dbHome + "/bin/sqlplus", false}};
-  for (const auto& f : files) {
-    const std::string refused = CheckOracleFile(f.path, f.directory, oracleAccount.uid);
-    if (!refused.empty()) {
-      EvDebug::Error(logContext, "FetchEBSContextFiles",
-                     "sqlplus is not run as %s from an Oracle home others can change: %s",
-                     oracleUser.c_str(), refused.c_str());
-      return false;
-    }
-  }
-  return true;
 }
 
 void NqEBSInterface::ReportSqlplusErrors(const std::string& output, const std::string& secret) {

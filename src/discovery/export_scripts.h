@@ -16,8 +16,6 @@
 #include <string_view>
 #include <vector>
 
-#include <sys/types.h>
-
 inline constexpr const char* kSqlScriptName = "NqEBSFetchContext.sql";
 inline constexpr const char* kShellScriptName = "NqEBSScript.sh";
 inline constexpr const char* kExportFileName = "NqEBSContext.out";
@@ -43,11 +41,6 @@ std::string BuildShellScript(const ShellScriptValues& values, const std::string&
 // must never be loaded by root). The Oracle variables are set by the script after su, in the
 // owner's shell only.
 std::vector<std::string> ExportEnvironment();
-
-// Why the Oracle home's file or directory `path` must not be used to run sqlplus as `owner`, or
-// "" when it may: it must be real (no symbolic link), of the kind asked for, owned by `owner` or
-// root, and not writable by all users (the install group may write).
-std::string CheckOracleFile(const std::string& path, bool directory, uid_t owner);
 
 // `text` with every occurrence of `secret` replaced by "***".
 std::string MaskSecret(std::string text, const std::string& secret);

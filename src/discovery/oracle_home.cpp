@@ -1,5 +1,5 @@
-// Oracle home lookup: the home of the requested SID from the instance table and the account
-// that owns its oracle executable.
+// Oracle home lookup: the home of the requested SID from the instance table, the account that
+// owns its oracle executable, and the checks that the home's sqlplus is safe to run as it.
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -104,21 +105,57 @@ bool ReadOratab(const std::string& path, std::string* text, std::string* error) 
   }
 }
 
+// Examines `path` without following a symbolic link; false, with why, when it cannot.
+bool Examine(const std::string& path, struct stat* st, std::string* refused) {
+  if (path.find('\0') != std::string::npos) errno = EINVAL;
+  if (path.find('\0') == std::string::npos && ::lstat(path.c_str(), st) == 0) return true;
+  *refused = path + " cannot be examined: " + std::strerror(errno);
+  return false;
+}
+
+// Why `path`, of status `st`, is not a real file or directory as asked for, or "" when it is.
+std::string KindRefusal(const std::string& path, const struct stat& st, bool directory) {
+  // A link could lend the home another account's file, root's included.
+  if (S_ISLNK(st.st_mode)) return path + " is a symbolic link";
+  if (directory ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode))
+    return path + (directory ? " is not a directory" : " is not a regular file");
+  return "";
+}
+
 // Why the owner of the executable `path` may not run the export, or "" when `account` (its
 // account) may; `uid` receives the owner when the file could be examined.
 std::string OwnerRefusal(const std::string& path, OracleAccount* account, uid_t* uid) {
   struct stat st {};
-  if (path.find('\0') != std::string::npos || ::lstat(path.c_str(), &st) != 0)
-    return path + " cannot be examined: " + std::strerror(errno);
+  std::string refused;
+  if (!Examine(path, &st, &refused)) return refused;
   *uid = st.st_uid;
-  // A link or a second name could lend the home another account's file, root's included.
-  if (S_ISLNK(st.st_mode)) return path + " is a symbolic link";
-  if (!S_ISREG(st.st_mode)) return path + " is not a regular file";
+  if (!(refused = KindRefusal(path, st, false)).empty()) return refused;
+  // A second name could lend the home another account's file as well.
   if (st.st_nlink != 1)
     return path + " has " + std::to_string(st.st_nlink) + " hard links; it must have one";
   if (st.st_uid == 0) return path + " belongs to root; sqlplus never runs as root";
   if (!OwnerAccount(st.st_uid, account))
     return "the owner uid " + std::to_string(st.st_uid) + " of " + path + " has no account";
+  return "";
+}
+
+// Why the Oracle home's file or directory `path` must not be used to run sqlplus as `owner`, or
+// "" when it may: it must be real (no symbolic link), of the kind asked for, owned by `owner` or
+// root, and not writable by all users (the install group may write).
+std::string OracleFileRefusal(const std::string& path, bool directory, uid_t owner) {
+  struct stat st {};
+  std::string refused;
+  if (!Examine(path, &st, &refused) || !(refused = KindRefusal(path, st, directory)).empty())
+    return refused;
+  if (st.st_uid != owner && st.st_uid != 0)
+    return path + " belongs to uid " + std::to_string(st.st_uid) +
+           ", neither the Oracle owner (uid " + std::to_string(owner) + ") nor root";
+  // The Oracle install group may write (usual in real installations); others may not.
+  if (st.st_mode & S_IWOTH) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return path + " may be written by any user (mode " + mode + ")";
+  }
   return "";
 }
 
@@ -241,4 +278,21 @@ int NqEBSInterface::FetchDBHome() {
     return 1;
   }
   return 0;
+}
+
+bool NqEBSInterface::CheckOracleProgram() {
+  const struct {
+    std::string path;
+    bool directory;
+  } files[] = {{dbHome, true}, {dbHome + "/bin", true}, {dbHome + "/bin/sqlplus", false}};
+  for (const auto& f : files) {
+    const std::string refused = OracleFileRefusal(f.path, f.directory, oracleAccount.uid);
+    if (!refused.empty()) {
+      EvDebug::Error(logContext, "FetchEBSContextFiles",
+                     "sqlplus is not run as %s from an Oracle home others can change: %s",
+                     oracleUser.c_str(), refused.c_str());
+      return false;
+    }
+  }
+  return true;
 }
