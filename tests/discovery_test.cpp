@@ -129,6 +129,40 @@ TEST_F(Discovery, HomeAndOwnerComeFromTheLastEntryWithAnOwner) {
   EXPECT_EQ(log.find("/u01/other"), std::string::npos);
 }
 
+// The instance table is the host's setting, so a symbolic link there is followed; a table that
+// cannot be opened and one that cannot be read are told apart in the debug lines.
+TEST_F(Discovery, TheInstanceTableIsReadThroughALinkAndItsFailuresAreTold) {
+  const std::string table = sandbox.dir().file("oratab.real");
+  const struct {
+    const char* what;
+    std::function<void()> arrange;
+    int errorCode;
+    std::string debug;  // a DEBUG line of FetchDBHome; $T stands for the instance table
+  } cases[] = {
+      {"a link to the table is followed",
+       [&] {
+         ASSERT_EQ(::rename(sandbox.oratabPath().c_str(), table.c_str()), 0);
+         ASSERT_EQ(::symlink(table.c_str(), sandbox.oratabPath().c_str()), 0);
+       },
+       0, "Oracle user Name : ebsora , Oracle Home " + oracle->home()},
+      {"a link to nothing cannot be opened", [&] { ::unlink(table.c_str()); }, 520,
+       "Failed to open file $T, continue with next file"},
+      {"a directory is opened but not read", [&] { ASSERT_EQ(::mkdir(table.c_str(), 0755), 0); },
+       520, "Failed to read from file $T "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.arrange();
+    const size_t before = sandbox.log().size();
+    EXPECT_EQ(Discover().errorCode, c.errorCode);
+    std::string debug = c.debug;
+    if (debug.find("$T") != std::string::npos)
+      debug.replace(debug.find("$T"), 2, sandbox.oratabPath());
+    const std::string log = sandbox.log().substr(before);
+    EXPECT_TRUE(Logged(log, "FetchDBHome", debug)) << debug << "\n" << log;
+  }
+}
+
 // The sandbox instance: one database node and two application nodes of two context files each.
 TEST_F(Discovery, TheSandboxInstanceGivesItsExactTopology) {
   FakeOracle prod("dbhome_prod", EBS_SOURCE_DIR "/tests/fake-oracle/sandbox/load.sql");

@@ -147,8 +147,8 @@ int NqEBSInterface::Discover() {
   std::string text, error;
   struct stat st {};
   bool exported = FetchEBSContextFiles() == 0;
-  if (exported &&
-      !ReadRegularFileAt(runDirectory.fd(), kExportFileName, kMaxExportBytes, &text, &st, &error)) {
+  if (exported && ReadRegularFileAt(runDirectory.fd(), kExportFileName, kMaxExportBytes, &text, &st,
+                                    &error) != ReadResult::kRead) {
     EvDebug::Error(logContext, kLabel, "Cannot read the export file %s: %s", exportFilePath.c_str(),
                    error.c_str());
     exported = false;

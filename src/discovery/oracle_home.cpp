@@ -74,37 +74,6 @@ std::string Upper(std::string_view text) {
   return upper;
 }
 
-// Reads the instance table: a regular file (a FIFO or device would block or never end), up to
-// the bound. Returns false with the reason in `error`.
-bool ReadOratab(const std::string& path, std::string* text, std::string* error) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  struct stat st {};
-  if (fd.get() < 0) {
-    *error = "cannot open the instance table " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    *error = "the instance table " + path + " is not a regular file";
-    return false;
-  }
-  char chunk[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = "cannot read the instance table " + path + ": " + std::strerror(errno);
-      return false;
-    }
-    if (n == 0) return true;
-    text->append(chunk, static_cast<size_t>(n));
-    if (text->size() > kMaxOratabBytes) {
-      *error = "the instance table " + path + " is larger than " + std::to_string(kMaxOratabBytes) +
-               " bytes";
-      return false;
-    }
-  }
-}
-
 // Examines `path` without following a symbolic link; false, with why, when it cannot.
 bool Examine(const std::string& path, struct stat* st, std::string* refused) {
   if (path.find('\0') != std::string::npos) errno = EINVAL;
@@ -122,20 +91,35 @@ std::string KindRefusal(const std::string& path, const struct stat& st, bool dir
   return "";
 }
 
+// What keeps the owner of an oracle executable from running the export.
+enum class OwnerProblem {
+  kNone,
+  kCannotExamine,  // the file cannot be examined
+  kNoAccount,      // its owner has no account
+  kUnsafe,         // a link, a second name, root's file
+};
+
 // Why the owner of the executable `path` may not run the export, or "" when `account` (its
-// account) may; `uid` receives the owner when the file could be examined.
-std::string OwnerRefusal(const std::string& path, OracleAccount* account, uid_t* uid) {
+// account) may; `uid` receives the owner when the file could be examined, `problem` the kind
+// of refusal.
+std::string OwnerRefusal(const std::string& path, OracleAccount* account, uid_t* uid,
+                         OwnerProblem* problem) {
   struct stat st {};
   std::string refused;
+  *problem = OwnerProblem::kCannotExamine;
   if (!Examine(path, &st, &refused)) return refused;
   *uid = st.st_uid;
+  *problem = OwnerProblem::kUnsafe;
   if (!(refused = KindRefusal(path, st, false)).empty()) return refused;
   // A second name could lend the home another account's file as well.
   if (st.st_nlink != 1)
     return path + " has " + std::to_string(st.st_nlink) + " hard links; it must have one";
   if (st.st_uid == 0) return path + " belongs to root; sqlplus never runs as root";
-  if (!OwnerAccount(st.st_uid, account))
+  if (!OwnerAccount(st.st_uid, account)) {
+    *problem = OwnerProblem::kNoAccount;
     return "the owner uid " + std::to_string(st.st_uid) + " of " + path + " has no account";
+  }
+  *problem = OwnerProblem::kNone;
   return "";
 }
 
@@ -194,9 +178,14 @@ int NqEBSInterface::FetchDBHome() {
   const std::string path = LoadHostConfig().oratabPath;
   EvDebug::Debug(logContext, kLabel, "Reading Oracle instance entries from file %s", path.c_str());
 
+  // A regular file (a FIFO or device would block or never end), up to the bound. The path is
+  // the host's setting: a symbolic link there is the administrator's.
   std::string text, error;
-  if (!ReadOratab(path, &text, &error)) {
-    if (error.rfind("cannot open", 0) == 0)
+  struct stat st {};
+  const ReadResult read = ReadRegularFileAt(AT_FDCWD, path.c_str(), kMaxOratabBytes, &text, &st,
+                                            &error, {true, "the instance table " + path});
+  if (read != ReadResult::kRead) {
+    if (read == ReadResult::kCannotOpen)
       EvDebug::Debug(logContext, kLabel, "Failed to open file %s, continue with next file",
                      path.c_str());
     else
@@ -232,12 +221,13 @@ int NqEBSInterface::FetchDBHome() {
     const std::string executable = line.home + "/bin/oracle";
     OracleAccount account;
     uid_t uid = 0;
-    const std::string refused = OwnerRefusal(executable, &account, &uid);
-    if (!refused.empty()) {
-      if (refused.find(" cannot be examined: ") != std::string::npos)
+    OwnerProblem problem = OwnerProblem::kNone;
+    const std::string refused = OwnerRefusal(executable, &account, &uid, &problem);
+    if (problem != OwnerProblem::kNone) {
+      if (problem == OwnerProblem::kCannotExamine)
         EvDebug::Debug(logContext, kLabel, "Failed to get owner id for  file %s",
                        executable.c_str());
-      else if (refused.find(" has no account") != std::string::npos)
+      else if (problem == OwnerProblem::kNoAccount)
         EvDebug::Debug(logContext, kLabel, "Failed to get owner name for id %d ",
                        static_cast<int>(uid));
       EvDebug::Debug(logContext, kLabel, "Entry %s:%s skipped: %s", line.sid.c_str(),

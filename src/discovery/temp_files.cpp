@@ -179,31 +179,36 @@ bool WriteNewFileAt(int dirFd, const char* name, const std::string& content, mod
   return true;
 }
 
-bool ReadRegularFileAt(int dirFd, const char* name, size_t maxBytes, std::string* content,
-                       struct stat* st, std::string* error) {
+ReadResult ReadRegularFileAt(int dirFd, const char* name, size_t maxBytes, std::string* content,
+                             struct stat* st, std::string* error, const ReadOptions& options) {
   content->clear();
-  UniqueFd fd(::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const std::string shown = options.shownAs.empty() ? name : options.shownAs;
+  const int noFollow = options.followLinks ? 0 : O_NOFOLLOW;
+  UniqueFd fd(::openat(dirFd, name, O_RDONLY | noFollow | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) {
-    *error =
-        errno == ELOOP ? std::string(name) + " is a symbolic link" : Reason("cannot open", name);
-    return false;
+    if (noFollow && errno == ELOOP) {
+      *error = shown + " is a symbolic link";
+      return ReadResult::kRefused;
+    }
+    *error = Reason("cannot open", shown);
+    return ReadResult::kCannotOpen;
   }
   if (::fstat(fd.get(), st) != 0 || !S_ISREG(st->st_mode)) {
-    *error = std::string(name) + " is not a regular file";
-    return false;
+    *error = shown + " is not a regular file";
+    return ReadResult::kRefused;
   }
   char buffer[65536];
   for (;;) {
     ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      *error = Reason("cannot read", name);
-      return false;
+      *error = Reason("cannot read", shown);
+      return ReadResult::kRefused;
     }
-    if (n == 0) return true;
+    if (n == 0) return ReadResult::kRead;
     if (content->size() + static_cast<size_t>(n) > maxBytes) {
-      *error = std::string(name) + " is larger than " + std::to_string(maxBytes) + " bytes";
-      return false;
+      *error = shown + " is larger than " + std::to_string(maxBytes) + " bytes";
+      return ReadResult::kRefused;
     }
     content->append(buffer, static_cast<size_t>(n));
   }

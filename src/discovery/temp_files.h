@@ -37,10 +37,24 @@ int OpenTrustedDirectory(const std::string& path, const OracleAccount* account, 
 bool WriteNewFileAt(int dirFd, const char* name, const std::string& content, mode_t mode,
                     std::string* error);
 
-// Reads the regular file `name` in `dirFd` without following a symbolic link and without
-// blocking on a FIFO, up to `maxBytes` (a longer file is an error). `st` receives its status.
-bool ReadRegularFileAt(int dirFd, const char* name, size_t maxBytes, std::string* content,
-                       struct stat* st, std::string* error);
+// How ReadRegularFileAt opens a file and names it in its errors.
+struct ReadOptions {
+  // Follow a symbolic link at the name: only for a path no other account can change (the
+  // instance table, say), never below the temporary directory.
+  bool followLinks = false;
+  std::string shownAs;  // the words naming the file in errors; the name itself when empty
+};
+
+enum class ReadResult {
+  kRead,
+  kCannotOpen,  // no such file, no permission, ...
+  kRefused,     // a symbolic link not followed, not a regular file, unreadable or too large
+};
+
+// Reads the regular file `name` in `dirFd` (AT_FDCWD for a path) without blocking on a FIFO, up
+// to `maxBytes` (a longer file is an error). `st` receives its status.
+ReadResult ReadRegularFileAt(int dirFd, const char* name, size_t maxBytes, std::string* content,
+                             struct stat* st, std::string* error, const ReadOptions& options = {});
 
 // Removes the entry `name` of `dirFd` and, for a directory, everything below it, never following
 // a symbolic link. Directories nested deeper than a bound are left (and reported).
