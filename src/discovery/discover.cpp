@@ -58,15 +58,18 @@ bool NqEBSInterface::CheckScriptValues() {
                    .child(Hux::OraEBSAppTier::databaseLogin, Create::No);
   const bstring password = pstring(login.get(UserCredentials::password)).getPlainPassword();
   const std::string userName = login.get(UserCredentials::userName);
-  const struct {
+  struct Value {
     const char* what;
     std::string_view value;
-  } values[] = {
-      {"Oracle home", dbHome},      {"SID", oracleSid},
-      {"Oracle owner", oracleUser}, {"temporary directory", tempDir},
-      {"database user", userName},  {"database password", password.str()},
   };
-  for (const auto& v : values) {
+  const Value user{"database user", userName}, pass{"database password", password.str()};
+  const Value values[] = {{"Oracle home", dbHome},
+                          {"SID", oracleSid},
+                          {"Oracle owner", oracleUser},
+                          {"temporary directory", tempDir},
+                          user,
+                          pass};
+  for (const Value& v : values) {
     if (!IsScriptSafe(v.value)) {
       EvDebug::Error(logContext, kLabel,
                      "The %s holds a line feed or NUL byte; it cannot be put into a script",
@@ -76,7 +79,7 @@ bool NqEBSInterface::CheckScriptValues() {
   }
   // An empty login is operating-system authentication to sqlplus, and a double quote cannot be
   // quoted for it.
-  for (const auto& v : {values[4], values[5]}) {
+  for (const Value& v : {user, pass}) {
     if (v.value.empty()) {
       EvDebug::Error(logContext, kLabel, "The %s is empty; the export needs a database login",
                      v.what);

@@ -205,7 +205,7 @@ int NqEBSInterface::ExecShellScript() {
   command.timeoutMillis = LoadHostConfig().commandTimeoutSeconds * 1000L;
   command.input =
       BuildShellScript({oracleUser, dbHome, oracleSid, sqlScriptPath}, userName, password.str());
-  const std::string shown = "sh -s < " + std::string(kShellScriptName) + " (as " + oracleUser + ")";
+  const std::string shown = "sh -s (script on standard input, as " + oracleUser + ")";
   std::string output, errors;
   const int rc = NqProcess::Execute(command, &output, &errors);
   WipeString(command.input);

@@ -17,7 +17,6 @@
 #include <vector>
 
 inline constexpr const char* kSqlScriptName = "NqEBSFetchContext.sql";
-inline constexpr const char* kShellScriptName = "NqEBSScript.sh";
 inline constexpr const char* kExportFileName = "NqEBSContext.out";
 inline constexpr const char* kDiscoveryLockName = "NqEBSDiscover.lock";
 
