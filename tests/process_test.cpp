@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -134,9 +135,26 @@ TEST(Process, ExecuteGivesExactlyTheArgumentsEnvironmentDirectoryAndInput) {
   EXPECT_NE(NqProcess::Execute({{"/no/such/program"}, {}, -1, "", 1000}, &out, &err), 0);
 }
 
+// How many processes of the process group `group` still run (or only `pid` of them, when
+// given); an ended one waiting to be reaped does not count.
+size_t RunningInGroup(pid_t group, pid_t pid = 0) {
+  size_t n = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+    const std::string stat = ReadFile(e.path().string() + "/stat");
+    const size_t end = stat.rfind(')');
+    if (end == std::string::npos || (pid && e.path().filename() != std::to_string(pid))) continue;
+    char state = 0;
+    int parent = 0, pgrp = 0;
+    if (std::sscanf(stat.c_str() + end + 1, " %c %d %d", &state, &parent, &pgrp) == 3 &&
+        state != 'Z' && pgrp == group)
+      ++n;
+  }
+  return n;
+}
+
 // When the process that called Execute dies, even by SIGKILL, its run's whole process group
-// ends within a few seconds, even a member that ignores the terminate (the watcher kills it two
-// seconds later); the time limit ends it as well.
+// ends within a few seconds, its watcher and a member that ignores the terminate (the watcher
+// kills it two seconds later) included; the time limit ends it as well.
 TEST(Process, TheRunEndsWithItsCallerAndItsTimeLimit) {
   TempDir dir;
   const std::string pidFile = dir.file("sleep.pid");
@@ -156,15 +174,17 @@ TEST(Process, TheRunEndsWithItsCallerAndItsTimeLimit) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   const pid_t sleeper = std::stoi("0" + ReadFile(pidFile));
   ASSERT_GT(sleeper, 0);
+  const pid_t group = ::getpgid(sleeper);  // led by the watcher
+  ASSERT_GT(group, 0);
   ::kill(caller, SIGKILL);
   ::waitpid(caller, nullptr, 0);
   bool gone = false;
   for (int i = 0; i < 500 && !gone; ++i) {
-    gone = ::kill(sleeper, 0) != 0 ||
-           ReadFile("/proc/" + std::to_string(sleeper) + "/stat").find(") Z ") != std::string::npos;
+    gone = RunningInGroup(group) == 0;
     if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_TRUE(gone);
+  EXPECT_TRUE(gone) << RunningInGroup(group) << " processes left, the watcher "
+                    << (RunningInGroup(group, group) ? "among them" : "not among them");
 
   std::string out, err;
   const auto start = std::chrono::steady_clock::now();
