@@ -1,8 +1,11 @@
 #include "platform/file_io.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 bool WriteAll(int fd, const std::string& content) {
   size_t done = 0;
@@ -13,4 +16,33 @@ bool WriteAll(int fd, const std::string& content) {
     done += static_cast<size_t>(n);
   }
   return true;
+}
+
+namespace {
+
+// Why `fd` must not be written to; empty when it may.
+std::string RefusalOf(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return std::string("cannot be examined: ") + std::strerror(errno);
+  if (!S_ISREG(st.st_mode)) return "is not a regular file";
+  if (st.st_uid != ::geteuid())
+    return "belongs to user id " + std::to_string(st.st_uid) + ", not to " +
+           std::to_string(::geteuid());
+  if (st.st_nlink > 1) return "has " + std::to_string(st.st_nlink) + " hard links";
+  return std::string();
+}
+
+}  // namespace
+
+int OpenOwnRegularFile(const std::string& path, int flags, std::string* why) {
+  const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *why = errno == ELOOP ? "is a symbolic link"
+                          : std::string("cannot be opened: ") + std::strerror(errno);
+    return -1;
+  }
+  *why = RefusalOf(fd);
+  if (why->empty()) return fd;
+  ::close(fd);
+  return -1;
 }

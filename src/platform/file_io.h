@@ -1,7 +1,18 @@
-// Writing a whole buffer to a file descriptor, across short writes and interrupted calls.
-// Returns false on the first error (errno tells which). Thread-safe.
+// Files that the process writes itself, and writing a whole buffer to a file
+// descriptor. Nothing here follows a symbolic link at the last component, blocks on a FIFO or
+// throws; every refusal comes with its reason. Thread-safe.
 #pragma once
 
 #include <string>
 
+// Writes all of `content` to `fd`, across short writes and interrupted calls. Returns false on
+// the first error (errno tells which).
 bool WriteAll(int fd, const std::string& content);
+
+// Opens `path` with `flags` (O_NOFOLLOW, O_NONBLOCK and O_CLOEXEC are added; a file created is
+// mode 0600) and keeps it only when it is a regular file owned by the effective user with one
+// link, so another account cannot make the caller write into a file of its choice. Returns the
+// descriptor (the caller's to close; still non-blocking), or -1 with `why` set to what follows
+// the path in a message: "is a symbolic link", "cannot be opened: <reason>", "is not a regular
+// file", "belongs to user id N, not to M", "has N hard links".
+int OpenOwnRegularFile(const std::string& path, int flags, std::string* why);
