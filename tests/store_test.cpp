@@ -87,6 +87,15 @@ std::string Ids(ServerStore& store) {
 TEST(Store, ClientsAreFoundByAnyOfTheirHostsAndChangesAreAllOrNothing) {
   TempDir dir;
   auto store = Open(dir.file("nested/dir/store.db"));  // parent directories are created
+  struct stat st {};
+  ASSERT_EQ(stat(dir.file("nested").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // A parent that cannot be made (here under a link to nowhere) is named in the refusal.
+  ASSERT_EQ(symlink(dir.file("missing").c_str(), dir.file("dangling").c_str()), 0);
+  std::unique_ptr<ServerStore> none;
+  EXPECT_EQ(ServerStore::Open(dir.file("dangling/dir/store.db"), none).message,
+            "cannot open store " + dir.file("dangling/dir/store.db") + ": cannot create " +
+                dir.file("dangling/dir") + ": No such file or directory");
   int64_t id = 0;
   ASSERT_TRUE(
       store->AddClient("ebsapp01", {"app01.example.com", "app01-vip.example.com"}, 7, 0, &id).ok);

@@ -46,3 +46,22 @@ int OpenOwnRegularFile(const std::string& path, int flags, std::string* why) {
   ::close(fd);
   return -1;
 }
+
+bool MakePrivateDirectories(const std::string& dir, std::string* error) {
+  if (dir.empty()) return true;
+  for (size_t end = dir.find('/', 1);; end = dir.find('/', end + 1)) {
+    const std::string part = dir.substr(0, end);
+    if (!part.empty() && part.back() != '/' && ::mkdir(part.c_str(), 0700) != 0 &&
+        errno != EEXIST) {
+      *error = "cannot create " + part + ": " + std::strerror(errno);
+      return false;
+    }
+    if (end == std::string::npos) break;
+  }
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    *error = dir + " is not a directory";
+    return false;
+  }
+  return true;
+}

@@ -1,4 +1,4 @@
-// Files that the process writes itself, and writing a whole buffer to a file
+// Files and directories that the process writes itself, and writing a whole buffer to a file
 // descriptor. Nothing here follows a symbolic link at the last component, blocks on a FIFO or
 // throws; every refusal comes with its reason. Thread-safe.
 #pragma once
@@ -16,3 +16,7 @@ bool WriteAll(int fd, const std::string& content);
 // the path in a message: "is a symbolic link", "cannot be opened: <reason>", "is not a regular
 // file", "belongs to user id N, not to M", "has N hard links".
 int OpenOwnRegularFile(const std::string& path, int flags, std::string* why);
+
+// Creates `dir` and its missing parents, each new one mode 0700. True when `dir` is a directory
+// afterwards; otherwise false with `error` naming the path and the reason.
+bool MakePrivateDirectories(const std::string& dir, std::string* error);

@@ -13,6 +13,8 @@
 #include <limits>
 #include <thread>
 
+#include "platform/file_io.h"
+
 namespace {
 
 constexpr int kBusyTimeoutMillis = 200;
@@ -259,8 +261,9 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
     // Create the missing parent directories, then the file, private to its owner (SQLite gives
     // its journal files the same mode).
     const size_t slash = path.rfind('/');
-    for (size_t i = 1; slash != std::string::npos && i <= slash; ++i)
-      if (i == slash || path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0700);
+    std::string error;
+    if (slash != std::string::npos && !MakePrivateDirectories(path.substr(0, slash), &error))
+      return refuse(error);
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST) return refuse(std::strerror(errno));
     if (fd >= 0) ::close(fd);

@@ -30,19 +30,5 @@ int OpenPrivateFile(const std::string& path, FileMode mode, std::string& error) 
 }
 
 bool MakePrivateDirs(const std::string& dir, std::string& error) {
-  if (dir.empty()) return true;
-  for (size_t end = dir.find('/', 1);; end = dir.find('/', end + 1)) {
-    const std::string part = dir.substr(0, end);
-    if (!part.empty() && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-      error = "cannot create " + part + ": " + std::strerror(errno);
-      return false;
-    }
-    if (end == std::string::npos) break;
-  }
-  struct stat st {};
-  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    error = dir + " is not a directory";
-    return false;
-  }
-  return true;
+  return MakePrivateDirectories(dir, &error);
 }
