@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/message.h"
+#include "platform/message_passwords.h"
 #include "platform/pstring.h"
 
 namespace {
@@ -208,38 +209,6 @@ std::string Scan(const std::string& text) {
   return out;
 }
 
-std::string Redact(const std::string& text, int depth);
-
-// Every password of `m` becomes "***"; strings that may hold messages are redacted in turn.
-void MaskMessage(PXMessageBase& m, int depth) {
-  for (const PXMessageBase::FieldRef& f : m.fields()) {
-    switch (f.kind) {
-      case FieldKind::Password:
-        m.setpstring(f.index, f.number, kMask, 0, f.fieldId);
-        break;
-      case FieldKind::String:
-        if (MayHoldMarkup(*f.stringValue))
-          m.setstring(f.index, f.number, Redact(*f.stringValue, depth + 1), 0, f.fieldId);
-        break;
-      case FieldKind::StringList:
-        for (std::string& v : **m.getliststring(f.index, f.number, 0, f.fieldId, false))
-          if (MayHoldMarkup(v)) v = Redact(v, depth + 1);
-        break;
-      case FieldKind::Object:
-        MaskMessage(**m.getObjectAccessor(false, false, f.index, f.number, 0, f.fieldId, 0, 0),
-                    depth);
-        break;
-      case FieldKind::ObjectList:
-        for (PXMessageBase& e : **m.getlistobject(f.index, f.number, 0, f.fieldId, false))
-          MaskMessage(e, depth);
-        break;
-      case FieldKind::Int:
-      case FieldKind::IntList:
-        break;
-    }
-  }
-}
-
 // The message text within `text`: from its XML declaration or outermost "<m" to the last "</m>".
 bool FindMessage(const std::string& text, size_t& begin, size_t& end) {
   const size_t declaration = text.find("<?xml");
@@ -259,7 +228,10 @@ std::string Redact(const std::string& text, int depth) {
   if (depth <= kMaxStructuralDepth && FindMessage(text, begin, end)) {
     PXMessageBase message(0, 0);
     if (message.unserializeAnyClass(text.substr(begin, end - begin))) {
-      MaskMessage(message, depth);
+      // Every password becomes "***"; strings that may hold messages are redacted in turn.
+      ReplacePasswords(message, kMask, [depth](std::string& value) {
+        if (MayHoldMarkup(value)) value = Redact(value, depth + 1);
+      });
       return Scan(text.substr(0, begin) + message.serialized() + text.substr(end));
     }
   }

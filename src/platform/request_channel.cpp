@@ -8,6 +8,7 @@
 #include "messages/catalogue.h"
 #include "platform/host_config.h"
 #include "platform/log.h"
+#include "platform/message_passwords.h"
 #include "platform/store.h"
 
 namespace {
@@ -23,24 +24,6 @@ int Fail(std::string& response, int code, const std::string& message) {
   View(reply).set(Hux::GenericResp::errorMessage, message);
   reply.serialize(response, false);
   return code;
-}
-
-// The server keeps no password on disk: every password of a configuration it stores is emptied
-// (the field stays, so the stored text keeps the configuration's shape).
-void ForgetPasswords(PXMessageBase& m, int depth) {
-  if (depth > PXMessageBase::kMaxDepth) return;
-  for (const PXMessageBase::FieldRef& f : m.fields()) {
-    if (f.kind == FieldKind::Password) {
-      m.setpstring(f.index, f.number, std::string(), 0, f.fieldId);
-    } else if (f.kind == FieldKind::Object && f.object) {
-      ForgetPasswords(**m.getObjectAccessor(true, false, f.index, f.number, 0, f.fieldId,
-                                            f.object->group(), f.object->number()),
-                      depth + 1);
-    } else if (f.kind == FieldKind::ObjectList) {
-      for (PXMessageBase& e : **m.getlistobject(f.index, f.number, 0, f.fieldId, false))
-        ForgetPasswords(e, depth + 1);
-    }
-  }
 }
 
 int StoreFailure(std::string& response, const Status& s) {
@@ -79,7 +62,9 @@ int ServeVirtualApp(const std::string& request, std::string& response) {
     std::string config;
     if (app.isSet(Api::VirtualApp::ebsConfig)) {
       PXMessageBase& saved = app.child(Api::VirtualApp::ebsConfig, Create::No).raw();
-      ForgetPasswords(saved, 0);
+      // The server keeps no password on disk: every password of the configuration is emptied
+      // (the field stays, so the stored text keeps the configuration's shape).
+      ReplacePasswords(saved, std::string());
       saved.serialize(config, false);
     }
     int64_t id = 0;
