@@ -13,12 +13,8 @@
 
 namespace {
 
-// A refusal: the server's reason goes into the answer and, as the server's side of the exchange,
-// into the log at error level.
+// A refusal: the server's reason goes into the answer, where the caller finds it.
 int Fail(std::string& response, int code, const std::string& message) {
-  EvEvent context;
-  EvDebug::Error(context, "XMLHandler", "The managing server refused the request: %s",
-                 message.c_str());
   Hux::GenericResp reply;
   View(reply).set(Hux::GenericResp::errorCode, code);
   View(reply).set(Hux::GenericResp::errorMessage, message);
