@@ -268,11 +268,14 @@ TEST(Store, AReadOnlyOpenCreatesNothingAndChangesNothing) {
   TempDir dir;
   const std::string path = dir.file("store.db");
   std::unique_ptr<ServerStore> store;
-  // Neither the file nor its parent directories appear; the store reads as empty.
+  // Neither the file nor its parent directories appear; the store reads as empty. A writer that
+  // only changes what is there already makes nothing either.
   const std::string below = dir.file("state/ebs-host/store.db");
-  ASSERT_TRUE(ServerStore::Open(below, store, StoreAccess::ReadOnly).ok);
-  EXPECT_FALSE(store);
-  EXPECT_TRUE(Entries(dir.path()).empty());
+  for (const StoreAccess access : {StoreAccess::ReadOnly, StoreAccess::ReadWriteExisting}) {
+    ASSERT_TRUE(ServerStore::Open(below, store, access).ok);
+    EXPECT_FALSE(store);
+    EXPECT_TRUE(Entries(dir.path()).empty());
+  }
   // A file that a first save has just created, and SQLite has not written yet: empty too.
   WriteFile(path, "");
   ASSERT_TRUE(ServerStore::Open(path, store, StoreAccess::ReadOnly).ok);
@@ -325,9 +328,10 @@ TEST(Store, APathThatIsNoStoreIsRefusedWithItsReasonAndLeftAlone) {
       {"a FIFO", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); },
        "it is not a regular file"},
   };
-  for (const StoreAccess access : {StoreAccess::ReadOnly, StoreAccess::ReadWrite}) {
+  for (const StoreAccess access :
+       {StoreAccess::ReadOnly, StoreAccess::ReadWrite, StoreAccess::ReadWriteExisting}) {
     for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(c.what) + (access == StoreAccess::ReadOnly ? ", read-only" : ""));
+      SCOPED_TRACE(std::string(c.what) + ", access " + std::to_string(static_cast<int>(access)));
       TempDir dir;
       const std::string path = dir.file("store.db");
       c.make(path);

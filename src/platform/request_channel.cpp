@@ -1,8 +1,5 @@
 #include "platform/request_channel.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <memory>
 
 #include "messages/catalogue.h"
@@ -24,16 +21,6 @@ int Fail(std::string& response, int code, const std::string& message) {
 
 int StoreFailure(std::string& response, const Status& s) {
   return Fail(response, kChannelStoreFailed, "managing server store failed: " + s.message);
-}
-
-// A store for a change to what is in it already: a missing store holds nothing to change, and is
-// not created for it (`store` stays null).
-Status OpenExisting(std::unique_ptr<ServerStore>& store) {
-  store.reset();
-  const std::string path = LoadHostConfig().storePath;
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return Status::Ok();
-  return ServerStore::Open(path, store, StoreAccess::ReadWrite);
 }
 
 int ServeVirtualApp(const std::string& request, std::string& response) {
@@ -81,7 +68,7 @@ int ServeVirtualApp(const std::string& request, std::string& response) {
     if (!entity.isSet(NqEntities::AppEntity::appId))
       return Fail(response, kChannelInvalidRequest, "virtual app delete request without an id");
     const int64_t id = entity.get(NqEntities::AppEntity::appId);
-    s = OpenExisting(store);
+    s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadWriteExisting);
     if (!s.ok) return StoreFailure(response, s);
     bool removed = false;
     if (store) s = store->DeleteApp(id, &removed);
@@ -133,7 +120,7 @@ int ServeClientProperties(const std::string& request, std::string& response) {
     values.push_back(std::move(v));
   }
   std::unique_ptr<ServerStore> store;
-  Status s = OpenExisting(store);
+  Status s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadWriteExisting);
   if (!s.ok) return StoreFailure(response, s);
   if (!store)
     return Fail(response, kChannelNotFound, "unknown client id " + std::to_string(ids[0]));

@@ -249,6 +249,7 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
                          StoreAccess access) {
   store.reset();
   const bool readOnly = access == StoreAccess::ReadOnly;
+  const bool mayCreate = access == StoreAccess::ReadWrite;
   auto refuse = [&path](const std::string& why) {
     return Status::Error("cannot open store " + path + ": " + why);
   };
@@ -257,7 +258,7 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno != ENOENT) return refuse(std::strerror(errno));
-    if (readOnly) return Status::Ok();  // no store yet: an empty one
+    if (!mayCreate) return Status::Ok();  // no store yet: an empty one
     // Create the missing parent directories, then the file, private to its owner (SQLite gives
     // its journal files the same mode).
     const size_t slash = path.rfind('/');
@@ -273,8 +274,8 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
   if (S_ISDIR(st.st_mode)) return refuse("it is a directory, not a store file");
   if (!S_ISREG(st.st_mode)) return refuse("it is not a regular file");
 
-  // The file exists now: it is opened, never created. SQLite falls back to reading when the
-  // file is write-protected.
+  // The file exists now: it is opened, never created (one removed meanwhile is an error). SQLite
+  // falls back to reading when the file is write-protected.
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db,
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW,
