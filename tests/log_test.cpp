@@ -168,6 +168,20 @@ TEST(Logging, LinesAreCappedAndACutPasswordIsMasked) {
   EXPECT_EQ(lines[1].find("Tr0u"), std::string::npos) << lines[1].substr(kMaxLogTextBytes - 40);
   EXPECT_NE(lines[1].find("***"), std::string::npos);
 
+  // Lengths about the short-line buffer and the cap, formatted from more than one argument: each
+  // line holds exactly what was formatted, up to the cap.
+  for (const size_t n : {size_t{1022}, size_t{1023}, size_t{1024}, size_t{5000},
+                         kMaxLogTextBytes - 1, kMaxLogTextBytes}) {
+    const std::string body(n - 1, 'd');
+    EvDebug::Debug(context, "Sizes", "%s%d", body.c_str(), 7);
+    const std::vector<std::string> sized = LogLines(sandbox.log(), "Sizes");
+    ASSERT_FALSE(sized.empty());
+    EXPECT_EQ(sized.back(), body + "7") << n;
+  }
+  const std::string over(kMaxLogTextBytes, 'e');
+  EvDebug::Debug(context, "Over", "%s%d", over.c_str(), 42);
+  EXPECT_EQ(LogLines(sandbox.log(), "Over").at(0), over + "\xE2\x80\xA6[2 bytes cut]");
+
   // Through the entry point: a 20 MiB request that is not a message is logged, but not whole.
   const size_t before = sandbox.log().size();
   CallPlugin(std::string(20u << 20, '<'));

@@ -91,10 +91,22 @@ void Emit(const char* level, LogLevel needed, const char* label, const char* for
   if (config.logLevel == LogLevel::Off) return;
   if (config.logLevel == LogLevel::Error && needed == LogLevel::Debug) return;
 
-  // Only the first bytes of the formatted text are kept; vsnprintf still tells the full size.
-  std::string text(kMaxLogTextBytes + 2, '\0');
-  const int size = std::vsnprintf(text.data(), text.size(), format, args);
+  // Only the first bytes of the formatted text are kept; vsnprintf still tells the full size. A
+  // short line is formatted on the stack; a longer one again, into no more than it keeps and the
+  // first byte after (which tells where a cut may fall).
+  va_list again;
+  va_copy(again, args);
+  char small[1024];
+  const int size = std::vsnprintf(small, sizeof small, format, args);
   const size_t fullSize = size > 0 ? static_cast<size_t>(size) : 0;
+  std::string text;
+  if (fullSize < sizeof small) {
+    text.assign(small, fullSize);
+  } else {
+    text.resize(std::min(fullSize, kMaxLogTextBytes + 1));
+    std::vsnprintf(text.data(), text.size() + 1, format, again);
+  }
+  va_end(again);
   size_t kept = std::min(fullSize, kMaxLogTextBytes);
   // A cut falls before a UTF-8 sequence, not inside one: text[kept] is the first byte left out.
   for (int back = 0; back < 3 && kept > 0 && kept < fullSize &&
