@@ -96,6 +96,9 @@ TEST(Redaction, PasswordsNeverSurviveAtAnyEscapingDepth) {
             "<pwd>keep</pwd> <s x=\"1\">pw</s> &amp;lt; &#60;p <pw x=\"1\"/>");
   EXPECT_EQ(RedactPasswords("a " + Pw("&lt;", "&gt;", s) + " b"),
             "a &lt;pw x=\"2\"&gt;***&lt;/pw&gt; b");
+  // Without any reference the text has one level, read as it stands.
+  EXPECT_EQ(RedactPasswords("a " + Pw("<", ">", s) + " b <pw>" + s),
+            "a <pw x=\"2\">***</pw> b <pw>***");
 }
 
 // A message that parses is written again with its passwords masked, however it was written.

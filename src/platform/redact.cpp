@@ -90,8 +90,20 @@ bool DecodeLevel(const Units& in, Units& out) {
 
 bool Blank(uint32_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
+// The bytes of a text seen as the units of its first level, made as they are read: a text
+// without '&' has no other level, and needs no copy.
+struct ByteUnits {
+  const std::string& text;
+  size_t size() const { return text.size(); }
+  Unit operator[](size_t i) const {
+    return {static_cast<unsigned char>(text[i]), static_cast<uint32_t>(i),
+            static_cast<uint32_t>(i + 1)};
+  }
+};
+
 // Whether the units from `at` spell `word`.
-bool Spells(const Units& u, size_t at, std::string_view word) {
+template <class U>
+bool Spells(const U& u, size_t at, std::string_view word) {
   if (at + word.size() > u.size()) return false;
   for (size_t k = 0; k < word.size(); ++k)
     if (u[at + k].c != static_cast<unsigned char>(word[k])) return false;
@@ -99,14 +111,16 @@ bool Spells(const Units& u, size_t at, std::string_view word) {
 }
 
 // Index of the first unit at or after `from` that starts `word`, or u.size().
-size_t FindWord(const Units& u, size_t from, std::string_view word) {
+template <class U>
+size_t FindWord(const U& u, size_t from, std::string_view word) {
   for (size_t i = from; i < u.size(); ++i)
     if (u[i].c == static_cast<unsigned char>(word[0]) && Spells(u, i, word)) return i;
   return u.size();
 }
 
 // Adds to `masks` the original bytes of the content of every password element of one level.
-void ScanLevel(const Units& u, size_t textSize, std::vector<Span>& masks) {
+template <class U>
+void ScanLevel(const U& u, size_t textSize, std::vector<Span>& masks) {
   const size_t n = u.size();
   size_t i = 0;
   while (i < n) {
@@ -179,18 +193,22 @@ bool MayHoldMarkup(const std::string& text) {
 std::string Scan(const std::string& text) {
   if (!MayHoldMarkup(text)) return text;
   if (text.size() >= UINT32_MAX) return "[" + std::to_string(text.size()) + " bytes not shown]";
-  Units level(text.size()), next;
-  for (uint32_t i = 0; i < text.size(); ++i)
-    level[i] = {static_cast<unsigned char>(text[i]), i, i + 1};
   std::vector<Span> masks;
-  for (int depth = 0;; ++depth) {
-    ScanLevel(level, text.size(), masks);
-    if (!DecodeLevel(level, next)) break;
-    if (depth == kMaxRedactionLevels) {
-      return "[" + std::to_string(text.size()) + " bytes escaped more than " +
-             std::to_string(kMaxRedactionLevels) + " times, not shown]";
+  if (text.find('&') == std::string::npos) {
+    ScanLevel(ByteUnits{text}, text.size(), masks);  // no reference: the only level
+  } else {
+    Units level(text.size()), next;
+    for (uint32_t i = 0; i < text.size(); ++i)
+      level[i] = {static_cast<unsigned char>(text[i]), i, i + 1};
+    for (int depth = 0;; ++depth) {
+      ScanLevel(level, text.size(), masks);
+      if (!DecodeLevel(level, next)) break;
+      if (depth == kMaxRedactionLevels) {
+        return "[" + std::to_string(text.size()) + " bytes escaped more than " +
+               std::to_string(kMaxRedactionLevels) + " times, not shown]";
+      }
+      std::swap(level, next);
     }
-    std::swap(level, next);
   }
   if (masks.empty()) return text;
   std::sort(masks.begin(), masks.end());
