@@ -15,6 +15,7 @@
 #include "platform/log.h"
 #include "platform/redact.h"
 #include "support/plugin.h"
+#include "support/test_text.h"
 #include "support/worker_access.h"
 
 namespace {
@@ -31,12 +32,6 @@ std::string RequestWithPassword(const std::string& password) {
   login.set(UserCredentials::password, password);
   View(request).set(Hux::OraEBSReqResp::messageType, 99);
   return request.serialized();
-}
-
-std::string Repeat(const std::string& unit, int times) {
-  std::string out;
-  for (int i = 0; i < times; ++i) out += unit;
-  return out;
 }
 
 // A password element written with `lt`/`gt` for its brackets.

@@ -14,6 +14,7 @@
 #include "platform/request_channel.h"
 #include "platform/store.h"
 #include "support/plugin.h"
+#include "support/test_text.h"
 
 namespace {
 
@@ -63,14 +64,6 @@ std::string Rows(const std::string& path) {
 }
 
 std::string Version(const std::string& path) { return Query(path, "PRAGMA user_version"); }
-
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // The ids of the store's clients and apps, as the store lists them: "clients 1 3, apps 1".
 std::string Ids(ServerStore& store) {
