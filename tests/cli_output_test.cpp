@@ -216,7 +216,9 @@ TEST(HostCliOutput, OutputFilesArePrivateAndNeverFollowLinks) {
   WriteFile(dir.file("theirs"), "theirs\n");
   ASSERT_EQ(::chown(dir.file("theirs").c_str(), 65534, 65534), 0);
   ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
-  for (const char* name : {"link", "theirs", "fifo"}) {
+  // A second name of our own file: writing to it would change the file under its first name.
+  ASSERT_EQ(::link(dir.file("victim").c_str(), dir.file("second").c_str()), 0);
+  for (const char* name : {"link", "theirs", "fifo", "second"}) {
     SCOPED_TRACE(name);
     HostRun refused = Host("apps list --output " + dir.file(name));
     EXPECT_EQ(refused.status, 3);
@@ -255,6 +257,11 @@ TEST(HostCliOutput, LogIsQuietByDefaultAndShownWithVerbose) {
   WriteFile(state.file("victim"), "");
   ASSERT_EQ(::symlink(state.file("victim").c_str(), state.file("linked.log").c_str()), 0);
   EXPECT_EQ(Host("--log " + state.file("linked.log") + " delete --app-id 5", env).status, 3);
+  // So is a second name of a file (the plug-in would refuse it too, and the causes would go).
+  ASSERT_EQ(::link(state.file("victim").c_str(), state.file("second.log").c_str()), 0);
+  HostRun second = Host("--log " + state.file("second.log") + " delete --app-id 5", env);
+  EXPECT_EQ(second.status, 3);
+  EXPECT_NE(second.err.find("has 2 hard links"), std::string::npos) << second.err;
   EXPECT_EQ(ReadFile(state.file("victim")), "");
 }
 

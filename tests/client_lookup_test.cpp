@@ -25,11 +25,9 @@ TEST(GetClientForHost, FillsTheEntityOrLeavesItUntouched) {
        "Client Name [apps01-client], Client Id [42], HV ID [3]"},
       {"max.example", "max-id", 2147483647, 2147483647,
        "Client Name [max-id], Client Id [2147483647], HV ID [2147483647]"},
-      // The second line names the node's host and what to register it under.
+      // One line, naming the host name to register a client under.
       {"apps09.corp.example.com", "old", 9, 8,
-       "Unable to fetch client ID for Client host name [apps09.corp.example.com]\n"
-       "Node host [apps09] has no client: none is registered under host name "
-       "[apps09.corp.example.com]"},
+       "Unable to fetch client ID for Client host name [apps09.corp.example.com]"},
       // Ids beyond 32 bits would name another client once narrowed: the host counts as unknown.
       {"big.example", "old", 9, 8,
        "Client ID [2147483648] or HV ID [1] of Client host name [big.example] is out of range"},

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "context/context_bounds.h"
+#include "support/test_text.h"
 #include "support/worker_access.h"
 
 namespace {
@@ -166,13 +167,6 @@ TEST(ContextParse, ErrorLinesNameTheFileNotItsText) {
   EXPECT_EQ(lines[2], "XML exception : Content - context file [" +
                           std::string(XmlDomErrorHandler::kMaxNameBytes, 'n') +
                           "\xE2\x80\xA6] of 1003 bytes");
-}
-
-std::string Repeat(const std::string& unit, size_t times) {
-  std::string out;
-  out.reserve(unit.size() * times);
-  for (size_t i = 0; i < times; ++i) out += unit;
-  return out;
 }
 
 // `count` elements with distinct names below one root of another name.

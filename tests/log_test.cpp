@@ -15,6 +15,7 @@
 #include "platform/log.h"
 #include "platform/redact.h"
 #include "support/plugin.h"
+#include "support/test_text.h"
 #include "support/worker_access.h"
 
 namespace {
@@ -31,12 +32,6 @@ std::string RequestWithPassword(const std::string& password) {
   login.set(UserCredentials::password, password);
   View(request).set(Hux::OraEBSReqResp::messageType, 99);
   return request.serialized();
-}
-
-std::string Repeat(const std::string& unit, int times) {
-  std::string out;
-  for (int i = 0; i < times; ++i) out += unit;
-  return out;
 }
 
 // A password element written with `lt`/`gt` for its brackets.
@@ -96,6 +91,9 @@ TEST(Redaction, PasswordsNeverSurviveAtAnyEscapingDepth) {
             "<pwd>keep</pwd> <s x=\"1\">pw</s> &amp;lt; &#60;p <pw x=\"1\"/>");
   EXPECT_EQ(RedactPasswords("a " + Pw("&lt;", "&gt;", s) + " b"),
             "a &lt;pw x=\"2\"&gt;***&lt;/pw&gt; b");
+  // Without any reference the text has one level, read as it stands.
+  EXPECT_EQ(RedactPasswords("a " + Pw("<", ">", s) + " b <pw>" + s),
+            "a <pw x=\"2\">***</pw> b <pw>***");
 }
 
 // A message that parses is written again with its passwords masked, however it was written.
@@ -167,6 +165,20 @@ TEST(Logging, LinesAreCappedAndACutPasswordIsMasked) {
                           std::to_string(big.size() - kMaxLogTextBytes) + " bytes cut]");
   EXPECT_EQ(lines[1].find("Tr0u"), std::string::npos) << lines[1].substr(kMaxLogTextBytes - 40);
   EXPECT_NE(lines[1].find("***"), std::string::npos);
+
+  // Lengths about the short-line buffer and the cap, formatted from more than one argument: each
+  // line holds exactly what was formatted, up to the cap.
+  for (const size_t n : {size_t{1022}, size_t{1023}, size_t{1024}, size_t{5000},
+                         kMaxLogTextBytes - 1, kMaxLogTextBytes}) {
+    const std::string body(n - 1, 'd');
+    EvDebug::Debug(context, "Sizes", "%s%d", body.c_str(), 7);
+    const std::vector<std::string> sized = LogLines(sandbox.log(), "Sizes");
+    ASSERT_FALSE(sized.empty());
+    EXPECT_EQ(sized.back(), body + "7") << n;
+  }
+  const std::string over(kMaxLogTextBytes, 'e');
+  EvDebug::Debug(context, "Over", "%s%d", over.c_str(), 42);
+  EXPECT_EQ(LogLines(sandbox.log(), "Over").at(0), over + "\xE2\x80\xA6[2 bytes cut]");
 
   // Through the entry point: a 20 MiB request that is not a message is logged, but not whole.
   const size_t before = sandbox.log().size();

@@ -6,6 +6,7 @@
 
 #include "messages/catalogue.h"
 #include "platform/message.h"
+#include "platform/message_passwords.h"
 #include "platform/pstring.h"
 
 namespace {
@@ -236,6 +237,51 @@ TEST(Message, LenientWhereAPersonWritesByHand) {
   ASSERT_TRUE(request.unserialize(
       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><m><s x=\"2\">\xC3\xA9</s></m>"));
   EXPECT_EQ(request.getstring(2, 0, 0, 0), "\xC3\xA9");
+}
+
+// Every password at any depth is replaced, children of lists too and the deepest one the reader
+// accepts; strings (single and in lists) are handed over and their changes kept; nothing else
+// changes and no absent child is made.
+TEST(Message, ReplacePasswordsReachesEveryPasswordAndOnlyThem) {
+  Hux::OraEBSConfig config = RichConfig();
+  auto appNode = View(config)
+                     .child(Hux::OraEBSConfig::appTier, Create::No)
+                     .list(Hux::OraEBSAppTier::appNodes, Create::No)
+                     .at(0);
+  appNode.raw().setpstring(kUnknownIndex, 9, "in a list", 0, 44);
+  const std::string before = config.serialized();
+  ReplacePasswords(config, "***", [](std::string& s) { s += "!"; });
+  const std::string after = config.serialized();
+  EXPECT_EQ(after.find("word"), std::string::npos) << after;
+  EXPECT_EQ(after.find("in a list"), std::string::npos) << after;
+  auto cfg = View(config);
+  auto tier = cfg.child(Hux::OraEBSConfig::appTier, Create::No);
+  EXPECT_EQ(
+      tier.child(Hux::OraEBSAppTier::databaseLogin, Create::No).get(UserCredentials::userName),
+      "apps!");
+  EXPECT_EQ(cfg.child(Hux::OraEBSConfig::dbTier, Create::No)
+                .list(Hux::OraEBSDBTier::dbNodes, Create::No)
+                .at(0)
+                .list(Hux::OraEBSDBNode::dataDirectories, Create::No)[1],
+            "/u01/data!");
+
+  // Without passwords and without a string handler the text stays byte for byte.
+  Hux::OraEBSConfig plain = RichConfig();
+  tier = View(plain).child(Hux::OraEBSConfig::appTier, Create::No);
+  tier.raw().removeField(Hux::OraEBSAppTier::databaseLogin.index);
+  const std::string plainText = plain.serialized();
+  ReplacePasswords(plain, "***");
+  EXPECT_EQ(plain.serialized(), plainText);
+  EXPECT_NE(before, after);
+
+  std::string deep = "<m g=\"22\" n=\"504\">";
+  for (int i = 1; i < PXMessageBase::kMaxDepth; ++i) deep += "<o x=\"1\"><m g=\"1\" n=\"1\">";
+  deep += "<pw x=\"2\">deepest</pw>";
+  for (int i = 1; i < PXMessageBase::kMaxDepth; ++i) deep += "</m></o>";
+  deep += "</m>";
+  ASSERT_TRUE(config.unserialize(deep));
+  ReplacePasswords(config, "");
+  EXPECT_EQ(config.serialized().find("deepest"), std::string::npos);
 }
 
 }  // namespace

@@ -291,7 +291,8 @@ std::vector<std::string> ErrorLines(const std::string& log) {
 // A person reads why a save or delete failed from its error lines alone: every failure has its
 // cause there, with the values involved, and a success has none.
 TEST(Failures, EachCauseIsAnErrorLineWithItsValues) {
-  const std::string refused = "[XMLHandler] The managing server refused the request: ";
+  const std::string refused = "The managing server refused the request: ";
+  const std::string saveRefused = "[Save] " + refused, deleteRefused = "[Delete] " + refused;
   const std::string notSet = "[SetRemoteRegKey] Registry key [nCollectClientConfig] not set: ";
   const std::string unusable = "cannot open store $STORE: it is a directory, not a store file";
   constexpr int64_t kSave = -1;  // otherwise: a delete of this id, after a save that made app 1
@@ -313,7 +314,6 @@ TEST(Failures, EachCauseIsAnErrorLineWithItsValues) {
         notSet + "a node's client has no name",
         "[SetRemoteRegKey] Client ID [4294967497] of client [far] is outside the 32-bit signed "
         "range",
-        refused + "managing server store failed: client offline",
         "[SetRemoteRegKey] Error: Failed to set registry key [nCollectClientConfig] for client "
         "[301]. Ret [3][Err: "}},
       {"save without a configuration",
@@ -321,7 +321,7 @@ TEST(Failures, EachCauseIsAnErrorLineWithItsValues) {
        false,
        false,
        {},
-       {refused + "virtual app save request without a name"}},
+       {saveRefused + "virtual app save request without a name"}},
       // The directory's lookup and the save each say what is wrong with the store.
       {"save to an unusable store",
        kSave,
@@ -329,9 +329,9 @@ TEST(Failures, EachCauseIsAnErrorLineWithItsValues) {
        true,
        {"db1"},
        {"[NQClient] Client directory unavailable: " + unusable,
-        refused + "managing server store failed: " + unusable}},
+        saveRefused + "managing server store failed: " + unusable}},
       {"delete", 1, true, false, {}, {}},
-      {"delete of a missing app", 2, true, false, {}, {refused + "no virtual app with id 2"}},
+      {"delete of a missing app", 2, true, false, {}, {deleteRefused + "no virtual app with id 2"}},
       {"delete without a configuration",
        1,
        false,
@@ -349,7 +349,7 @@ TEST(Failures, EachCauseIsAnErrorLineWithItsValues) {
        true,
        true,
        {},
-       {refused + "managing server store failed: " + unusable}},
+       {deleteRefused + "managing server store failed: " + unusable}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -14,6 +14,7 @@
 #include "platform/request_channel.h"
 #include "platform/store.h"
 #include "support/plugin.h"
+#include "support/test_text.h"
 
 namespace {
 
@@ -64,14 +65,6 @@ std::string Rows(const std::string& path) {
 
 std::string Version(const std::string& path) { return Query(path, "PRAGMA user_version"); }
 
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // The ids of the store's clients and apps, as the store lists them: "clients 1 3, apps 1".
 std::string Ids(ServerStore& store) {
   std::vector<ClientRecord> clients;
@@ -87,6 +80,15 @@ std::string Ids(ServerStore& store) {
 TEST(Store, ClientsAreFoundByAnyOfTheirHostsAndChangesAreAllOrNothing) {
   TempDir dir;
   auto store = Open(dir.file("nested/dir/store.db"));  // parent directories are created
+  struct stat st {};
+  ASSERT_EQ(stat(dir.file("nested").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // A parent that cannot be made (here under a link to nowhere) is named in the refusal.
+  ASSERT_EQ(symlink(dir.file("missing").c_str(), dir.file("dangling").c_str()), 0);
+  std::unique_ptr<ServerStore> none;
+  EXPECT_EQ(ServerStore::Open(dir.file("dangling/dir/store.db"), none).message,
+            "cannot open store " + dir.file("dangling/dir/store.db") + ": cannot create " +
+                dir.file("dangling/dir") + ": No such file or directory");
   int64_t id = 0;
   ASSERT_TRUE(
       store->AddClient("ebsapp01", {"app01.example.com", "app01-vip.example.com"}, 7, 0, &id).ok);
@@ -259,11 +261,14 @@ TEST(Store, AReadOnlyOpenCreatesNothingAndChangesNothing) {
   TempDir dir;
   const std::string path = dir.file("store.db");
   std::unique_ptr<ServerStore> store;
-  // Neither the file nor its parent directories appear; the store reads as empty.
+  // Neither the file nor its parent directories appear; the store reads as empty. A writer that
+  // only changes what is there already makes nothing either.
   const std::string below = dir.file("state/ebs-host/store.db");
-  ASSERT_TRUE(ServerStore::Open(below, store, StoreAccess::ReadOnly).ok);
-  EXPECT_FALSE(store);
-  EXPECT_TRUE(Entries(dir.path()).empty());
+  for (const StoreAccess access : {StoreAccess::ReadOnly, StoreAccess::ReadWriteExisting}) {
+    ASSERT_TRUE(ServerStore::Open(below, store, access).ok);
+    EXPECT_FALSE(store);
+    EXPECT_TRUE(Entries(dir.path()).empty());
+  }
   // A file that a first save has just created, and SQLite has not written yet: empty too.
   WriteFile(path, "");
   ASSERT_TRUE(ServerStore::Open(path, store, StoreAccess::ReadOnly).ok);
@@ -316,9 +321,10 @@ TEST(Store, APathThatIsNoStoreIsRefusedWithItsReasonAndLeftAlone) {
       {"a FIFO", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); },
        "it is not a regular file"},
   };
-  for (const StoreAccess access : {StoreAccess::ReadOnly, StoreAccess::ReadWrite}) {
+  for (const StoreAccess access :
+       {StoreAccess::ReadOnly, StoreAccess::ReadWrite, StoreAccess::ReadWriteExisting}) {
     for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(c.what) + (access == StoreAccess::ReadOnly ? ", read-only" : ""));
+      SCOPED_TRACE(std::string(c.what) + ", access " + std::to_string(static_cast<int>(access)));
       TempDir dir;
       const std::string path = dir.file("store.db");
       c.make(path);
@@ -438,7 +444,7 @@ TEST(Channel, AMissingStoreHoldsNothingAndIsNotCreated) {
   EXPECT_EQ(NQClient("h1.example.com", NQNameType(0), 0, nullptr).getClientId(id, nullptr),
             kClientUnknown);
   EXPECT_EQ(NQClient("c1", false, 0).getName(name, nullptr), kClientUnknown);
-  EXPECT_EQ(Entries(sandbox.dir().path()), std::vector<std::string>{"host.log"});
+  EXPECT_EQ(Entries(sandbox.dir().path()), std::vector<std::string>{});  // not even a log
 }
 
 TEST(Channel, AnUnusableStoreIsAFailureNotACrash) {

@@ -1,5 +1,7 @@
-// File descriptors: their ownership, and writing a whole buffer to one. Thread-safe; a UniqueFd
-// object is owned by one thread.
+// File descriptors and the files and directories that the process writes itself: ownership of a
+// descriptor, writing a whole buffer to one, opening and making private files and directories.
+// Nothing here follows a symbolic link at the last component, blocks on a FIFO or throws; every
+// refusal comes with its reason. Thread-safe; a UniqueFd object is owned by one thread.
 #pragma once
 
 #include <string>
@@ -22,3 +24,15 @@ class UniqueFd {
 // Writes all of `content` to `fd`, across short writes and interrupted calls. Returns false on
 // the first error (errno tells which).
 bool WriteAll(int fd, const std::string& content);
+
+// Opens `path` with `flags` (O_NOFOLLOW, O_NONBLOCK and O_CLOEXEC are added; a file created is
+// mode 0600) and keeps it only when it is a regular file owned by the effective user with one
+// link, so another account cannot make the caller write into a file of its choice. Returns the
+// descriptor (the caller's to close; still non-blocking), or -1 with `why` set to what follows
+// the path in a message: "is a symbolic link", "cannot be opened: <reason>", "is not a regular
+// file", "belongs to user id N, not to M", "has N hard links".
+int OpenOwnRegularFile(const std::string& path, int flags, std::string* why);
+
+// Creates `dir` and its missing parents, each new one mode 0700. True when `dir` is a directory
+// afterwards; otherwise false with `error` naming the path and the reason.
+bool MakePrivateDirectories(const std::string& dir, std::string* error);

@@ -87,46 +87,28 @@ std::string LineText(const std::string& text, size_t fullSize) {
   return out;
 }
 
-// Why `fd`, just opened for the log, must not be written to; empty when it may.
-std::string RefusalOf(int fd) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) return std::string("cannot be examined: ") + std::strerror(errno);
-  if (!S_ISREG(st.st_mode)) return "is not a regular file";
-  if (st.st_uid != ::geteuid())
-    return "belongs to user id " + std::to_string(st.st_uid) + ", not to " +
-           std::to_string(::geteuid());
-  if (st.st_nlink > 1) return "has " + std::to_string(st.st_nlink) + " hard links";
-  return std::string();
-}
-
-// Opens the log file at `path` for appending, never following a symbolic link and never
-// blocking (a FIFO without a reader fails at once, one with a reader is refused). Returns -1 and
-// the reason when the file cannot or must not be used.
-int OpenLogFile(const std::string& path, std::string* why) {
-  const int fd = ::open(path.c_str(),
-                        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-  if (fd < 0) {
-    *why = errno == ELOOP ? "is a symbolic link"
-                          : std::string("cannot be opened: ") + std::strerror(errno);
-    return -1;
-  }
-  *why = RefusalOf(fd);
-  if (why->empty()) return fd;
-  ::close(fd);
-  return -1;
-}
-
 void Emit(const char* level, LogLevel needed, const char* label, const char* format, va_list args) {
   const HostConfig config = LoadHostConfig();
   if (config.logLevel == LogLevel::Off) return;
   if (config.logLevel == LogLevel::Error && needed == LogLevel::Debug) return;
 
-  // Only the first bytes of the formatted text are kept; vsnprintf still tells the full size.
-  std::string text(kMaxLogTextBytes + 2, '\0');
-  const int size = std::vsnprintf(text.data(), text.size(), format, args);
+  // Only the first bytes of the formatted text are kept; vsnprintf still tells the full size. A
+  // short line is formatted on the stack; a longer one again, into no more than it keeps and the
+  // first byte after (which tells where a cut may fall).
+  va_list again;
+  va_copy(again, args);
+  char small[1024];
+  const int size = std::vsnprintf(small, sizeof small, format, args);
   const size_t fullSize = size > 0 ? static_cast<size_t>(size) : 0;
-  // vsnprintf kept one byte more than a line holds: it tells whether the cut splits a character.
-  text.resize(std::min(fullSize, kMaxLogTextBytes + 1));
+  std::string text;
+  if (fullSize < sizeof small) {
+    text.assign(small, fullSize);
+  } else {
+    // One byte more than a line holds: it tells whether the cut splits a character.
+    text.resize(std::min(fullSize, kMaxLogTextBytes + 1));
+    std::vsnprintf(text.data(), text.size() + 1, format, again);
+  }
+  va_end(again);
   text.resize(CutPoint(text, kMaxLogTextBytes));
 
   std::string labelText;
@@ -140,7 +122,8 @@ void Emit(const char* level, LogLevel needed, const char* label, const char* for
     sink.fd = -1;
     sink.path = config.logPath;
     std::string why;
-    if (!sink.path.empty() && (sink.fd = OpenLogFile(sink.path, &why)) < 0) {
+    if (!sink.path.empty() &&
+        (sink.fd = OpenOwnRegularFile(sink.path, O_WRONLY | O_APPEND | O_CREAT, &why)) < 0) {
       std::string escapedPath;
       AppendEscaped(escapedPath, sink.path, 4096);
       WriteAll(STDERR_FILENO, Line("ERROR", "Log",

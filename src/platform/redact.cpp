@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/message.h"
+#include "platform/message_passwords.h"
 #include "platform/pstring.h"
 
 namespace {
@@ -89,8 +90,20 @@ bool DecodeLevel(const Units& in, Units& out) {
 
 bool Blank(uint32_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
+// The bytes of a text seen as the units of its first level, made as they are read: a text
+// without '&' has no other level, and needs no copy.
+struct ByteUnits {
+  const std::string& text;
+  size_t size() const { return text.size(); }
+  Unit operator[](size_t i) const {
+    return {static_cast<unsigned char>(text[i]), static_cast<uint32_t>(i),
+            static_cast<uint32_t>(i + 1)};
+  }
+};
+
 // Whether the units from `at` spell `word`.
-bool Spells(const Units& u, size_t at, std::string_view word) {
+template <class U>
+bool Spells(const U& u, size_t at, std::string_view word) {
   if (at + word.size() > u.size()) return false;
   for (size_t k = 0; k < word.size(); ++k)
     if (u[at + k].c != static_cast<unsigned char>(word[k])) return false;
@@ -98,14 +111,16 @@ bool Spells(const Units& u, size_t at, std::string_view word) {
 }
 
 // Index of the first unit at or after `from` that starts `word`, or u.size().
-size_t FindWord(const Units& u, size_t from, std::string_view word) {
+template <class U>
+size_t FindWord(const U& u, size_t from, std::string_view word) {
   for (size_t i = from; i < u.size(); ++i)
     if (u[i].c == static_cast<unsigned char>(word[0]) && Spells(u, i, word)) return i;
   return u.size();
 }
 
 // Adds to `masks` the original bytes of the content of every password element of one level.
-void ScanLevel(const Units& u, size_t textSize, std::vector<Span>& masks) {
+template <class U>
+void ScanLevel(const U& u, size_t textSize, std::vector<Span>& masks) {
   const size_t n = u.size();
   size_t i = 0;
   while (i < n) {
@@ -178,18 +193,22 @@ bool MayHoldMarkup(const std::string& text) {
 std::string Scan(const std::string& text) {
   if (!MayHoldMarkup(text)) return text;
   if (text.size() >= UINT32_MAX) return "[" + std::to_string(text.size()) + " bytes not shown]";
-  Units level(text.size()), next;
-  for (uint32_t i = 0; i < text.size(); ++i)
-    level[i] = {static_cast<unsigned char>(text[i]), i, i + 1};
   std::vector<Span> masks;
-  for (int depth = 0;; ++depth) {
-    ScanLevel(level, text.size(), masks);
-    if (!DecodeLevel(level, next)) break;
-    if (depth == kMaxRedactionLevels) {
-      return "[" + std::to_string(text.size()) + " bytes escaped more than " +
-             std::to_string(kMaxRedactionLevels) + " times, not shown]";
+  if (text.find('&') == std::string::npos) {
+    ScanLevel(ByteUnits{text}, text.size(), masks);  // no reference: the only level
+  } else {
+    Units level(text.size()), next;
+    for (uint32_t i = 0; i < text.size(); ++i)
+      level[i] = {static_cast<unsigned char>(text[i]), i, i + 1};
+    for (int depth = 0;; ++depth) {
+      ScanLevel(level, text.size(), masks);
+      if (!DecodeLevel(level, next)) break;
+      if (depth == kMaxRedactionLevels) {
+        return "[" + std::to_string(text.size()) + " bytes escaped more than " +
+               std::to_string(kMaxRedactionLevels) + " times, not shown]";
+      }
+      std::swap(level, next);
     }
-    std::swap(level, next);
   }
   if (masks.empty()) return text;
   std::sort(masks.begin(), masks.end());
@@ -206,38 +225,6 @@ std::string Scan(const std::string& text) {
   }
   out.append(text, copied, std::string::npos);
   return out;
-}
-
-std::string Redact(const std::string& text, int depth);
-
-// Every password of `m` becomes "***"; strings that may hold messages are redacted in turn.
-void MaskMessage(PXMessageBase& m, int depth) {
-  for (const PXMessageBase::FieldRef& f : m.fields()) {
-    switch (f.kind) {
-      case FieldKind::Password:
-        m.setpstring(f.index, f.number, kMask, 0, f.fieldId);
-        break;
-      case FieldKind::String:
-        if (MayHoldMarkup(*f.stringValue))
-          m.setstring(f.index, f.number, Redact(*f.stringValue, depth + 1), 0, f.fieldId);
-        break;
-      case FieldKind::StringList:
-        for (std::string& v : **m.getliststring(f.index, f.number, 0, f.fieldId, false))
-          if (MayHoldMarkup(v)) v = Redact(v, depth + 1);
-        break;
-      case FieldKind::Object:
-        MaskMessage(**m.getObjectAccessor(false, false, f.index, f.number, 0, f.fieldId, 0, 0),
-                    depth);
-        break;
-      case FieldKind::ObjectList:
-        for (PXMessageBase& e : **m.getlistobject(f.index, f.number, 0, f.fieldId, false))
-          MaskMessage(e, depth);
-        break;
-      case FieldKind::Int:
-      case FieldKind::IntList:
-        break;
-    }
-  }
 }
 
 // The message text within `text`: from its XML declaration or outermost "<m" to the last "</m>".
@@ -259,7 +246,10 @@ std::string Redact(const std::string& text, int depth) {
   if (depth <= kMaxStructuralDepth && FindMessage(text, begin, end)) {
     PXMessageBase message(0, 0);
     if (message.unserializeAnyClass(text.substr(begin, end - begin))) {
-      MaskMessage(message, depth);
+      // Every password becomes "***"; strings that may hold messages are redacted in turn.
+      ReplacePasswords(message, kMask, [depth](std::string& value) {
+        if (MayHoldMarkup(value)) value = Redact(value, depth + 1);
+      });
       return Scan(text.substr(0, begin) + message.serialized() + text.substr(end));
     }
   }

@@ -1,23 +1,17 @@
 #include "platform/request_channel.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <memory>
 
 #include "messages/catalogue.h"
 #include "platform/host_config.h"
 #include "platform/log.h"
+#include "platform/message_passwords.h"
 #include "platform/store.h"
 
 namespace {
 
-// A refusal: the server's reason goes into the answer and, as the server's side of the exchange,
-// into the log at error level.
+// A refusal: the server's reason goes into the answer, where the caller finds it.
 int Fail(std::string& response, int code, const std::string& message) {
-  EvEvent context;
-  EvDebug::Error(context, "XMLHandler", "The managing server refused the request: %s",
-                 message.c_str());
   Hux::GenericResp reply;
   View(reply).set(Hux::GenericResp::errorCode, code);
   View(reply).set(Hux::GenericResp::errorMessage, message);
@@ -25,36 +19,8 @@ int Fail(std::string& response, int code, const std::string& message) {
   return code;
 }
 
-// The server keeps no password on disk: every password of a configuration it stores is emptied
-// (the field stays, so the stored text keeps the configuration's shape).
-void ForgetPasswords(PXMessageBase& m, int depth) {
-  if (depth > PXMessageBase::kMaxDepth) return;
-  for (const PXMessageBase::FieldRef& f : m.fields()) {
-    if (f.kind == FieldKind::Password) {
-      m.setpstring(f.index, f.number, std::string(), 0, f.fieldId);
-    } else if (f.kind == FieldKind::Object && f.object) {
-      ForgetPasswords(**m.getObjectAccessor(true, false, f.index, f.number, 0, f.fieldId,
-                                            f.object->group(), f.object->number()),
-                      depth + 1);
-    } else if (f.kind == FieldKind::ObjectList) {
-      for (PXMessageBase& e : **m.getlistobject(f.index, f.number, 0, f.fieldId, false))
-        ForgetPasswords(e, depth + 1);
-    }
-  }
-}
-
 int StoreFailure(std::string& response, const Status& s) {
   return Fail(response, kChannelStoreFailed, "managing server store failed: " + s.message);
-}
-
-// A store for a change to what is in it already: a missing store holds nothing to change, and is
-// not created for it (`store` stays null).
-Status OpenExisting(std::unique_ptr<ServerStore>& store) {
-  store.reset();
-  const std::string path = LoadHostConfig().storePath;
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return Status::Ok();
-  return ServerStore::Open(path, store, StoreAccess::ReadWrite);
 }
 
 int ServeVirtualApp(const std::string& request, std::string& response) {
@@ -79,7 +45,9 @@ int ServeVirtualApp(const std::string& request, std::string& response) {
     std::string config;
     if (app.isSet(Api::VirtualApp::ebsConfig)) {
       PXMessageBase& saved = app.child(Api::VirtualApp::ebsConfig, Create::No).raw();
-      ForgetPasswords(saved, 0);
+      // The server keeps no password on disk: every password of the configuration is emptied
+      // (the field stays, so the stored text keeps the configuration's shape).
+      ReplacePasswords(saved, std::string());
       saved.serialize(config, false);
     }
     int64_t id = 0;
@@ -100,7 +68,7 @@ int ServeVirtualApp(const std::string& request, std::string& response) {
     if (!entity.isSet(NqEntities::AppEntity::appId))
       return Fail(response, kChannelInvalidRequest, "virtual app delete request without an id");
     const int64_t id = entity.get(NqEntities::AppEntity::appId);
-    s = OpenExisting(store);
+    s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadWriteExisting);
     if (!s.ok) return StoreFailure(response, s);
     bool removed = false;
     if (store) s = store->DeleteApp(id, &removed);
@@ -152,7 +120,7 @@ int ServeClientProperties(const std::string& request, std::string& response) {
     values.push_back(std::move(v));
   }
   std::unique_ptr<ServerStore> store;
-  Status s = OpenExisting(store);
+  Status s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadWriteExisting);
   if (!s.ok) return StoreFailure(response, s);
   if (!store)
     return Fail(response, kChannelNotFound, "unknown client id " + std::to_string(ids[0]));

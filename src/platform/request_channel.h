@@ -7,9 +7,10 @@
 //   Api::VirtualAppReq, operation 2: delete the virtual app of the given id.
 //   App::SetClientPropertiesRequest: set every registry value on every listed client.
 // A delete or a registry change never creates the store: a missing one holds no app or client.
-// Result 0 on success; otherwise a ChannelResult code, the reply is a Hux::GenericResp with that
-// code and the server's reason, and the reason is logged at error level (label "XMLHandler"),
-// e.g. "no virtual app with id 2". One object per exchange; not shared between threads.
+// Result 0 on success; otherwise a ChannelResult code, and the reply is a Hux::GenericResp with
+// that code and the server's reason in errorMessage (e.g. "no virtual app with id 2"). The
+// channel logs nothing: the caller, which knows what the request was for, logs the refusal.
+// One object per exchange; not shared between threads.
 #pragma once
 
 #include <string>

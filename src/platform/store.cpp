@@ -13,6 +13,8 @@
 #include <limits>
 #include <thread>
 
+#include "platform/file_io.h"
+
 namespace {
 
 constexpr int kBusyTimeoutMillis = 200;
@@ -247,6 +249,7 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
                          StoreAccess access) {
   store.reset();
   const bool readOnly = access == StoreAccess::ReadOnly;
+  const bool mayCreate = access == StoreAccess::ReadWrite;
   auto refuse = [&path](const std::string& why) {
     return Status::Error("cannot open store " + path + ": " + why);
   };
@@ -255,12 +258,13 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno != ENOENT) return refuse(std::strerror(errno));
-    if (readOnly) return Status::Ok();  // no store yet: an empty one
+    if (!mayCreate) return Status::Ok();  // no store yet: an empty one
     // Create the missing parent directories, then the file, private to its owner (SQLite gives
     // its journal files the same mode).
     const size_t slash = path.rfind('/');
-    for (size_t i = 1; slash != std::string::npos && i <= slash; ++i)
-      if (i == slash || path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0700);
+    std::string error;
+    if (slash != std::string::npos && !MakePrivateDirectories(path.substr(0, slash), &error))
+      return refuse(error);
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST) return refuse(std::strerror(errno));
     if (fd >= 0) ::close(fd);
@@ -270,8 +274,8 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
   if (S_ISDIR(st.st_mode)) return refuse("it is a directory, not a store file");
   if (!S_ISREG(st.st_mode)) return refuse("it is not a regular file");
 
-  // The file exists now: it is opened, never created. SQLite falls back to reading when the
-  // file is write-protected.
+  // The file exists now: it is opened, never created (one removed meanwhile is an error). SQLite
+  // falls back to reading when the file is write-protected.
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db,
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW,

@@ -49,10 +49,12 @@ struct RegistryValue {
 };
 
 // How a store is opened: ReadWrite creates the file (and its missing parent directories, mode
-// 0700) on first use and migrates an older schema. ReadOnly never creates, migrates or changes
-// anything: a missing file, or one that SQLite has not written yet, leaves `store` null, which
-// the caller reads as an empty store; the opened store refuses every change.
-enum class StoreAccess { ReadWrite, ReadOnly };
+// 0700) on first use and migrates an older schema. ReadWriteExisting is ReadWrite for a change to
+// what is in the store already (a delete, a registry value): it never creates the file, and a
+// missing one leaves `store` null, a store that holds nothing. ReadOnly never creates, migrates
+// or changes anything: a missing file, or one that SQLite has not written yet, leaves `store`
+// null, which the caller reads as an empty store; the opened store refuses every change.
+enum class StoreAccess { ReadWrite, ReadWriteExisting, ReadOnly };
 
 class ServerStore {
  public:

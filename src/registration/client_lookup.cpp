@@ -15,15 +15,11 @@ bool NqEBSInterface::GetClientForHost(const std::string& hostName,
       return false;
     }
     unsigned long clientId = 0;
-    if (const int lookup = directory.getClientId(clientId, nullptr)) {
+    if (directory.getClientId(clientId, nullptr) != 0) {
       EvDebug::Debug(logContext, kLabel, "Unable to fetch client ID for Client host name [%s]",
                      hostName.c_str());
-      // Not a failure: the node is recorded without a client. The line says what to register
-      // (an unusable directory has logged its own cause).
-      if (lookup == kClientUnknown)
-        EvDebug::Debug(logContext, kLabel,
-                       "Node host [%s] has no client: none is registered under host name [%s]",
-                       hostName.substr(0, hostName.find('.')).c_str(), hostName.c_str());
+      // Not a failure: the node is recorded without a client; the line names the host to
+      // register (an unusable directory has logged its own cause).
       return false;
     }
     std::string name;

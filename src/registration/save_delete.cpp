@@ -2,8 +2,8 @@
 // server to prepare every node's client (SetRegistryKeyForClients), whatever the outcome, then
 // sends one virtual-app save request with a copy of the configuration; a delete sends one
 // virtual-app delete request naming the app by its id. Failures reach the answer as error 520.
-// Each failure has one error-level log line with its cause: the server's refusal is logged, with
-// its reason (e.g. "no virtual app with id 2"), by the request channel; the others here.
+// Each failure has one error-level log line with its cause; a refusal's names the server's reason
+// (e.g. "no virtual app with id 2"), read from the reply.
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -16,6 +16,16 @@ namespace {
 
 // Kind of virtual app that an Oracle EBS instance is saved as.
 constexpr int64_t kEBSVirtualAppType = 64;
+
+// Logs, at error level, why the managing server refused a request: the reason in its reply, or
+// the whole reply when it gives none.
+void LogRefusal(EvEvent& logContext, const char* label, const std::string& replyText) {
+  Hux::GenericResp reply;
+  std::string reason;
+  if (reply.unserialize(replyText)) reason = View(reply).get(Hux::GenericResp::errorMessage);
+  if (reason.empty()) reason = replyText;
+  EvDebug::Error(logContext, label, "The managing server refused the request: %s", reason.c_str());
+}
 
 }  // namespace
 
@@ -64,6 +74,7 @@ int NqEBSInterface::Save() {
     if (result != 0) {
       EvDebug::Debug(logContext, kLabel, "Virtual app save request failed. Output XML [%s] ",
                      replyText.c_str());
+      LogRefusal(logContext, kLabel, replyText);
       RecordFailure("Virtual app save request failed");
     } else {
       EvDebug::Debug(logContext, kLabel, "Virtual app save request success. Output XML [%s] ",
@@ -122,6 +133,7 @@ int NqEBSInterface::Delete() {
     if (result != 0) {
       EvDebug::Debug(logContext, kLabel, "Virtual app delete request failed. Output XML [%s] ",
                      replyText.c_str());
+      LogRefusal(logContext, kLabel, replyText);
       RecordFailure("Virtual app delete request failed");
       return 1;
     }

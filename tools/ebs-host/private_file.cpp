@@ -7,24 +7,19 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/file_io.h"
+
 int OpenPrivateFile(const std::string& path, FileMode mode, std::string& error) {
-  const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC |
-                    (mode == FileMode::Append ? O_APPEND : 0);
-  const int fd = ::open(path.c_str(), flags, 0600);
+  std::string why;
+  const int fd = OpenOwnRegularFile(
+      path, O_WRONLY | O_CREAT | (mode == FileMode::Append ? O_APPEND : 0), &why);
   if (fd < 0) {
-    error = errno == ELOOP ? path + " is a symbolic link; refusing to write through it"
-                           : "cannot open " + path + ": " + std::strerror(errno);
-    return -1;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-    error = path + " is not a regular file of uid " + std::to_string(::geteuid()) +
-            "; refusing to write to it";
-    ::close(fd);
+    error = path + " " + why + "; refusing to write to it";
     return -1;
   }
   // A file of ours that others may read (made before, or by hand) is closed to them now.
-  if ((st.st_mode & 077) != 0) ::fchmod(fd, st.st_mode & 0700);
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && (st.st_mode & 077) != 0) ::fchmod(fd, st.st_mode & 0700);
   if (mode == FileMode::Truncate && ::ftruncate(fd, 0) != 0) {
     error = "cannot truncate " + path + ": " + std::strerror(errno);
     ::close(fd);
@@ -35,19 +30,5 @@ int OpenPrivateFile(const std::string& path, FileMode mode, std::string& error) 
 }
 
 bool MakePrivateDirs(const std::string& dir, std::string& error) {
-  if (dir.empty()) return true;
-  for (size_t end = dir.find('/', 1);; end = dir.find('/', end + 1)) {
-    const std::string part = dir.substr(0, end);
-    if (!part.empty() && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-      error = "cannot create " + part + ": " + std::strerror(errno);
-      return false;
-    }
-    if (end == std::string::npos) break;
-  }
-  struct stat st {};
-  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    error = dir + " is not a directory";
-    return false;
-  }
-  return true;
+  return MakePrivateDirectories(dir, &error);
 }

@@ -1,7 +1,9 @@
 // Files that ebs-host writes itself (--output, its log): created mode 0600 and never through a
 // symbolic link. An existing file is used only when it is a regular file owned by this process's
-// user; anything else (a link, a FIFO, a directory, another user's file) is refused with the
-// reason. The returned descriptor is close-on-exec and owned by the caller. Thread-safe.
+// user with one link, by the same rule as the plug-in's log (platform/file_io.h); anything else
+// (a link, a FIFO, a directory, another user's file, a file with a second name) is refused with
+// the reason. The returned descriptor is close-on-exec, blocking and owned by the caller.
+// Thread-safe.
 #pragma once
 
 #include <string>
@@ -11,5 +13,6 @@ enum class FileMode { Truncate, Append };
 // The descriptor, or -1 with `error` naming the path and why.
 int OpenPrivateFile(const std::string& path, FileMode mode, std::string& error);
 
-// Creates `dir` and its missing parents, each new one mode 0700. False with `error` otherwise.
+// Creates `dir` and its missing parents, each new one mode 0700 (MakePrivateDirectories of
+// platform/file_io.h). False with `error` otherwise.
 bool MakePrivateDirs(const std::string& dir, std::string& error);

@@ -1,0 +1,53 @@
+#include "platform/message_passwords.h"
+
+#include <vector>
+
+namespace {
+
+void Walk(PXMessageBase& m, const std::string& with,
+          const std::function<void(std::string&)>& onString, int depth) {
+  if (depth > PXMessageBase::kMaxDepth) return;
+  for (const PXMessageBase::FieldRef& f : m.fields()) {
+    switch (f.kind) {
+      case FieldKind::Password:
+        m.setpstring(f.index, f.number, with, 0, f.fieldId);
+        break;
+      case FieldKind::String:
+        if (onString && f.stringValue) {
+          std::string value = *f.stringValue;
+          onString(value);
+          if (value != *f.stringValue) m.setstring(f.index, f.number, value, 0, f.fieldId);
+        }
+        break;
+      case FieldKind::StringList:
+        if (onString) {
+          std::vector<std::string>** list = m.getliststring(f.index, f.number, 0, f.fieldId, false);
+          if (list && *list)
+            for (std::string& value : **list) onString(value);
+        }
+        break;
+      case FieldKind::Object: {
+        PXMessageBase** child =
+            m.getObjectAccessor(false, false, f.index, f.number, 0, f.fieldId, 0, 0);
+        if (child && *child) Walk(**child, with, onString, depth + 1);
+        break;
+      }
+      case FieldKind::ObjectList: {
+        std::vector<PXMessageBase>** list = m.getlistobject(f.index, f.number, 0, f.fieldId, false);
+        if (list && *list)
+          for (PXMessageBase& item : **list) Walk(item, with, onString, depth + 1);
+        break;
+      }
+      case FieldKind::Int:
+      case FieldKind::IntList:
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+void ReplacePasswords(PXMessageBase& message, const std::string& with,
+                      const std::function<void(std::string&)>& onString) {
+  Walk(message, with, onString, 0);
+}
