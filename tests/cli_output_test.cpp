@@ -1,11 +1,16 @@
 // ebs-host as a person or a script meets it: exit statuses, one JSON document per run, the
 // store left alone by commands that only read, private output files, input checks, and the
 // causes printed under a failed answer.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "cli_host.h"
 #include "support/plugin.h"
@@ -224,6 +229,52 @@ TEST(HostCliOutput, OutputFilesArePrivateAndNeverFollowLinks) {
   }
   EXPECT_EQ(ReadFile(dir.file("victim")), "precious\n");
   EXPECT_EQ(ReadFile(dir.file("theirs")), "theirs\n");
+}
+
+// A signal ends ebs-host while its standard output is blocked (a reader that does not read):
+// the main thread waits in write(2), and nothing may stand between the signal and the end.
+TEST(HostCliOutput, SignalEndsAHostBlockedOnItsOutput) {
+  HostSandbox sandbox;
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    int out[2];
+    ASSERT_EQ(::pipe2(out, O_NONBLOCK), 0);
+    const std::string block(4096, 'x');
+    while (::write(out[1], block.data(), block.size()) > 0) {
+    }
+    while (::write(out[1], block.data(), 1) > 0) {
+    }
+    ::fcntl(out[1], F_SETFL, 0);  // full, and blocking for the host
+    const pid_t host = ::fork();
+    ASSERT_GE(host, 0);
+    if (host == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      ::execl(EBS_HOST_TOOL, "ebs-host", "--json", "apps", "list", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    // Blocked in write(2) on its standard output (syscall 1, first argument 1).
+    const std::string syscall = "/proc/" + std::to_string(host) + "/syscall";
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ReadFile(syscall).rfind("1 0x1 ", 0) != 0 && std::chrono::steady_clock::now() < limit)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(ReadFile(syscall).rfind("1 0x1 ", 0), 0u) << ReadFile(syscall);
+    ::kill(host, signal);
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    pid_t reaped;
+    while ((reaped = ::waitpid(host, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const bool ended = reaped == host;
+    if (!ended) {
+      ::kill(host, SIGKILL);
+      ::waitpid(host, &status, 0);
+    }
+    ::close(out[0]);
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+  }
 }
 
 // The log: quiet by default (a file under the state directory, nothing on standard error),

@@ -17,17 +17,18 @@ int Fail(const Global& g, int status, const std::string& message,
          const std::vector<std::string>& causes, int64_t code) {
   if (g.json) {
     Json error{{"code", code >= 0 ? code : status}, {"message", message}, {"causes", causes}};
-    std::cout << Dump(Json{{"error", error}, {"exitStatus", status}}) << "\n" << std::flush;
+    WriteAll(STDOUT_FILENO, Dump(Json{{"error", error}, {"exitStatus", status}}) + "\n");
     return status;
   }
-  std::cerr << "ebs-host: " << message << "\n";
-  for (const std::string& cause : causes) std::cerr << "  cause: " << cause << "\n";
+  std::string text = "ebs-host: " + message + "\n";
+  for (const std::string& cause : causes) text += "  cause: " + cause + "\n";
+  WriteAll(STDERR_FILENO, text);
   return status;
 }
 
 int Emit(const Global& g, const std::string& text) {
   if (g.outputFile.empty() || g.outputFile == "-") {
-    std::cout << text << std::flush;
+    WriteAll(STDOUT_FILENO, text);
     return kOk;
   }
   std::string error;

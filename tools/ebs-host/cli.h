@@ -2,7 +2,9 @@
 // results and failures reach the person or program that runs it. With --json, exactly one JSON
 // document goes to standard output, failures included ({"error": {code, message, causes}});
 // otherwise failures go to standard error as "ebs-host: <message>" with one "  cause: <text>"
-// line per cause. Not thread-safe: the main thread prints.
+// line per cause. Not thread-safe: the main thread prints, with write(2) rather than streams, so
+// that the interrupt farewell (interrupt.h) may print the one failure from its own thread while
+// the main thread is inside the plug-in.
 #pragma once
 
 #include <nlohmann/json.hpp>

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -16,12 +17,17 @@
 
 namespace {
 
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 int g_pipe[2] = {-1, -1};
 std::atomic<bool> g_interrupted{false};
 std::atomic<bool> g_inCall{false};
+struct sigaction g_before[3];  // the actions a PluginCallScope replaced
+bool g_handling = false;       // whether InstallInterruptHandling started the thread
 
 void OnSignal(int signal) {
   const int saved = errno;
+  g_interrupted = true;  // before the main thread can leave the plug-in call and print
   const unsigned char byte = static_cast<unsigned char>(signal);
   [[maybe_unused]] ssize_t n = ::write(g_pipe[1], &byte, 1);
   errno = saved;
@@ -96,19 +102,14 @@ void EndDescendants() {
 }
 
 void InstallInterruptHandling(std::function<void(int)> farewell) {
-  if (::pipe2(g_pipe, O_CLOEXEC) != 0) return;
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+  if (g_handling || ::pipe2(g_pipe, O_CLOEXEC) != 0) return;
+  g_handling = true;
   std::thread([farewell = std::move(farewell)] {
     unsigned char byte = 0;
     ssize_t n;
     while ((n = ::read(g_pipe[0], &byte, 1)) < 0 && errno == EINTR) {
     }
     if (n != 1) return;
-    g_interrupted = true;
     EndDescendants();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     while (g_inCall && std::chrono::steady_clock::now() < deadline)
@@ -118,8 +119,23 @@ void InstallInterruptHandling(std::function<void(int)> farewell) {
   }).detach();
 }
 
-PluginCallScope::PluginCallScope() { g_inCall = true; }
-PluginCallScope::~PluginCallScope() { g_inCall = false; }
+PluginCallScope::PluginCallScope() {
+  g_inCall = true;
+  if (!g_handling) return;
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &action, &g_before[i]);
+}
+
+PluginCallScope::~PluginCallScope() {
+  // Once interrupted, the handling thread ends the process: a second signal changes nothing.
+  if (g_handling && !g_interrupted)
+    for (size_t i = 0; i < std::size(kSignals); ++i)
+      ::sigaction(kSignals[i], &g_before[i], nullptr);
+  g_inCall = false;
+}
 
 bool Interrupted() { return g_interrupted; }
 

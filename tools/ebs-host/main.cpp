@@ -18,6 +18,7 @@
 #include "commands.h"
 #include "host_names.h"
 #include "interrupt.h"
+#include "platform/file_io.h"
 #include "plugin_loader.h"
 
 namespace {
@@ -205,7 +206,9 @@ static int Main(int argc, char** argv) {
                                  : signal == SIGTERM ? "SIGTERM"
                                                      : "SIGHUP") +
                                 "; the processes it started were ended";
-    if (::isatty(STDERR_FILENO)) std::cerr << "\r\033[K";
+    // Runs on the handling thread while the main thread prints nothing; Fail writes with
+    // write(2), so no stream lock can hold it.
+    if (::isatty(STDERR_FILENO)) WriteAll(STDERR_FILENO, "\r\033[K");
     Fail(g, 128 + signal, message);
   });
   try {
