@@ -69,36 +69,32 @@ bool Alive(pid_t pid) {
   return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
 }
 
-void SignalAll(const std::set<pid_t>& pids, const std::set<pid_t>& groups, int signal) {
+// Sends `signal` to the process groups of `pids` (but this process's own) and to `pids`.
+void SignalAll(const std::set<pid_t>& pids, int signal) {
+  const pid_t own = ::getpgrp();
+  std::set<pid_t> groups;
+  for (pid_t pid : pids) {
+    const pid_t group = ::getpgid(pid);
+    if (group > 0 && group != own) groups.insert(group);
+  }
   for (pid_t group : groups) ::kill(-group, signal);
   for (pid_t pid : pids) ::kill(pid, signal);
 }
 
 }  // namespace
 
+// Only what is a descendant at the moment of each signal is signalled: a pid found earlier may
+// have been reaped and given to an unrelated process since.
 void EndDescendants() {
-  std::set<pid_t> pids = Descendants();
-  std::set<pid_t> groups;
-  const pid_t own = ::getpgrp();
-  const auto collect = [&](const std::set<pid_t>& found) {
-    for (pid_t pid : found) {
-      pids.insert(pid);
-      const pid_t group = ::getpgid(pid);
-      if (group > 0 && group != own) groups.insert(group);
-    }
-  };
-  collect(pids);
-  SignalAll(pids, groups, SIGTERM);
+  SignalAll(Descendants(), SIGTERM);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
   for (;;) {
-    collect(Descendants());  // whatever was started meanwhile
     bool any = false;
-    for (pid_t pid : pids) any = any || Alive(pid);
+    for (pid_t pid : Descendants()) any = any || Alive(pid);
     if (!any || std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  collect(Descendants());
-  SignalAll(pids, groups, SIGKILL);
+  SignalAll(Descendants(), SIGKILL);
 }
 
 void InstallInterruptHandling(std::function<void(int)> farewell) {

@@ -33,6 +33,7 @@ class PluginCallScope {
   PluginCallScope& operator=(const PluginCallScope&) = delete;
 };
 
-// Ends every descendant of this process as described above; returns when they are gone or were
-// sent SIGKILL.
+// Ends every descendant of this process: SIGTERM to the current descendants and their process
+// groups; once none is alive, or after 2 s, SIGKILL to those that are descendants at that moment
+// and their groups (never to a pid found earlier, which may have been reused since).
 void EndDescendants();
