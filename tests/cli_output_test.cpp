@@ -231,6 +231,62 @@ TEST(HostCliOutput, OutputFilesArePrivateAndNeverFollowLinks) {
   EXPECT_EQ(ReadFile(dir.file("theirs")), "theirs\n");
 }
 
+// --output takes what the command prints, a failure under --json included (the file does not keep
+// the previous run's output); when the file itself is refused, the failure goes to standard
+// output, still one document.
+TEST(HostCliOutput, JsonFailuresGoWhereTheOutputGoes) {
+  HostSandbox sandbox;
+  TempDir dir;
+  const std::string out = dir.file("out.json");
+  ASSERT_EQ(Host("--json apps list -o " + out).status, 0);
+  ASSERT_EQ(ReadFile(out), "[]\n");
+  HostRun failed = Host("--json apps show 42 -o " + out);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.out, "");
+  const nlohmann::json doc = OneDocument(ReadFile(out));
+  ASSERT_TRUE(doc.contains("error")) << ReadFile(out);
+  EXPECT_EQ(doc["exitStatus"], 1);
+
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  HostRun refused = Host("--json apps list -o " + dir.file("fifo"));
+  EXPECT_EQ(refused.status, 3);
+  const nlohmann::json why = OneDocument(refused.out);
+  ASSERT_TRUE(why.contains("error")) << refused.out;
+  EXPECT_NE(why["error"]["message"].get<std::string>().find(dir.file("fifo")), std::string::npos);
+}
+
+// A table's header is bold only on a terminal without NO_COLOR, never in an --output file.
+TEST(HostCliOutput, TablesCarryEscapesOnlyOnATerminal) {
+  HostSandbox sandbox;
+  TempDir dir;
+  ASSERT_EQ(Host("clients add --name db01 --host db01.example.com").status, 0);
+  const std::string file = dir.file("table.txt");
+  const struct {
+    const char* options;
+    const char* env;
+    bool escapes;
+  } cases[] = {
+      {"", "", true},             // the terminal
+      {"", "NO_COLOR=1", false},  // asked for no colour
+      {"--output ", "", false},   // a file, with a terminal as standard output
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    ::unlink(file.c_str());
+    const std::string options = *c.options ? std::string(c.options) + file : "";
+    // `script` gives the program a terminal; what it wrote there comes back on standard output.
+    const std::string command = std::string(EBS_HOST_TOOL) + " clients list " + options;
+    std::string out, err;
+    ASSERT_EQ(NqProcess::run(std::string(c.env) + " script -qec " + Quote(command) + " /dev/null",
+                             &out, &err, 60000),
+              0)
+        << out << err;
+    const std::string table = *c.options ? ReadFile(file) : out;
+    EXPECT_NE(table.find("db01.example.com"), std::string::npos) << table;
+    EXPECT_EQ(table.find('\033') != std::string::npos, c.escapes) << table;
+  }
+}
+
 // A signal ends ebs-host while its standard output is blocked (a reader that does not read):
 // the main thread waits in write(2), and nothing may stand between the signal and the end.
 TEST(HostCliOutput, SignalEndsAHostBlockedOnItsOutput) {

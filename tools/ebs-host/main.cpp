@@ -208,7 +208,7 @@ static int Main(int argc, char** argv) {
                                 "; the processes it started were ended";
     // Runs on the handling thread while the main thread prints nothing; Fail writes with
     // write(2), so no stream lock can hold it.
-    if (::isatty(STDERR_FILENO)) WriteAll(STDERR_FILENO, "\r\033[K");
+    if (Styled(STDERR_FILENO)) WriteAll(STDERR_FILENO, "\r\033[K");
     Fail(g, 128 + signal, message);
   });
   try {
