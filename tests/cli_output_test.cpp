@@ -365,6 +365,24 @@ TEST(HostCliOutput, LogIsQuietByDefaultAndShownWithVerbose) {
   EXPECT_EQ(ReadFile(state.file("victim")), "");
 }
 
+// The log and the store share one state directory, found by the same rules: without an absolute
+// XDG_STATE_HOME, both are under $HOME/.local/state/ebs-host.
+TEST(HostCliOutput, LogAndStoreShareTheStateDirectory) {
+  HostSandbox sandbox;
+  TempDir home;
+  for (const char* state : {"", "relative/state"}) {
+    SCOPED_TRACE(state);
+    fs::remove_all(home.file(".local"));
+    const std::string env = std::string("env -u EBS_HOST_LOG -u EBS_HOST_STORE HOME=") +
+                            home.path() + " XDG_STATE_HOME=" + state;
+    EXPECT_EQ(Host("clients add --name c --host c.example.com", env).status, 0);
+    EXPECT_EQ(Host("delete --app-id 5", env).status, 1);
+    EXPECT_TRUE(fs::is_regular_file(home.file(".local/state/ebs-host/store.db")));
+    EXPECT_NE(ReadFile(home.file(".local/state/ebs-host/ebs-host.log")).find("[Delete]"),
+              std::string::npos);
+  }
+}
+
 // The ERROR lines that the plug-in logs during a failed call are printed under the error, once
 // each; lines of other processes and of earlier calls are not. The failure: a store in a place
 // where it cannot be made, so the server fails to save.
