@@ -91,6 +91,37 @@ TEST_F(HostDiscovery, PasswordStaysOutOfEveryOutput) {
   EXPECT_TRUE(FilesHolding(sandbox.tempDir(), kPassword).empty());
 }
 
+// --db-password-file: the first line of the file (or of standard input for "-") is the password,
+// whatever ends it; a missing file is a usage error.
+TEST_F(HostDiscovery, PasswordFileGivesItsFirstLine) {
+  TempDir dir;
+  const std::string file = dir.file("pw");
+  const std::string longPassword = std::string(700, 'p') + "-Long";
+  const struct {
+    const char* what;
+    std::string content, password, source;
+  } cases[] = {
+      {"more lines follow", std::string(kPassword) + "\nnot this\n", kPassword, file},
+      {"CRLF", std::string(kPassword) + "\r\n", kPassword, file},
+      {"no line end", kPassword, kPassword, file},
+      {"longer than a read", longPassword + "\nrest", longPassword, file},
+      {"standard input", std::string(kPassword) + "\n", kPassword, "- < " + file},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    oracle->Set("db_password", c.password);
+    WriteFile(file, c.content);
+    HostRun r = Host("discover --sid PROD --db-user apps --db-password-file " + c.source);
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_FALSE(oracle->Calls().empty());
+    EXPECT_EQ(oracle->Calls().back()["login_password"], c.password);
+  }
+  HostRun missing =
+      Host("discover --sid PROD --db-user apps --db-password-file " + dir.file("none"));
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find(dir.file("none")), std::string::npos) << missing.err;
+}
+
 TEST_F(HostDiscovery, NodesWithoutClientSayHowToRegisterThem) {
   ASSERT_EQ(Host("clients add --name ebsdb01 --host ebsdb01.example.com").status, 0);
   HostRun r = Host(Discover(), Env());

@@ -1,10 +1,15 @@
 // The commands that call the plug-in: request, discover (optionally saving what it found),
 // save and delete.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <optional>
 #include <sstream>
+#include <string_view>
 
 #include "client_hints.h"
 #include "commands.h"
@@ -53,13 +58,45 @@ int PrintWarnings(const Global& g, const std::vector<MissingClient>& missing, Js
   return kOk;
 }
 
-bool ReadPassword(const DiscoverArgs& args, std::string& password, std::string& error) {
-  if (!args.passwordFile.empty()) {
-    if (!ReadInput(args.passwordFile, password, error)) return false;
-    const size_t end = password.find_first_of("\r\n");
-    if (end != std::string::npos) password.resize(end);
-    return true;
+// The first line of `path` (standard input for "-"), read with read(2) into buffers that are
+// wiped, the bytes past the line included; no stream keeps a copy.
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+  const bool standardInput = path == "-";
+  const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
   }
+  std::string text(256, '\0');
+  size_t used = 0;
+  bool failed = false;
+  for (;;) {
+    if (used == text.size()) {  // grown by hand, so that no unwiped copy is left behind
+      std::string bigger(text.size() * 2, '\0');
+      std::memcpy(bigger.data(), text.data(), used);
+      WipeString(text);
+      text.swap(bigger);
+    }
+    const ssize_t n = ::read(fd, text.data() + used, text.size() - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) failed = true;
+    if (n <= 0) break;
+    const char* chunk = text.data() + used;
+    used += static_cast<size_t>(n);
+    if (std::memchr(chunk, '\n', n) || std::memchr(chunk, '\r', n)) break;
+  }
+  if (failed) error = "cannot read " + path + ": " + std::strerror(errno);
+  if (!standardInput) ::close(fd);
+  if (!failed) {
+    const size_t end = std::string_view(text.data(), used).find_first_of("\r\n");
+    password.assign(text.data(), end == std::string_view::npos ? used : end);
+  }
+  WipeString(text);
+  return !failed;
+}
+
+bool ReadPassword(const DiscoverArgs& args, std::string& password, std::string& error) {
+  if (!args.passwordFile.empty()) return ReadPasswordFile(args.passwordFile, password, error);
   char* value = std::getenv(args.passwordEnv.c_str());
   if (!value) {
     error = "environment variable " + args.passwordEnv + " is not set";
