@@ -13,6 +13,10 @@
 
 std::string Dump(const Json& j) { return j.dump(2, ' ', false, Json::error_handler_t::replace); }
 
+Json ErrorJson(int64_t code, const std::string& message, const std::vector<std::string>& causes) {
+  return {{"code", code}, {"message", message}, {"causes", causes}};
+}
+
 namespace {
 
 // Writes `text` to the --output file, or to standard output without one.
@@ -33,7 +37,7 @@ bool WriteOutput(const Global& g, const std::string& text, std::string& error) {
 int Fail(const Global& g, int status, const std::string& message,
          const std::vector<std::string>& causes, int64_t code) {
   if (g.json) {
-    Json error{{"code", code >= 0 ? code : status}, {"message", message}, {"causes", causes}};
+    Json error = ErrorJson(code >= 0 ? code : status, message, causes);
     const std::string text = Dump(Json{{"error", error}, {"exitStatus", status}}) + "\n";
     std::string unwritable;
     // Where the output goes; standard output when the --output file itself cannot be written.

@@ -27,6 +27,9 @@ using Json = nlohmann::ordered_json;
 
 std::string Dump(const Json& j);
 
+// The error object of a JSON document: {"code", "message", "causes"}.
+Json ErrorJson(int64_t code, const std::string& message, const std::vector<std::string>& causes);
+
 // Prints a failure and returns `status`. `code` is the answer's error code when there is one,
 // else the exit status. The JSON document goes where Emit writes (standard output when the
 // --output file cannot be written, with that reason among the causes).
