@@ -14,6 +14,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <utility>
 
 #include "commands.h"
 #include "host_names.h"
@@ -177,16 +178,15 @@ static int Main(int argc, char** argv) {
   appsShow->add_option("id", showId, "id of the virtual app")->required();
   appsShow->callback([&] { run = [&] { return RunAppsShow(g, showId); }; });
 
+  // The command words, as defined above.
+  const auto all = [](const CLI::App*) { return true; };
+  std::map<std::string, std::vector<std::string>> commands;
+  for (const CLI::App* command : std::as_const(app).get_subcommands(all)) {
+    std::vector<std::string>& words = commands[command->get_name()];
+    for (const CLI::App* sub : command->get_subcommands(all)) words.push_back(sub->get_name());
+  }
   int status = kOk;
-  if (!CheckCommandWords(g, argc, argv,
-                         {{"request", {}},
-                          {"discover", {}},
-                          {"save", {}},
-                          {"delete", {}},
-                          {"clients", {"add", "list", "remove"}},
-                          {"apps", {"list", "show"}}},
-                         status))
-    return status;
+  if (!CheckCommandWords(g, argc, argv, commands, status)) return status;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
