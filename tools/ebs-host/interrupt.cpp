@@ -20,10 +20,11 @@ namespace {
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 int g_pipe[2] = {-1, -1};
-std::atomic<bool> g_interrupted{false};
+std::atomic<bool> g_interrupted{false};  // set by the handler: lock-free, so signal-safe
+static_assert(std::atomic<bool>::is_always_lock_free);
 std::atomic<bool> g_inCall{false};
-struct sigaction g_before[3];  // the actions a PluginCallScope replaced
-bool g_handling = false;       // whether InstallInterruptHandling started the thread
+struct sigaction g_before[std::size(kSignals)];  // the actions a PluginCallScope replaced
+bool g_handling = false;  // whether InstallInterruptHandling started the thread
 
 void OnSignal(int signal) {
   const int saved = errno;
