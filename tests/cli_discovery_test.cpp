@@ -91,6 +91,37 @@ TEST_F(HostDiscovery, PasswordStaysOutOfEveryOutput) {
   EXPECT_TRUE(FilesHolding(sandbox.tempDir(), kPassword).empty());
 }
 
+// --db-password-file: the first line of the file (or of standard input for "-") is the password,
+// whatever ends it; a missing file is a usage error.
+TEST_F(HostDiscovery, PasswordFileGivesItsFirstLine) {
+  TempDir dir;
+  const std::string file = dir.file("pw");
+  const std::string longPassword = std::string(700, 'p') + "-Long";
+  const struct {
+    const char* what;
+    std::string content, password, source;
+  } cases[] = {
+      {"more lines follow", std::string(kPassword) + "\nnot this\n", kPassword, file},
+      {"CRLF", std::string(kPassword) + "\r\n", kPassword, file},
+      {"no line end", kPassword, kPassword, file},
+      {"longer than a read", longPassword + "\nrest", longPassword, file},
+      {"standard input", std::string(kPassword) + "\n", kPassword, "- < " + file},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    oracle->Set("db_password", c.password);
+    WriteFile(file, c.content);
+    HostRun r = Host("discover --sid PROD --db-user apps --db-password-file " + c.source);
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_FALSE(oracle->Calls().empty());
+    EXPECT_EQ(oracle->Calls().back()["login_password"], c.password);
+  }
+  HostRun missing =
+      Host("discover --sid PROD --db-user apps --db-password-file " + dir.file("none"));
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find(dir.file("none")), std::string::npos) << missing.err;
+}
+
 TEST_F(HostDiscovery, NodesWithoutClientSayHowToRegisterThem) {
   ASSERT_EQ(Host("clients add --name ebsdb01 --host ebsdb01.example.com").status, 0);
   HostRun r = Host(Discover(), Env());
@@ -174,12 +205,19 @@ std::set<pid_t> DescendantsOf(pid_t pid) {
   return all;
 }
 
-bool Running(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat;
-  if (!std::getline(in, stat)) return false;
-  const size_t end = stat.rfind(')');
-  return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
+// The live processes of the process group `pgid` (zombies waiting for their parent are gone).
+std::set<pid_t> GroupMembers(const std::string& pgid) {
+  std::set<pid_t> members;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator("/proc", ec)) {
+    const std::string stat = ReadFile(e.path().string() + "/stat");
+    const size_t end = stat.rfind(')');
+    if (end == std::string::npos) continue;
+    const std::vector<std::string> fields = Split(stat.substr(end + 2), ' ');
+    if (fields.size() > 2 && fields[0] != "Z" && fields[2] == pgid)
+      members.insert(std::stoi(e.path().filename()));
+  }
+  return members;
 }
 
 template <class F>
@@ -222,10 +260,17 @@ TEST_F(HostDiscovery, InterruptEndsTheDiscoverysProcesses) {
                  calls.back().at("outcome") == "hanging";
         },
         std::chrono::seconds(30));
-    const std::set<pid_t> started = DescendantsOf(host);
+    if (!hanging) {
+      ::kill(host, SIGKILL);
+      ::waitpid(host, nullptr, 0);
+    }
+    ASSERT_TRUE(hanging);
+    // The process group of the run that sqlplus is part of.
+    const std::string group = oracle->Calls().back().at("pgid");
+    EXPECT_FALSE(GroupMembers(group).empty());
     // Meanwhile the password is in no process's environment or command line, the host's own
     // included.
-    std::set<pid_t> all = started;
+    std::set<pid_t> all = DescendantsOf(host);
     all.insert(host);
     for (pid_t pid : all)
       for (const char* part : {"environ", "cmdline"})
@@ -240,17 +285,10 @@ TEST_F(HostDiscovery, InterruptEndsTheDiscoverysProcesses) {
       ::kill(host, SIGKILL);
       ::waitpid(host, &status, 0);
     }
-    ASSERT_TRUE(hanging);
     ASSERT_TRUE(ended);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status) << status;
-    EXPECT_FALSE(started.empty());
-    EXPECT_TRUE(WaitFor(
-        [&] {
-          for (pid_t pid : started)
-            if (Running(pid)) return false;
-          return true;
-        },
-        std::chrono::seconds(5)));
+    EXPECT_TRUE(WaitFor([&] { return GroupMembers(group).empty(); }, std::chrono::seconds(5)))
+        << group;
     EXPECT_EQ(FilesHolding(sandbox.tempDir(), kPassword), std::vector<std::string>{});
 
     oracle->Unset("hang");

@@ -1,11 +1,13 @@
 // Test support for ebs-host: runs the built program (EBS_HOST_TOOL) through the shell with extra
-// environment assignments, and reads its --json output. Not thread-safe; tests run it in turn.
+// environment assignments, reads its --json output, and makes the configurations that `save`
+// takes. Not thread-safe; tests run it in turn.
 #pragma once
 
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "platform/process.h"
+#include "support/plugin.h"
 
 inline std::string Quote(const std::string& s) {
   std::string out = "'";
@@ -28,4 +30,30 @@ inline HostRun Host(const std::string& args, const std::string& env = "") {
 // The one JSON document of `out`; null (discarded) when it is not exactly one.
 inline nlohmann::json OneDocument(const std::string& out) {
   return nlohmann::json::parse(out, nullptr, false);
+}
+
+// A configuration as `discover --xml` prints it: one database node on db01 with client
+// `dbClient` and one application node on `appHost` with client `appClient` (none when empty),
+// whose service kinds repeat as the answer keeps them, and a database login with a password.
+inline std::string Discovered(const std::string& dbClient, const std::string& appHost,
+                              const std::string& appClient = "") {
+  Hux::OraEBSReqResp answer;
+  View(answer).set(Hux::OraEBSReqResp::messageType, 2);
+  auto cfg = View(answer).child(Hux::OraEBSReqResp::ebsConfig, Create::Yes);
+  cfg.set(Hux::OraEBSConfig::appsVersion, "12.2.10");
+  auto db = cfg.child(Hux::OraEBSConfig::dbTier, Create::Yes)
+                .list(Hux::OraEBSDBTier::dbNodes, Create::Yes)
+                .append();
+  db.set(Hux::OraEBSDBNode::hostName, "db01");
+  db.child(Hux::OraEBSDBNode::client, Create::Yes)
+      .set(NqEntities::ClientEntity::clientName, dbClient);
+  auto tier = cfg.child(Hux::OraEBSConfig::appTier, Create::Yes);
+  tier.child(Hux::OraEBSAppTier::databaseLogin, Create::Yes)
+      .set(UserCredentials::password, "login-secret");
+  auto app = tier.list(Hux::OraEBSAppTier::appNodes, Create::Yes).append();
+  app.set(Hux::OraEBSAppNode::hostName, appHost);
+  app.child(Hux::OraEBSAppNode::client, Create::Yes)
+      .set(NqEntities::ClientEntity::clientName, appClient);
+  app.list(Hux::OraEBSAppNode::nodeTypes, Create::Yes) = {Hux::Batch, Hux::WebEntry, Hux::Batch};
+  return answer.serialized();
 }

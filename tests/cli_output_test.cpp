@@ -1,11 +1,16 @@
 // ebs-host as a person or a script meets it: exit statuses, one JSON document per run, the
 // store left alone by commands that only read, private output files, input checks, and the
 // causes printed under a failed answer.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "cli_host.h"
 #include "support/plugin.h"
@@ -13,29 +18,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// A configuration as `discover --xml` prints it: one database node with client `dbClient` (none
-// when empty) and one application node on `appHost` without a client, whose service kinds
-// repeat as the answer keeps them.
-std::string Discovered(const std::string& dbClient, const std::string& appHost) {
-  Hux::OraEBSReqResp answer;
-  View(answer).set(Hux::OraEBSReqResp::messageType, 2);
-  auto cfg = View(answer).child(Hux::OraEBSReqResp::ebsConfig, Create::Yes);
-  cfg.set(Hux::OraEBSConfig::appsVersion, "12.2.10");
-  auto db = cfg.child(Hux::OraEBSConfig::dbTier, Create::Yes)
-                .list(Hux::OraEBSDBTier::dbNodes, Create::Yes)
-                .append();
-  db.set(Hux::OraEBSDBNode::hostName, "db01");
-  db.child(Hux::OraEBSDBNode::client, Create::Yes)
-      .set(NqEntities::ClientEntity::clientName, dbClient);
-  auto tier = cfg.child(Hux::OraEBSConfig::appTier, Create::Yes);
-  tier.child(Hux::OraEBSAppTier::databaseLogin, Create::Yes)
-      .set(UserCredentials::password, "login-secret");
-  auto app = tier.list(Hux::OraEBSAppTier::appNodes, Create::Yes).append();
-  app.set(Hux::OraEBSAppNode::hostName, appHost);
-  app.list(Hux::OraEBSAppNode::nodeTypes, Create::Yes) = {Hux::Batch, Hux::WebEntry, Hux::Batch};
-  return answer.serialized();
-}
 
 TEST(HostCliOutput, UsageErrorsNameTheNearestCommand) {
   HostSandbox sandbox;
@@ -68,45 +50,85 @@ TEST(HostCliOutput, UsageErrorsNameTheNearestCommand) {
   EXPECT_FALSE(fs::exists(sandbox.storePath()));
 }
 
-// Every failure under --json is one JSON document on standard output with an error object;
-// the exit status tells the kind of failure.
-TEST(HostCliOutput, EveryFailureIsOneJsonDocument) {
+// The exit status of every kind of outcome, as it is and under --json: 0 ok; 1 the answer
+// carries an error code or the request was refused; 2 usage; 3 the plug-in or the store cannot
+// be used. Under --json the output is one JSON document; a failure's has an error object whose
+// code is the answer's error code, else the exit status. A store that is not a store fails
+// every command, naming it, and nothing is done in its stead (discover does not even call the
+// plug-in).
+TEST(HostCliOutput, ExitStatusesAndTheirJsonDocument) {
   HostSandbox sandbox;
   TempDir dir;
   WriteFile(dir.file("notastore"), "plain text\n");
+  WriteFile(dir.file("config.xml"), Discovered("", "app01"));
+  WriteFile(dir.file("peoplesoft.xml"), Envelope(2, "<m g=\"22\" n=\"505\"/>"));
   WriteFile(dir.file("typeless.xml"), Envelope(1, "<m g=\"22\" n=\"505\"/>"));
-  const std::string badStore = "EBS_HOST_STORE=" + dir.file("notastore");
+  WriteFile(dir.file("nothing.xml"), Envelope(1, "<m g=\"22\" n=\"505\"><i x=\"1\">9</i></m>"));
+  const std::string badStore = "EBS_HOST_STORE=" + dir.file("notastore") + " PW=x";
+  const std::string notAStore = dir.file("notastore");
   const struct {
     const char* what;
     std::string args, env;
     int status;
-    int64_t code;
+    int64_t code;      // of the error object; unused for status 0
+    std::string says;  // part of the failure's message
   } cases[] = {
-      {"unknown command", "--json discovr", "", 2, 2},
-      {"missing option", "--json delete", "", 2, 2},
-      {"bad host name", "--json clients add --name a --host a_b", "", 2, 2},
-      {"answer with error 520", "--json request " + dir.file("typeless.xml"), "", 1, 520},
-      {"server refuses the delete", "--json delete --app-id 77", "", 1, 520},
-      {"unknown app", "--json apps show 77", "", 1, 1},
-      {"unknown client", "--json clients remove --name nobody", "", 1, 1},
-      {"no plug-in", "--json --plugin /nonexistent.so delete --app-id 1", "", 3, 3},
-      {"plug-in named by the environment", "--json delete --app-id 1",
-       "EBS_HOST_PLUGIN=/nonexistent.so", 3, 3},
-      {"store that is not a store", "--json apps list", badStore, 3, 3},
-      {"store that is not a store, on discover",
-       "--json discover --sid P --db-user u --db-password-env PW", badStore + " PW=x", 3, 3},
+      {"an answer with error code 0", "request " + dir.file("nothing.xml"), "", 0, 0, ""},
+      {"a refused request", "request " + dir.file("peoplesoft.xml"), "", 1, -1, ""},
+      {"an answer with error code 520", "request " + dir.file("typeless.xml"), "", 1, 520, ""},
+      {"the server refuses the delete", "delete --app-id 77", "", 1, 520, ""},
+      {"an unknown app", "apps show 77", "", 1, 1, "77"},
+      {"an unknown client", "clients remove --name nobody", "", 1, 1, "nobody"},
+      {"an unknown command", "discovr", "", 2, 2, "discover"},
+      {"a missing option", "delete", "", 2, 2, "app-id"},
+      {"a bad host name", "clients add --name a --host a_b", "", 2, 2, "a_b"},
+      {"--xml where there is no XML form (and with --json)", "--xml apps list", "", 2, 2, ""},
+      {"a password on the command line is not an option",
+       "discover --sid X --db-user u --db-password secret", "", 2, 2, ""},
+      {"no plug-in", "--plugin /nonexistent.so delete --app-id 1", "", 3, 3, "/nonexistent.so"},
+      {"a plug-in named by the environment", "delete --app-id 1", "EBS_HOST_PLUGIN=/nonexistent.so",
+       3, 3, "/nonexistent.so"},
+      {"a store that is a directory", "clients list", "EBS_HOST_STORE=" + dir.path(), 3, 3,
+       dir.path()},
+      {"not a store: clients list", "clients list", badStore, 3, 3, notAStore},
+      {"not a store: clients add", "clients add --name a --host a.example.com", badStore, 3, 3,
+       notAStore},
+      {"not a store: clients remove", "clients remove --name a", badStore, 3, 3, notAStore},
+      {"not a store: apps list", "apps list", badStore, 3, 3, notAStore},
+      {"not a store: apps show", "apps show 1", badStore, 3, 3, notAStore},
+      {"not a store: delete", "delete --app-id 1", badStore, 3, 3, notAStore},
+      {"not a store: save", "save --name X --config " + dir.file("config.xml"), badStore, 3, 3,
+       notAStore},
+      {"not a store: discover", "discover --sid PROD --db-user apps --db-password-env PW", badStore,
+       3, 3, notAStore},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     HostRun r = Host(c.args, c.env);
     EXPECT_EQ(r.status, c.status) << r.out << r.err;
-    const nlohmann::json doc = OneDocument(r.out);
-    ASSERT_TRUE(doc.is_object()) << r.out;
-    ASSERT_TRUE(doc.contains("error")) << r.out;
-    EXPECT_EQ(doc["error"]["code"], c.code) << r.out;
-    EXPECT_TRUE(doc["error"]["message"].is_string());
+    if (c.status != 0) {
+      EXPECT_FALSE(r.err.empty());
+      EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    }
+    HostRun json = Host("--json " + c.args, c.env);
+    EXPECT_EQ(json.status, c.status) << json.out << json.err;
+    const nlohmann::json doc = OneDocument(json.out);
+    ASSERT_TRUE(doc.is_object()) << json.out;
+    if (c.status == 0) {
+      EXPECT_FALSE(doc.contains("error")) << json.out;
+      continue;
+    }
+    ASSERT_TRUE(doc.contains("error")) << json.out;
+    if (c.code >= 0) {
+      EXPECT_EQ(doc["error"]["code"], c.code) << json.out;
+    }
+    ASSERT_TRUE(doc["error"]["message"].is_string());
+    EXPECT_NE(doc["error"]["message"].get<std::string>().find(c.says), std::string::npos)
+        << json.out;
     EXPECT_TRUE(doc["error"]["causes"].is_array());
   }
+  EXPECT_EQ(ReadFile(notAStore), "plain text\n");
+  EXPECT_EQ(sandbox.log().find("Discover"), std::string::npos) << sandbox.log();
 }
 
 TEST(HostCliOutput, ReadOnlyCommandsNeverCreateTheStore) {
@@ -133,28 +155,6 @@ TEST(HostCliOutput, ReadOnlyCommandsNeverCreateTheStore) {
   // A command that writes does create it.
   EXPECT_EQ(Host("clients add --name c --host c.example.com", env).status, 0);
   EXPECT_TRUE(fs::exists(store));
-}
-
-// A store path that is not a store fails every command with exit 3, naming the path; nothing
-// is done in its stead (discover does not even call the plug-in).
-TEST(HostCliOutput, UnusableStoreIsExit3ForEveryCommand) {
-  HostSandbox sandbox;
-  TempDir dir;
-  WriteFile(dir.file("notastore"), "plain text\n");
-  WriteFile(dir.file("config.xml"), Discovered("", "app01"));
-  const std::string env = "EBS_HOST_STORE=" + dir.file("notastore") + " PW=x";
-  for (const std::string& args : std::vector<std::string>{
-           "clients list", "clients add --name a --host a.example.com", "clients remove --name a",
-           "apps list", "apps show 1", "delete --app-id 1",
-           "save --name X --config " + dir.file("config.xml"),
-           "discover --sid PROD --db-user apps --db-password-env PW"}) {
-    SCOPED_TRACE(args);
-    HostRun r = Host(args, env);
-    EXPECT_EQ(r.status, 3);
-    EXPECT_NE(r.err.find(dir.file("notastore")), std::string::npos) << r.err;
-  }
-  EXPECT_EQ(ReadFile(dir.file("notastore")), "plain text\n");
-  EXPECT_EQ(sandbox.log().find("Discover"), std::string::npos) << sandbox.log();
 }
 
 TEST(HostCliOutput, ClientsAddChecksItsInput) {
@@ -213,12 +213,16 @@ TEST(HostCliOutput, OutputFilesArePrivateAndNeverFollowLinks) {
 
   WriteFile(dir.file("victim"), "precious\n");
   ASSERT_EQ(::symlink(dir.file("victim").c_str(), dir.file("link").c_str()), 0);
-  WriteFile(dir.file("theirs"), "theirs\n");
-  ASSERT_EQ(::chown(dir.file("theirs").c_str(), 65534, 65534), 0);
   ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
   // A second name of our own file: writing to it would change the file under its first name.
   ASSERT_EQ(::link(dir.file("victim").c_str(), dir.file("second").c_str()), 0);
-  for (const char* name : {"link", "theirs", "fifo", "second"}) {
+  std::vector<std::string> refusedNames = {"link", "fifo", "second"};
+  WriteFile(dir.file("theirs"), "theirs\n");
+  if (::geteuid() == 0) {  // only root can give a file to another account
+    ASSERT_EQ(::chown(dir.file("theirs").c_str(), 65534, 65534), 0);
+    refusedNames.push_back("theirs");
+  }
+  for (const std::string& name : refusedNames) {
     SCOPED_TRACE(name);
     HostRun refused = Host("apps list --output " + dir.file(name));
     EXPECT_EQ(refused.status, 3);
@@ -226,6 +230,108 @@ TEST(HostCliOutput, OutputFilesArePrivateAndNeverFollowLinks) {
   }
   EXPECT_EQ(ReadFile(dir.file("victim")), "precious\n");
   EXPECT_EQ(ReadFile(dir.file("theirs")), "theirs\n");
+}
+
+// --output takes what the command prints, a failure under --json included (the file does not keep
+// the previous run's output); when the file itself is refused, the failure goes to standard
+// output, still one document.
+TEST(HostCliOutput, JsonFailuresGoWhereTheOutputGoes) {
+  HostSandbox sandbox;
+  TempDir dir;
+  const std::string out = dir.file("out.json");
+  ASSERT_EQ(Host("--json apps list -o " + out).status, 0);
+  ASSERT_EQ(ReadFile(out), "[]\n");
+  HostRun failed = Host("--json apps show 42 -o " + out);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.out, "");
+  const nlohmann::json doc = OneDocument(ReadFile(out));
+  ASSERT_TRUE(doc.contains("error")) << ReadFile(out);
+  EXPECT_EQ(doc["exitStatus"], 1);
+
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  HostRun refused = Host("--json apps list -o " + dir.file("fifo"));
+  EXPECT_EQ(refused.status, 3);
+  const nlohmann::json why = OneDocument(refused.out);
+  ASSERT_TRUE(why.contains("error")) << refused.out;
+  EXPECT_NE(why["error"]["message"].get<std::string>().find(dir.file("fifo")), std::string::npos);
+}
+
+// A table's header is bold only on a terminal without NO_COLOR, never in an --output file.
+TEST(HostCliOutput, TablesCarryEscapesOnlyOnATerminal) {
+  HostSandbox sandbox;
+  TempDir dir;
+  ASSERT_EQ(Host("clients add --name db01 --host db01.example.com").status, 0);
+  const std::string file = dir.file("table.txt");
+  const struct {
+    const char* options;
+    const char* env;
+    bool escapes;
+  } cases[] = {
+      {"", "", true},             // the terminal
+      {"", "NO_COLOR=1", false},  // asked for no colour
+      {"--output ", "", false},   // a file, with a terminal as standard output
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    ::unlink(file.c_str());
+    const std::string options = *c.options ? std::string(c.options) + file : "";
+    // `script` gives the program a terminal; what it wrote there comes back on standard output.
+    const std::string command = std::string(EBS_HOST_TOOL) + " clients list " + options;
+    std::string out, err;
+    ASSERT_EQ(NqProcess::run(std::string(c.env) + " script -qec " + Quote(command) + " /dev/null",
+                             &out, &err, 60000),
+              0)
+        << out << err;
+    const std::string table = *c.options ? ReadFile(file) : out;
+    EXPECT_NE(table.find("db01.example.com"), std::string::npos) << table;
+    EXPECT_EQ(table.find('\033') != std::string::npos, c.escapes) << table;
+  }
+}
+
+// A signal ends ebs-host while its standard output is blocked (a reader that does not read):
+// the main thread waits in write(2), and nothing may stand between the signal and the end.
+TEST(HostCliOutput, SignalEndsAHostBlockedOnItsOutput) {
+  HostSandbox sandbox;
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    int out[2];
+    ASSERT_EQ(::pipe2(out, O_NONBLOCK), 0);
+    const std::string block(4096, 'x');
+    while (::write(out[1], block.data(), block.size()) > 0) {
+    }
+    while (::write(out[1], block.data(), 1) > 0) {
+    }
+    ::fcntl(out[1], F_SETFL, 0);  // full, and blocking for the host
+    const pid_t host = ::fork();
+    ASSERT_GE(host, 0);
+    if (host == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      ::execl(EBS_HOST_TOOL, "ebs-host", "--json", "apps", "list", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    // Blocked in write(2) on its standard output (syscall 1, first argument 1).
+    const std::string syscall = "/proc/" + std::to_string(host) + "/syscall";
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ReadFile(syscall).rfind("1 0x1 ", 0) != 0 && std::chrono::steady_clock::now() < limit)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(ReadFile(syscall).rfind("1 0x1 ", 0), 0u) << ReadFile(syscall);
+    ::kill(host, signal);
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    pid_t reaped;
+    while ((reaped = ::waitpid(host, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const bool ended = reaped == host;
+    if (!ended) {
+      ::kill(host, SIGKILL);
+      ::waitpid(host, &status, 0);
+    }
+    ::close(out[0]);
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+  }
 }
 
 // The log: quiet by default (a file under the state directory, nothing on standard error),
@@ -263,6 +369,24 @@ TEST(HostCliOutput, LogIsQuietByDefaultAndShownWithVerbose) {
   EXPECT_EQ(second.status, 3);
   EXPECT_NE(second.err.find("has 2 hard links"), std::string::npos) << second.err;
   EXPECT_EQ(ReadFile(state.file("victim")), "");
+}
+
+// The log and the store share one state directory, found by the same rules: without an absolute
+// XDG_STATE_HOME, both are under $HOME/.local/state/ebs-host.
+TEST(HostCliOutput, LogAndStoreShareTheStateDirectory) {
+  HostSandbox sandbox;
+  TempDir home;
+  for (const char* state : {"", "relative/state"}) {
+    SCOPED_TRACE(state);
+    fs::remove_all(home.file(".local"));
+    const std::string env = std::string("env -u EBS_HOST_LOG -u EBS_HOST_STORE HOME=") +
+                            home.path() + " XDG_STATE_HOME=" + state;
+    EXPECT_EQ(Host("clients add --name c --host c.example.com", env).status, 0);
+    EXPECT_EQ(Host("delete --app-id 5", env).status, 1);
+    EXPECT_TRUE(fs::is_regular_file(home.file(".local/state/ebs-host/store.db")));
+    EXPECT_NE(ReadFile(home.file(".local/state/ebs-host/ebs-host.log")).find("[Delete]"),
+              std::string::npos);
+  }
 }
 
 // The ERROR lines that the plug-in logs during a failed call are printed under the error, once

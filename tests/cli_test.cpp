@@ -1,5 +1,6 @@
-// The plug-in as a shared library (its exported symbols) and the host CLI's contract: exit
-// statuses, JSON output, and that passwords stay off its output.
+// The plug-in as a shared library (its exported symbols) and the host CLI's contract: JSON
+// output, passwords off its output, clients, and an instance saved, shown and deleted. Exit
+// statuses: cli_output_test.cpp.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -23,40 +24,6 @@ TEST(Plugin, ExportsOnlyTheEntryPoint) {
       symbols.push_back(name);
   }
   EXPECT_EQ(symbols, std::vector<std::string>{"OnMsgEnterpriseApps"}) << out;
-}
-
-TEST(HostCli, ExitStatusesFollowTheAnswer) {
-  HostSandbox sandbox;
-  TempDir dir;
-  WriteFile(dir.file("peoplesoft.xml"), Envelope(2, "<m g=\"22\" n=\"505\"/>"));
-  WriteFile(dir.file("typeless.xml"), Envelope(1, "<m g=\"22\" n=\"505\"/>"));
-  WriteFile(dir.file("nothing.xml"), Envelope(1, "<m g=\"22\" n=\"505\"><i x=\"1\">9</i></m>"));
-  const struct {
-    const char* what;
-    std::string args;
-    int status;
-  } cases[] = {
-      {"an answer with error code 0", "request " + dir.file("nothing.xml"), 0},
-      {"a refused request", "request " + dir.file("peoplesoft.xml"), 1},
-      {"an answer with error code 520", "request " + dir.file("typeless.xml"), 1},
-      {"an unknown subcommand", "frobnicate", 2},
-      {"a missing option", "delete", 2},
-      {"both output flags", "--json --xml apps list", 2},
-      {"a password on the command line is not an option",
-       "discover --sid X --db-user u "
-       "--db-password secret",
-       2},
-      {"a plug-in that cannot be loaded",
-       "--plugin /nonexistent.so request " + dir.file("nothing.xml"), 3},
-      {"an unknown app", "apps show 12345", 1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    HostRun r = Host(c.args);
-    EXPECT_EQ(r.status, c.status) << r.out << r.err;
-  }
-  // A store that cannot be opened.
-  EXPECT_EQ(Host("clients list", "EBS_HOST_STORE=" + dir.path()).status, 3);
 }
 
 TEST(HostCli, JsonNamesFieldsAndMasksPasswords) {
@@ -93,25 +60,8 @@ TEST(HostCli, SaveShowAndDeleteAnInstance) {
   HostSandbox sandbox;
   ASSERT_EQ(Host("clients add --name dbclient --host db01.example.com").status, 0);
   ASSERT_EQ(Host("clients add --name appclient --host app01.example.com").status, 0);
-  // What `discover --xml` prints: an answered Discover request with its configuration.
-  Hux::OraEBSReqResp discovered;
-  View(discovered).set(Hux::OraEBSReqResp::messageType, 2);
-  auto cfg = View(discovered).child(Hux::OraEBSReqResp::ebsConfig, Create::Yes);
-  cfg.set(Hux::OraEBSConfig::appsVersion, "12.2.10");
-  cfg.child(Hux::OraEBSConfig::dbTier, Create::Yes)
-      .list(Hux::OraEBSDBTier::dbNodes, Create::Yes)
-      .append()
-      .child(Hux::OraEBSDBNode::client, Create::Yes)
-      .set(NqEntities::ClientEntity::clientName, "dbclient");
-  auto tier = cfg.child(Hux::OraEBSConfig::appTier, Create::Yes);
-  tier.child(Hux::OraEBSAppTier::databaseLogin, Create::Yes)
-      .set(UserCredentials::password, "login-secret");
-  tier.list(Hux::OraEBSAppTier::appNodes, Create::Yes)
-      .append()
-      .child(Hux::OraEBSAppNode::client, Create::Yes)
-      .set(NqEntities::ClientEntity::clientName, "appclient");
   TempDir dir;
-  WriteFile(dir.file("discovered.xml"), discovered.serialized());
+  WriteFile(dir.file("discovered.xml"), Discovered("dbclient", "app01", "appclient"));
 
   HostRun save = Host("save --config " + dir.file("discovered.xml") + " --name PROD");
   ASSERT_EQ(save.status, 0) << save.out << save.err;

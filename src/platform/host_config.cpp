@@ -1,7 +1,11 @@
 #include "platform/host_config.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <charconv>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -10,14 +14,28 @@ std::string Env(const char* name, const std::string& fallback) {
   return value && *value ? std::string(value) : fallback;
 }
 
-// The user's state directory: $XDG_STATE_HOME when it is an absolute path (a relative one is
-// ignored, as the XDG base-directory rules say), otherwise $HOME/.local/state.
-std::string StateHome(const std::string& home) {
-  const std::string state = Env("XDG_STATE_HOME", "");
-  return !state.empty() && state[0] == '/' ? state : home + "/.local/state";
+// The home directory: $HOME when it is an absolute path, else the account's from the user
+// database; "" when neither is known.
+std::string HomeDirectory() {
+  const std::string home = Env("HOME", "");
+  if (!home.empty() && home[0] == '/') return home;
+  std::vector<char> buffer(16384);
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+      found->pw_dir && found->pw_dir[0] == '/')
+    return found->pw_dir;
+  return "";
 }
 
 }  // namespace
+
+std::string StateDirectory() {
+  const std::string state = Env("XDG_STATE_HOME", "");
+  if (!state.empty() && state[0] == '/') return state + "/ebs-host";
+  const std::string home = HomeDirectory();
+  return home.empty() ? "" : home + "/.local/state/ebs-host";
+}
 
 HostConfig LoadHostConfig() {
   HostConfig config;
@@ -28,8 +46,8 @@ HostConfig LoadHostConfig() {
                                        : LogLevel::Debug;
   config.tempDir = Env("EBS_HOST_TEMP_DIR", "/var/lib/ebs-host/tmp");
   while (config.tempDir.size() > 1 && config.tempDir.back() == '/') config.tempDir.pop_back();
-  const std::string home = Env("HOME", "/root");
-  config.storePath = Env("EBS_HOST_STORE", StateHome(home) + "/ebs-host/store.db");
+  const std::string state = StateDirectory();
+  config.storePath = Env("EBS_HOST_STORE", state.empty() ? "" : state + "/store.db");
   const std::string timeout = Env("EBS_HOST_COMMAND_TIMEOUT", "300");
   int seconds = 0;
   auto [end, ec] = std::from_chars(timeout.data(), timeout.data() + timeout.size(), seconds);

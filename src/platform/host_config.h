@@ -6,8 +6,7 @@
 //   EBS_HOST_LOG_LEVEL        debug (default), error, or off
 //   EBS_HOST_TEMP_DIR         the platform's temporary directory (default /var/lib/ebs-host/tmp)
 //   EBS_HOST_STORE            SQLite file of the managing-server stand-in
-//                             (default $XDG_STATE_HOME/ebs-host/store.db, or
-//                             $HOME/.local/state/ebs-host/store.db without XDG_STATE_HOME)
+//                             (default StateDirectory()/store.db)
 //   EBS_HOST_COMMAND_TIMEOUT  time limit of a command run by the process runner, in seconds
 //                             (default 300)
 //   EBS_HOST_ORATAB           the Oracle instance table (default /etc/oratab)
@@ -27,3 +26,9 @@ struct HostConfig {
 };
 
 HostConfig LoadHostConfig();
+
+// Where the host keeps its state: $XDG_STATE_HOME/ebs-host when XDG_STATE_HOME is an absolute
+// path (a relative one is ignored, as the XDG base-directory rules say), else
+// <home>/.local/state/ebs-host, the home being $HOME when absolute, else the account's home from
+// the user database; "" when no home is known.
+std::string StateDirectory();

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/host_config.h"
 #include "private_file.h"
 
 bool ParseLogLine(std::string_view line, long pid, LogLine& out) {
@@ -30,12 +31,12 @@ bool ParseLogLine(std::string_view line, long pid, LogLine& out) {
   return true;
 }
 
-std::string DefaultLogPath() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state && *state == '/') return std::string(state) + "/ebs-host/ebs-host.log";
-  const char* home = std::getenv("HOME");
-  if (home && *home == '/') return std::string(home) + "/.local/state/ebs-host/ebs-host.log";
-  return "";
+std::string LogPathFor(const std::string& explicitPath) {
+  if (!explicitPath.empty()) return explicitPath;
+  const char* configured = std::getenv("EBS_HOST_LOG");
+  if (configured && *configured) return configured;
+  const std::string state = StateDirectory();
+  return state.empty() ? "" : state + "/ebs-host.log";
 }
 
 CallLog::~CallLog() {
@@ -43,19 +44,15 @@ CallLog::~CallLog() {
 }
 
 bool CallLog::Open(const std::string& explicitPath, std::string& error) {
-  path_ = explicitPath;
+  path_ = LogPathFor(explicitPath);
   if (path_.empty()) {
-    const char* configured = std::getenv("EBS_HOST_LOG");
-    if (configured && *configured) path_ = configured;
+    error = "no log file: set HOME, XDG_STATE_HOME or EBS_HOST_LOG, or give --log FILE";
+    return false;
   }
-  if (path_.empty()) {
-    path_ = DefaultLogPath();
-    if (path_.empty()) {
-      error = "no log file: set HOME, XDG_STATE_HOME or EBS_HOST_LOG, or give --log FILE";
-      return false;
-    }
-    if (!MakePrivateDirs(path_.substr(0, path_.rfind('/')), error)) return false;
-  }
+  // The state directory is made when the log is in it; a named file's directory must exist.
+  const std::string state = StateDirectory();
+  if (!state.empty() && path_ == state + "/ebs-host.log" && !MakePrivateDirs(state, error))
+    return false;
   const int writer = OpenPrivateFile(path_, FileMode::Append, error);
   if (writer < 0) return false;
   ::close(writer);
@@ -93,10 +90,7 @@ std::vector<LogLine> CallLog::Poll() {
 }
 
 std::vector<LogLine> RecentLogLines(const std::string& explicitPath, size_t maxBytes) {
-  std::string path = explicitPath;
-  const char* configured = std::getenv("EBS_HOST_LOG");
-  if (path.empty() && configured && *configured) path = configured;
-  if (path.empty()) path = DefaultLogPath();
+  const std::string path = LogPathFor(explicitPath);
   std::vector<LogLine> lines;
   const int fd =
       path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

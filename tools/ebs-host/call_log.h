@@ -19,8 +19,9 @@ struct LogLine {
 // when `pid` is 0).
 bool ParseLogLine(std::string_view line, long pid, LogLine& out);
 
-// Where the log goes when neither --log nor EBS_HOST_LOG names a file; "" without a home.
-std::string DefaultLogPath();
+// The log ebs-host uses: `explicitPath` (--log), else EBS_HOST_LOG, else
+// StateDirectory()/ebs-host.log (host_config.h); "" when none is known.
+std::string LogPathFor(const std::string& explicitPath);
 
 class CallLog {
  public:
@@ -44,9 +45,8 @@ class CallLog {
   std::string partial_;
 };
 
-// The log lines of every process among the last `maxBytes` of the log that ebs-host would use
-// (`explicitPath`, else EBS_HOST_LOG, else the default); none when there is no such file. Opens
-// nothing for writing and follows no link.
+// The log lines of every process among the last `maxBytes` of LogPathFor(explicitPath); none when
+// there is no such file. Opens nothing for writing and follows no link.
 std::vector<LogLine> RecentLogLines(const std::string& explicitPath, size_t maxBytes);
 
 // The texts of the ERROR lines among `lines`, each text once.

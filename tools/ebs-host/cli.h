@@ -1,8 +1,10 @@
 // What every command of ebs-host shares: the exit statuses, the global options, and the one way
 // results and failures reach the person or program that runs it. With --json, exactly one JSON
-// document goes to standard output, failures included ({"error": {code, message, causes}});
-// otherwise failures go to standard error as "ebs-host: <message>" with one "  cause: <text>"
-// line per cause. Not thread-safe: the main thread prints.
+// document goes to standard output (or the --output file), failures included ({"error": {code,
+// message, causes}}); otherwise failures go to standard error as "ebs-host: <message>" with one "
+// cause: <text>" line per cause. Not thread-safe: the main thread prints, with write(2) rather than
+// streams, so that the interrupt farewell (interrupt.h) may print the one failure from its own
+// thread while the main thread is inside the plug-in.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -25,8 +27,12 @@ using Json = nlohmann::ordered_json;
 
 std::string Dump(const Json& j);
 
+// The error object of a JSON document: {"code", "message", "causes"}.
+Json ErrorJson(int64_t code, const std::string& message, const std::vector<std::string>& causes);
+
 // Prints a failure and returns `status`. `code` is the answer's error code when there is one,
-// else the exit status.
+// else the exit status. The JSON document goes where Emit writes (standard output when the
+// --output file cannot be written, with that reason among the causes).
 int Fail(const Global& g, int status, const std::string& message,
          const std::vector<std::string>& causes = {}, int64_t code = -1);
 
@@ -37,9 +43,13 @@ int Emit(const Global& g, const std::string& text);
 // Reads a file, or standard input for "" or "-".
 bool ReadInput(const std::string& path, std::string& text, std::string& error);
 
-// Whether output to standard output may carry ANSI escapes: a terminal, and NO_COLOR unset.
-bool StdoutStyled();
+// Whether what is written to `fd` may carry ANSI escapes: a terminal, and NO_COLOR unset.
+bool Styled(int fd);
 
-// A table for people: a header row, columns aligned on the widest cell.
-std::string Table(const std::vector<std::string>& header,
+// Whether the command's output may: Styled(standard output), and no --output file.
+bool OutputStyled(const Global& g);
+
+// A table for people: a header row, columns aligned on the widest cell, the header bold when
+// OutputStyled(g).
+std::string Table(const Global& g, const std::vector<std::string>& header,
                   const std::vector<std::vector<std::string>>& rows);

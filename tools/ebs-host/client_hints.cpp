@@ -8,7 +8,7 @@ constexpr const char* kLookupFailed = "Unable to fetch client ID for Client host
 
 template <class N>
 void Check(Msg<N> node, const std::vector<std::string>& lookedUp, std::vector<MissingClient>& out) {
-  if (!node.child(N::client, Create::No).get(NqEntities::ClientEntity::clientName).empty()) return;
+  if (!ClientOf(node).empty()) return;
   MissingClient missing{node.get(N::hostName), ""};
   for (const std::string& name : lookedUp)
     if (name.compare(0, missing.host.size() + 1, missing.host + ".") == 0) missing.fqdn = name;
@@ -28,12 +28,7 @@ std::vector<MissingClient> NodesWithoutClient(Msg<Hux::OraEBSConfig> config,
           line.text.substr(std::char_traits<char>::length(kLookupFailed),
                            line.text.size() - std::char_traits<char>::length(kLookupFailed) - 1));
   std::vector<MissingClient> out;
-  auto dbNodes = config.child(Hux::OraEBSConfig::dbTier, Create::No)
-                     .list(Hux::OraEBSDBTier::dbNodes, Create::No);
-  for (size_t i = 0; i < dbNodes.size(); ++i) Check(dbNodes.at(i), lookedUp, out);
-  auto appNodes = config.child(Hux::OraEBSConfig::appTier, Create::No)
-                      .list(Hux::OraEBSAppTier::appNodes, Create::No);
-  for (size_t i = 0; i < appNodes.size(); ++i) Check(appNodes.at(i), lookedUp, out);
+  ForEachNode(config, [&](auto node) { Check(node, lookedUp, out); });
   return out;
 }
 
@@ -48,10 +43,7 @@ std::string MissingClientWarning(const MissingClient& m) {
 }
 
 bool HasNodes(Msg<Hux::OraEBSConfig> config) {
-  return !config.child(Hux::OraEBSConfig::dbTier, Create::No)
-              .list(Hux::OraEBSDBTier::dbNodes, Create::No)
-              .empty() ||
-         !config.child(Hux::OraEBSConfig::appTier, Create::No)
-              .list(Hux::OraEBSAppTier::appNodes, Create::No)
-              .empty();
+  bool any = false;
+  ForEachNode(config, [&](auto) { any = true; });
+  return any;
 }

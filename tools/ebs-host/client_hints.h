@@ -25,3 +25,21 @@ std::string MissingClientWarning(const MissingClient& missing);
 
 // Whether the configuration has at least one database or application node.
 bool HasNodes(Msg<Hux::OraEBSConfig> config);
+
+// Calls `visit` on every database node (Msg<Hux::OraEBSDBNode>), then on every application node
+// (Msg<Hux::OraEBSAppNode>): `visit` takes either.
+template <class Visit>
+void ForEachNode(Msg<Hux::OraEBSConfig> config, Visit visit) {
+  auto dbNodes = config.child(Hux::OraEBSConfig::dbTier, Create::No)
+                     .list(Hux::OraEBSDBTier::dbNodes, Create::No);
+  for (size_t i = 0; i < dbNodes.size(); ++i) visit(dbNodes.at(i));
+  auto appNodes = config.child(Hux::OraEBSConfig::appTier, Create::No)
+                      .list(Hux::OraEBSAppTier::appNodes, Create::No);
+  for (size_t i = 0; i < appNodes.size(); ++i) visit(appNodes.at(i));
+}
+
+// The name of a node's client; empty when it has none.
+template <class Node>
+std::string ClientOf(Msg<Node> node) {
+  return node.child(Node::client, Create::No).get(NqEntities::ClientEntity::clientName);
+}

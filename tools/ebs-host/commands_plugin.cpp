@@ -1,10 +1,15 @@
 // The commands that call the plug-in: request, discover (optionally saving what it found),
 // save and delete.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <optional>
 #include <sstream>
+#include <string_view>
 
 #include "client_hints.h"
 #include "commands.h"
@@ -29,9 +34,20 @@ Json AnswerJson(const Global& g, const Answer& a, const PXMessageBase& inner) {
   j["errorCode"] = a.errorCode;
   j["errorMessage"] = a.errorMessage;
   j["answer"] = MessageToJson(inner, g.showSecrets);
-  if (!a.ok())
-    j["error"] = {{"code", a.errorCode}, {"message", a.errorMessage}, {"causes", a.causes}};
+  if (!a.ok()) j["error"] = ErrorJson(a.errorCode, a.errorMessage, a.causes);
   return j;
+}
+
+// Prints a command's outcome and returns its exit status: under --json the document `json` (exit 1
+// for a failed answer); otherwise `text`, when there is one, then a failed answer's error.
+int Report(const Global& g, const Answer& a, const Json& json, const std::string& text) {
+  if (g.json) {
+    if (int rc = Emit(g, Dump(json) + "\n")) return rc;
+    return a.ok() ? kOk : kAnswerError;
+  }
+  if (!text.empty())
+    if (int rc = Emit(g, text)) return rc;
+  return a.ok() ? kOk : AnswerFailed(g, a);
 }
 
 // The answer's inner text as it may be shown: passwords emptied unless asked for by name.
@@ -53,13 +69,45 @@ int PrintWarnings(const Global& g, const std::vector<MissingClient>& missing, Js
   return kOk;
 }
 
-bool ReadPassword(const DiscoverArgs& args, std::string& password, std::string& error) {
-  if (!args.passwordFile.empty()) {
-    if (!ReadInput(args.passwordFile, password, error)) return false;
-    const size_t end = password.find_first_of("\r\n");
-    if (end != std::string::npos) password.resize(end);
-    return true;
+// The first line of `path` (standard input for "-"), read with read(2) into buffers that are
+// wiped, the bytes past the line included; no stream keeps a copy.
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+  const bool standardInput = path == "-";
+  const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
   }
+  std::string text(256, '\0');
+  size_t used = 0;
+  bool failed = false;
+  for (;;) {
+    if (used == text.size()) {  // grown by hand, so that no unwiped copy is left behind
+      std::string bigger(text.size() * 2, '\0');
+      std::memcpy(bigger.data(), text.data(), used);
+      WipeString(text);
+      text.swap(bigger);
+    }
+    const ssize_t n = ::read(fd, text.data() + used, text.size() - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) failed = true;
+    if (n <= 0) break;
+    const char* chunk = text.data() + used;
+    used += static_cast<size_t>(n);
+    if (std::memchr(chunk, '\n', n) || std::memchr(chunk, '\r', n)) break;
+  }
+  if (failed) error = "cannot read " + path + ": " + std::strerror(errno);
+  if (!standardInput) ::close(fd);
+  if (!failed) {
+    const size_t end = std::string_view(text.data(), used).find_first_of("\r\n");
+    password.assign(text.data(), end == std::string_view::npos ? used : end);
+  }
+  WipeString(text);
+  return !failed;
+}
+
+bool ReadPassword(const DiscoverArgs& args, std::string& password, std::string& error) {
+  if (!args.passwordFile.empty()) return ReadPasswordFile(args.passwordFile, password, error);
   char* value = std::getenv(args.passwordEnv.c_str());
   if (!value) {
     error = "environment variable " + args.passwordEnv + " is not set";
@@ -91,18 +139,7 @@ std::string ClientValues(Msg<Hux::OraEBSConfig> cfg) {
   if (!ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadOnly).ok || !store)
     return "";
   std::vector<std::string> clients;
-  auto dbNodes =
-      cfg.child(Hux::OraEBSConfig::dbTier, Create::No).list(Hux::OraEBSDBTier::dbNodes, Create::No);
-  for (size_t i = 0; i < dbNodes.size(); ++i)
-    clients.push_back(dbNodes.at(i)
-                          .child(Hux::OraEBSDBNode::client, Create::No)
-                          .get(NqEntities::ClientEntity::clientName));
-  auto appNodes = cfg.child(Hux::OraEBSConfig::appTier, Create::No)
-                      .list(Hux::OraEBSAppTier::appNodes, Create::No);
-  for (size_t i = 0; i < appNodes.size(); ++i)
-    clients.push_back(appNodes.at(i)
-                          .child(Hux::OraEBSAppNode::client, Create::No)
-                          .get(NqEntities::ClientEntity::clientName));
+  ForEachNode(cfg, [&](auto node) { clients.push_back(ClientOf(node)); });
   std::string out;
   for (const std::string& client : clients) {
     if (client.empty()) continue;  // a node without a client has had its warning
@@ -147,25 +184,20 @@ int SaveConfig(const Global& g, Hux::OraEBSConfig config, const std::string& nam
   Hux::OraEBSReqResp inner;
   inner.unserialize(a.inner);
   const int64_t appId = a.ok() ? SavedAppId(name) : 0;
-  if (g.json) {
-    Json j = AnswerJson(g, a, inner);
-    if (a.ok()) j["appId"] = appId;
-    j["name"] = name;
-    for (auto& [key, value] : json.items()) j[key] = value;
-    if (discovered) j = Json{{"discover", *discovered}, {"save", j}};
-    if (!a.ok())
-      j["error"] = {{"code", a.errorCode}, {"message", a.errorMessage}, {"causes", a.causes}};
-    if (int rc = Emit(g, Dump(j) + "\n")) return rc;
-    return a.ok() ? kOk : kAnswerError;
-  }
+  Json j = AnswerJson(g, a, inner);
+  if (a.ok()) j["appId"] = appId;
+  j["name"] = name;
+  for (auto& [key, value] : json.items()) j[key] = value;
+  if (discovered) j = Json{{"discover", *discovered}, {"save", j}};
+  if (!a.ok()) j["error"] = ErrorJson(a.errorCode, a.errorMessage, a.causes);
+  std::string text;
   if (g.xml) {
-    if (int rc = Emit(g, ShownInner(g, a.inner) + "\n")) return rc;
-  } else if (a.ok()) {
-    std::string text = "Saved virtual app " + name + " (id " + std::to_string(appId) + ")\n";
+    text = ShownInner(g, a.inner) + "\n";
+  } else if (!g.json && a.ok()) {
+    text = "Saved virtual app " + name + " (id " + std::to_string(appId) + ")\n";
     text += ClientValues(View(inner).child(Hux::OraEBSReqResp::ebsConfig, Create::No));
-    if (int rc = Emit(g, text)) return rc;
   }
-  return a.ok() ? kOk : AnswerFailed(g, a);
+  return Report(g, a, j, text);
 }
 
 // A configuration as `discover --xml` prints it (an answered request), or as `apps show --xml`
@@ -193,30 +225,25 @@ int RunRequest(const Global& g, const std::string& file) {
   if (int rc = OpenStoreReadOnly(g, store)) return rc;
   Answer a;
   if (int rc = CallPlugin(g, text, a)) return rc;
+  Json j;
+  std::string shown;
   if (g.json) {
-    Json j;
     j["result"] = a.result;
     j["envelope"] = MessageToJson(a.envelope, g.showSecrets);
     Hux::OraEBSReqResp inner;
     if (inner.unserialize(a.inner))
       j["envelope"]["xmlString"] = MessageToJson(inner, g.showSecrets);
-    if (!a.ok())
-      j["error"] = {{"code", a.errorCode}, {"message", a.errorMessage}, {"causes", a.causes}};
-    if (int rc = Emit(g, Dump(j) + "\n")) return rc;
-    return a.ok() ? kOk : kAnswerError;
-  }
-  std::string shown;
-  if (g.xml) {
-    shown = ShownInner(g, a.inner);
+    if (!a.ok()) j["error"] = ErrorJson(a.errorCode, a.errorMessage, a.causes);
+  } else if (g.xml) {
+    shown = ShownInner(g, a.inner) + "\n";
   } else if (g.showSecrets) {
-    shown = a.text;
+    shown = a.text + "\n";
   } else {
     Hux::EnterpriseAppsReqResp envelope(a.envelope);
     View(envelope).set(Hux::EnterpriseAppsReqResp::xmlString, ShownInner(g, a.inner));
-    shown = RedactPasswords(envelope.serialized());
+    shown = RedactPasswords(envelope.serialized()) + "\n";
   }
-  if (int rc = Emit(g, shown + "\n")) return rc;
-  return a.ok() ? kOk : AnswerFailed(g, a);
+  return Report(g, a, j, shown);
 }
 
 int RunDiscover(const Global& g, const DiscoverArgs& args) {
@@ -233,11 +260,10 @@ int RunDiscover(const Global& g, const DiscoverArgs& args) {
   store.reset();
   Hux::OraEBSReqResp request = DiscoverRequest(args.sid, args.user, password);
   WipeString(password);
-  std::string text = EbsEnvelope(request);
+  std::string envelope = EbsEnvelope(request);
   request.clear();
   Answer a;
-  const int rc = CallPlugin(g, std::move(text), a, Progress{args.sid});
-  if (rc) return rc;
+  if (int rc = CallPlugin(g, std::move(envelope), a, Progress{args.sid})) return rc;
   Hux::OraEBSReqResp inner;
   inner.unserialize(a.inner);
   auto config = View(inner).child(Hux::OraEBSReqResp::ebsConfig, Create::No);
@@ -250,22 +276,21 @@ int RunDiscover(const Global& g, const DiscoverArgs& args) {
     return SaveConfig(g, Hux::OraEBSConfig(config.raw()), args.saveAs, a.lines,
                       g.json ? &discovered : nullptr);
   }
+  Json j = AnswerJson(g, a, inner);
+  std::string text;
   if (g.json) {
-    Json j = AnswerJson(g, a, inner);
     PrintWarnings(g, missing, &j);
-    if (int rc = Emit(g, Dump(j) + "\n")) return rc;
-    return a.ok() ? kOk : kAnswerError;
-  }
-  if (g.xml) {
-    if (int rc = Emit(g, ShownInner(g, a.inner) + "\n")) return rc;
+  } else if (g.xml) {
+    text = ShownInner(g, a.inner) + "\n";
   } else if (a.ok()) {
     std::ostringstream out;
     PrintTopology(out, config);
-    if (int rc = Emit(g, out.str())) return rc;
+    text = out.str();
   }
-  if (!a.ok()) return AnswerFailed(g, a);
-  PrintWarnings(g, missing, nullptr);
-  return kOk;
+  const int rc = Report(g, a, j, text);
+  // The warnings follow what was found (`missing` is empty for a failed answer).
+  if (rc == kOk && !g.json) PrintWarnings(g, missing, nullptr);
+  return rc;
 }
 
 int RunSave(const Global& g, const std::string& configFile, const std::string& name) {
@@ -291,16 +316,12 @@ int RunDelete(const Global& g, int64_t appId) {
   if (int rc = CallPlugin(g, EbsEnvelope(DeleteRequest(appId)), a)) return rc;
   Hux::OraEBSReqResp inner;
   inner.unserialize(a.inner);
-  if (g.json) {
-    Json j = AnswerJson(g, a, inner);
-    j["appId"] = appId;
-    if (int rc = Emit(g, Dump(j) + "\n")) return rc;
-    return a.ok() ? kOk : kAnswerError;
-  }
-  if (g.xml) {
-    if (int rc = Emit(g, ShownInner(g, a.inner) + "\n")) return rc;
-  } else if (a.ok()) {
-    if (int rc = Emit(g, "Deleted virtual app " + std::to_string(appId) + "\n")) return rc;
-  }
-  return a.ok() ? kOk : AnswerFailed(g, a);
+  Json j = AnswerJson(g, a, inner);
+  j["appId"] = appId;
+  std::string text;
+  if (g.xml)
+    text = ShownInner(g, a.inner) + "\n";
+  else if (a.ok())
+    text = "Deleted virtual app " + std::to_string(appId) + "\n";
+  return Report(g, a, j, text);
 }

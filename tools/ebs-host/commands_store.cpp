@@ -87,7 +87,7 @@ int RunClientsList(const Global& g) {
   }
   if (g.json) return Emit(g, Dump(all) + "\n");
   if (clients.empty()) return Emit(g, "No clients.\n");
-  return Emit(g, Table({"ID", "NAME", "DOMAIN", "HOSTS", "REGISTRY"}, rows));
+  return Emit(g, Table(g, {"ID", "NAME", "DOMAIN", "HOSTS", "REGISTRY"}, rows));
 }
 
 int RunClientsRemove(const Global& g, const std::string& name) {
@@ -121,7 +121,7 @@ int RunAppsList(const Global& g) {
   }
   if (g.json) return Emit(g, Dump(all) + "\n");
   if (apps.empty()) return Emit(g, "No virtual apps.\n");
-  return Emit(g, Table({"ID", "NAME", "TYPE", "SAVED"}, rows));
+  return Emit(g, Table(g, {"ID", "NAME", "TYPE", "SAVED"}, rows));
 }
 
 int RunAppsShow(const Global& g, int64_t id) {

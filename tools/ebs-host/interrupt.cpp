@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -16,12 +17,18 @@
 
 namespace {
 
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 int g_pipe[2] = {-1, -1};
-std::atomic<bool> g_interrupted{false};
+std::atomic<bool> g_interrupted{false};  // set by the handler: lock-free, so signal-safe
+static_assert(std::atomic<bool>::is_always_lock_free);
 std::atomic<bool> g_inCall{false};
+struct sigaction g_before[std::size(kSignals)];  // the actions a PluginCallScope replaced
+bool g_handling = false;  // whether InstallInterruptHandling started the thread
 
 void OnSignal(int signal) {
   const int saved = errno;
+  g_interrupted = true;  // before the main thread can leave the plug-in call and print
   const unsigned char byte = static_cast<unsigned char>(signal);
   [[maybe_unused]] ssize_t n = ::write(g_pipe[1], &byte, 1);
   errno = saved;
@@ -63,52 +70,43 @@ bool Alive(pid_t pid) {
   return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
 }
 
-void SignalAll(const std::set<pid_t>& pids, const std::set<pid_t>& groups, int signal) {
+// Sends `signal` to the process groups of `pids` (but this process's own) and to `pids`.
+void SignalAll(const std::set<pid_t>& pids, int signal) {
+  const pid_t own = ::getpgrp();
+  std::set<pid_t> groups;
+  for (pid_t pid : pids) {
+    const pid_t group = ::getpgid(pid);
+    if (group > 0 && group != own) groups.insert(group);
+  }
   for (pid_t group : groups) ::kill(-group, signal);
   for (pid_t pid : pids) ::kill(pid, signal);
 }
 
 }  // namespace
 
+// Only what is a descendant at the moment of each signal is signalled: a pid found earlier may
+// have been reaped and given to an unrelated process since.
 void EndDescendants() {
-  std::set<pid_t> pids = Descendants();
-  std::set<pid_t> groups;
-  const pid_t own = ::getpgrp();
-  const auto collect = [&](const std::set<pid_t>& found) {
-    for (pid_t pid : found) {
-      pids.insert(pid);
-      const pid_t group = ::getpgid(pid);
-      if (group > 0 && group != own) groups.insert(group);
-    }
-  };
-  collect(pids);
-  SignalAll(pids, groups, SIGTERM);
+  SignalAll(Descendants(), SIGTERM);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
   for (;;) {
-    collect(Descendants());  // whatever was started meanwhile
     bool any = false;
-    for (pid_t pid : pids) any = any || Alive(pid);
+    for (pid_t pid : Descendants()) any = any || Alive(pid);
     if (!any || std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  collect(Descendants());
-  SignalAll(pids, groups, SIGKILL);
+  SignalAll(Descendants(), SIGKILL);
 }
 
 void InstallInterruptHandling(std::function<void(int)> farewell) {
-  if (::pipe2(g_pipe, O_CLOEXEC) != 0) return;
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+  if (g_handling || ::pipe2(g_pipe, O_CLOEXEC) != 0) return;
+  g_handling = true;
   std::thread([farewell = std::move(farewell)] {
     unsigned char byte = 0;
     ssize_t n;
     while ((n = ::read(g_pipe[0], &byte, 1)) < 0 && errno == EINTR) {
     }
     if (n != 1) return;
-    g_interrupted = true;
     EndDescendants();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     while (g_inCall && std::chrono::steady_clock::now() < deadline)
@@ -118,8 +116,23 @@ void InstallInterruptHandling(std::function<void(int)> farewell) {
   }).detach();
 }
 
-PluginCallScope::PluginCallScope() { g_inCall = true; }
-PluginCallScope::~PluginCallScope() { g_inCall = false; }
+PluginCallScope::PluginCallScope() {
+  g_inCall = true;
+  if (!g_handling) return;
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &action, &g_before[i]);
+}
+
+PluginCallScope::~PluginCallScope() {
+  // Once interrupted, the handling thread ends the process: a second signal changes nothing.
+  if (g_handling && !g_interrupted)
+    for (size_t i = 0; i < std::size(kSignals); ++i)
+      ::sigaction(kSignals[i], &g_before[i], nullptr);
+  g_inCall = false;
+}
 
 bool Interrupted() { return g_interrupted; }
 

@@ -1,8 +1,12 @@
-// Interruption of ebs-host. After InstallInterruptHandling, SIGINT, SIGTERM and SIGHUP make a
-// dedicated thread end every process this process started, with their process groups and
-// descendants (found through /proc/<pid>/task/*/children): SIGTERM first, SIGKILL to what is left
-// after a short grace. It then calls `farewell` and exits with 128 + the signal (130, 143, 129);
-// the kernel releases the locks the process held. The handlers only write to a pipe and restart
+// Interruption of ebs-host. InstallInterruptHandling starts a dedicated thread; while a
+// PluginCallScope lives, SIGINT, SIGTERM and SIGHUP make that thread end every process this
+// process started, with their process groups and descendants (found through
+// /proc/<pid>/task/*/children): SIGTERM first, SIGKILL to what is left after a short grace. It
+// then calls `farewell` and exits with 128 + the signal (130, 143, 129); the kernel releases the
+// locks the process held. The farewell runs while the main thread prints nothing (it is inside
+// the plug-in, or waits in WaitIfInterrupted), so it may print the one failure. Outside a
+// PluginCallScope the signals keep the action they had (by default they end the process), so a
+// process blocked writing its output still ends. The handlers only write to a pipe and restart
 // interrupted calls, so the plug-in's work is not disturbed until the end; they are reset to the
 // default in every program started (exec). Call once, from the main thread.
 #pragma once
@@ -17,7 +21,8 @@ bool Interrupted();
 // Blocks for good when interrupted (the handling thread ends the process); returns otherwise.
 void WaitIfInterrupted();
 
-// Marks the main thread as inside the plug-in for the life of the object. When interrupted,
+// Marks the main thread as inside the plug-in for the life of the object, and installs the
+// handling of the signals for that time (main thread only, not nested). When interrupted,
 // the handling thread, once the processes are ended, gives such a call a few seconds to come
 // back (so that the plug-in removes its files) before the process exits.
 class PluginCallScope {
@@ -28,6 +33,7 @@ class PluginCallScope {
   PluginCallScope& operator=(const PluginCallScope&) = delete;
 };
 
-// Ends every descendant of this process as described above; returns when they are gone or were
-// sent SIGKILL.
+// Ends every descendant of this process: SIGTERM to the current descendants and their process
+// groups; once none is alive, or after 2 s, SIGKILL to those that are descendants at that moment
+// and their groups (never to a pid found earlier, which may have been reused since).
 void EndDescendants();

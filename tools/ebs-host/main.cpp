@@ -14,10 +14,12 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <utility>
 
 #include "commands.h"
 #include "host_names.h"
 #include "interrupt.h"
+#include "platform/file_io.h"
 #include "plugin_loader.h"
 
 namespace {
@@ -176,16 +178,15 @@ static int Main(int argc, char** argv) {
   appsShow->add_option("id", showId, "id of the virtual app")->required();
   appsShow->callback([&] { run = [&] { return RunAppsShow(g, showId); }; });
 
+  // The command words, as defined above.
+  const auto all = [](const CLI::App*) { return true; };
+  std::map<std::string, std::vector<std::string>> commands;
+  for (const CLI::App* command : std::as_const(app).get_subcommands(all)) {
+    std::vector<std::string>& words = commands[command->get_name()];
+    for (const CLI::App* sub : command->get_subcommands(all)) words.push_back(sub->get_name());
+  }
   int status = kOk;
-  if (!CheckCommandWords(g, argc, argv,
-                         {{"request", {}},
-                          {"discover", {}},
-                          {"save", {}},
-                          {"delete", {}},
-                          {"clients", {"add", "list", "remove"}},
-                          {"apps", {"list", "show"}}},
-                         status))
-    return status;
+  if (!CheckCommandWords(g, argc, argv, commands, status)) return status;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -205,7 +206,9 @@ static int Main(int argc, char** argv) {
                                  : signal == SIGTERM ? "SIGTERM"
                                                      : "SIGHUP") +
                                 "; the processes it started were ended";
-    if (::isatty(STDERR_FILENO)) std::cerr << "\r\033[K";
+    // Runs on the handling thread while the main thread prints nothing; Fail writes with
+    // write(2), so no stream lock can hold it.
+    if (Styled(STDERR_FILENO)) WriteAll(STDERR_FILENO, "\r\033[K");
     Fail(g, 128 + signal, message);
   });
   try {

@@ -21,7 +21,7 @@ class Watch {
  public:
   Watch(const Global& g, CallLog& log, const Progress& progress)
       : g_(g), log_(log), sid_(progress.sid) {
-    status_ = !sid_.empty() && ::isatty(STDERR_FILENO);
+    status_ = !sid_.empty() && Styled(STDERR_FILENO);
     limit_ = LoadHostConfig().commandTimeoutSeconds;
     stage_ = "looking up SID " + sid_ + " in the instance table";
     if (g_.verbose || status_) thread_ = std::thread([this] { Run(); });
