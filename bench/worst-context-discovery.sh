@@ -10,15 +10,10 @@ set -euo pipefail
 build=$(cd "${1:?usage: worst-context-discovery.sh BUILD_DIR}" && pwd)
 here=$(cd "$(dirname "$0")/.." && pwd)
 host="$build/tools/ebs-host/ebs-host"
-owner=ebsora
-getent passwd "$owner" >/dev/null ||
-  useradd --system --no-create-home --home-dir /nonexistent --shell /bin/sh "$owner"
-
-sandbox=$(mktemp -d /tmp/ebs-worst.XXXXXX)
+. "$here/tests/fake-oracle/host-sandbox.sh"
+ensure_oracle_owner
+make_host_sandbox ebs-worst
 trap 'rm -rf "$sandbox"' EXIT
-chmod 0755 "$sandbox"
-export EBS_HOST_STORE="$sandbox/store.db" EBS_HOST_LOG="$sandbox/host.log"
-export EBS_HOST_TEMP_DIR="$sandbox/tmp" EBS_HOST_ORATAB="$sandbox/oratab"
 
 # The shapes, as in bench/context_bounds_bench.cpp (16 MiB, 200,000 nodes, 10,000 names).
 python3 - "$sandbox" <<'PY'

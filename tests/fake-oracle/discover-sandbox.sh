@@ -10,15 +10,10 @@ build=${1:?usage: discover-sandbox.sh BUILD_DIR [ebs-host options...]}
 shift
 here=$(cd "$(dirname "$0")" && pwd)
 host="$build/tools/ebs-host/ebs-host"
-owner=ebsora
-getent passwd "$owner" >/dev/null ||
-  useradd --system --no-create-home --home-dir /nonexistent --shell /bin/sh "$owner"
-
-sandbox=$(mktemp -d /tmp/ebs-sandbox.XXXXXX)
+. "$here/host-sandbox.sh"
+ensure_oracle_owner
+make_host_sandbox ebs-sandbox
 [ "${KEEP:-0}" = 1 ] || trap 'rm -rf "$sandbox"' EXIT
-chmod 0755 "$sandbox" # the Oracle owner writes the export below it
-export EBS_HOST_STORE="$sandbox/store.db" EBS_HOST_LOG="$sandbox/host.log"
-export EBS_HOST_TEMP_DIR="$sandbox/tmp" EBS_HOST_ORATAB="$sandbox/oratab"
 
 "$here/setup-home.sh" "$sandbox/19.0.0" "$owner" "$here/sandbox/load.sql"
 printf '# Simulated database host ebsdb01\nPROD:%s:N\n' "$sandbox/19.0.0" >"$EBS_HOST_ORATAB"
