@@ -4,6 +4,8 @@
 
 namespace {
 
+// The plug-in's own log line for a host without a client (label GetClientForHost); its text is
+// fixed, and it names the host name the lookup used.
 constexpr const char* kLookupFailed = "Unable to fetch client ID for Client host name [";
 
 template <class N>

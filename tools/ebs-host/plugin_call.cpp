@@ -60,7 +60,9 @@ class Watch {
         ClearStatus();
         std::cerr << line.raw << "\n";
       }
-      // The stages of a discovery, from the lines it logs on its way.
+      // The stages of a discovery, from the lines it logs on its way: the plug-in's fixed lines
+      // "Oracle user Name : %s , Oracle Home %s" (FetchDBHome) and "Reading export file …"
+      // (Discover) are the interface.
       if (line.label == "FetchDBHome" && line.text.rfind("Oracle user Name : ", 0) == 0) {
         const std::string user = line.text.substr(19, line.text.find(" , Oracle Home") - 19);
         stage_ = "exporting context files as " + user + " via sqlplus";
