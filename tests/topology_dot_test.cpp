@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "cli_host.h"
+#include "support/fake_oracle.h"
 #include "support/plugin.h"
 #include "svg_render.h"
 #include "topology_dot.h"
@@ -346,6 +347,38 @@ TEST(HostCliFormat, FormatOptionAndItsConflicts) {
   HostRun svg = Host("-o " + dir.file("p.svg") + " apps show " + id + " --format svg");
   EXPECT_EQ(svg.status, 0) << svg.err;
   EXPECT_NE(ReadFile(dir.file("p.svg")).find("<svg"), std::string::npos);
+}
+
+// The simulated instance PROD discovered straight into a picture: its three nodes, none with a
+// client yet (each marked, each warned of on standard error), both file editions, no password.
+TEST(HostCliFormat, DiscoverDrawsTheInstanceFound) {
+  std::string why;
+  if (!FakeOracle::Usable(&why)) GTEST_SKIP() << why;
+  const std::string password = "Dot-Pa55-3k";
+  FakeOracle oracle("dbhome_dot", EBS_SOURCE_DIR "/tests/fake-oracle/sandbox/load.sql");
+  oracle.Set("db_password", password);
+  DiscoverySandbox sandbox;
+  sandbox.SetOratab("PROD:" + oracle.home() + ":N\n");
+  const std::string discover =
+      " discover --sid PROD --db-user apps --db-password-env EBS_TEST_PW --format ";
+  HostRun r = Host(discover + "dot", "EBS_TEST_PW=" + password);
+  ASSERT_EQ(r.status, 0) << r.err;
+  SCOPED_TRACE(r.out);
+  EXPECT_EQ(r.out.rfind("digraph ebs {", 0), 0u);
+  for (const char* node : {"db0", "app0", "app1"})
+    EXPECT_NE(NodeLine(r.out, node).find(kNoClientMark), std::string::npos) << node;
+  EXPECT_EQ(Count(r.out, " -> "), 2u);
+  EXPECT_EQ(Count(NodeLine(r.out, "app0"), "<B>FS1</B>"), 1u);
+  EXPECT_EQ(Count(NodeLine(r.out, "app0"), "<B>FS2</B>"), 1u);
+  EXPECT_EQ(Count(r.err, "has no client"), 3u) << r.err;
+  EXPECT_EQ((r.out + r.err).find(password), std::string::npos);
+
+  if (!HaveDot()) GTEST_SKIP() << "Graphviz is not installed (" << kInstallGraphviz << ")";
+  const std::string svg = sandbox.dir().file("prod.svg");
+  HostRun drawn = Host("-o " + svg + discover + "svg", "EBS_TEST_PW=" + password);
+  EXPECT_EQ(drawn.status, 0) << drawn.err;
+  EXPECT_EQ(drawn.out, "");
+  EXPECT_EQ(Count(ReadFile(svg), "class=\"node\""), 3u);
 }
 
 }  // namespace
