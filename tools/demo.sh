@@ -79,6 +79,13 @@ app_id=$("$host" --json save --config "$sandbox/discovered.xml" --name PROD-EBS 
 echo "$app_id"
 show apps list
 show apps show "$app_id"
+
+step "The saved instance as a picture: apps show --format svg (Graphviz's dot)"
+# Kept after the demo, beside the build; --format dot gives the graph itself.
+mkdir -p "$build/demo"
+picture="$(cd "$build/demo" && pwd)/topology.svg"
+show --output "$picture" apps show "$app_id" --format svg
+[ -s "$picture" ] && printf 'The sandbox instance drawn: %s\n' "$picture"
 show clients list
 
 step "Delete the virtual app, and see it gone"

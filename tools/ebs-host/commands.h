@@ -16,6 +16,7 @@ struct DiscoverArgs {
   std::string sid, user, passwordFile, passwordEnv;
   std::string saveAs;  // --save NAME: save what was discovered, in the same run
   bool saveAsGiven = false;
+  std::string format = "text";  // --format text|dot|svg (picture.h)
 };
 
 int RunRequest(const Global& g, const std::string& file);
@@ -28,7 +29,7 @@ int RunClientsAdd(const Global& g, const std::string& name, const std::vector<st
 int RunClientsList(const Global& g);
 int RunClientsRemove(const Global& g, const std::string& name);
 int RunAppsList(const Global& g);
-int RunAppsShow(const Global& g, int64_t id);
+int RunAppsShow(const Global& g, int64_t id, const std::string& format);
 
 // Opens the store read-only (a missing store leaves `store` null); kOk, or exit 3 printed.
 int OpenStoreReadOnly(const Global& g, std::unique_ptr<ServerStore>& store);

@@ -15,6 +15,7 @@
 #include "commands.h"
 #include "json_view.h"
 #include "messages/requests.h"
+#include "picture.h"
 #include "platform/host_config.h"
 #include "platform/pstring.h"
 #include "platform/redact.h"
@@ -249,6 +250,13 @@ int RunRequest(const Global& g, const std::string& file) {
 int RunDiscover(const Global& g, const DiscoverArgs& args) {
   if (args.saveAsGiven && args.saveAs.empty())
     return Fail(g, kUsage, "--save: a virtual app needs a name");
+  if (!args.saveAs.empty() && IsPicture(args.format))
+    return Fail(g, kUsage,
+                "--format " + args.format +
+                    " cannot be combined with --save: save first, then draw the saved app with "
+                    "`ebs-host apps show ID --format " +
+                    args.format + "`");
+  if (int rc = CheckFormat(g, args.format)) return rc;
   std::string password, error;
   if (!ReadPassword(args, password, error)) return Fail(g, kUsage, error);
   // A store that cannot be used would show every node without a client: said before the work.
@@ -282,6 +290,10 @@ int RunDiscover(const Global& g, const DiscoverArgs& args) {
     PrintWarnings(g, missing, &j);
   } else if (g.xml) {
     text = ShownInner(g, a.inner) + "\n";
+  } else if (a.ok() && IsPicture(args.format)) {
+    const int rc = EmitPicture(g, args.format, config);
+    if (rc == kOk) PrintWarnings(g, missing, nullptr);
+    return rc;
   } else if (a.ok()) {
     std::ostringstream out;
     PrintTopology(out, config);

@@ -9,6 +9,7 @@
 #include "commands.h"
 #include "host_names.h"
 #include "json_view.h"
+#include "picture.h"
 #include "platform/host_config.h"
 #include "secrets.h"
 #include "topology_view.h"
@@ -124,7 +125,8 @@ int RunAppsList(const Global& g) {
   return Emit(g, Table(g, {"ID", "NAME", "TYPE", "SAVED"}, rows));
 }
 
-int RunAppsShow(const Global& g, int64_t id) {
+int RunAppsShow(const Global& g, int64_t id, const std::string& format) {
+  if (int rc = CheckFormat(g, format)) return rc;
   std::unique_ptr<ServerStore> store;
   if (int rc = OpenStoreReadOnly(g, store)) return rc;
   std::optional<AppRecord> app;
@@ -144,6 +146,7 @@ int RunAppsShow(const Global& g, int64_t id) {
                          {"ebsConfig", MessageToJson(config, g.showSecrets)}}) +
                        "\n");
   if (g.xml) return Emit(g, (g.showSecrets ? app->config : config.serialized()) + "\n");
+  if (IsPicture(format)) return EmitPicture(g, format, View(config));
   std::ostringstream out;
   out << "Virtual app " << app->name << " (id " << app->id << ", type " << app->type << ", saved "
       << app->updatedAt << ")\n\n";

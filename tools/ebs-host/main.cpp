@@ -19,6 +19,7 @@
 #include "commands.h"
 #include "host_names.h"
 #include "interrupt.h"
+#include "picture.h"
 #include "platform/file_io.h"
 #include "plugin_loader.h"
 
@@ -126,6 +127,10 @@ static int Main(int argc, char** argv) {
   auto* saveAs =
       discover->add_option("--save", discoverArgs.saveAs,
                            "save what was found as the virtual app NAME, in the same run");
+  const char* formatHelp =
+      "text (the summary, default), dot (a Graphviz graph of the topology) or svg (that graph "
+      "drawn by Graphviz's dot); not with --json or --xml";
+  discover->add_option("--format", discoverArgs.format, formatHelp)->check(CLI::IsMember(kFormats));
   discover->callback([&] {
     if (discoverArgs.passwordFile.empty() && discoverArgs.passwordEnv.empty())
       throw CLI::RequiredError("--db-password-file or --db-password-env");
@@ -176,7 +181,9 @@ static int Main(int argc, char** argv) {
   int64_t showId = 0;
   auto* appsShow = apps->add_subcommand("show", "show one virtual app");
   appsShow->add_option("id", showId, "id of the virtual app")->required();
-  appsShow->callback([&] { run = [&] { return RunAppsShow(g, showId); }; });
+  std::string showFormat = "text";
+  appsShow->add_option("--format", showFormat, formatHelp)->check(CLI::IsMember(kFormats));
+  appsShow->callback([&] { run = [&] { return RunAppsShow(g, showId, showFormat); }; });
 
   // The command words, as defined above.
   const auto all = [](const CLI::App*) { return true; };
