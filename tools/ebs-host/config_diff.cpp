@@ -181,11 +181,15 @@ ConfigDrift CompareConfigs(Msg<Hux::OraEBSConfig> saved, Msg<Hux::OraEBSConfig> 
         Collector(out, DriftScope::AppNode, host).Presence(kind);
       });
 
-  // A cutover: every node whose run edition changed has the same new one.
+  // A cutover: a node's run edition changed, and every node now runs the same one.
+  const bool changed = std::any_of(out.begin(), out.end(), [](const DriftChange& c) {
+    return c.field == "runEdition" && c.before != "-" && c.after != "-";
+  });
   std::set<std::string> runEditions;
-  for (const DriftChange& c : out)
-    if (c.field == "runEdition" && c.before != "-" && c.after != "-") runEditions.insert(c.after);
-  if (runEditions.size() == 1) drift.swappedTo = *runEditions.begin();
+  auto nodes = freshApp.list(App::appNodes, Create::No);
+  for (size_t i = 0; i < nodes.size(); ++i) runEditions.insert(RunEdition(nodes.at(i)));
+  if (changed && runEditions.size() == 1 && !runEditions.begin()->empty())
+    drift.swappedTo = *runEditions.begin();
   return drift;
 }
 

@@ -29,8 +29,8 @@ struct DriftChange {
 
 struct ConfigDrift {
   std::vector<DriftChange> changes;  // configuration, database side, application side, in order
-  // The run edition that every application node whose run edition changed now has; empty when
-  // none changed, or they do not agree (each node's change then says its own).
+  // After a cutover, the run edition that every application node now has: set when a node's run
+  // edition changed and all nodes agree; otherwise empty (each node's change says its own).
   std::string swappedTo;
   bool any() const { return !changes.empty(); }
 };
