@@ -1,7 +1,8 @@
 // The commands of ebs-host. Each returns the exit status and has printed its result or failure
 // (cli.h). Plug-in commands (commands_plugin.cpp) talk to the library; store commands
 // (commands_store.cpp) read and change the managing-server stand-in's store directly, opening it
-// read-only when they only read. Main thread only.
+// read-only when they only read; `diff` (commands_diff.cpp) discovers and saves with the plug-in
+// commands' own steps, declared below. Main thread only.
 #pragma once
 
 #include <cstdint>
