@@ -212,7 +212,6 @@ TEST_F(HostDiff, RefusalsAndFailuresHaveTheirExitStatus) {
        "give --sid SID"},
       {"saved from a file: no user", "diff 2 --sid PROD --db-password-env EBS_TEST_PW", nullptr, 2,
        "give --db-user USER"},
-      {"no password option", "diff 1", nullptr, 2, "--db-password-file or --db-password-env"},
       {"a wrong password", "diff 1 --db-password-env EBS_TEST_PW",
        [](HostDiff& t) { t.oracle->Set("db_password", "another"); }, 1, "error 520"},
   };
