@@ -3,8 +3,8 @@
 // stand-in's store (clients, virtual apps) directly.
 //
 // Exit status: 0 ok; 1 the answer carries an error code or the request was refused; 2 usage
-// error; 3 the plug-in, its log or the store cannot be used; 129/130/143 ended by SIGHUP, SIGINT
-// or SIGTERM.
+// error; 3 the plug-in, its log or the store cannot be used; 4 `diff` found drift; 129/130/143
+// ended by SIGHUP, SIGINT or SIGTERM.
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -149,6 +149,27 @@ static int Main(int argc, char** argv) {
   auto* del = app.add_subcommand("delete", "delete a virtual app");
   del->add_option("--app-id", appId, "id of the virtual app")->required();
   del->callback([&] { run = [&] { return RunDelete(g, appId); }; });
+
+  DiffArgs diffArgs;
+  auto* diff = app.add_subcommand(
+      "diff", "discover a saved app's instance again and show how it drifted (exit 4 if it did)");
+  diff->add_option("app-id", diffArgs.appId, "id of the virtual app")->required();
+  diff->add_option("--sid", diffArgs.discover.sid, "SID (default: the one it was discovered with)");
+  diff->add_option("--db-user", diffArgs.discover.user,
+                   "database account (default: the one it was discovered with)");
+  auto* diffPf = diff->add_option("--db-password-file", diffArgs.discover.passwordFile,
+                                  "file whose first line is the password");
+  auto* diffPe = diff->add_option("--db-password-env", diffArgs.discover.passwordEnv,
+                                  "environment variable holding the password (removed from the "
+                                  "environment once read)");
+  diffPf->excludes(diffPe);
+  diff->add_flag("--update", diffArgs.update,
+                 "after showing the drift, save the fresh discovery over the app");
+  diff->callback([&] {
+    if (diffArgs.discover.passwordFile.empty() && diffArgs.discover.passwordEnv.empty())
+      throw CLI::RequiredError("--db-password-file or --db-password-env");
+    run = [&] { return g.xml ? NoXml(g, "diff") : RunDiff(g, diffArgs); };
+  });
 
   auto* clients = app.add_subcommand("clients", "clients of the managing server");
   clients->require_subcommand(1);
