@@ -234,4 +234,47 @@ TEST(StoreConnection, AForkedChildAndItsParentBothUseTheStore) {
   EXPECT_EQ(Clients(path), "a,from-child,from-parent");
 }
 
+// Setting registry values again: a changed field is stored, a value set already as it is writes
+// nothing (so a repeated save adds nothing to the write-ahead log and syncs nothing).
+TEST(StoreConnection, ARegistryValueSetAgainIsWrittenOnlyWhenItChanged) {
+  TempDir dir;
+  const std::string path = dir.file("store.db");
+  MakeStore(path, {"a"});
+  std::unique_ptr<ServerStore> store;
+  ASSERT_TRUE(ServerStore::Open(path, store).ok);
+  const RegistryValue first{0, "Huxwire", "nCollectClientConfig", "INTEGER", "1", 1, 0, 0};
+  auto text = [](const RegistryValue& v) {
+    return v.path + "|" + v.name + "|" + v.type + "|" + v.value + "|" + std::to_string(v.mode) +
+           "|" + std::to_string(v.flags) + "|" + std::to_string(v.options);
+  };
+  auto walSize = [&] {
+    struct stat st {};
+    return ::stat((path + "-wal").c_str(), &st) == 0 ? st.st_size : -1;
+  };
+  struct Case {
+    const char* what;
+    std::function<void(RegistryValue&)> change;
+  } cases[] = {
+      {"the same again", [](RegistryValue&) {}},
+      {"another type", [](RegistryValue& v) { v.type = "STRING"; }},
+      {"another value", [](RegistryValue& v) { v.value = "0"; }},
+      {"another mode", [](RegistryValue& v) { v.mode = 2; }},
+      {"other flags", [](RegistryValue& v) { v.flags = 4; }},
+      {"other options", [](RegistryValue& v) { v.options = 8; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(store->SetRegistryValues({1}, {first}, nullptr).ok);
+    const auto before = walSize();
+    RegistryValue again = first;
+    c.change(again);
+    ASSERT_TRUE(store->SetRegistryValues({1}, {again}, nullptr).ok);
+    std::vector<RegistryValue> stored;
+    ASSERT_TRUE(store->RegistryValues(1, stored).ok);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(text(stored[0]), text(again));
+    EXPECT_EQ(walSize() == before, text(again) == text(first));
+  }
+}
+
 }  // namespace
