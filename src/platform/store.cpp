@@ -540,9 +540,15 @@ Status ServerStore::SetRegistryValues(const std::vector<int64_t>& clientIds,
       Check(rc, db_, SQLITE_ROW);
       for (const RegistryValue& v : values) {
         Stmt put(db_,
-                 "INSERT OR REPLACE INTO registry_values "
+                 // A value set already as it is changes nothing, so writes nothing.
+                 "INSERT INTO registry_values "
                  "(client_id, path, name, type, value, mode, flags, options) "
-                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?) "
+                 "ON CONFLICT (client_id, path, name) DO UPDATE SET type = excluded.type, "
+                 "value = excluded.value, mode = excluded.mode, flags = excluded.flags, "
+                 "options = excluded.options WHERE (type, value, mode, flags, options) IS NOT "
+                 "(excluded.type, excluded.value, excluded.mode, excluded.flags, "
+                 "excluded.options)");
         put.bind(1, clientId).bind(2, v.path).bind(3, v.name).bind(4, v.type).bind(5, v.value);
         put.bind(6, v.mode).bind(7, v.flags).bind(8, v.options);
         Check(put.step(), db_);

@@ -102,7 +102,7 @@ class ServerStore {
   Status GetAppMetadata(int64_t id, std::optional<AppMetadata>& out);
 
   // Registry values; all values of one call are set in one transaction, and only when every
-  // client exists.
+  // client exists. A value set already as it is is not written again.
   Status SetRegistryValues(const std::vector<int64_t>& clientIds,
                            const std::vector<RegistryValue>& values, std::string* missing);
   Status RegistryValues(int64_t clientId, std::vector<RegistryValue>& out);
