@@ -292,6 +292,10 @@ TEST(Store, AnOlderStoreIsMigratedToKeepDiscoveryMetadata) {
     EXPECT_EQ(Version(path) + Rows(path), "3\n" + rows);
     EXPECT_EQ(Ids(*store), c.ids);
     EXPECT_EQ(Query(path, "SELECT count(*) FROM app_metadata"), "0\n");
+    // A client's hosts are found by its id without a scan of every host.
+    EXPECT_EQ(
+        Query(path, "SELECT count(*) FROM sqlite_master WHERE name = 'client_hosts_by_client'"),
+        "1\n");
     ASSERT_TRUE(store->SetAppMetadata(c.app, {"PROD", "apps", "2026-12-06T18:00:00Z", "1.0"}).ok);
     ASSERT_TRUE(store->GetAppMetadata(c.app, metadata).ok && metadata);
     EXPECT_EQ(metadata->sid + " " + metadata->dbUser, "PROD apps");

@@ -63,8 +63,10 @@ CREATE TABLE registry_values (
 );
 )sql";
 
-// Since version 3: how each app was discovered.
-const char* const kMetadataTable = R"sql(
+// Since version 3: how each app was discovered, and the hosts of a client found by its id (a
+// client's host list and the cascade of its removal no longer scan every host).
+const char* const kVersion3Additions = R"sql(
+CREATE INDEX client_hosts_by_client ON client_hosts (client_id);
 CREATE TABLE app_metadata (
   app_id INTEGER NOT NULL PRIMARY KEY REFERENCES apps(id) ON DELETE CASCADE,
   sid TEXT NOT NULL,
@@ -190,8 +192,8 @@ std::string Joined(const std::vector<std::string>& names) {
 }
 
 void CreateSchema(sqlite3* db) {
-  Exec(db,
-       (ClientsTable("clients") + AppsTable("apps") + kDependentTables + kMetadataTable).c_str());
+  Exec(db, (ClientsTable("clients") + AppsTable("apps") + kDependentTables + kVersion3Additions)
+               .c_str());
   SetPragma(db, "application_id", kApplicationId);
   SetPragma(db, "user_version", ServerStore::kSchemaVersion);
 }
@@ -212,8 +214,9 @@ void MigrateFrom1To2(sqlite3* db) {
                .c_str());
 }
 
-// Version 2 to 3: the metadata table, empty (no saved app says how it was discovered).
-void MigrateFrom2To3(sqlite3* db) { Exec(db, kMetadataTable); }
+// Version 2 to 3: the index and the metadata table, empty (no saved app says how it was
+// discovered).
+void MigrateFrom2To3(sqlite3* db) { Exec(db, kVersion3Additions); }
 
 // Brings a store of an older version to this one, step by step, in the caller's transaction.
 void Migrate(sqlite3* db, int64_t version) {

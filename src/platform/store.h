@@ -7,12 +7,12 @@
 // locked database is retried for a while and then reported as an error, never half-applied. One
 // object per thread; several objects (and processes) may use one file at once.
 //
-// Schema versions: 1 reused the id of the last row removed; 2 never does; 3 adds the discovery
-// metadata of each app (the SID and database user a discovery was asked for, its time, the
-// version of the program that made it; never a password), which goes with its app. A read-write
-// open migrates a version-1 or version-2 store in place, in one transaction, keeping every row and
-// id; a read-only open reads it as it is (its tables read the same, and no app has metadata) and
-// leaves it to the next read-write open.
+// Schema versions: 1 reused the id of the last row removed; 2 never does; 3 indexes the hosts of
+// each client by the client, and adds the discovery metadata of each app (the SID and database
+// user a discovery was asked for, its time, the version of the program that made it; never a
+// password), which goes with its app. A read-write open migrates a version-1 or version-2 store in
+// place, in one transaction, keeping every row and id; a read-only open reads it as it is (its
+// tables read the same, and no app has metadata) and leaves it to the next read-write open.
 #pragma once
 
 #include <cstdint>
