@@ -1,8 +1,10 @@
 // Text form of messages: the writer and the SAX2 reader. The format is documented in
 // docs/message-format.md.
+#include <algorithm>
 #include <charconv>
+#include <climits>
 #include <limits>
-#include <set>
+#include <mutex>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/sax2/Attributes.hpp>
@@ -58,25 +60,41 @@ bool XmlCarries(const std::string& s) {
   return true;
 }
 
+// Appends `s` with the characters XML would not keep escaped; runs between them go in at once.
 void AppendEscaped(std::string& out, const std::string& s) {
-  for (char c : s) {
-    switch (c) {
+  const char* p = s.data();
+  const char* const end = p + s.size();
+  const char* run = p;
+  for (; p != end; ++p) {
+    const char* escape;
+    switch (*p) {
       case '&':
-        out += "&amp;";
+        escape = "&amp;";
         break;
       case '<':
-        out += "&lt;";
+        escape = "&lt;";
         break;
       case '>':
-        out += "&gt;";
+        escape = "&gt;";
         break;
       case '\r':
-        out += "&#13;";
+        escape = "&#13;";
         break;
       default:
-        out += c;
+        continue;
     }
+    out.append(run, p);
+    out += escape;
+    run = p + 1;
   }
+  out.append(run, end);
+}
+
+// Appends the decimal form of `value`.
+void AppendNumber(std::string& out, long long value) {
+  char digits[24];
+  const auto result = std::to_chars(digits, digits + sizeof digits, value);
+  out.append(digits, result.ptr);
 }
 
 std::string Base64Encode(const std::string& s) {
@@ -132,20 +150,16 @@ void AppendFieldOpen(std::string& out, const char* tag, short index, short numbe
   out += '<';
   out += tag;
   out += " x=\"";
-  out += std::to_string(index);
-  out += '"';
+  AppendNumber(out, index);
   if (number != 0) {
-    out += " n=\"";
-    out += std::to_string(number);
-    out += '"';
+    out += "\" n=\"";
+    AppendNumber(out, number);
   }
   if (fieldId != 0) {
-    out += " id=\"";
-    out += std::to_string(fieldId);
-    out += '"';
+    out += "\" id=\"";
+    AppendNumber(out, fieldId);
   }
-  if (base64) out += " enc=\"base64\"";
-  out += '>';
+  out += base64 ? "\" enc=\"base64\">" : "\">";
 }
 
 }  // namespace
@@ -154,16 +168,16 @@ class MessageTextWriter {
  public:
   static void Write(const PXMessageBase& m, std::string& out) {
     out += "<m g=\"";
-    out += std::to_string(m.group_);
+    AppendNumber(out, m.group_);
     out += "\" n=\"";
-    out += std::to_string(m.number_);
+    AppendNumber(out, m.number_);
     out += "\">";
     for (const auto& [index, fp] : m.fields_) {
       const PXMessageBase::Field& f = *fp;
       switch (f.kind) {
         case FieldKind::Int:
           AppendFieldOpen(out, "i", index, f.number, f.fieldId);
-          out += std::to_string(f.i);
+          AppendNumber(out, f.i);
           out += "</i>";
           break;
         case FieldKind::String:
@@ -189,7 +203,7 @@ class MessageTextWriter {
           if (f.li)
             for (int64_t v : *f.li) {
               out += "<v>";
-              out += std::to_string(v);
+              AppendNumber(out, v);
               out += "</v>";
             }
           out += "</li>";
@@ -245,6 +259,95 @@ std::string PXMessageBase::serialized() const {
 
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+
+// A decimal integer of ASCII digits with an optional leading '-', nothing else, within the
+// range of long long (the rules of std::from_chars).
+bool ParseDecimal(const char16_t* p, size_t n, long long& value) {
+  const bool negative = n > 0 && p[0] == u'-';
+  size_t i = negative ? 1 : 0;
+  if (i == n) return false;
+  // Accumulated as a negative number, whose range holds every value of long long.
+  constexpr long long kMin = std::numeric_limits<long long>::min();
+  long long v = 0;
+  for (; i < n; ++i) {
+    const char16_t c = p[i];
+    if (c < u'0' || c > u'9') return false;
+    const int digit = c - u'0';
+    if (v < (kMin + digit) / 10) return false;
+    v = v * 10 - digit;
+  }
+  if (!negative) {
+    if (v == kMin) return false;
+    v = -v;
+  }
+  value = v;
+  return true;
+}
+
+bool IsBlankChar(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+
+bool IsBlank(const std::u16string& text) {
+  for (char16_t c : text)
+    if (!IsBlankChar(c)) return false;
+  return true;
+}
+
+// An integer value of an element: a decimal with blanks around it.
+bool ParseIntText(const std::u16string& text, int64_t& value) {
+  size_t b = 0, e = text.size();
+  while (b < e && IsBlankChar(text[b])) ++b;
+  while (e > b && IsBlankChar(text[e - 1])) --e;
+  long long parsed = 0;
+  if (!ParseDecimal(text.data() + b, e - b, parsed)) return false;
+  value = parsed;
+  return true;
+}
+
+// An attribute value that must be a decimal within [min, max].
+bool ParseAttr(const XMLCh* raw, long long min, long long max, long long& value) {
+  long long parsed = 0;
+  if (!ParseDecimal(raw, std::char_traits<char16_t>::length(raw), parsed) || parsed < min ||
+      parsed > max)
+    return false;
+  value = parsed;
+  return true;
+}
+
+// The attributes of the format, each read once from the element's list.
+struct ElementAttributes {
+  const XMLCh* g = nullptr;
+  const XMLCh* n = nullptr;
+  const XMLCh* x = nullptr;
+  const XMLCh* id = nullptr;
+  const XMLCh* enc = nullptr;
+
+  explicit ElementAttributes(const xercesc::Attributes& attrs) {
+    const XMLSize_t count = attrs.getLength();
+    for (XMLSize_t i = 0; i < count; ++i) {
+      const XMLCh* name = attrs.getQName(i);
+      const XMLCh** slot = nullptr;
+      if (name[0] == u'\0') continue;
+      if (name[1] == u'\0') {
+        slot = name[0] == u'g' ? &g : name[0] == u'n' ? &n : name[0] == u'x' ? &x : nullptr;
+      } else if (std::u16string_view(name) == u"id") {
+        slot = &id;
+      } else if (std::u16string_view(name) == u"enc") {
+        slot = &enc;
+      }
+      if (slot) *slot = attrs.getValue(i);  // other attributes are not read
+    }
+  }
+
+  // Whether the element's encoding is valid; `base64` tells which it is.
+  bool Encoding(bool& base64) const {
+    base64 = enc != nullptr;
+    return !enc || std::u16string_view(enc) == u"base64";
+  }
+};
+
+}  // namespace
+
 class MessageTextReader : public xercesc::DefaultHandler {
  public:
   MessageTextReader(PXMessageBase& root, bool anyClass) : root_(root), anyClass_(anyClass) {}
@@ -255,78 +358,51 @@ class MessageTextReader : public xercesc::DefaultHandler {
   void startElement(const XMLCh*, const XMLCh*, const XMLCh* qname,
                     const xercesc::Attributes& attrs) override {
     if (failed_) return;
-    const std::u16string_view name(qname);
+    // Text may stand only inside a value: before a child element it must be blank.
+    if (!IsBlank(text_)) return Fail();
+    text_.clear();
     Frame* top = stack_.empty() ? nullptr : &stack_.back();
-    if (top && !IsBlank(top->text)) return Fail();
-    if (name == u"m") {
-      if (depth_ >= PXMessageBase::kMaxDepth) return Fail();
-      int group, number;
-      bool hasGroup = Attr(attrs, u"g", group), hasNumber = Attr(attrs, u"n", number);
-      if (!hasGroup || !hasNumber) {
-        if (top || hasGroup || hasNumber) return Fail();  // only the root may omit both
-        group = root_.group_;
-        number = root_.number_;
-      }
-      PXMessageBase* target = nullptr;
-      if (!top) {
-        if (complete_) return Fail();
-        if (anyClass_) {
-          root_.group_ = group;
-          root_.number_ = number;
-        } else if (group != root_.group_ || number != root_.number_) {
-          return Fail();
-        }
-        target = &root_;
-      } else if (top->kind == Frame::ObjectField && top->field->o == nullptr) {
-        top->field->o = new PXMessageBase(group, number);
-        target = top->field->o;
-      } else if (top->kind == Frame::ObjectList) {
-        top->field->lo->emplace_back(group, number);
-        target = &top->field->lo->back();
-      } else {
-        return Fail();
-      }
-      ++depth_;
-      stack_.push_back(Frame{Frame::Message, target});
-      return;
-    }
-    if (name == u"v") {
+    const ElementAttributes attributes(attrs);
+    const char16_t c0 = qname[0], c1 = c0 ? qname[1] : u'\0', c2 = c1 ? qname[2] : u'\0';
+    if (c0 == u'm' && c1 == u'\0') return StartMessage(top, attributes);
+    if (c0 == u'v' && c1 == u'\0') {
       if (!top || (top->kind != Frame::IntList && top->kind != Frame::StringList)) return Fail();
       Frame value{Frame::Value, nullptr};
       value.field = top->field;
-      if (!Encoding(attrs, value.base64)) return Fail();
+      if (!attributes.Encoding(value.base64)) return Fail();
       if (value.base64 && top->kind == Frame::IntList) return Fail();
-      stack_.push_back(std::move(value));
+      stack_.push_back(value);
       return;
     }
     if (!top || top->kind != Frame::Message) return Fail();
     FieldKind kind;
     Frame::Kind frameKind;
-    if (name == u"i") {
+    if (c1 == u'\0' && c0 == u'i') {
       kind = FieldKind::Int, frameKind = Frame::Scalar;
-    } else if (name == u"s") {
+    } else if (c1 == u'\0' && c0 == u's') {
       kind = FieldKind::String, frameKind = Frame::Scalar;
-    } else if (name == u"pw") {
-      kind = FieldKind::Password, frameKind = Frame::Scalar;
-    } else if (name == u"o") {
+    } else if (c1 == u'\0' && c0 == u'o') {
       kind = FieldKind::Object, frameKind = Frame::ObjectField;
-    } else if (name == u"lo") {
+    } else if (c2 != u'\0' || c1 == u'\0') {
+      return Fail();
+    } else if (c0 == u'p' && c1 == u'w') {
+      kind = FieldKind::Password, frameKind = Frame::Scalar;
+    } else if (c0 == u'l' && c1 == u'o') {
       kind = FieldKind::ObjectList, frameKind = Frame::ObjectList;
-    } else if (name == u"li") {
+    } else if (c0 == u'l' && c1 == u'i') {
       kind = FieldKind::IntList, frameKind = Frame::IntList;
-    } else if (name == u"ls") {
+    } else if (c0 == u'l' && c1 == u's') {
       kind = FieldKind::StringList, frameKind = Frame::StringList;
     } else {
       return Fail();
     }
-    int index = 0, number = 0;
-    long long fieldId = 0;
-    if (!Attr(attrs, u"x", index) || index < -32768 || index > 32767) return Fail();
-    if (Present(attrs, u"n") && (!Attr(attrs, u"n", number) || number < -32768 || number > 32767))
-      return Fail();
-    if (Present(attrs, u"id") &&
-        (!Attr(attrs, u"id", fieldId) || fieldId < 0 || fieldId > 0xFFFFFFFFLL))
-      return Fail();
+    long long index = 0, number = 0, fieldId = 0;
+    if (!attributes.x || !ParseAttr(attributes.x, -32768, 32767, index)) return Fail();
+    if (attributes.n && !ParseAttr(attributes.n, -32768, 32767, number)) return Fail();
+    if (attributes.id && !ParseAttr(attributes.id, 0, 0xFFFFFFFFLL, fieldId)) return Fail();
+    Frame frame{frameKind, nullptr};
+    if (!attributes.Encoding(frame.base64)) return Fail();
+    if (frame.base64 && kind != FieldKind::String && kind != FieldKind::Password) return Fail();
     auto& slot = top->message->fields_[static_cast<short>(index)];
     if (slot) return Fail();  // a field index appears once per message
     slot = std::make_unique<PXMessageBase::Field>();
@@ -336,11 +412,8 @@ class MessageTextReader : public xercesc::DefaultHandler {
     if (kind == FieldKind::ObjectList) slot->lo = new std::vector<PXMessageBase>();
     if (kind == FieldKind::IntList) slot->li = new std::vector<int64_t>();
     if (kind == FieldKind::StringList) slot->ls = new std::vector<std::string>();
-    Frame frame{frameKind, nullptr};
     frame.field = slot.get();
-    if (!Encoding(attrs, frame.base64)) return Fail();
-    if (frame.base64 && kind != FieldKind::String && kind != FieldKind::Password) return Fail();
-    stack_.push_back(std::move(frame));
+    stack_.push_back(frame);
   }
 
   void endElement(const XMLCh*, const XMLCh*, const XMLCh*) override {
@@ -348,16 +421,18 @@ class MessageTextReader : public xercesc::DefaultHandler {
     Frame& top = stack_.back();
     switch (top.kind) {
       case Frame::Message:
-        if (!IsBlank(top.text)) return Fail();
+        if (!IsBlank(text_)) return Fail();
         --depth_;
         break;
       case Frame::Scalar: {
         PXMessageBase::Field& f = *top.field;
-        std::string value;
-        if (!Decode(top, value)) return Fail();
         if (f.kind == FieldKind::Int) {
-          if (!ParseInt(value, f.i)) return Fail();
-        } else if (f.kind == FieldKind::String) {
+          if (!ParseIntText(text_, f.i)) return Fail();
+          break;
+        }
+        std::string value;
+        if (!Decode(top.base64, value)) return Fail();
+        if (f.kind == FieldKind::String) {
           f.s = std::move(value);
         } else {
           f.p = new pstring(value);
@@ -366,26 +441,27 @@ class MessageTextReader : public xercesc::DefaultHandler {
         break;
       }
       case Frame::ObjectField:
-        if (!IsBlank(top.text) || top.field->o == nullptr) return Fail();
+        if (!IsBlank(text_) || top.field->o == nullptr) return Fail();
         break;
       case Frame::ObjectList:
       case Frame::IntList:
       case Frame::StringList:
-        if (!IsBlank(top.text)) return Fail();
+        if (!IsBlank(text_)) return Fail();
         break;
       case Frame::Value: {
-        std::string value;
-        if (!Decode(top, value)) return Fail();
         if (top.field->kind == FieldKind::IntList) {
           int64_t v;
-          if (!ParseInt(value, v)) return Fail();
+          if (!ParseIntText(text_, v)) return Fail();
           top.field->li->push_back(v);
-        } else {
-          top.field->ls->push_back(std::move(value));
+          break;
         }
+        std::string value;
+        if (!Decode(top.base64, value)) return Fail();
+        top.field->ls->push_back(std::move(value));
         break;
       }
     }
+    WipeText();
     stack_.pop_back();
     if (stack_.empty()) complete_ = true;
   }
@@ -393,7 +469,7 @@ class MessageTextReader : public xercesc::DefaultHandler {
   void characters(const XMLCh* chars, const XMLSize_t length) override {
     if (failed_) return;
     if (stack_.empty()) return Fail();
-    stack_.back().text.append(chars, length);
+    text_.append(chars, length);
   }
 
   void ignorableWhitespace(const XMLCh*, const XMLSize_t) override {}
@@ -405,6 +481,8 @@ class MessageTextReader : public xercesc::DefaultHandler {
   void error(const xercesc::SAXParseException&) override { Fail(); }
   void fatalError(const xercesc::SAXParseException&) override { Fail(); }
 
+  ~MessageTextReader() override { WipeText(); }
+
  private:
   struct Frame {
     enum Kind { Message, Scalar, ObjectField, ObjectList, IntList, StringList, Value };
@@ -413,49 +491,48 @@ class MessageTextReader : public xercesc::DefaultHandler {
     PXMessageBase* message;
     PXMessageBase::Field* field = nullptr;
     bool base64 = false;
-    std::u16string text;
   };
+
+  void StartMessage(Frame* top, const ElementAttributes& attributes) {
+    if (depth_ >= PXMessageBase::kMaxDepth) return Fail();
+    long long group = 0, number = 0;
+    const bool hasGroup = attributes.g && ParseAttr(attributes.g, INT_MIN, INT_MAX, group);
+    const bool hasNumber = attributes.n && ParseAttr(attributes.n, INT_MIN, INT_MAX, number);
+    if (!hasGroup || !hasNumber) {
+      if (top || hasGroup || hasNumber) return Fail();  // only the root may omit both
+      group = root_.group_;
+      number = root_.number_;
+    }
+    PXMessageBase* target = nullptr;
+    if (!top) {
+      if (complete_) return Fail();
+      if (anyClass_) {
+        root_.group_ = static_cast<int>(group);
+        root_.number_ = static_cast<int>(number);
+      } else if (group != root_.group_ || number != root_.number_) {
+        return Fail();
+      }
+      target = &root_;
+    } else if (top->kind == Frame::ObjectField && top->field->o == nullptr) {
+      top->field->o = new PXMessageBase(static_cast<int>(group), static_cast<int>(number));
+      target = top->field->o;
+    } else if (top->kind == Frame::ObjectList) {
+      top->field->lo->emplace_back(static_cast<int>(group), static_cast<int>(number));
+      target = &top->field->lo->back();
+    } else {
+      return Fail();
+    }
+    ++depth_;
+    stack_.push_back(Frame{Frame::Message, target});
+  }
 
   void Fail() { failed_ = true; }
 
-  static bool IsBlank(const std::u16string& text) {
-    for (char16_t c : text)
-      if (c != u' ' && c != u'\t' && c != u'\n' && c != u'\r') return false;
-    return true;
-  }
-
-  static bool Present(const xercesc::Attributes& attrs, const char16_t* name) {
-    return attrs.getValue(name) != nullptr;
-  }
-
-  template <class T>
-  static bool Attr(const xercesc::Attributes& attrs, const char16_t* name, T& value) {
-    const XMLCh* raw = attrs.getValue(name);
-    if (!raw) return false;
-    std::string text = Utf16ToUtf8(raw);
-    long long parsed = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-    if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return false;
-    if (parsed < static_cast<long long>(std::numeric_limits<T>::min()) ||
-        parsed > static_cast<long long>(std::numeric_limits<T>::max()))
-      return false;
-    value = static_cast<T>(parsed);
-    return true;
-  }
-
-  static bool Encoding(const xercesc::Attributes& attrs, bool& base64) {
-    base64 = false;
-    const XMLCh* raw = attrs.getValue(u"enc");
-    if (!raw) return true;
-    if (std::u16string_view(raw) != u"base64") return false;
-    base64 = true;
-    return true;
-  }
-
-  static bool Decode(Frame& frame, std::string& value) {
-    value = Utf16ToUtf8(frame.text.data(), frame.text.size());
-    if (!frame.text.empty() && value.empty()) return false;
-    if (!frame.base64) return true;
+  // The text of the closing element, in UTF-8 and decoded from base64 when `base64`.
+  bool Decode(bool base64, std::string& value) const {
+    value = Utf16ToUtf8(text_.data(), text_.size());
+    if (!text_.empty() && value.empty()) return false;
+    if (!base64) return true;
     std::string decoded;
     bool ok = Base64Decode(value, decoded);
     WipeString(value);
@@ -463,21 +540,75 @@ class MessageTextReader : public xercesc::DefaultHandler {
     return ok;
   }
 
-  static bool ParseInt(const std::string& text, int64_t& value) {
-    size_t b = text.find_first_not_of(" \t\n\r");
-    size_t e = text.find_last_not_of(" \t\n\r");
-    if (b == std::string::npos) return false;
-    auto [end, ec] = std::from_chars(text.data() + b, text.data() + e + 1, value);
-    return ec == std::errc() && end == text.data() + e + 1;
+  // The text buffer may have held a password.
+  void WipeText() {
+    std::fill(text_.begin(), text_.end(), u'\0');
+    text_.clear();
   }
 
   PXMessageBase& root_;
   const bool anyClass_;
   std::vector<Frame> stack_;
+  // Text of the innermost open element since its start or its last child's end.
+  std::u16string text_;
   int depth_ = 0;
   bool failed_ = false;
   bool complete_ = false;
 };
+
+namespace {
+
+// A SAX2 reader set up for message texts, with the security manager it uses.
+struct PooledReader {
+  xercesc::SecurityManager security;
+  std::unique_ptr<xercesc::SAX2XMLReader> reader;
+
+  PooledReader() : reader(xercesc::XMLReaderFactory::createXMLReader()) {
+    security.setEntityExpansionLimit(16);
+    reader->setFeature(xercesc::XMLUni::fgSAX2CoreNameSpaces, false);
+    reader->setFeature(xercesc::XMLUni::fgSAX2CoreValidation, false);
+    reader->setFeature(xercesc::XMLUni::fgXercesLoadExternalDTD, false);
+    reader->setFeature(xercesc::XMLUni::fgXercesDisableDefaultEntityResolution, true);
+    reader->setProperty(xercesc::XMLUni::fgXercesSecurityManager, &security);
+  }
+  ~PooledReader() { reader.reset(); }  // before the security manager it points to
+};
+
+// Readers kept between texts. A reader serves one parse at a time: a text read from inside
+// another's handler (or on another thread) takes a reader of its own, so in steady state every
+// thread reuses one. The pool is first made after the Xerces platform is initialised, so as a
+// function-local static it is destroyed before the platform terminates.
+class ReaderPool {
+ public:
+  std::unique_ptr<PooledReader> Take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!idle_.empty()) {
+        std::unique_ptr<PooledReader> r = std::move(idle_.back());
+        idle_.pop_back();
+        return r;
+      }
+    }
+    return std::make_unique<PooledReader>();
+  }
+
+  void Give(std::unique_ptr<PooledReader> r) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (idle_.size() < kMaxIdle) idle_.push_back(std::move(r));
+  }
+
+ private:
+  static constexpr size_t kMaxIdle = 16;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<PooledReader>> idle_;
+};
+
+ReaderPool& Readers() {
+  static ReaderPool pool;
+  return pool;
+}
+
+}  // namespace
 
 bool PXMessageBase::unserialize(const std::string& text) { return unserializeText(text, false); }
 
@@ -493,17 +624,11 @@ bool PXMessageBase::unserializeText(const std::string& text, bool anyClass) {
   bool ok = false;
   try {
     MessageTextReader handler(parsed, anyClass);
-    std::unique_ptr<xercesc::SAX2XMLReader> reader(xercesc::XMLReaderFactory::createXMLReader());
-    xercesc::SecurityManager security;
-    security.setEntityExpansionLimit(16);
-    reader->setFeature(xercesc::XMLUni::fgSAX2CoreNameSpaces, false);
-    reader->setFeature(xercesc::XMLUni::fgSAX2CoreValidation, false);
-    reader->setFeature(xercesc::XMLUni::fgXercesLoadExternalDTD, false);
-    reader->setFeature(xercesc::XMLUni::fgXercesDisableDefaultEntityResolution, true);
-    reader->setProperty(xercesc::XMLUni::fgXercesSecurityManager, &security);
-    reader->setContentHandler(&handler);
-    reader->setErrorHandler(&handler);
-    reader->setLexicalHandler(&handler);
+    std::unique_ptr<PooledReader> pooled = Readers().Take();
+    xercesc::SAX2XMLReader& reader = *pooled->reader;
+    reader.setContentHandler(&handler);
+    reader.setErrorHandler(&handler);
+    reader.setLexicalHandler(&handler);
     xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
                                       "message");
     source.setCopyBufToStream(false);
@@ -511,12 +636,25 @@ bool PXMessageBase::unserializeText(const std::string& text, bool anyClass) {
     // is not followed, so every text the reader accepts is one the log's redaction can read.
     source.setEncoding(u"UTF-8");
     xercesc::XMLPScanToken token;
-    if (reader->parseFirst(source, token)) {
-      while (!handler.failed() && reader->parseNext(token)) {
+    if (reader.parseFirst(source, token)) {
+      while (!handler.failed() && reader.parseNext(token)) {
       }
-      if (handler.failed()) reader->parseReset(token);
     }
-    ok = !handler.failed() && handler.complete() && reader->getErrorCount() == 0;
+    ok = !handler.failed() && handler.complete() && reader.getErrorCount() == 0;
+    bool reusable = true;
+    if (handler.failed()) {
+      // A text stopped early leaves the scan open: reset, the reader serves the next text.
+      try {
+        reader.parseReset(token);
+      } catch (...) {
+        reusable = false;
+      }
+    }
+    reader.setContentHandler(nullptr);
+    reader.setErrorHandler(nullptr);
+    reader.setLexicalHandler(nullptr);
+    // A reader that threw on the way is not given back: its state is unknown.
+    if (reusable) Readers().Give(std::move(pooled));
   } catch (...) {
     ok = false;
   }
