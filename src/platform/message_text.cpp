@@ -21,53 +21,53 @@
 
 namespace {
 
-// True when `s` is UTF-8 made only of characters that XML 1.0 can carry.
-bool XmlCarries(const std::string& s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const size_t n = s.size();
-  for (size_t i = 0; i < n;) {
-    unsigned c = p[i];
-    if (c < 0x80) {
-      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
-      ++i;
-      continue;
-    }
-    size_t extra;
-    uint32_t cp;
-    if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= n) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[i + k] & 0x3F);
-    }
-    static const uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE ||
-        cp == 0xFFFF)
-      return false;
-    i += extra + 1;
+// Length of the UTF-8 sequence at p[0..n) of a character that XML 1.0 can carry and that is not
+// ASCII, or 0 when there is none.
+size_t CarriedSequence(const unsigned char* p, size_t n) {
+  const unsigned c = p[0];
+  size_t extra;
+  uint32_t cp;
+  if ((c & 0xE0) == 0xC0) {
+    extra = 1;
+    cp = c & 0x1F;
+  } else if ((c & 0xF0) == 0xE0) {
+    extra = 2;
+    cp = c & 0x0F;
+  } else if ((c & 0xF8) == 0xF0) {
+    extra = 3;
+    cp = c & 0x07;
+  } else {
+    return 0;
   }
-  return true;
+  if (extra >= n) return 0;
+  for (size_t k = 1; k <= extra; ++k) {
+    if ((p[k] & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (p[k] & 0x3F);
+  }
+  static const uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+  if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE ||
+      cp == 0xFFFF)
+    return 0;
+  return extra + 1;
 }
 
-// Appends `s` with the characters XML would not keep escaped; runs between them go in at once.
-void AppendEscaped(std::string& out, const std::string& s) {
-  const char* p = s.data();
-  const char* const end = p + s.size();
-  const char* run = p;
-  for (; p != end; ++p) {
+// Appends `s` with the characters that XML would not keep as they are escaped; the runs between
+// them go in at once. Returns false, with `out` partly written, when `s` is not UTF-8 made only of
+// characters that XML 1.0 can carry.
+bool AppendEscaped(std::string& out, const std::string& s) {
+  const auto* const begin = reinterpret_cast<const unsigned char*>(s.data());
+  const size_t n = s.size();
+  size_t run = 0;
+  for (size_t i = 0; i < n;) {
+    const unsigned c = begin[i];
+    if (c >= 0x80) {
+      const size_t length = CarriedSequence(begin + i, n - i);
+      if (length == 0) return false;
+      i += length;
+      continue;
+    }
     const char* escape;
-    switch (*p) {
+    switch (c) {
       case '&':
         escape = "&amp;";
         break;
@@ -80,21 +80,36 @@ void AppendEscaped(std::string& out, const std::string& s) {
       case '\r':
         escape = "&#13;";
         break;
+      case '\t':
+      case '\n':
+        ++i;
+        continue;
       default:
+        if (c < 0x20) return false;
+        ++i;
         continue;
     }
-    out.append(run, p);
-    out += escape;
-    run = p + 1;
+    out.append(s.data() + run, i - run);
+    out.append(escape);
+    run = ++i;
   }
-  out.append(run, end);
+  out.append(s.data() + run, n - run);
+  return true;
 }
 
 // Appends the decimal form of `value`.
 void AppendNumber(std::string& out, long long value) {
   char digits[24];
-  const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  out.append(digits, result.ptr);
+  char* const end = digits + sizeof digits;
+  char* p = end;
+  unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
+                                           : static_cast<unsigned long long>(value);
+  do {
+    *--p = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) *--p = '-';
+  out.append(p, static_cast<size_t>(end - p));
 }
 
 std::string Base64Encode(const std::string& s) {
@@ -220,24 +235,26 @@ class MessageTextWriter {
   }
 
  private:
+  // The value as text when XML can carry it, in base64 otherwise.
   static void WriteString(std::string& out, const char* tag, short index, short number,
                           unsigned fieldId, const std::string& value) {
-    const bool plain = XmlCarries(value);
-    AppendFieldOpen(out, tag, index, number, fieldId, !plain);
-    if (plain)
-      AppendEscaped(out, value);
-    else
+    const size_t start = out.size();
+    AppendFieldOpen(out, tag, index, number, fieldId);
+    if (!AppendEscaped(out, value)) {
+      out.resize(start);
+      AppendFieldOpen(out, tag, index, number, fieldId, true);
       out += Base64Encode(value);
+    }
     out += "</";
     out += tag;
     out += '>';
   }
 
   static void WriteValue(std::string& out, const std::string& value) {
-    if (XmlCarries(value)) {
-      out += "<v>";
-      AppendEscaped(out, value);
-    } else {
+    const size_t start = out.size();
+    out += "<v>";
+    if (!AppendEscaped(out, value)) {
+      out.resize(start);
       out += "<v enc=\"base64\">";
       out += Base64Encode(value);
     }
@@ -304,12 +321,21 @@ bool ParseIntText(const std::u16string& text, int64_t& value) {
   return true;
 }
 
-// An attribute value that must be a decimal within [min, max].
+// An attribute value that must be a decimal within [min, max] (of at most 19 digits, which any
+// bound here leaves room for).
 bool ParseAttr(const XMLCh* raw, long long min, long long max, long long& value) {
-  long long parsed = 0;
-  if (!ParseDecimal(raw, std::char_traits<char16_t>::length(raw), parsed) || parsed < min ||
-      parsed > max)
-    return false;
+  const bool negative = raw[0] == u'-';
+  const XMLCh* p = negative ? raw + 1 : raw;
+  if (*p == u'\0') return false;
+  unsigned long long magnitude = 0;
+  for (int digits = 0; *p != u'\0'; ++p, ++digits) {
+    if (*p < u'0' || *p > u'9' || digits == 19) return false;
+    magnitude = magnitude * 10 + static_cast<unsigned>(*p - u'0');
+  }
+  if (magnitude > (1ULL << 62)) return false;  // beyond every bound
+  const long long parsed =
+      negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
+  if (parsed < min || parsed > max) return false;
   value = parsed;
   return true;
 }
@@ -350,7 +376,9 @@ struct ElementAttributes {
 
 class MessageTextReader : public xercesc::DefaultHandler {
  public:
-  MessageTextReader(PXMessageBase& root, bool anyClass) : root_(root), anyClass_(anyClass) {}
+  MessageTextReader(PXMessageBase& root, bool anyClass) : root_(root), anyClass_(anyClass) {
+    stack_.reserve(16);
+  }
 
   bool failed() const { return failed_; }
   bool complete() const { return complete_; }
@@ -403,7 +431,12 @@ class MessageTextReader : public xercesc::DefaultHandler {
     Frame frame{frameKind, nullptr};
     if (!attributes.Encoding(frame.base64)) return Fail();
     if (frame.base64 && kind != FieldKind::String && kind != FieldKind::Password) return Fail();
-    auto& slot = top->message->fields_[static_cast<short>(index)];
+    // Fields are written in index order: a new last field is placed without a search.
+    auto& fields = top->message->fields_;
+    const short key = static_cast<short>(index);
+    auto& slot = fields.empty() || fields.rbegin()->first < key
+                     ? fields.emplace_hint(fields.end(), key, nullptr)->second
+                     : fields[key];
     if (slot) return Fail();  // a field index appears once per message
     slot = std::make_unique<PXMessageBase::Field>();
     slot->kind = kind;
