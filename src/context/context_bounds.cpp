@@ -47,6 +47,35 @@ bool AsciiCompatible(std::string_view encoding) {
   return false;
 }
 
+// Whether the prolog of `text` holds a document type declaration with an internal subset
+// (`<!DOCTYPE r [ ... ]>`). Only a reference to an external DTD is read, and that DTD never is.
+bool InternalSubset(std::string_view text) {
+  size_t i = StartsWith(text, 0, "\xEF\xBB\xBF") ? 3 : 0;
+  for (;;) {
+    i = text.find_first_not_of(" \t\r\n", i);
+    if (i == std::string_view::npos) return false;
+    const std::string_view close = StartsWith(text, i, "<?")     ? "?>"
+                                   : StartsWith(text, i, "<!--") ? "-->"
+                                                                 : "";
+    if (close.empty()) break;
+    i = text.find(close, i + 2);
+    if (i == std::string_view::npos) return false;
+    i += close.size();
+  }
+  if (!StartsWith(text, i, "<!DOCTYPE")) return false;
+  // The name and the external identifier up to '>' or '[', outside the quoted literals.
+  for (i += 9; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '>') return false;
+    if (c == '[') return true;
+    if (c == '"' || c == '\'') {
+      i = text.find(c, i + 1);
+      if (i == std::string_view::npos) return false;  // the parser refuses it
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string CheckContextBounds(std::string_view text) {
@@ -56,6 +85,7 @@ std::string CheckContextBounds(std::string_view text) {
   const std::string_view encoding = DeclaredEncoding(text);
   if (WideOrEbcdic(text) || (!encoding.empty() && !AsciiCompatible(encoding)))
     return "an encoding other than UTF-8 or an 8-bit superset of ASCII";
+  if (InternalSubset(text)) return "a document type declaration with an internal subset";
 
   std::unordered_set<std::string_view> names;
   size_t nodes = 0;

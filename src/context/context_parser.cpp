@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <xercesc/internal/XMLScanner.hpp>
 
 #include "platform/xerces_platform.h"
 
@@ -122,7 +121,6 @@ void ContextParser::Harden() {
   setDisableDefaultEntityResolution(true);
   setSecurityManager(&securityManager);
   setCreateCommentNodes(false);
-  getScanner()->setDisallowDTD(true);
 }
 
 const ContextIndex* ContextParser::Index() {

@@ -1,6 +1,7 @@
 // ContextParser: the DOM parser of one worker for context files, set up for texts that come from
-// outside the process. A DOCTYPE is refused, external entities and DTDs are never fetched or
-// read, entity expansion is bounded and comments are not kept. It also holds an index of the
+// outside the process. External entities and DTDs are never fetched or read (a document type
+// declaration that names an external DTD parses as if it named none; an external entity is an
+// error), entity expansion is bounded and comments are not kept. It also holds an index of the
 // current document's elements by name (ContextIndex), built on first use and dropped with the
 // document, so that the worker's lookups cost a hash probe and a binary search instead of a walk
 // of the document. Made and destroyed between the initialisation and the termination of the
