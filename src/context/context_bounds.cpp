@@ -1,5 +1,6 @@
 #include "context/context_bounds.h"
 
+#include <array>
 #include <unordered_set>
 
 namespace {
@@ -88,10 +89,20 @@ std::string CheckContextBounds(std::string_view text) {
   if (InternalSubset(text)) return "a document type declaration with an internal subset";
 
   std::unordered_set<std::string_view> names;
+  // Names repeat: a small table of names already in the set spares most lookups in it.
+  std::array<std::string_view, 64> seen{};
   size_t nodes = 0;
   auto count = [&](std::string_view name) {
     ++nodes;
-    names.insert(name);
+    std::string_view& slot =
+        seen[(name.size() * 31 + (name.empty() ? 0
+                                               : static_cast<unsigned char>(name.back()) * 7 +
+                                                     static_cast<unsigned char>(name[0]))) &
+             (seen.size() - 1)];
+    if (slot != name) {
+      names.insert(name);
+      slot = name;
+    }
     return nodes <= kMaxContextNodes && names.size() <= kMaxContextNames;
   };
   auto over = [&] {

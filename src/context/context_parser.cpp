@@ -1,6 +1,8 @@
 #include "context/context_parser.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <limits>
 
 #include "platform/xerces_platform.h"
@@ -21,13 +23,18 @@ void ContextIndex::Build(const xercesc::DOMDocument& document) {
   // The document pools its names, so most elements of one name share one pointer: each distinct
   // pointer is converted once.
   std::unordered_map<const XMLCh*, std::vector<uint32_t>*> byPointer;
+  std::array<std::pair<const XMLCh*, std::vector<uint32_t>*>, 64> recent{};
   std::vector<uint32_t> open;  // positions of the elements whose subtree is being walked
   const xercesc::DOMElement* element = root;
   while (element) {
     if (entries_.size() >= std::numeric_limits<uint32_t>::max()) break;
     const uint32_t position = static_cast<uint32_t>(entries_.size());
     entries_.push_back({element, position, position});
-    std::vector<uint32_t>*& positions = byPointer[element->getTagName()];
+    const XMLCh* tagName = element->getTagName();
+    // A small table by pointer spares most lookups in the map.
+    auto& cached = recent[(reinterpret_cast<uintptr_t>(tagName) >> 4) & (recent.size() - 1)];
+    std::vector<uint32_t>*& positions =
+        cached.first == tagName ? cached.second : byPointer[tagName];
     if (!positions) {
       std::string name = Utf16ToUtf8(element->getTagName());
       auto found = byName_.find(name);
@@ -38,6 +45,7 @@ void ContextIndex::Build(const xercesc::DOMDocument& document) {
       positions = &found->second;
     }
     positions->push_back(position);
+    cached = {tagName, positions};
     if (const xercesc::DOMElement* child = element->getFirstElementChild()) {
       open.push_back(position);
       element = child;

@@ -1,5 +1,7 @@
 // Parsing of one context text and the lookups the tier readers make on it.
+#include <algorithm>
 #include <climits>
+#include <iterator>
 #include <new>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
@@ -141,7 +143,20 @@ std::string NqEBSInterface::getChildAttribute(const std::string& tagName, int in
     const xercesc::DOMElement* child =
         FindChild(parser->Index(), tagName, index, childName, childIndex);
     if (!child) return std::string();
-    const XMLCh* value = child->getAttribute(Utf8ToUtf16(attributeName).c_str());
+    // Attribute names are short ASCII: converted without an allocation.
+    char16_t shortName[64];
+    std::u16string longName;
+    const XMLCh* name = shortName;
+    if (attributeName.size() < std::size(shortName) &&
+        std::all_of(attributeName.begin(), attributeName.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+      std::copy(attributeName.begin(), attributeName.end(), shortName);
+      shortName[attributeName.size()] = u'\0';
+    } else {
+      longName = Utf8ToUtf16(attributeName);
+      name = longName.c_str();
+    }
+    const XMLCh* value = child->getAttribute(name);
     if (std::u16string_view(value ? value : u"").size() > kMaxContextValueChars) {
       EvDebug::Error(logContext, "getChildAttribute",
                      "The attribute %s of element %s below %s %d in the %s is longer than %zu "
