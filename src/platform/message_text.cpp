@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <cstring>
 #include <limits>
 #include <mutex>
 #include <xercesc/framework/MemBufInputSource.hpp>
@@ -97,20 +98,33 @@ bool AppendEscaped(std::string& out, const std::string& s) {
   return true;
 }
 
-// Appends the decimal form of `value`.
-void AppendNumber(std::string& out, long long value) {
-  char digits[24];
-  char* const end = digits + sizeof digits;
-  char* p = end;
-  unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
-                                           : static_cast<unsigned long long>(value);
-  do {
-    *--p = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (value < 0) *--p = '-';
-  out.append(p, static_cast<size_t>(end - p));
-}
+// A short piece of markup (a tag with its numbers) put together on the stack, so that it goes
+// into the text with one append.
+class Piece {
+ public:
+  template <size_t N>
+  Piece& operator<<(const char (&literal)[N]) {
+    return Add(literal, N - 1);
+  }
+  Piece& Add(const char* text, size_t length) {
+    std::memcpy(end_, text, length);
+    end_ += length;
+    return *this;
+  }
+  Piece& operator<<(long long value) {
+    end_ = std::to_chars(end_, end_ + 24, value).ptr;
+    return *this;
+  }
+  void AppendTo(std::string& out) const {
+    out.append(buffer_, static_cast<size_t>(end_ - buffer_));
+  }
+
+ private:
+  // The longest piece: a field's open tag with three numbers and the encoding, or an integer
+  // field whole.
+  char buffer_[128];
+  char* end_ = buffer_;
+};
 
 std::string Base64Encode(const std::string& s) {
   if (s.empty()) return std::string();
@@ -160,21 +174,33 @@ bool DeclaresDocumentType(const std::string& text) {
   }
 }
 
+// `tag` is "i", "s", "pw", "o", "lo", "li" or "ls".
+void AddFieldOpen(Piece& piece, const char* tag, short index, short number, unsigned fieldId,
+                  bool base64 = false) {
+  piece << "<";
+  piece.Add(tag, tag[1] ? 2 : 1);
+  piece << " x=\"" << index;
+  if (number != 0) piece << "\" n=\"" << number;
+  if (fieldId != 0) piece << "\" id=\"" << static_cast<long long>(fieldId);
+  if (base64)
+    piece << "\" enc=\"base64\">";
+  else
+    piece << "\">";
+}
+
 void AppendFieldOpen(std::string& out, const char* tag, short index, short number, unsigned fieldId,
                      bool base64 = false) {
-  out += '<';
-  out += tag;
-  out += " x=\"";
-  AppendNumber(out, index);
-  if (number != 0) {
-    out += "\" n=\"";
-    AppendNumber(out, number);
-  }
-  if (fieldId != 0) {
-    out += "\" id=\"";
-    AppendNumber(out, fieldId);
-  }
-  out += base64 ? "\" enc=\"base64\">" : "\">";
+  Piece piece;
+  AddFieldOpen(piece, tag, index, number, fieldId, base64);
+  piece.AppendTo(out);
+}
+
+void AppendClose(std::string& out, const char* tag) {
+  Piece piece;
+  piece << "</";
+  piece.Add(tag, tag[1] ? 2 : 1);
+  piece << ">";
+  piece.AppendTo(out);
 }
 
 }  // namespace
@@ -182,19 +208,16 @@ void AppendFieldOpen(std::string& out, const char* tag, short index, short numbe
 class MessageTextWriter {
  public:
   static void Write(const PXMessageBase& m, std::string& out) {
-    out += "<m g=\"";
-    AppendNumber(out, m.group_);
-    out += "\" n=\"";
-    AppendNumber(out, m.number_);
-    out += "\">";
+    (Piece() << "<m g=\"" << m.group_ << "\" n=\"" << m.number_ << "\">").AppendTo(out);
     for (const auto& [index, fp] : m.fields_) {
       const PXMessageBase::Field& f = *fp;
       switch (f.kind) {
-        case FieldKind::Int:
-          AppendFieldOpen(out, "i", index, f.number, f.fieldId);
-          AppendNumber(out, f.i);
-          out += "</i>";
+        case FieldKind::Int: {
+          Piece piece;
+          AddFieldOpen(piece, "i", index, f.number, f.fieldId);
+          (piece << static_cast<long long>(f.i) << "</i>").AppendTo(out);
           break;
+        }
         case FieldKind::String:
           WriteString(out, "s", index, f.number, f.fieldId, f.s);
           break;
@@ -205,33 +228,30 @@ class MessageTextWriter {
         case FieldKind::Object:
           AppendFieldOpen(out, "o", index, f.number, f.fieldId);
           if (f.o) Write(*f.o, out);
-          out += "</o>";
+          out.append("</o>", 4);
           break;
         case FieldKind::ObjectList:
           AppendFieldOpen(out, "lo", index, f.number, f.fieldId);
           if (f.lo)
             for (const PXMessageBase& e : *f.lo) Write(e, out);
-          out += "</lo>";
+          out.append("</lo>", 5);
           break;
         case FieldKind::IntList:
           AppendFieldOpen(out, "li", index, f.number, f.fieldId);
           if (f.li)
-            for (int64_t v : *f.li) {
-              out += "<v>";
-              AppendNumber(out, v);
-              out += "</v>";
-            }
-          out += "</li>";
+            for (int64_t v : *f.li)
+              (Piece() << "<v>" << static_cast<long long>(v) << "</v>").AppendTo(out);
+          out.append("</li>", 5);
           break;
         case FieldKind::StringList:
           AppendFieldOpen(out, "ls", index, f.number, f.fieldId);
           if (f.ls)
             for (const std::string& v : *f.ls) WriteValue(out, v);
-          out += "</ls>";
+          out.append("</ls>", 5);
           break;
       }
     }
-    out += "</m>";
+    out.append("</m>", 4);
   }
 
  private:
@@ -245,20 +265,18 @@ class MessageTextWriter {
       AppendFieldOpen(out, tag, index, number, fieldId, true);
       out += Base64Encode(value);
     }
-    out += "</";
-    out += tag;
-    out += '>';
+    AppendClose(out, tag);
   }
 
   static void WriteValue(std::string& out, const std::string& value) {
     const size_t start = out.size();
-    out += "<v>";
+    out.append("<v>", 3);
     if (!AppendEscaped(out, value)) {
       out.resize(start);
-      out += "<v enc=\"base64\">";
+      out.append("<v enc=\"base64\">", 16);
       out += Base64Encode(value);
     }
-    out += "</v>";
+    out.append("</v>", 4);
   }
 };
 
