@@ -7,7 +7,6 @@
 #include <limits>
 #include <mutex>
 #include <xercesc/framework/MemBufInputSource.hpp>
-#include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/sax2/Attributes.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
 #include <xercesc/sax2/SAX2XMLReader.hpp>
@@ -392,6 +391,9 @@ struct ElementAttributes {
 
 }  // namespace
 
+// Thrown by the reader's handler at the first thing that makes the text invalid.
+struct StopReading {};
+
 class MessageTextReader : public xercesc::DefaultHandler {
  public:
   MessageTextReader(PXMessageBase& root, bool anyClass) : root_(root), anyClass_(anyClass) {
@@ -577,7 +579,11 @@ class MessageTextReader : public xercesc::DefaultHandler {
     stack_.push_back(Frame{Frame::Message, target});
   }
 
-  void Fail() { failed_ = true; }
+  // Stops the parse: the reader unwinds to unserializeText, which refuses the text.
+  void Fail() {
+    failed_ = true;
+    throw StopReading();
+  }
 
   // The text of the closing element, in UTF-8 and decoded from base64 when `base64`.
   bool Decode(bool base64, std::string& value) const {
@@ -686,25 +692,18 @@ bool PXMessageBase::unserializeText(const std::string& text, bool anyClass) {
     // The format is UTF-8: an encoding declared or guessed from the first bytes (UTF-16, EBCDIC)
     // is not followed, so every text the reader accepts is one the log's redaction can read.
     source.setEncoding(u"UTF-8");
-    xercesc::XMLPScanToken token;
-    if (reader.parseFirst(source, token)) {
-      while (!handler.failed() && reader.parseNext(token)) {
-      }
+    bool reusable = true;
+    try {
+      reader.parse(source);
+    } catch (const StopReading&) {
+      // The reader unwound: it serves the next text.
+    } catch (...) {
+      reusable = false;  // its state is unknown
     }
     ok = !handler.failed() && handler.complete() && reader.getErrorCount() == 0;
-    bool reusable = true;
-    if (handler.failed()) {
-      // A text stopped early leaves the scan open: reset, the reader serves the next text.
-      try {
-        reader.parseReset(token);
-      } catch (...) {
-        reusable = false;
-      }
-    }
     reader.setContentHandler(nullptr);
     reader.setErrorHandler(nullptr);
     reader.setLexicalHandler(nullptr);
-    // A reader that threw on the way is not given back: its state is unknown.
     if (reusable) Readers().Give(std::move(pooled));
   } catch (...) {
     ok = false;
