@@ -7,6 +7,15 @@ namespace {
 
 bool Blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// The bytes that end a name in a tag: blanks, '/', '>', '=' and '<'.
+struct NameEnds {
+  bool at[256] = {};
+  constexpr NameEnds() {
+    for (unsigned char c : {' ', '\t', '\r', '\n', '/', '>', '=', '<'}) at[c] = true;
+  }
+};
+constexpr NameEnds kNameEnds;
+
 bool StartsWith(std::string_view text, size_t at, std::string_view prefix) {
   return text.size() - at >= prefix.size() && text.compare(at, prefix.size(), prefix) == 0;
 }
@@ -113,9 +122,7 @@ std::string CheckContextBounds(std::string_view text) {
   };
   auto nameEnd = [&](size_t from) {
     size_t i = from;
-    while (i < text.size() && !Blank(text[i]) && text[i] != '/' && text[i] != '>' &&
-           text[i] != '=' && text[i] != '<')
-      ++i;
+    while (i < text.size() && !kNameEnds.at[static_cast<unsigned char>(text[i])]) ++i;
     return i;
   };
 

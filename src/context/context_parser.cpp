@@ -13,6 +13,15 @@ std::u16string_view View(const XMLCh* text) {
   return text ? std::u16string_view(text) : std::u16string_view();
 }
 
+// The first element among `node` and its following siblings, or null. Elements below entity
+// references are not looked for: a context text declares no entity (an internal subset is
+// refused before parsing), so its documents have no such references.
+const xercesc::DOMElement* ElementFrom(const xercesc::DOMNode* node) {
+  while (node && node->getNodeType() != xercesc::DOMNode::ELEMENT_NODE)
+    node = node->getNextSibling();
+  return static_cast<const xercesc::DOMElement*>(node);
+}
+
 }  // namespace
 
 void ContextIndex::Build(const xercesc::DOMDocument& document) {
@@ -46,7 +55,7 @@ void ContextIndex::Build(const xercesc::DOMDocument& document) {
     }
     positions->push_back(position);
     cached = {tagName, positions};
-    if (const xercesc::DOMElement* child = element->getFirstElementChild()) {
+    if (const xercesc::DOMElement* child = ElementFrom(element->getFirstChild())) {
       open.push_back(position);
       element = child;
       continue;
@@ -57,11 +66,11 @@ void ContextIndex::Build(const xercesc::DOMDocument& document) {
         element = nullptr;
         break;
       }
-      if (const xercesc::DOMElement* next = element->getNextElementSibling()) {
+      if (const xercesc::DOMElement* next = ElementFrom(element->getNextSibling())) {
         element = next;
         break;
       }
-      if (open.empty()) {  // only an element below an entity reference could get here
+      if (open.empty()) {  // cannot happen: the root is the first element opened
         element = nullptr;
         break;
       }
@@ -76,14 +85,22 @@ void ContextIndex::Build(const xercesc::DOMDocument& document) {
 
 void ContextIndex::Clear() {
   built_ = false;
+  recentNames_.fill({});
+  lastBelow_ = {};
   entries_.clear();
   byName_.clear();
   names_.clear();
 }
 
 const std::vector<uint32_t>* ContextIndex::Named(std::string_view name) const {
+  // Readers ask for the same few names in turn (a parent, then its children one by one).
+  for (const auto& [cachedName, positions] : recentNames_)
+    if (positions && cachedName == name) return positions;
   auto found = byName_.find(name);
-  return found == byName_.end() ? nullptr : &found->second;
+  if (found == byName_.end()) return nullptr;
+  auto& slot = recentNames_[nextRecentName_++ % recentNames_.size()];
+  slot = {found->first, &found->second};
+  return &found->second;
 }
 
 const ContextIndex::Entry* ContextIndex::Find(std::string_view name, int index) const {
@@ -94,6 +111,17 @@ const ContextIndex::Entry* ContextIndex::Find(std::string_view name, int index) 
 
 std::pair<size_t, size_t> ContextIndex::Below(const std::vector<uint32_t>& positions,
                                               const Entry& parent) const {
+  // A reader walks the children of one parent by index: the range is found once.
+  if (lastBelow_.positions == &positions && lastBelow_.parent == parent.position)
+    return lastBelow_.range;
+  lastBelow_.positions = &positions;
+  lastBelow_.parent = parent.position;
+  lastBelow_.range = BelowUncached(positions, parent);
+  return lastBelow_.range;
+}
+
+std::pair<size_t, size_t> ContextIndex::BelowUncached(const std::vector<uint32_t>& positions,
+                                                      const Entry& parent) const {
   auto first = std::upper_bound(positions.begin(), positions.end(), parent.position);
   auto end = std::upper_bound(first, positions.end(), parent.last);
   return {static_cast<size_t>(first - positions.begin()),

@@ -28,6 +28,15 @@ const xercesc::DOMElement* FindChild(const ContextIndex* index, std::string_view
   return child ? child->element : nullptr;
 }
 
+// The value of `attribute`. The common case, one text node, is read without the casts that
+// DOMAttr::getValue makes.
+const XMLCh* AttributeValue(const xercesc::DOMAttr& attribute) {
+  const xercesc::DOMNode* text = attribute.getFirstChild();
+  if (text && !text->getNextSibling() && text->getNodeType() == xercesc::DOMNode::TEXT_NODE)
+    return text->getNodeValue();
+  return attribute.getValue();
+}
+
 }  // namespace
 
 void ContextParserDeleter::operator()(ContextParser* p) const noexcept { delete p; }
@@ -156,7 +165,8 @@ std::string NqEBSInterface::getChildAttribute(const std::string& tagName, int in
       longName = Utf8ToUtf16(attributeName);
       name = longName.c_str();
     }
-    const XMLCh* value = child->getAttribute(name);
+    const xercesc::DOMAttr* attribute = child->getAttributeNode(name);
+    const XMLCh* value = attribute ? AttributeValue(*attribute) : nullptr;
     if (std::u16string_view(value ? value : u"").size() > kMaxContextValueChars) {
       EvDebug::Error(logContext, "getChildAttribute",
                      "The attribute %s of element %s below %s %d in the %s is longer than %zu "
