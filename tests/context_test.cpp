@@ -75,6 +75,31 @@ TEST(ContextLookup, AddressingRules) {
   EXPECT_EQ(worker.getChildCount("oa_host", 0, nullptr), 0);
 }
 
+// Lookups keep their last answers to serve the next ones: in any order, over more names than
+// they keep, and after a second text with the same names in other places, each answer is that
+// of the current text.
+TEST(ContextLookup, AnswersInAnyOrderAndAfterASecondText) {
+  HostSandbox sandbox;
+  NqEBSInterface worker;
+  ASSERT_TRUE(worker.initParser(
+      "<r><p><c>1</c><c>2</c></p><p><c>3</c></p><a>a</a><b>b</b><d>d</d><e>e</e><f>f</f></r>"));
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(worker.getChildCount("p", 0, "c"), 2);
+    EXPECT_EQ(worker.getChildValue("p", 1, "c", 0), "3");
+    EXPECT_EQ(worker.getChildValue("p", 0, "c", 1), "2");
+    EXPECT_EQ(worker.getChildCount("p", 1, "c"), 1);
+    for (const char* name : {"a", "b", "d", "e", "f"})
+      EXPECT_EQ(worker.getChildValue("r", 0, name, 0), name);
+    EXPECT_EQ(worker.getChildValue("p", 0, "c", 0), "1");
+  }
+  ASSERT_TRUE(worker.initParser("<r><p><c>4</c></p><p><c>5</c><c>6</c><c>7</c></p></r>"));
+  EXPECT_EQ(worker.getChildCount("p", 1, "c"), 3);
+  EXPECT_EQ(worker.getChildValue("p", 1, "c", 2), "7");
+  EXPECT_EQ(worker.getChildCount("p", 0, "c"), 1);
+  EXPECT_EQ(worker.getChildValue("p", 0, "c", 1), "");
+  EXPECT_EQ(worker.getChildValue("r", 0, "a", 0), "");
+}
+
 // Depth is no problem for parsing, lookups or text: nothing recurses on the document.
 TEST(ContextLookup, DeeplyNestedDocument) {
   HostSandbox sandbox;
