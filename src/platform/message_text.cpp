@@ -698,9 +698,9 @@ bool PXMessageBase::unserializeText(const std::string& text, bool anyClass) {
     } catch (const StopReading&) {
       // The reader unwound: it serves the next text.
     } catch (...) {
-      reusable = false;  // its state is unknown
+      reusable = false;  // its state is unknown, and the text is refused
     }
-    ok = !handler.failed() && handler.complete() && reader.getErrorCount() == 0;
+    ok = reusable && !handler.failed() && handler.complete() && reader.getErrorCount() == 0;
     reader.setContentHandler(nullptr);
     reader.setErrorHandler(nullptr);
     reader.setLexicalHandler(nullptr);
