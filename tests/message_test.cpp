@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <thread>
+#include <vector>
 
 #include "messages/catalogue.h"
 #include "platform/message.h"
@@ -282,6 +284,125 @@ TEST(Message, ReplacePasswordsReachesEveryPasswordAndOnlyThem) {
   ASSERT_TRUE(config.unserialize(deep));
   ReplacePasswords(config, "");
   EXPECT_EQ(config.serialized().find("deepest"), std::string::npos);
+}
+
+// Numbers are read straight from the parser's text: each row is a text and whether it is a
+// valid message.
+TEST(Message, NumbersAtTheirBounds) {
+  const struct {
+    const char* what;
+    std::string text;
+    bool accepted;
+  } cases[] = {
+      {"index at its lower bound", "<m g=\"22\" n=\"504\"><i x=\"-32768\">1</i></m>", true},
+      {"index at its upper bound", "<m g=\"22\" n=\"504\"><i x=\"32767\">1</i></m>", true},
+      {"index one past", "<m g=\"22\" n=\"504\"><i x=\"32768\">1</i></m>", false},
+      {"index with a plus", "<m g=\"22\" n=\"504\"><i x=\"+1\">1</i></m>", false},
+      {"index with a blank", "<m g=\"22\" n=\"504\"><i x=\" 1\">1</i></m>", false},
+      {"empty index", "<m g=\"22\" n=\"504\"><i x=\"\">1</i></m>", false},
+      {"a sign alone", "<m g=\"22\" n=\"504\"><i x=\"-\">1</i></m>", false},
+      {"index with leading zeros", "<m g=\"22\" n=\"504\"><i x=\"007\">1</i></m>", true},
+      {"index of 30 digits",
+       "<m g=\"22\" n=\"504\"><i x=\"000000000000000000000000000001\">1</i></m>", false},
+      {"non-ASCII digit", "<m g=\"22\" n=\"504\"><i x=\"\xD9\xA1\">1</i></m>", false},
+      {"identity at its upper bound",
+       "<m g=\"22\" n=\"504\"><i x=\"1\" id=\"4294967295\">1</i></m>", true},
+      {"identity one past", "<m g=\"22\" n=\"504\"><i x=\"1\" id=\"4294967296\">1</i></m>", false},
+      {"negative identity", "<m g=\"22\" n=\"504\"><i x=\"1\" id=\"-1\">1</i></m>", false},
+      {"field number one past", "<m g=\"22\" n=\"504\"><i x=\"1\" n=\"-32769\">1</i></m>", false},
+      {"group beyond int", "<m g=\"4294967318\" n=\"504\"></m>", false},
+      {"integer at its lower bound",
+       "<m g=\"22\" n=\"504\"><i x=\"1\">-9223372036854775808</i></m>", true},
+      {"integer one below", "<m g=\"22\" n=\"504\"><i x=\"1\">-9223372036854775809</i></m>", false},
+      {"integer with blanks around", "<m g=\"22\" n=\"504\"><i x=\"1\">\n 42\t</i></m>", true},
+      {"integer with a blank inside", "<m g=\"22\" n=\"504\"><i x=\"1\">4 2</i></m>", false},
+      {"blank integer", "<m g=\"22\" n=\"504\"><i x=\"1\"> </i></m>", false},
+      {"integer split by a comment", "<m g=\"22\" n=\"504\"><i x=\"1\">4<!-- -->2</i></m>", true},
+      {"list value one past",
+       "<m g=\"22\" n=\"504\"><li x=\"1\"><v>9223372036854775808</v></li></m>", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Hux::OraEBSConfig config;
+    EXPECT_EQ(config.unserialize(c.text), c.accepted);
+  }
+  Hux::OraEBSConfig config;
+  ASSERT_TRUE(config.unserialize("<m g=\"22\" n=\"504\"><i x=\"1\">4<!-- -->2</i></m>"));
+  EXPECT_EQ(config.getint64(1, 0, 0), 42);
+}
+
+// Strings are checked and escaped in one pass; one that turns out not to be XML text after
+// some of it was written must come out as base64 alone, with nothing of the partial text.
+TEST(Message, StringsThatTurnOutNotToBeTextAreWrittenWholeInBase64) {
+  const struct {
+    const char* what;
+    std::string value;
+    const char* written;  // the field, then the same string as a list value
+  } cases[] = {
+      {"escapes at both ends and side by side", "<&a\r>>",
+       "<s x=\"1\">&lt;&amp;a&#13;&gt;&gt;</s><ls x=\"2\"><v>&lt;&amp;a&#13;&gt;&gt;</v></ls>"},
+      {"a control byte after escapes", "a&b\x01",
+       "<s x=\"1\" enc=\"base64\">YSZiAQ==</s><ls x=\"2\"><v enc=\"base64\">YSZiAQ==</v></ls>"},
+      {"a sequence cut at the end", "caf\xC3",
+       "<s x=\"1\" enc=\"base64\">Y2Fmww==</s><ls x=\"2\"><v enc=\"base64\">Y2Fmww==</v></ls>"},
+      {"an overlong form", "\xC0\xAF",
+       "<s x=\"1\" enc=\"base64\">wK8=</s><ls x=\"2\"><v enc=\"base64\">wK8=</v></ls>"},
+      {"a surrogate", "\xED\xA0\x80",
+       "<s x=\"1\" enc=\"base64\">7aCA</s><ls x=\"2\"><v enc=\"base64\">7aCA</v></ls>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PXMessageBase m(1, 2);
+    m.setstring(1, 0, c.value, 0, 0);
+    (*m.getliststring(2, 0, 0, 0, true))->push_back(c.value);
+    const std::string text = m.serialized();
+    EXPECT_EQ(text, std::string("<m g=\"1\" n=\"2\">") + c.written + "</m>");
+    PXMessageBase copy(1, 2);
+    ASSERT_TRUE(copy.unserialize(text));
+    EXPECT_EQ(copy.getstring(1, 0, 0, 0), c.value);
+    EXPECT_EQ((*copy.getliststring(2, 0, 0, 0, false))->at(0), c.value);
+  }
+}
+
+// Readers are kept between texts: one stopped early (by the handler, by a fatal XML error, by
+// a declared document type) must leave the next text read exactly.
+TEST(Message, AReaderStoppedEarlyReadsTheNextTextExactly) {
+  const std::string good = RichConfig().serialized();
+  const char* const refused[] = {
+      "<m g=\"22\" n=\"504\"><q x=\"1\">1</q><s x=\"2\">after</s></m>",  // the handler stops
+      "<m g=\"22\" n=\"504\"><s x=\"1\">open",                           // truncated
+      "<m g=\"22\" n=\"504\"><s x=\"1\"></m>",                           // bad nesting
+      "<!DOCTYPE m><m g=\"22\" n=\"504\"></m>",                          // document type
+      "",                                                                // nothing
+  };
+  for (const char* text : refused) {
+    SCOPED_TRACE(text);
+    Hux::OraEBSConfig config;
+    EXPECT_FALSE(config.unserialize(text));
+    ASSERT_TRUE(config.unserialize(good));
+    EXPECT_EQ(config.serialized(), good);
+  }
+}
+
+// Threads read and write at once, each with texts of its own.
+TEST(Message, ThreadsReadAtOnce) {
+  std::vector<std::thread> threads;
+  std::vector<int> mismatches(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &mismatches] {
+      Hux::OraEBSConfig config = RichConfig();
+      View(config).set(Hux::OraEBSConfig::appsVersion, "thread " + std::to_string(t));
+      const std::string text = config.serialized();
+      for (int i = 0; i < 200; ++i) {
+        Hux::OraEBSConfig copy;
+        if (!copy.unserialize(text) || copy.serialized() != text) ++mismatches[t];
+        Hux::OraEBSConfig refused;
+        if (refused.unserialize("<m g=\"22\" n=\"504\"><q x=\"1\"/></m>")) ++mismatches[t];
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
 }
 
 }  // namespace

@@ -1,10 +1,20 @@
 #include "context/context_bounds.h"
 
+#include <array>
 #include <unordered_set>
 
 namespace {
 
 bool Blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The bytes that end a name in a tag: blanks, '/', '>', '=' and '<'.
+struct NameEnds {
+  bool at[256] = {};
+  constexpr NameEnds() {
+    for (unsigned char c : {' ', '\t', '\r', '\n', '/', '>', '=', '<'}) at[c] = true;
+  }
+};
+constexpr NameEnds kNameEnds;
 
 bool StartsWith(std::string_view text, size_t at, std::string_view prefix) {
   return text.size() - at >= prefix.size() && text.compare(at, prefix.size(), prefix) == 0;
@@ -47,6 +57,35 @@ bool AsciiCompatible(std::string_view encoding) {
   return false;
 }
 
+// Whether the prolog of `text` holds a document type declaration with an internal subset
+// (`<!DOCTYPE r [ ... ]>`). Only a reference to an external DTD is read, and that DTD never is.
+bool InternalSubset(std::string_view text) {
+  size_t i = StartsWith(text, 0, "\xEF\xBB\xBF") ? 3 : 0;
+  for (;;) {
+    i = text.find_first_not_of(" \t\r\n", i);
+    if (i == std::string_view::npos) return false;
+    const std::string_view close = StartsWith(text, i, "<?")     ? "?>"
+                                   : StartsWith(text, i, "<!--") ? "-->"
+                                                                 : "";
+    if (close.empty()) break;
+    i = text.find(close, i + 2);
+    if (i == std::string_view::npos) return false;
+    i += close.size();
+  }
+  if (!StartsWith(text, i, "<!DOCTYPE")) return false;
+  // The name and the external identifier up to '>' or '[', outside the quoted literals.
+  for (i += 9; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '>') return false;
+    if (c == '[') return true;
+    if (c == '"' || c == '\'') {
+      i = text.find(c, i + 1);
+      if (i == std::string_view::npos) return false;  // the parser refuses it
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string CheckContextBounds(std::string_view text) {
@@ -56,12 +95,23 @@ std::string CheckContextBounds(std::string_view text) {
   const std::string_view encoding = DeclaredEncoding(text);
   if (WideOrEbcdic(text) || (!encoding.empty() && !AsciiCompatible(encoding)))
     return "an encoding other than UTF-8 or an 8-bit superset of ASCII";
+  if (InternalSubset(text)) return "a document type declaration with an internal subset";
 
   std::unordered_set<std::string_view> names;
+  // Names repeat: a small table of names already in the set spares most lookups in it.
+  std::array<std::string_view, 64> seen{};
   size_t nodes = 0;
   auto count = [&](std::string_view name) {
     ++nodes;
-    names.insert(name);
+    std::string_view& slot =
+        seen[(name.size() * 31 + (name.empty() ? 0
+                                               : static_cast<unsigned char>(name.back()) * 7 +
+                                                     static_cast<unsigned char>(name[0]))) &
+             (seen.size() - 1)];
+    if (slot != name) {
+      names.insert(name);
+      slot = name;
+    }
     return nodes <= kMaxContextNodes && names.size() <= kMaxContextNames;
   };
   auto over = [&] {
@@ -72,9 +122,7 @@ std::string CheckContextBounds(std::string_view text) {
   };
   auto nameEnd = [&](size_t from) {
     size_t i = from;
-    while (i < text.size() && !Blank(text[i]) && text[i] != '/' && text[i] != '>' &&
-           text[i] != '=' && text[i] != '<')
-      ++i;
+    while (i < text.size() && !kNameEnds.at[static_cast<unsigned char>(text[i])]) ++i;
     return i;
   };
 

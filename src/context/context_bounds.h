@@ -6,7 +6,10 @@
 // outside comments, CDATA sections and processing instructions, and the distinct names among
 // them, stopping at the first bound passed. It also refuses a text that the parser would read
 // in an encoding where '<' is not the byte 0x3C (UTF-16, UTF-32, EBCDIC), since the counts
-// would not see its markup. Pure function; thread-safe.
+// would not see its markup, and one whose document type declaration has an internal subset:
+// entities declared there could expand to many times the text, and their markup is not counted
+// (a declaration that only names an external DTD is read; that DTD is never read). Pure
+// function; thread-safe.
 #pragma once
 
 #include <cstddef>

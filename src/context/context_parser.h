@@ -1,12 +1,14 @@
 // ContextParser: the DOM parser of one worker for context files, set up for texts that come from
-// outside the process. A DOCTYPE is refused, external entities and DTDs are never fetched or
-// read, entity expansion is bounded and comments are not kept. It also holds an index of the
+// outside the process. External entities and DTDs are never fetched or read (a document type
+// declaration that names an external DTD parses as if it named none; an external entity is an
+// error), entity expansion is bounded and comments are not kept. It also holds an index of the
 // current document's elements by name (ContextIndex), built on first use and dropped with the
 // document, so that the worker's lookups cost a hash probe and a binary search instead of a walk
 // of the document. Made and destroyed between the initialisation and the termination of the
 // Xerces platform. Not thread-safe: one worker, one thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -45,11 +47,23 @@ class ContextIndex {
   const std::vector<uint32_t>* Named(std::string_view name) const;
   std::pair<size_t, size_t> Below(const std::vector<uint32_t>& positions,
                                   const Entry& parent) const;
+  std::pair<size_t, size_t> BelowUncached(const std::vector<uint32_t>& positions,
+                                          const Entry& parent) const;
 
   bool built_ = false;
   std::vector<Entry> entries_;
   std::deque<std::string> names_;  // distinct element names; the map's keys point into them
   std::unordered_map<std::string_view, std::vector<uint32_t>> byName_;
+  // Lookups just made, kept to answer the next ones without hashing or searching; the lookups
+  // stay const, hence mutable (one worker, one thread).
+  mutable std::array<std::pair<std::string_view, const std::vector<uint32_t>*>, 4> recentNames_{};
+  mutable size_t nextRecentName_ = 0;
+  struct LastBelow {
+    const std::vector<uint32_t>* positions = nullptr;
+    uint32_t parent = 0;
+    std::pair<size_t, size_t> range;
+  };
+  mutable LastBelow lastBelow_;
 };
 
 // Keeps the security manager alive until the parser that uses it is gone: as the first base of

@@ -1,5 +1,7 @@
 // Parsing of one context text and the lookups the tier readers make on it.
+#include <algorithm>
 #include <climits>
+#include <iterator>
 #include <new>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
@@ -24,6 +26,15 @@ const xercesc::DOMElement* FindChild(const ContextIndex* index, std::string_view
   if (!parent) return nullptr;
   const ContextIndex::Entry* child = index->NthBelow(*parent, childName, childIndex);
   return child ? child->element : nullptr;
+}
+
+// The value of `attribute`. The common case, one text node, is read without the casts that
+// DOMAttr::getValue makes.
+const XMLCh* AttributeValue(const xercesc::DOMAttr& attribute) {
+  const xercesc::DOMNode* text = attribute.getFirstChild();
+  if (text && !text->getNextSibling() && text->getNodeType() == xercesc::DOMNode::TEXT_NODE)
+    return text->getNodeValue();
+  return attribute.getValue();
 }
 
 }  // namespace
@@ -141,7 +152,21 @@ std::string NqEBSInterface::getChildAttribute(const std::string& tagName, int in
     const xercesc::DOMElement* child =
         FindChild(parser->Index(), tagName, index, childName, childIndex);
     if (!child) return std::string();
-    const XMLCh* value = child->getAttribute(Utf8ToUtf16(attributeName).c_str());
+    // Attribute names are short ASCII: converted without an allocation.
+    char16_t shortName[64];
+    std::u16string longName;
+    const XMLCh* name = shortName;
+    if (attributeName.size() < std::size(shortName) &&
+        std::all_of(attributeName.begin(), attributeName.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+      std::copy(attributeName.begin(), attributeName.end(), shortName);
+      shortName[attributeName.size()] = u'\0';
+    } else {
+      longName = Utf8ToUtf16(attributeName);
+      name = longName.c_str();
+    }
+    const xercesc::DOMAttr* attribute = child->getAttributeNode(name);
+    const XMLCh* value = attribute ? AttributeValue(*attribute) : nullptr;
     if (std::u16string_view(value ? value : u"").size() > kMaxContextValueChars) {
       EvDebug::Error(logContext, "getChildAttribute",
                      "The attribute %s of element %s below %s %d in the %s is longer than %zu "

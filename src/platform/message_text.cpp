@@ -1,10 +1,12 @@
 // Text form of messages: the writer and the SAX2 reader. The format is documented in
 // docs/message-format.md.
+#include <algorithm>
 #include <charconv>
+#include <climits>
+#include <cstring>
 #include <limits>
-#include <set>
+#include <mutex>
 #include <xercesc/framework/MemBufInputSource.hpp>
-#include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/sax2/Attributes.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
 #include <xercesc/sax2/SAX2XMLReader.hpp>
@@ -19,65 +21,109 @@
 
 namespace {
 
-// True when `s` is UTF-8 made only of characters that XML 1.0 can carry.
-bool XmlCarries(const std::string& s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+// Length of the UTF-8 sequence at p[0..n) of a character that XML 1.0 can carry and that is not
+// ASCII, or 0 when there is none.
+size_t CarriedSequence(const unsigned char* p, size_t n) {
+  const unsigned c = p[0];
+  size_t extra;
+  uint32_t cp;
+  if ((c & 0xE0) == 0xC0) {
+    extra = 1;
+    cp = c & 0x1F;
+  } else if ((c & 0xF0) == 0xE0) {
+    extra = 2;
+    cp = c & 0x0F;
+  } else if ((c & 0xF8) == 0xF0) {
+    extra = 3;
+    cp = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (extra >= n) return 0;
+  for (size_t k = 1; k <= extra; ++k) {
+    if ((p[k] & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (p[k] & 0x3F);
+  }
+  static const uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+  if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE ||
+      cp == 0xFFFF)
+    return 0;
+  return extra + 1;
+}
+
+// Appends `s` with the characters that XML would not keep as they are escaped; the runs between
+// them go in at once. Returns false, with `out` partly written, when `s` is not UTF-8 made only of
+// characters that XML 1.0 can carry.
+bool AppendEscaped(std::string& out, const std::string& s) {
+  const auto* const begin = reinterpret_cast<const unsigned char*>(s.data());
   const size_t n = s.size();
+  size_t run = 0;
   for (size_t i = 0; i < n;) {
-    unsigned c = p[i];
-    if (c < 0x80) {
-      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
-      ++i;
+    const unsigned c = begin[i];
+    if (c >= 0x80) {
+      const size_t length = CarriedSequence(begin + i, n - i);
+      if (length == 0) return false;
+      i += length;
       continue;
     }
-    size_t extra;
-    uint32_t cp;
-    if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
+    const char* escape;
+    switch (c) {
+      case '&':
+        escape = "&amp;";
+        break;
+      case '<':
+        escape = "&lt;";
+        break;
+      case '>':
+        escape = "&gt;";
+        break;
+      case '\r':
+        escape = "&#13;";
+        break;
+      case '\t':
+      case '\n':
+        ++i;
+        continue;
+      default:
+        if (c < 0x20) return false;
+        ++i;
+        continue;
     }
-    if (i + extra >= n) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[i + k] & 0x3F);
-    }
-    static const uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE ||
-        cp == 0xFFFF)
-      return false;
-    i += extra + 1;
+    out.append(s.data() + run, i - run);
+    out.append(escape);
+    run = ++i;
   }
+  out.append(s.data() + run, n - run);
   return true;
 }
 
-void AppendEscaped(std::string& out, const std::string& s) {
-  for (char c : s) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '\r':
-        out += "&#13;";
-        break;
-      default:
-        out += c;
-    }
+// A short piece of markup (a tag with its numbers) put together on the stack, so that it goes
+// into the text with one append.
+class Piece {
+ public:
+  template <size_t N>
+  Piece& operator<<(const char (&literal)[N]) {
+    return Add(literal, N - 1);
   }
-}
+  Piece& Add(const char* text, size_t length) {
+    std::memcpy(end_, text, length);
+    end_ += length;
+    return *this;
+  }
+  Piece& operator<<(long long value) {
+    end_ = std::to_chars(end_, end_ + 24, value).ptr;
+    return *this;
+  }
+  void AppendTo(std::string& out) const {
+    out.append(buffer_, static_cast<size_t>(end_ - buffer_));
+  }
+
+ private:
+  // The longest piece: a field's open tag with three numbers and the encoding, or an integer
+  // field whole.
+  char buffer_[128];
+  char* end_ = buffer_;
+};
 
 std::string Base64Encode(const std::string& s) {
   if (s.empty()) return std::string();
@@ -127,25 +173,33 @@ bool DeclaresDocumentType(const std::string& text) {
   }
 }
 
+// `tag` is "i", "s", "pw", "o", "lo", "li" or "ls".
+void AddFieldOpen(Piece& piece, const char* tag, short index, short number, unsigned fieldId,
+                  bool base64 = false) {
+  piece << "<";
+  piece.Add(tag, tag[1] ? 2 : 1);
+  piece << " x=\"" << index;
+  if (number != 0) piece << "\" n=\"" << number;
+  if (fieldId != 0) piece << "\" id=\"" << static_cast<long long>(fieldId);
+  if (base64)
+    piece << "\" enc=\"base64\">";
+  else
+    piece << "\">";
+}
+
 void AppendFieldOpen(std::string& out, const char* tag, short index, short number, unsigned fieldId,
                      bool base64 = false) {
-  out += '<';
-  out += tag;
-  out += " x=\"";
-  out += std::to_string(index);
-  out += '"';
-  if (number != 0) {
-    out += " n=\"";
-    out += std::to_string(number);
-    out += '"';
-  }
-  if (fieldId != 0) {
-    out += " id=\"";
-    out += std::to_string(fieldId);
-    out += '"';
-  }
-  if (base64) out += " enc=\"base64\"";
-  out += '>';
+  Piece piece;
+  AddFieldOpen(piece, tag, index, number, fieldId, base64);
+  piece.AppendTo(out);
+}
+
+void AppendClose(std::string& out, const char* tag) {
+  Piece piece;
+  piece << "</";
+  piece.Add(tag, tag[1] ? 2 : 1);
+  piece << ">";
+  piece.AppendTo(out);
 }
 
 }  // namespace
@@ -153,19 +207,16 @@ void AppendFieldOpen(std::string& out, const char* tag, short index, short numbe
 class MessageTextWriter {
  public:
   static void Write(const PXMessageBase& m, std::string& out) {
-    out += "<m g=\"";
-    out += std::to_string(m.group_);
-    out += "\" n=\"";
-    out += std::to_string(m.number_);
-    out += "\">";
+    (Piece() << "<m g=\"" << m.group_ << "\" n=\"" << m.number_ << "\">").AppendTo(out);
     for (const auto& [index, fp] : m.fields_) {
       const PXMessageBase::Field& f = *fp;
       switch (f.kind) {
-        case FieldKind::Int:
-          AppendFieldOpen(out, "i", index, f.number, f.fieldId);
-          out += std::to_string(f.i);
-          out += "</i>";
+        case FieldKind::Int: {
+          Piece piece;
+          AddFieldOpen(piece, "i", index, f.number, f.fieldId);
+          (piece << static_cast<long long>(f.i) << "</i>").AppendTo(out);
           break;
+        }
         case FieldKind::String:
           WriteString(out, "s", index, f.number, f.fieldId, f.s);
           break;
@@ -176,58 +227,55 @@ class MessageTextWriter {
         case FieldKind::Object:
           AppendFieldOpen(out, "o", index, f.number, f.fieldId);
           if (f.o) Write(*f.o, out);
-          out += "</o>";
+          out.append("</o>", 4);
           break;
         case FieldKind::ObjectList:
           AppendFieldOpen(out, "lo", index, f.number, f.fieldId);
           if (f.lo)
             for (const PXMessageBase& e : *f.lo) Write(e, out);
-          out += "</lo>";
+          out.append("</lo>", 5);
           break;
         case FieldKind::IntList:
           AppendFieldOpen(out, "li", index, f.number, f.fieldId);
           if (f.li)
-            for (int64_t v : *f.li) {
-              out += "<v>";
-              out += std::to_string(v);
-              out += "</v>";
-            }
-          out += "</li>";
+            for (int64_t v : *f.li)
+              (Piece() << "<v>" << static_cast<long long>(v) << "</v>").AppendTo(out);
+          out.append("</li>", 5);
           break;
         case FieldKind::StringList:
           AppendFieldOpen(out, "ls", index, f.number, f.fieldId);
           if (f.ls)
             for (const std::string& v : *f.ls) WriteValue(out, v);
-          out += "</ls>";
+          out.append("</ls>", 5);
           break;
       }
     }
-    out += "</m>";
+    out.append("</m>", 4);
   }
 
  private:
+  // The value as text when XML can carry it, in base64 otherwise.
   static void WriteString(std::string& out, const char* tag, short index, short number,
                           unsigned fieldId, const std::string& value) {
-    const bool plain = XmlCarries(value);
-    AppendFieldOpen(out, tag, index, number, fieldId, !plain);
-    if (plain)
-      AppendEscaped(out, value);
-    else
+    const size_t start = out.size();
+    AppendFieldOpen(out, tag, index, number, fieldId);
+    if (!AppendEscaped(out, value)) {
+      out.resize(start);
+      AppendFieldOpen(out, tag, index, number, fieldId, true);
       out += Base64Encode(value);
-    out += "</";
-    out += tag;
-    out += '>';
+    }
+    AppendClose(out, tag);
   }
 
   static void WriteValue(std::string& out, const std::string& value) {
-    if (XmlCarries(value)) {
-      out += "<v>";
-      AppendEscaped(out, value);
-    } else {
-      out += "<v enc=\"base64\">";
+    const size_t start = out.size();
+    out.append("<v>", 3);
+    if (!AppendEscaped(out, value)) {
+      out.resize(start);
+      out.append("<v enc=\"base64\">", 16);
       out += Base64Encode(value);
     }
-    out += "</v>";
+    out.append("</v>", 4);
   }
 };
 
@@ -245,9 +293,112 @@ std::string PXMessageBase::serialized() const {
 
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+
+// A decimal integer of ASCII digits with an optional leading '-', nothing else, within the
+// range of long long (the rules of std::from_chars).
+bool ParseDecimal(const char16_t* p, size_t n, long long& value) {
+  const bool negative = n > 0 && p[0] == u'-';
+  size_t i = negative ? 1 : 0;
+  if (i == n) return false;
+  // Accumulated as a negative number, whose range holds every value of long long.
+  constexpr long long kMin = std::numeric_limits<long long>::min();
+  long long v = 0;
+  for (; i < n; ++i) {
+    const char16_t c = p[i];
+    if (c < u'0' || c > u'9') return false;
+    const int digit = c - u'0';
+    if (v < (kMin + digit) / 10) return false;
+    v = v * 10 - digit;
+  }
+  if (!negative) {
+    if (v == kMin) return false;
+    v = -v;
+  }
+  value = v;
+  return true;
+}
+
+bool IsBlankChar(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+
+bool IsBlank(const std::u16string& text) {
+  for (char16_t c : text)
+    if (!IsBlankChar(c)) return false;
+  return true;
+}
+
+// An integer value of an element: a decimal with blanks around it.
+bool ParseIntText(const std::u16string& text, int64_t& value) {
+  size_t b = 0, e = text.size();
+  while (b < e && IsBlankChar(text[b])) ++b;
+  while (e > b && IsBlankChar(text[e - 1])) --e;
+  long long parsed = 0;
+  if (!ParseDecimal(text.data() + b, e - b, parsed)) return false;
+  value = parsed;
+  return true;
+}
+
+// An attribute value that must be a decimal within [min, max] (of at most 19 digits, which any
+// bound here leaves room for).
+bool ParseAttr(const XMLCh* raw, long long min, long long max, long long& value) {
+  const bool negative = raw[0] == u'-';
+  const XMLCh* p = negative ? raw + 1 : raw;
+  if (*p == u'\0') return false;
+  unsigned long long magnitude = 0;
+  for (int digits = 0; *p != u'\0'; ++p, ++digits) {
+    if (*p < u'0' || *p > u'9' || digits == 19) return false;
+    magnitude = magnitude * 10 + static_cast<unsigned>(*p - u'0');
+  }
+  if (magnitude > (1ULL << 62)) return false;  // beyond every bound
+  const long long parsed =
+      negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
+  if (parsed < min || parsed > max) return false;
+  value = parsed;
+  return true;
+}
+
+// The attributes of the format, each read once from the element's list.
+struct ElementAttributes {
+  const XMLCh* g = nullptr;
+  const XMLCh* n = nullptr;
+  const XMLCh* x = nullptr;
+  const XMLCh* id = nullptr;
+  const XMLCh* enc = nullptr;
+
+  explicit ElementAttributes(const xercesc::Attributes& attrs) {
+    const XMLSize_t count = attrs.getLength();
+    for (XMLSize_t i = 0; i < count; ++i) {
+      const XMLCh* name = attrs.getQName(i);
+      const XMLCh** slot = nullptr;
+      if (name[0] == u'\0') continue;
+      if (name[1] == u'\0') {
+        slot = name[0] == u'g' ? &g : name[0] == u'n' ? &n : name[0] == u'x' ? &x : nullptr;
+      } else if (std::u16string_view(name) == u"id") {
+        slot = &id;
+      } else if (std::u16string_view(name) == u"enc") {
+        slot = &enc;
+      }
+      if (slot) *slot = attrs.getValue(i);  // other attributes are not read
+    }
+  }
+
+  // Whether the element's encoding is valid; `base64` tells which it is.
+  bool Encoding(bool& base64) const {
+    base64 = enc != nullptr;
+    return !enc || std::u16string_view(enc) == u"base64";
+  }
+};
+
+}  // namespace
+
+// Thrown by the reader's handler at the first thing that makes the text invalid.
+struct StopReading {};
+
 class MessageTextReader : public xercesc::DefaultHandler {
  public:
-  MessageTextReader(PXMessageBase& root, bool anyClass) : root_(root), anyClass_(anyClass) {}
+  MessageTextReader(PXMessageBase& root, bool anyClass) : root_(root), anyClass_(anyClass) {
+    stack_.reserve(16);
+  }
 
   bool failed() const { return failed_; }
   bool complete() const { return complete_; }
@@ -255,79 +406,57 @@ class MessageTextReader : public xercesc::DefaultHandler {
   void startElement(const XMLCh*, const XMLCh*, const XMLCh* qname,
                     const xercesc::Attributes& attrs) override {
     if (failed_) return;
-    const std::u16string_view name(qname);
+    // Text may stand only inside a value: before a child element it must be blank.
+    if (!IsBlank(text_)) return Fail();
+    text_.clear();
     Frame* top = stack_.empty() ? nullptr : &stack_.back();
-    if (top && !IsBlank(top->text)) return Fail();
-    if (name == u"m") {
-      if (depth_ >= PXMessageBase::kMaxDepth) return Fail();
-      int group, number;
-      bool hasGroup = Attr(attrs, u"g", group), hasNumber = Attr(attrs, u"n", number);
-      if (!hasGroup || !hasNumber) {
-        if (top || hasGroup || hasNumber) return Fail();  // only the root may omit both
-        group = root_.group_;
-        number = root_.number_;
-      }
-      PXMessageBase* target = nullptr;
-      if (!top) {
-        if (complete_) return Fail();
-        if (anyClass_) {
-          root_.group_ = group;
-          root_.number_ = number;
-        } else if (group != root_.group_ || number != root_.number_) {
-          return Fail();
-        }
-        target = &root_;
-      } else if (top->kind == Frame::ObjectField && top->field->o == nullptr) {
-        top->field->o = new PXMessageBase(group, number);
-        target = top->field->o;
-      } else if (top->kind == Frame::ObjectList) {
-        top->field->lo->emplace_back(group, number);
-        target = &top->field->lo->back();
-      } else {
-        return Fail();
-      }
-      ++depth_;
-      stack_.push_back(Frame{Frame::Message, target});
-      return;
-    }
-    if (name == u"v") {
+    const ElementAttributes attributes(attrs);
+    const char16_t c0 = qname[0], c1 = c0 ? qname[1] : u'\0', c2 = c1 ? qname[2] : u'\0';
+    if (c0 == u'm' && c1 == u'\0') return StartMessage(top, attributes);
+    if (c0 == u'v' && c1 == u'\0') {
       if (!top || (top->kind != Frame::IntList && top->kind != Frame::StringList)) return Fail();
       Frame value{Frame::Value, nullptr};
       value.field = top->field;
-      if (!Encoding(attrs, value.base64)) return Fail();
+      if (!attributes.Encoding(value.base64)) return Fail();
       if (value.base64 && top->kind == Frame::IntList) return Fail();
-      stack_.push_back(std::move(value));
+      stack_.push_back(value);
       return;
     }
     if (!top || top->kind != Frame::Message) return Fail();
     FieldKind kind;
     Frame::Kind frameKind;
-    if (name == u"i") {
+    if (c1 == u'\0' && c0 == u'i') {
       kind = FieldKind::Int, frameKind = Frame::Scalar;
-    } else if (name == u"s") {
+    } else if (c1 == u'\0' && c0 == u's') {
       kind = FieldKind::String, frameKind = Frame::Scalar;
-    } else if (name == u"pw") {
-      kind = FieldKind::Password, frameKind = Frame::Scalar;
-    } else if (name == u"o") {
+    } else if (c1 == u'\0' && c0 == u'o') {
       kind = FieldKind::Object, frameKind = Frame::ObjectField;
-    } else if (name == u"lo") {
+    } else if (c2 != u'\0' || c1 == u'\0') {
+      return Fail();
+    } else if (c0 == u'p' && c1 == u'w') {
+      kind = FieldKind::Password, frameKind = Frame::Scalar;
+    } else if (c0 == u'l' && c1 == u'o') {
       kind = FieldKind::ObjectList, frameKind = Frame::ObjectList;
-    } else if (name == u"li") {
+    } else if (c0 == u'l' && c1 == u'i') {
       kind = FieldKind::IntList, frameKind = Frame::IntList;
-    } else if (name == u"ls") {
+    } else if (c0 == u'l' && c1 == u's') {
       kind = FieldKind::StringList, frameKind = Frame::StringList;
     } else {
       return Fail();
     }
-    int index = 0, number = 0;
-    long long fieldId = 0;
-    if (!Attr(attrs, u"x", index) || index < -32768 || index > 32767) return Fail();
-    if (Present(attrs, u"n") && (!Attr(attrs, u"n", number) || number < -32768 || number > 32767))
-      return Fail();
-    if (Present(attrs, u"id") &&
-        (!Attr(attrs, u"id", fieldId) || fieldId < 0 || fieldId > 0xFFFFFFFFLL))
-      return Fail();
-    auto& slot = top->message->fields_[static_cast<short>(index)];
+    long long index = 0, number = 0, fieldId = 0;
+    if (!attributes.x || !ParseAttr(attributes.x, -32768, 32767, index)) return Fail();
+    if (attributes.n && !ParseAttr(attributes.n, -32768, 32767, number)) return Fail();
+    if (attributes.id && !ParseAttr(attributes.id, 0, 0xFFFFFFFFLL, fieldId)) return Fail();
+    Frame frame{frameKind, nullptr};
+    if (!attributes.Encoding(frame.base64)) return Fail();
+    if (frame.base64 && kind != FieldKind::String && kind != FieldKind::Password) return Fail();
+    // Fields are written in index order: a new last field is placed without a search.
+    auto& fields = top->message->fields_;
+    const short key = static_cast<short>(index);
+    auto& slot = fields.empty() || fields.rbegin()->first < key
+                     ? fields.emplace_hint(fields.end(), key, nullptr)->second
+                     : fields[key];
     if (slot) return Fail();  // a field index appears once per message
     slot = std::make_unique<PXMessageBase::Field>();
     slot->kind = kind;
@@ -336,11 +465,8 @@ class MessageTextReader : public xercesc::DefaultHandler {
     if (kind == FieldKind::ObjectList) slot->lo = new std::vector<PXMessageBase>();
     if (kind == FieldKind::IntList) slot->li = new std::vector<int64_t>();
     if (kind == FieldKind::StringList) slot->ls = new std::vector<std::string>();
-    Frame frame{frameKind, nullptr};
     frame.field = slot.get();
-    if (!Encoding(attrs, frame.base64)) return Fail();
-    if (frame.base64 && kind != FieldKind::String && kind != FieldKind::Password) return Fail();
-    stack_.push_back(std::move(frame));
+    stack_.push_back(frame);
   }
 
   void endElement(const XMLCh*, const XMLCh*, const XMLCh*) override {
@@ -348,16 +474,18 @@ class MessageTextReader : public xercesc::DefaultHandler {
     Frame& top = stack_.back();
     switch (top.kind) {
       case Frame::Message:
-        if (!IsBlank(top.text)) return Fail();
+        if (!IsBlank(text_)) return Fail();
         --depth_;
         break;
       case Frame::Scalar: {
         PXMessageBase::Field& f = *top.field;
-        std::string value;
-        if (!Decode(top, value)) return Fail();
         if (f.kind == FieldKind::Int) {
-          if (!ParseInt(value, f.i)) return Fail();
-        } else if (f.kind == FieldKind::String) {
+          if (!ParseIntText(text_, f.i)) return Fail();
+          break;
+        }
+        std::string value;
+        if (!Decode(top.base64, value)) return Fail();
+        if (f.kind == FieldKind::String) {
           f.s = std::move(value);
         } else {
           f.p = new pstring(value);
@@ -366,26 +494,27 @@ class MessageTextReader : public xercesc::DefaultHandler {
         break;
       }
       case Frame::ObjectField:
-        if (!IsBlank(top.text) || top.field->o == nullptr) return Fail();
+        if (!IsBlank(text_) || top.field->o == nullptr) return Fail();
         break;
       case Frame::ObjectList:
       case Frame::IntList:
       case Frame::StringList:
-        if (!IsBlank(top.text)) return Fail();
+        if (!IsBlank(text_)) return Fail();
         break;
       case Frame::Value: {
-        std::string value;
-        if (!Decode(top, value)) return Fail();
         if (top.field->kind == FieldKind::IntList) {
           int64_t v;
-          if (!ParseInt(value, v)) return Fail();
+          if (!ParseIntText(text_, v)) return Fail();
           top.field->li->push_back(v);
-        } else {
-          top.field->ls->push_back(std::move(value));
+          break;
         }
+        std::string value;
+        if (!Decode(top.base64, value)) return Fail();
+        top.field->ls->push_back(std::move(value));
         break;
       }
     }
+    WipeText();
     stack_.pop_back();
     if (stack_.empty()) complete_ = true;
   }
@@ -393,7 +522,7 @@ class MessageTextReader : public xercesc::DefaultHandler {
   void characters(const XMLCh* chars, const XMLSize_t length) override {
     if (failed_) return;
     if (stack_.empty()) return Fail();
-    stack_.back().text.append(chars, length);
+    text_.append(chars, length);
   }
 
   void ignorableWhitespace(const XMLCh*, const XMLSize_t) override {}
@@ -405,6 +534,8 @@ class MessageTextReader : public xercesc::DefaultHandler {
   void error(const xercesc::SAXParseException&) override { Fail(); }
   void fatalError(const xercesc::SAXParseException&) override { Fail(); }
 
+  ~MessageTextReader() override { WipeText(); }
+
  private:
   struct Frame {
     enum Kind { Message, Scalar, ObjectField, ObjectList, IntList, StringList, Value };
@@ -413,49 +544,52 @@ class MessageTextReader : public xercesc::DefaultHandler {
     PXMessageBase* message;
     PXMessageBase::Field* field = nullptr;
     bool base64 = false;
-    std::u16string text;
   };
 
-  void Fail() { failed_ = true; }
-
-  static bool IsBlank(const std::u16string& text) {
-    for (char16_t c : text)
-      if (c != u' ' && c != u'\t' && c != u'\n' && c != u'\r') return false;
-    return true;
+  void StartMessage(Frame* top, const ElementAttributes& attributes) {
+    if (depth_ >= PXMessageBase::kMaxDepth) return Fail();
+    long long group = 0, number = 0;
+    const bool hasGroup = attributes.g && ParseAttr(attributes.g, INT_MIN, INT_MAX, group);
+    const bool hasNumber = attributes.n && ParseAttr(attributes.n, INT_MIN, INT_MAX, number);
+    if (!hasGroup || !hasNumber) {
+      if (top || hasGroup || hasNumber) return Fail();  // only the root may omit both
+      group = root_.group_;
+      number = root_.number_;
+    }
+    PXMessageBase* target = nullptr;
+    if (!top) {
+      if (complete_) return Fail();
+      if (anyClass_) {
+        root_.group_ = static_cast<int>(group);
+        root_.number_ = static_cast<int>(number);
+      } else if (group != root_.group_ || number != root_.number_) {
+        return Fail();
+      }
+      target = &root_;
+    } else if (top->kind == Frame::ObjectField && top->field->o == nullptr) {
+      top->field->o = new PXMessageBase(static_cast<int>(group), static_cast<int>(number));
+      target = top->field->o;
+    } else if (top->kind == Frame::ObjectList) {
+      top->field->lo->emplace_back(static_cast<int>(group), static_cast<int>(number));
+      target = &top->field->lo->back();
+    } else {
+      return Fail();
+    }
+    ++depth_;
+    stack_.push_back(Frame{Frame::Message, target});
   }
 
-  static bool Present(const xercesc::Attributes& attrs, const char16_t* name) {
-    return attrs.getValue(name) != nullptr;
+  // Stops the parse: the reader unwinds to unserializeText, which refuses the text.
+  void Fail() {
+    failed_ = true;
+    throw StopReading();
   }
 
-  template <class T>
-  static bool Attr(const xercesc::Attributes& attrs, const char16_t* name, T& value) {
-    const XMLCh* raw = attrs.getValue(name);
-    if (!raw) return false;
-    std::string text = Utf16ToUtf8(raw);
-    long long parsed = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-    if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return false;
-    if (parsed < static_cast<long long>(std::numeric_limits<T>::min()) ||
-        parsed > static_cast<long long>(std::numeric_limits<T>::max()))
-      return false;
-    value = static_cast<T>(parsed);
-    return true;
-  }
-
-  static bool Encoding(const xercesc::Attributes& attrs, bool& base64) {
-    base64 = false;
-    const XMLCh* raw = attrs.getValue(u"enc");
-    if (!raw) return true;
-    if (std::u16string_view(raw) != u"base64") return false;
-    base64 = true;
-    return true;
-  }
-
-  static bool Decode(Frame& frame, std::string& value) {
-    value = Utf16ToUtf8(frame.text.data(), frame.text.size());
-    if (!frame.text.empty() && value.empty()) return false;
-    if (!frame.base64) return true;
+  // The text of the closing element, in UTF-8 and decoded from base64 when `base64`.
+  bool Decode(bool base64, std::string& value) const {
+    value = Utf16ToUtf8(text_.data(), text_.size());
+    if (!text_.empty() && value.empty()) return false;
+    if (!base64) return true;
     std::string decoded;
     bool ok = Base64Decode(value, decoded);
     WipeString(value);
@@ -463,21 +597,75 @@ class MessageTextReader : public xercesc::DefaultHandler {
     return ok;
   }
 
-  static bool ParseInt(const std::string& text, int64_t& value) {
-    size_t b = text.find_first_not_of(" \t\n\r");
-    size_t e = text.find_last_not_of(" \t\n\r");
-    if (b == std::string::npos) return false;
-    auto [end, ec] = std::from_chars(text.data() + b, text.data() + e + 1, value);
-    return ec == std::errc() && end == text.data() + e + 1;
+  // The text buffer may have held a password.
+  void WipeText() {
+    std::fill(text_.begin(), text_.end(), u'\0');
+    text_.clear();
   }
 
   PXMessageBase& root_;
   const bool anyClass_;
   std::vector<Frame> stack_;
+  // Text of the innermost open element since its start or its last child's end.
+  std::u16string text_;
   int depth_ = 0;
   bool failed_ = false;
   bool complete_ = false;
 };
+
+namespace {
+
+// A SAX2 reader set up for message texts, with the security manager it uses.
+struct PooledReader {
+  xercesc::SecurityManager security;
+  std::unique_ptr<xercesc::SAX2XMLReader> reader;
+
+  PooledReader() : reader(xercesc::XMLReaderFactory::createXMLReader()) {
+    security.setEntityExpansionLimit(16);
+    reader->setFeature(xercesc::XMLUni::fgSAX2CoreNameSpaces, false);
+    reader->setFeature(xercesc::XMLUni::fgSAX2CoreValidation, false);
+    reader->setFeature(xercesc::XMLUni::fgXercesLoadExternalDTD, false);
+    reader->setFeature(xercesc::XMLUni::fgXercesDisableDefaultEntityResolution, true);
+    reader->setProperty(xercesc::XMLUni::fgXercesSecurityManager, &security);
+  }
+  ~PooledReader() { reader.reset(); }  // before the security manager it points to
+};
+
+// Readers kept between texts. A reader serves one parse at a time: a text read from inside
+// another's handler (or on another thread) takes a reader of its own, so in steady state every
+// thread reuses one. The pool is first made after the Xerces platform is initialised, so as a
+// function-local static it is destroyed before the platform terminates.
+class ReaderPool {
+ public:
+  std::unique_ptr<PooledReader> Take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!idle_.empty()) {
+        std::unique_ptr<PooledReader> r = std::move(idle_.back());
+        idle_.pop_back();
+        return r;
+      }
+    }
+    return std::make_unique<PooledReader>();
+  }
+
+  void Give(std::unique_ptr<PooledReader> r) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (idle_.size() < kMaxIdle) idle_.push_back(std::move(r));
+  }
+
+ private:
+  static constexpr size_t kMaxIdle = 16;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<PooledReader>> idle_;
+};
+
+ReaderPool& Readers() {
+  static ReaderPool pool;
+  return pool;
+}
+
+}  // namespace
 
 bool PXMessageBase::unserialize(const std::string& text) { return unserializeText(text, false); }
 
@@ -493,30 +681,30 @@ bool PXMessageBase::unserializeText(const std::string& text, bool anyClass) {
   bool ok = false;
   try {
     MessageTextReader handler(parsed, anyClass);
-    std::unique_ptr<xercesc::SAX2XMLReader> reader(xercesc::XMLReaderFactory::createXMLReader());
-    xercesc::SecurityManager security;
-    security.setEntityExpansionLimit(16);
-    reader->setFeature(xercesc::XMLUni::fgSAX2CoreNameSpaces, false);
-    reader->setFeature(xercesc::XMLUni::fgSAX2CoreValidation, false);
-    reader->setFeature(xercesc::XMLUni::fgXercesLoadExternalDTD, false);
-    reader->setFeature(xercesc::XMLUni::fgXercesDisableDefaultEntityResolution, true);
-    reader->setProperty(xercesc::XMLUni::fgXercesSecurityManager, &security);
-    reader->setContentHandler(&handler);
-    reader->setErrorHandler(&handler);
-    reader->setLexicalHandler(&handler);
+    std::unique_ptr<PooledReader> pooled = Readers().Take();
+    xercesc::SAX2XMLReader& reader = *pooled->reader;
+    reader.setContentHandler(&handler);
+    reader.setErrorHandler(&handler);
+    reader.setLexicalHandler(&handler);
     xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
                                       "message");
     source.setCopyBufToStream(false);
     // The format is UTF-8: an encoding declared or guessed from the first bytes (UTF-16, EBCDIC)
     // is not followed, so every text the reader accepts is one the log's redaction can read.
     source.setEncoding(u"UTF-8");
-    xercesc::XMLPScanToken token;
-    if (reader->parseFirst(source, token)) {
-      while (!handler.failed() && reader->parseNext(token)) {
-      }
-      if (handler.failed()) reader->parseReset(token);
+    bool reusable = true;
+    try {
+      reader.parse(source);
+    } catch (const StopReading&) {
+      // The reader unwound: it serves the next text.
+    } catch (...) {
+      reusable = false;  // its state is unknown, and the text is refused
     }
-    ok = !handler.failed() && handler.complete() && reader->getErrorCount() == 0;
+    ok = reusable && !handler.failed() && handler.complete() && reader.getErrorCount() == 0;
+    reader.setContentHandler(nullptr);
+    reader.setErrorHandler(nullptr);
+    reader.setLexicalHandler(nullptr);
+    if (reusable) Readers().Give(std::move(pooled));
   } catch (...) {
     ok = false;
   }

@@ -1,7 +1,9 @@
 // One initialisation of the Xerces-C++ platform per process, shared by every caller and thread.
 // EnsureXercesPlatform() is cheap after the first call and thread-safe; it returns false (with
 // the library's message in `error`) when the platform cannot be initialised, and never throws.
-// The platform is terminated once, when this library is unloaded.
+// The platform is terminated once, when this library is unloaded. A function-local static that
+// holds Xerces objects (the message reader's pool of SAX2 readers) must first be made after
+// EnsureXercesPlatform() returned true: it is then destroyed before the platform terminates.
 #pragma once
 
 #include <string>
