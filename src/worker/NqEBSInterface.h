@@ -64,8 +64,9 @@ class NqEBSInterface {
 
   // Context files (src/context): parse one context text, then look values up in it.
   // initParser returns true when the text became the current document. It returns false (and
-  // sets lastParseFailed) when the text is not well-formed XML, carries a DOCTYPE, expands
-  // too many entities or makes the parser fail in any other way: the two reportError lines are
+  // sets lastParseFailed) when the text is not well-formed XML, carries a DOCTYPE with an
+  // internal subset, breaks the bounds of context_bounds.h or makes the parser fail in any other
+  // way (a DOCTYPE that only names an external DTD parses; the DTD is never read): the two reportError lines are
   // logged, there is no current document, and the lookups then read "" and 0, so the caller
   // must skip that context file. Nothing is thrown.
   bool initParser(const std::string& xmlText);
