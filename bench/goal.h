@@ -4,7 +4,8 @@
 //   value      the figure's median, in `unit`
 //   baseline   the baseline's median, in `unit` (0 when the goal is absolute and has no baseline)
 //   ratio      value / baseline (0 without a baseline)
-//   goal       the limit: on the ratio when goal_on_ratio is 1, on the value otherwise
+//   goal       the limit: on the ratio when goal_on_ratio is 1, on the value otherwise; 0 for a
+//              figure shown beside its baseline but not judged
 //   goal_on_ratio
 //   met        1 when the goal holds in this run
 // The label names the unit and the baseline: "unit=us;baseline=bare SAX2 parse, reader reused".

@@ -63,8 +63,9 @@ judged=$(jq -r 'select(.goal != null)
       (if .baseline > 0 then "\(.baseline * 1000 | round / 1000) \($u) (\($l.baseline))"
        else "-" end),
       (if .ratio > 0 then "\(.ratio * 100 | round / 100)x" else "-" end),
-      (if .goal_on_ratio == 1 then "<= \(.goal)x" else "<= \(.goal) \($u)" end),
-      (if .met == 1 then "met" else "MISSED" end) ]
+      (if .goal == 0 then "-" elif .goal_on_ratio == 1 then "<= \(.goal)x"
+       else "<= \(.goal) \($u)" end),
+      (if .goal == 0 then "not judged" elif .met == 1 then "met" else "MISSED" end) ]
   | @tsv' <<<"$all")
 
 echo
@@ -73,7 +74,7 @@ echo "Judged figures (value and baseline are medians of the same run)"
   printf 'figure\tvalue\tbaseline\tratio\tgoal\tresult\n'
   [ -z "$judged" ] || printf '%s\n' "$judged"
 } | column -t -s $'\t'
-total=$(grep -c . <<<"$judged" || true)
+total=$(grep -v $'\tnot judged$' <<<"$judged" | grep -c . || true)
 met=$(grep -c $'\tmet$' <<<"$judged" || true)
 echo "$met of $total goals met"
 

@@ -44,6 +44,9 @@ TEST(Redaction, PasswordsNeverSurviveAtAnyEscapingDepth) {
   const std::string inner = RequestWithPassword(kSecret);
   const std::string once = Envelope(1, inner);
   const std::string twice = Envelope(1, once);
+  const std::string base64 = Envelope(1, inner + "\x01");
+  std::string base64Spelt = base64;  // read once more, it still says enc="base64"
+  base64Spelt.replace(base64Spelt.find("base64"), 1, "&#98;");
   // Each row is a way the message reader (once or several times over) reads a password element.
   const struct {
     const char* what;
@@ -81,6 +84,16 @@ TEST(Redaction, PasswordsNeverSurviveAtAnyEscapingDepth) {
     EXPECT_EQ(redacted.find(kSecret), std::string::npos) << redacted;
     EXPECT_NE(redacted.find("***"), std::string::npos) << redacted;
   }
+  // A string the writer had to put in base64 hides the message it holds from the scan: the
+  // message is written again, its password masked inside the base64.
+  const std::string inBase64[] = {
+      base64, Envelope(1, base64Spelt),  // "base64" spelt with a reference one level up
+      "BASE64 " + base64,                // in another case elsewhere in the line
+  };
+  for (const std::string& text : inBase64) {
+    SCOPED_TRACE(text);
+    EXPECT_NE(RedactPasswords(text), text);
+  }
   // Text escaped more often than the redaction looks is not shown at all.
   const std::string tooDeep =
       Pw("&" + Repeat("amp;", kMaxRedactionLevels + 1) + "lt;", "&gt;", kSecret);
@@ -96,14 +109,20 @@ TEST(Redaction, PasswordsNeverSurviveAtAnyEscapingDepth) {
             "a <pw x=\"2\">***</pw> b <pw>***");
 }
 
-// A message that parses is written again with its passwords masked, however it was written.
-TEST(Redaction, MessagesThatParseAreWrittenAgainWithoutPasswords) {
+// A message that may carry a string in base64 is written again with its passwords masked,
+// however it was written; one that cannot is masked where it stands.
+TEST(Redaction, MessagesThatMayHideAPasswordAreWrittenAgain) {
   const std::string request =
-      "<?xml version=\"1.0\"?>\n<m g=\"20\" n=\"0\">\n <s x=\"1\">apps</s>\n"
+      "<?xml version=\"1.0\"?>\n<m g=\"20\" n=\"0\">\n <s x=\"1\">apps #1</s>\n"
       " <pw x=\"2\"><![CDATA[" +
       std::string(kSecret) + "]]></pw>\n</m>";
   EXPECT_EQ(RedactPasswords("Input XML [" + request + "]"),
-            "Input XML [<m g=\"20\" n=\"0\"><s x=\"1\">apps</s><pw x=\"2\">***</pw></m>]");
+            "Input XML [<m g=\"20\" n=\"0\"><s x=\"1\">apps #1</s><pw x=\"2\">***</pw></m>]");
+  std::string plain = request;
+  plain.erase(plain.find(" #1"), 3);
+  std::string masked = plain;
+  masked.replace(masked.find("<![CDATA["), 9 + std::string(kSecret).size() + 3, "***");
+  EXPECT_EQ(RedactPasswords(plain), masked);
 }
 
 // Redaction costs the same per byte for one large text as for many small ones. Quadratic work

@@ -241,9 +241,23 @@ bool FindMessage(const std::string& text, size_t& begin, size_t& end) {
   return end - begin <= kMaxStructuralBytes;
 }
 
+// Whether some level of decoding of `text` may carry a string written in base64, whose content
+// (a message with passwords, say) the scan cannot read. The reader takes a string as base64 only
+// with the attribute value "base64"; letters reach a deeper level either as themselves or through
+// a numeric character reference, which holds a '#' (no named reference gives a letter or a '#').
+// A text without '#' and without "base64" in any case therefore has no such string at any level.
+bool MayHoldBase64(const std::string& text) {
+  if (text.find('#') != std::string::npos) return true;
+  static constexpr std::string_view kWord = "base64";
+  const auto same = [](char a, char b) {
+    return Lower(static_cast<unsigned char>(a)) == static_cast<unsigned char>(b);
+  };
+  return std::search(text.begin(), text.end(), kWord.begin(), kWord.end(), same) != text.end();
+}
+
 std::string Redact(const std::string& text, int depth) {
   size_t begin, end;
-  if (depth <= kMaxStructuralDepth && FindMessage(text, begin, end)) {
+  if (depth <= kMaxStructuralDepth && MayHoldBase64(text) && FindMessage(text, begin, end)) {
     PXMessageBase message(0, 0);
     if (message.unserializeAnyClass(text.substr(begin, end - begin))) {
       // Every password becomes "***"; strings that may hold messages are redacted in turn.

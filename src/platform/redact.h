@@ -2,8 +2,10 @@
 // (a message text carried inside a string field of another message is escaped once per level).
 //
 // Where the text holds one message that the message reader accepts (from "<m" or "<?xml" to the
-// last "</m>"), that part is written again from a copy in which every password is "***" and
-// every string field is redacted in turn. Then, as the backstop for text that does not parse,
+// last "</m>") and some level of it may carry a string in base64 (the text holds "base64" or a
+// '#'), that part is written again from a copy in which every password is "***" and every string
+// field is redacted in turn: a base64 string hides its content from the scan below. Other text is
+// kept as it was written. Then, as the backstop for text that does not parse,
 // the content of every password element ("pw") is replaced by "***" wherever it stands: the
 // text is decoded level after level (entity and character references of any form: named,
 // decimal or hexadecimal, any number of leading zeros, any case) until nothing changes, and each
