@@ -93,9 +93,9 @@ class BareDomParse {
   xercesc::XercesDOMParser parser_;
 };
 
-void BM_ReadContextFile(benchmark::State& state) {
+void BM_ReadContextFile(benchmark::State& state, int tier) {
   SetUpHost();
-  const bool app = state.range(0) == 0;
+  const bool app = tier == 0;
   const std::string& text = app ? AppText() : DbText();
   BareDomParse bare;
   NqEBSInterface worker;
@@ -112,13 +112,14 @@ void BM_ReadContextFile(benchmark::State& state) {
       [&] { bare.Parse(text); }, "bare DOM parse, context parser settings", 1.12, true);
   state.counters["text_bytes"] = static_cast<double>(text.size());
 }
-BENCHMARK(BM_ReadContextFile)->ArgName("db")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ReadContextFile, app_tier, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ReadContextFile, db_tier, 1)->Unit(benchmark::kMillisecond);
 
 // The figure and its baseline each alone, unjudged: on a machine shared with other work their CPU
 // times (the Time column counts waiting too) give the ratio with less noise.
-void BM_ReadContextFileAlone(benchmark::State& state) {
+void BM_ReadContextFileAlone(benchmark::State& state, int tier) {
   SetUpHost();
-  const bool app = state.range(0) == 0;
+  const bool app = tier == 0;
   const std::string& text = app ? AppText() : DbText();
   NqEBSInterface worker;
   for (auto _ : state) {
@@ -130,15 +131,17 @@ void BM_ReadContextFileAlone(benchmark::State& state) {
     NqEBSInterfaceTest::Request(worker).clear();
   }
 }
-BENCHMARK(BM_ReadContextFileAlone)->ArgName("db")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ReadContextFileAlone, app_tier, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ReadContextFileAlone, db_tier, 1)->Unit(benchmark::kMillisecond);
 
-void BM_BareDomParseAlone(benchmark::State& state) {
+void BM_BareDomParseAlone(benchmark::State& state, int tier) {
   SetUpHost();
-  const std::string& text = state.range(0) == 0 ? AppText() : DbText();
+  const std::string& text = tier == 0 ? AppText() : DbText();
   BareDomParse bare;
   for (auto _ : state) bare.Parse(text);
 }
-BENCHMARK(BM_BareDomParseAlone)->ArgName("db")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BareDomParseAlone, app_tier, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BareDomParseAlone, db_tier, 1)->Unit(benchmark::kMillisecond);
 
 // What a reader without a DOM would keep: for every element its name, subtree extent, its
 // attributes and its own text, indexed by name.
