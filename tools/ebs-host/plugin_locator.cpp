@@ -29,6 +29,12 @@ std::string Directory(const std::string& path) {
   return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// `relative` (leading "../" only) from the directory `dir`, which has no links or dots in it.
+std::string Beside(std::string dir, std::string relative) {
+  for (; relative.rfind("../", 0) == 0; relative.erase(0, 3)) dir = Directory(dir);
+  return (dir == "/" ? "" : dir) + "/" + relative;
+}
+
 }  // namespace
 
 std::string SwappableBy(const std::string& path) {
@@ -64,14 +70,14 @@ PluginChoice FindPlugin(const std::string& option) {
     choice.passed.push_back("this program's location: /proc/self/exe cannot be read");
     return choice;
   }
-  const std::string installed = Directory(self) + "/" + EBS_PLUGIN_FROM_BINDIR;
+  const std::string installed = Beside(Directory(self), EBS_PLUGIN_FROM_BINDIR);
   struct stat st {};
   if (stat(installed.c_str(), &st) != 0) {
     choice.passed.push_back(installed + ": not there");
   } else if (const std::string why = SwappableBy(installed); !why.empty()) {
     choice.passed.push_back(installed + ": refused, " + why);
   } else {
-    choice.path = installed;
+    choice.path = RealPath(installed);
     choice.source = "installed";
     return choice;
   }
