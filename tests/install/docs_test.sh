@@ -29,30 +29,31 @@ complete_words() {
   _ebs_host
   printf '%s\n' "${COMPREPLY[@]}"
 }
+# (grep reads the whole list: with -q it could stop early and fail the pipeline by SIGPIPE.)
 
 commands=$(section Subcommands)
 [ -n "$commands" ] || fail "ebs-host --help lists no commands: its format changed?"
 for command in $commands; do
   grep -qxF ".SS \"$command\"" <<<"$man" ||
     fail "ebs-host(1) has no section for the command '$command' (docs/man/make-man.sh)"
-  complete_words "" | grep -qxF -- "$command" ||
+  complete_words "" | grep -xF -- "$command" >/dev/null ||
     fail "the completion does not offer the command '$command' (contrib/bash-completion/ebs-host)"
   for sub in $(section Subcommands "$command"); do
     grep -qxF ".SS \"$command $sub\"" <<<"$man" ||
       fail "ebs-host(1) has no section for the command '$command $sub'"
-    complete_words "$command" "" | grep -qxF -- "$sub" ||
+    complete_words "$command" "" | grep -xF -- "$sub" >/dev/null ||
       fail "the completion does not offer '$sub' after '$command'"
   done
   # The command's own options, also after a global option that takes a value.
   for option in $(section Options "$command"); do
-    complete_words --log x "$command" -- | grep -qxF -- "$option" ||
+    complete_words --log x "$command" - | grep -xF -- "$option" >/dev/null ||
       fail "the completion does not offer '$option' after '--log x $command'"
   done
 done
 
 for option in $(section Options); do
   grep -qF -- "${option//-/\\-}" <<<"$man" || fail "ebs-host(1) does not mention the option '$option'"
-  complete_words - | grep -qxF -- "$option" || fail "the completion does not offer the option '$option'"
+  complete_words - | grep -xF -- "$option" >/dev/null || fail "the completion does not offer the option '$option'"
 done
 
 # Exit statuses: the rows of the README's table ("| 0 | ..." or "| 129, 130, 143 | ...").
