@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "messages/catalogue.h"
+#include "platform/host_config.h"
 #include "platform/log.h"
 #include "platform/xerces_platform.h"
 #include "worker/NqEBSInterface.h"
@@ -120,6 +121,8 @@ void Emergency(std::string& xml, const char* what) noexcept {
 extern "C" int OnMsgEnterpriseApps(std::string& xml) noexcept {
   EvEvent log;
   try {
+    // One request reads the host's configuration once.
+    const HostConfigScope config;
     return Serve(xml, log);
   } catch (const std::exception& e) {
     try {

@@ -28,16 +28,18 @@ TEST(GetClientForHost, FillsTheEntityOrLeavesItUntouched) {
       // One line, naming the host name to register a client under.
       {"apps09.corp.example.com", "old", 9, 8,
        "Unable to fetch client ID for Client host name [apps09.corp.example.com]"},
-      // Ids beyond 32 bits would name another client once narrowed: the host counts as unknown.
+      // Ids beyond 32 bits would name another client once narrowed: the host counts as unknown,
+      // the cause first, then the line that names the host to register.
       {"big.example", "old", 9, 8,
-       "Client ID [2147483648] or HV ID [1] of Client host name [big.example] is out of range"},
+       "Client ID [2147483648] or HV ID [1] of Client host name [big.example] is out of range\n"
+       "Unable to fetch client ID for Client host name [big.example]"},
       {"hive.example", "old", 9, 8,
        "Client ID [43] or HV ID [1099511627776] of Client host name [hive.example] is out of "
-       "range"},
+       "range\nUnable to fetch client ID for Client host name [hive.example]"},
       // The directory reports ids unsigned: one that wraps to a small negative value is no id.
       {"wrapped.example", "old", 9, 8,
        "Client ID [18446744073709551611] or HV ID [1] of Client host name [wrapped.example] is "
-       "out of range"},
+       "out of range\nUnable to fetch client ID for Client host name [wrapped.example]"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.host);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "platform/client_directory.h"
@@ -246,7 +247,7 @@ TEST(Store, AVersion1StoreIsMigratedInPlaceKeepingEveryRowAndId) {
 
   Sql(path, "DROP VIEW app_names");
   store = Open(path);
-  EXPECT_EQ(Version(path) + Rows(path), "2\n" + rows);
+  EXPECT_EQ(Version(path) + Rows(path), "3\n" + rows);
   // From now on ids go up, past ids whose rows are gone; hosts and registry values still go
   // with their client.
   ASSERT_TRUE(store->RemoveClient("ebsapp01", nullptr).ok);
@@ -255,6 +256,79 @@ TEST(Store, AVersion1StoreIsMigratedInPlaceKeepingEveryRowAndId) {
   ASSERT_TRUE(store->SaveApp("NEXT", 64, "", nullptr, nullptr).ok);
   EXPECT_EQ(Ids(*store), "clients 1 4, apps 1 4");
   EXPECT_EQ(Query(path, "SELECT client_id, count(*) FROM registry_values GROUP BY 1"), "1|1\n");
+}
+
+// Stores of the earlier schemas (tests/testdata/store-v1.sql, store-v2.sql) reach the current
+// one in place: every row kept, no app with metadata, and from then on metadata goes with its
+// app. Read-only, they read as they are, without metadata.
+TEST(Store, AnOlderStoreIsMigratedToKeepDiscoveryMetadata) {
+  const struct {
+    const char* fixture;
+    std::string ids;      // as listed before and after the migration
+    int64_t app;          // an app of the fixture
+    std::string nextIds;  // after one more app: a removed id is not given again
+  } cases[] = {
+      {"store-v1.sql", "clients 1 3, apps 1 3", 3, "clients 1 3, apps 1 3 4"},
+      {"store-v2.sql", "clients 1 3, apps 1 2", 2, "clients 1 3, apps 1 2 4"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    TempDir dir;
+    const std::string path = dir.file("store.db");
+    Sql(path, ReadFile(std::string(EBS_SOURCE_DIR) + "/tests/testdata/" + c.fixture));
+    const std::string rows = Rows(path);
+
+    std::unique_ptr<ServerStore> store;
+    ASSERT_TRUE(ServerStore::Open(path, store, StoreAccess::ReadOnly).ok && store);
+    std::optional<AppMetadata> metadata = AppMetadata{};
+    ASSERT_TRUE(store->GetAppMetadata(c.app, metadata).ok);
+    EXPECT_FALSE(metadata);
+    EXPECT_FALSE(store->SetAppMetadata(c.app, {"PROD", "apps", "now", "1"}).ok);
+    store.reset();
+    EXPECT_NE(Version(path), "3\n");
+
+    store = Open(path);
+    ASSERT_TRUE(store);
+    EXPECT_EQ(Version(path) + Rows(path), "3\n" + rows);
+    EXPECT_EQ(Ids(*store), c.ids);
+    EXPECT_EQ(Query(path, "SELECT count(*) FROM app_metadata"), "0\n");
+    ASSERT_TRUE(store->SetAppMetadata(c.app, {"PROD", "apps", "2026-12-06T18:00:00Z", "1.0"}).ok);
+    ASSERT_TRUE(store->GetAppMetadata(c.app, metadata).ok && metadata);
+    EXPECT_EQ(metadata->sid + " " + metadata->dbUser, "PROD apps");
+    ASSERT_TRUE(store->SaveApp("NEXT", 64, "", nullptr, nullptr).ok);
+    EXPECT_EQ(Ids(*store), c.nextIds);
+    ASSERT_TRUE(store->DeleteApp(c.app, nullptr).ok);
+    EXPECT_EQ(Query(path, "SELECT count(*) FROM app_metadata"), "0\n");
+  }
+}
+
+// The metadata of an app: replaced as a whole by a later save, empty fields kept as unknown,
+// refused for an app that does not exist, gone with its app (never inherited by a later one).
+TEST(Store, AppMetadataGoesWithItsApp) {
+  TempDir dir;
+  const std::string path = dir.file("store.db");
+  auto store = Open(path);
+  int64_t id = 0;
+  ASSERT_TRUE(store->SaveApp("PROD", 64, "<m/>", &id, nullptr).ok);
+  std::optional<AppMetadata> m;
+  ASSERT_TRUE(store->GetAppMetadata(id, m).ok);
+  EXPECT_FALSE(m);  // saved, nothing said about its discovery
+
+  ASSERT_TRUE(store->SetAppMetadata(id, {"PROD", "apps", "2026-12-06T18:00:00Z", "1.0"}).ok);
+  ASSERT_TRUE(store->SetAppMetadata(id, {"", "system", "", "1.1"}).ok);
+  ASSERT_TRUE(store->GetAppMetadata(id, m).ok && m);
+  EXPECT_EQ(m->sid + "|" + m->dbUser + "|" + m->discoveredAt + "|" + m->pluginVersion,
+            "|system||1.1");
+
+  Status s = store->SetAppMetadata(id + 1, {"X", "apps", "", ""});
+  EXPECT_NE(s.message.find("no virtual app with id " + std::to_string(id + 1)), std::string::npos);
+
+  // Deleting the app deletes it, and a later app of the same name starts without.
+  ASSERT_TRUE(store->DeleteApp(id, nullptr).ok);
+  EXPECT_EQ(Query(path, "SELECT count(*) FROM app_metadata"), "0\n");
+  ASSERT_TRUE(store->SaveApp("PROD", 64, "<m/>", &id, nullptr).ok);
+  ASSERT_TRUE(store->GetAppMetadata(id, m).ok);
+  EXPECT_FALSE(m);
 }
 
 TEST(Store, AReadOnlyOpenCreatesNothingAndChangesNothing) {
@@ -309,9 +383,9 @@ TEST(Store, APathThatIsNoStoreIsRefusedWithItsReasonAndLeftAlone) {
       {"a store of a newer version",
        [](const std::string& p) {
          Open(p);
-         Sql(p, "PRAGMA user_version = 3;");
+         Sql(p, "PRAGMA user_version = 4;");
        },
-       "its schema version 3 is newer than this program's 2"},
+       "its schema version 4 is newer than this program's 3"},
       {"a symbolic link to a store",
        [](const std::string& p) {
          Open(p + ".real");

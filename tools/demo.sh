@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The plug-in at work through ebs-host, in a sandbox of its own (store, log, temporary directory,
 # instance table and a SIMULATED Oracle database under a fresh directory, removed afterwards):
-# how requests are refused, then discover -> save -> show -> delete of the sandbox instance PROD.
+# how requests are refused, then discover -> save -> show -> diff after a cutover -> delete of the
+# sandbox instance PROD.
 set -euo pipefail
 build=${1:-build}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -79,7 +80,19 @@ app_id=$("$host" --json save --config "$sandbox/discovered.xml" --name PROD-EBS 
 echo "$app_id"
 show apps list
 show apps show "$app_id"
+
+step "The saved instance as a picture: apps show --format svg (Graphviz's dot)"
+# Kept after the demo, beside the build; --format dot gives the graph itself.
+mkdir -p "$build/demo"
+picture="$(cd "$build/demo" && pwd)/topology.svg"
+show --output "$picture" apps show "$app_id" --format svg
+[ -s "$picture" ] && printf 'The sandbox instance drawn: %s\n' "$picture"
 show clients list
+
+step "A cutover of the simulated instance (fs1 becomes the run file system): ebs-host diff shows the drift, exit status 4"
+printf '$ tests/fake-oracle/cutover.sh <oracle home> fs1\n'
+"$fake/cutover.sh" "$sandbox/oracle/19.0.0" fs1
+show diff "$app_id" --sid PROD --db-user apps --db-password-env DEMO_DB_PASSWORD
 
 step "Delete the virtual app, and see it gone"
 show delete --app-id "$app_id"

@@ -2,6 +2,7 @@
 
 #include "platform/host_config.h"
 #include "platform/log.h"
+#include "platform/store_connection.h"
 
 NQClient::NQClient(const std::string& hostName, NQNameType, int, void*)
     : key_(hostName), byHost_(true) {}
@@ -12,10 +13,13 @@ int NQClient::Resolve() {
   if (!resolved_) {
     resolved_ = true;
     // A lookup never creates the store: a missing one knows no client.
-    std::unique_ptr<ServerStore> store;
-    Status s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadOnly);
-    if (s.ok && store)
-      s = byHost_ ? store->FindClientByHost(key_, record_) : store->FindClientByName(key_, record_);
+    record_.reset();
+    Status s =
+        UseStore(CurrentHostConfig().storePath, StoreAccess::ReadOnly, [this](ServerStore* store) {
+          if (!store) return Status::Ok();
+          return byHost_ ? store->FindClientByHost(key_, record_)
+                         : store->FindClientByName(key_, record_);
+        });
     if (!s.ok) {
       EvEvent context;
       EvDebug::Error(context, "NQClient", "Client directory unavailable: %s", s.message.c_str());

@@ -3,7 +3,8 @@
 // regard to letter case) or by its name. The lookups return kClientFound (0) when the directory
 // knows the client, kClientUnknown when it does not, and kDirectoryUnavailable when the store
 // cannot be used (logged at error level with the reason). A lookup only reads: a missing store
-// is an empty directory, and is not created.
+// is an empty directory, and is not created. The store connection is the thread's kept one
+// (platform/store_connection.h), so a lookup does not open the store each time.
 // One object per lookup; not shared between threads.
 #pragma once
 

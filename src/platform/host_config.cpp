@@ -37,7 +37,12 @@ std::string StateDirectory() {
   return home.empty() ? "" : home + "/.local/state/ebs-host";
 }
 
-HostConfig LoadHostConfig() {
+namespace {
+
+// The configuration of the innermost live scope of the thread, or null.
+thread_local const HostConfig* scoped = nullptr;
+
+HostConfig ReadHostConfig() {
   HostConfig config;
   config.logPath = Env("EBS_HOST_LOG", "");
   const std::string level = Env("EBS_HOST_LOG_LEVEL", "debug");
@@ -46,8 +51,11 @@ HostConfig LoadHostConfig() {
                                        : LogLevel::Debug;
   config.tempDir = Env("EBS_HOST_TEMP_DIR", "/var/lib/ebs-host/tmp");
   while (config.tempDir.size() > 1 && config.tempDir.back() == '/') config.tempDir.pop_back();
-  const std::string state = StateDirectory();
-  config.storePath = Env("EBS_HOST_STORE", state.empty() ? "" : state + "/store.db");
+  config.storePath = Env("EBS_HOST_STORE", "");
+  if (config.storePath.empty()) {
+    const std::string state = StateDirectory();
+    if (!state.empty()) config.storePath = state + "/store.db";
+  }
   const std::string timeout = Env("EBS_HOST_COMMAND_TIMEOUT", "300");
   int seconds = 0;
   auto [end, ec] = std::from_chars(timeout.data(), timeout.data() + timeout.size(), seconds);
@@ -56,3 +64,20 @@ HostConfig LoadHostConfig() {
   config.oratabPath = Env("EBS_HOST_ORATAB", "/etc/oratab");
   return config;
 }
+
+}  // namespace
+
+HostConfig LoadHostConfig() { return scoped ? *scoped : ReadHostConfig(); }
+
+const HostConfig& CurrentHostConfig() {
+  if (scoped) return *scoped;
+  static thread_local HostConfig read;
+  read = ReadHostConfig();
+  return read;
+}
+
+HostConfigScope::HostConfigScope() : config_(ReadHostConfig()), previous_(scoped) {
+  scoped = &config_;
+}
+
+HostConfigScope::~HostConfigScope() { scoped = previous_; }

@@ -1,6 +1,7 @@
 // Configuration of the host-service stand-ins, read from the environment on every call so that a
-// host (or a test) may change it between requests. Thread-safe as long as nobody modifies the
-// environment concurrently.
+// host (or a test) may change it between requests; while a HostConfigScope is alive, the calls of
+// its thread answer the configuration read when the scope began (one request reads it once).
+// Thread-safe as long as nobody modifies the environment concurrently.
 //
 //   EBS_HOST_LOG              log file; standard error when unset or empty
 //   EBS_HOST_LOG_LEVEL        debug (default), error, or off
@@ -26,6 +27,26 @@ struct HostConfig {
 };
 
 HostConfig LoadHostConfig();
+
+// The calling thread's configuration: the innermost live HostConfigScope's, else read from the
+// environment now. The reference stays valid until the thread's next call of this function
+// outside a scope, or until the scope ends.
+const HostConfig& CurrentHostConfig();
+
+// Reads the configuration once and answers it to every LoadHostConfig and CurrentHostConfig of
+// the thread until the scope ends (scopes nest). The entry point holds one per request, so that
+// a request's log lines and lookups do not read the environment again.
+class HostConfigScope {
+ public:
+  HostConfigScope();
+  ~HostConfigScope();
+  HostConfigScope(const HostConfigScope&) = delete;
+  HostConfigScope& operator=(const HostConfigScope&) = delete;
+
+ private:
+  HostConfig config_;
+  const HostConfig* previous_;
+};
 
 // Where the host keeps its state: $XDG_STATE_HOME/ebs-host when XDG_STATE_HOME is an absolute
 // path (a relative one is ignored, as the XDG base-directory rules say), else

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <vector>
 
 #include "platform/file_io.h"
 #include "platform/host_config.h"
@@ -50,21 +51,25 @@ std::string Line(const char* level, const std::string& label, const std::string&
 }
 
 // Appends the escaped form of `text` to `out` while `out` stays within `budget` bytes; returns
-// how many bytes of `text` went in.
+// how many bytes of `text` went in. Runs of bytes that need no escape are appended at once.
 size_t AppendEscaped(std::string& out, const std::string& text, size_t budget) {
+  auto plain = [](unsigned char c) { return c >= 0x20 || c == '\t'; };
   size_t used = 0;
-  for (unsigned char c : text) {
+  while (used < text.size() && out.size() < budget) {
+    size_t run = used;
+    while (run < text.size() && plain(static_cast<unsigned char>(text[run]))) ++run;
+    const size_t fits = std::min(run - used, budget - out.size());
+    out.append(text, used, fits);
+    used += fits;
+    if (used < run || used == text.size()) break;
+    const unsigned char c = static_cast<unsigned char>(text[used]);
     char buf[8];
-    if (c == '\n') {
+    if (c == '\n')
       std::memcpy(buf, "\\n", 3);
-    } else if (c == '\r') {
+    else if (c == '\r')
       std::memcpy(buf, "\\r", 3);
-    } else if (c < 0x20 && c != '\t') {
+    else
       std::snprintf(buf, sizeof buf, "\\x%02x", c);
-    } else {
-      buf[0] = static_cast<char>(c);
-      buf[1] = '\0';
-    }
     const size_t length = std::strlen(buf);
     if (out.size() + length > budget) break;
     out.append(buf, length);
@@ -88,27 +93,17 @@ std::string LineText(const std::string& text, size_t fullSize) {
 }
 
 void Emit(const char* level, LogLevel needed, const char* label, const char* format, va_list args) {
-  const HostConfig config = LoadHostConfig();
+  const HostConfig& config = CurrentHostConfig();
   if (config.logLevel == LogLevel::Off) return;
   if (config.logLevel == LogLevel::Error && needed == LogLevel::Debug) return;
 
-  // Only the first bytes of the formatted text are kept; vsnprintf still tells the full size. A
-  // short line is formatted on the stack; a longer one again, into no more than it keeps and the
-  // first byte after (which tells where a cut may fall).
-  va_list again;
-  va_copy(again, args);
-  char small[1024];
-  const int size = std::vsnprintf(small, sizeof small, format, args);
+  // The text is formatted once, into a buffer of the thread that keeps what a line holds and the
+  // first byte after (which tells whether the cut splits a character); vsnprintf still tells the
+  // full size.
+  static thread_local std::vector<char> buffer(kMaxLogTextBytes + 2);
+  const int size = std::vsnprintf(buffer.data(), buffer.size(), format, args);
   const size_t fullSize = size > 0 ? static_cast<size_t>(size) : 0;
-  std::string text;
-  if (fullSize < sizeof small) {
-    text.assign(small, fullSize);
-  } else {
-    // One byte more than a line holds: it tells whether the cut splits a character.
-    text.resize(std::min(fullSize, kMaxLogTextBytes + 1));
-    std::vsnprintf(text.data(), text.size() + 1, format, again);
-  }
-  va_end(again);
+  std::string text(buffer.data(), std::min(fullSize, kMaxLogTextBytes + 1));
   text.resize(CutPoint(text, kMaxLogTextBytes));
 
   std::string labelText;

@@ -7,6 +7,7 @@
 #include "platform/log.h"
 #include "platform/message_passwords.h"
 #include "platform/store.h"
+#include "platform/store_connection.h"
 
 namespace {
 
@@ -34,14 +35,11 @@ int ServeVirtualApp(const std::string& request, std::string& response) {
   auto app = r.child(Api::VirtualAppReq::virtualApp, Create::No);
   auto entity = app.child(Api::VirtualApp::appEntity, Create::No);
 
-  std::unique_ptr<ServerStore> store;
   Status s;
   if (operation == Api::kVirtualAppSave) {
     const std::string name = entity.get(NqEntities::AppEntity::appName);
     if (name.empty())
       return Fail(response, kChannelInvalidRequest, "virtual app save request without a name");
-    s = ServerStore::Open(LoadHostConfig().storePath, store);
-    if (!s.ok) return StoreFailure(response, s);
     std::string config;
     if (app.isSet(Api::VirtualApp::ebsConfig)) {
       PXMessageBase& saved = app.child(Api::VirtualApp::ebsConfig, Create::No).raw();
@@ -52,7 +50,10 @@ int ServeVirtualApp(const std::string& request, std::string& response) {
     }
     int64_t id = 0;
     bool created = false;
-    s = store->SaveApp(name, app.get(Api::VirtualApp::appType), config, &id, &created);
+    s = UseStore(CurrentHostConfig().storePath, StoreAccess::ReadWrite, [&](ServerStore* store) {
+      if (!store) return Status::Error("the store was not created");
+      return store->SaveApp(name, app.get(Api::VirtualApp::appType), config, &id, &created);
+    });
     if (!s.ok) return StoreFailure(response, s);
     Api::VirtualAppReq reply;
     auto replyApp = View(reply).child(Api::VirtualAppReq::virtualApp, Create::Yes);
@@ -68,10 +69,10 @@ int ServeVirtualApp(const std::string& request, std::string& response) {
     if (!entity.isSet(NqEntities::AppEntity::appId))
       return Fail(response, kChannelInvalidRequest, "virtual app delete request without an id");
     const int64_t id = entity.get(NqEntities::AppEntity::appId);
-    s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadWriteExisting);
-    if (!s.ok) return StoreFailure(response, s);
     bool removed = false;
-    if (store) s = store->DeleteApp(id, &removed);
+    s = UseStore(
+        CurrentHostConfig().storePath, StoreAccess::ReadWriteExisting,
+        [&](ServerStore* store) { return store ? store->DeleteApp(id, &removed) : Status::Ok(); });
     if (!s.ok) return StoreFailure(response, s);
     if (!removed)
       return Fail(response, kChannelNotFound, "no virtual app with id " + std::to_string(id));
@@ -119,13 +120,15 @@ int ServeClientProperties(const std::string& request, std::string& response) {
       return Fail(response, kChannelInvalidRequest, "registry key without a name");
     values.push_back(std::move(v));
   }
-  std::unique_ptr<ServerStore> store;
-  Status s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadWriteExisting);
-  if (!s.ok) return StoreFailure(response, s);
-  if (!store)
-    return Fail(response, kChannelNotFound, "unknown client id " + std::to_string(ids[0]));
+  bool noStore = false;
   std::string missing;
-  s = store->SetRegistryValues(ids, values, &missing);
+  Status s = UseStore(
+      CurrentHostConfig().storePath, StoreAccess::ReadWriteExisting, [&](ServerStore* store) {
+        noStore = !store;
+        return store ? store->SetRegistryValues(ids, values, &missing) : Status::Ok();
+      });
+  if (s.ok && noStore)
+    return Fail(response, kChannelNotFound, "unknown client id " + std::to_string(ids[0]));
   if (!s.ok && !missing.empty())
     return Fail(response, kChannelNotFound, "unknown client id " + missing);
   if (!s.ok) return StoreFailure(response, s);

@@ -7,6 +7,7 @@
 //   Api::VirtualAppReq, operation 2: delete the virtual app of the given id.
 //   App::SetClientPropertiesRequest: set every registry value on every listed client.
 // A delete or a registry change never creates the store: a missing one holds no app or client.
+// The store connection is the thread's kept one (platform/store_connection.h).
 // Result 0 on success; otherwise a ChannelResult code, and the reply is a Hux::GenericResp with
 // that code and the server's reason in errorMessage (e.g. "no virtual app with id 2"). The
 // channel logs nothing: the caller, which knows what the request was for, logs the refusal.

@@ -63,6 +63,17 @@ CREATE TABLE registry_values (
 );
 )sql";
 
+// Since version 3: how each app was discovered.
+const char* const kMetadataTable = R"sql(
+CREATE TABLE app_metadata (
+  app_id INTEGER NOT NULL PRIMARY KEY REFERENCES apps(id) ON DELETE CASCADE,
+  sid TEXT NOT NULL,
+  db_user TEXT NOT NULL,
+  discovered_at TEXT NOT NULL,
+  plugin_version TEXT NOT NULL
+);
+)sql";
+
 // The tables that every version of the schema has.
 const char* const kStoreTables[] = {"apps", "client_hosts", "clients", "registry_values"};
 
@@ -179,7 +190,8 @@ std::string Joined(const std::vector<std::string>& names) {
 }
 
 void CreateSchema(sqlite3* db) {
-  Exec(db, (ClientsTable("clients") + AppsTable("apps") + kDependentTables).c_str());
+  Exec(db,
+       (ClientsTable("clients") + AppsTable("apps") + kDependentTables + kMetadataTable).c_str());
   SetPragma(db, "application_id", kApplicationId);
   SetPragma(db, "user_version", ServerStore::kSchemaVersion);
 }
@@ -187,7 +199,7 @@ void CreateSchema(sqlite3* db) {
 // Version 1 to 2: clients and apps are rebuilt with AUTOINCREMENT, every row with its id. The
 // caller has turned foreign keys off (dropping the old clients table would otherwise take the
 // hosts and registry values with it) and runs this in the transaction that checks the version.
-void MigrateFrom1(sqlite3* db) {
+void MigrateFrom1To2(sqlite3* db) {
   Exec(db, (ClientsTable("clients_v2") +
             "INSERT INTO clients_v2 (id, name, hive_id) SELECT id, name, hive_id FROM clients;\n"
             "DROP TABLE clients;\n"
@@ -198,6 +210,15 @@ void MigrateFrom1(sqlite3* db) {
             "DROP TABLE apps;\n"
             "ALTER TABLE apps_v2 RENAME TO apps;\n")
                .c_str());
+}
+
+// Version 2 to 3: the metadata table, empty (no saved app says how it was discovered).
+void MigrateFrom2To3(sqlite3* db) { Exec(db, kMetadataTable); }
+
+// Brings a store of an older version to this one, step by step, in the caller's transaction.
+void Migrate(sqlite3* db, int64_t version) {
+  if (version < 2) MigrateFrom1To2(db);
+  if (version < 3) MigrateFrom2To3(db);
   SetPragma(db, "application_id", kApplicationId);
   SetPragma(db, "user_version", ServerStore::kSchemaVersion);
 }
@@ -321,7 +342,7 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
     if (!ours)
       throw Abort{SQLITE_ERROR,
                   "it is an SQLite database of another program (tables: " + Joined(tables) + ")"};
-    if (version == 1 && !readOnly) MigrateFrom1(db);
+    if (version < kSchemaVersion && !readOnly) Migrate(db, version);
   });
   if (!s.ok) return refuse(s.message);
   if (!readOnly) {
@@ -436,6 +457,10 @@ Status ServerStore::SaveApp(const std::string& name, int64_t type, const std::st
 
 Status ServerStore::DeleteApp(int64_t id, bool* removed) {
   return Transaction([&] {
+    // Said here too, so that it holds whatever the connection's foreign-key setting.
+    Stmt metadata(db_, "DELETE FROM app_metadata WHERE app_id = ?");
+    metadata.bind(1, id);
+    Check(metadata.step(), db_);
     Stmt del(db_, "DELETE FROM apps WHERE id = ?");
     del.bind(1, id);
     Check(del.step(), db_);
@@ -468,6 +493,38 @@ Status ServerStore::GetApp(int64_t id, std::optional<AppRecord>& out) {
   });
 }
 
+Status ServerStore::SetAppMetadata(int64_t id, const AppMetadata& metadata) {
+  return Transaction([&] {
+    Stmt exists(db_, "SELECT 1 FROM apps WHERE id = ?");
+    exists.bind(1, id);
+    const int rc = exists.step();
+    if (rc == SQLITE_DONE)
+      throw Abort{SQLITE_NOTFOUND, "no virtual app with id " + std::to_string(id)};
+    Check(rc, db_, SQLITE_ROW);
+    Stmt put(db_,
+             "INSERT OR REPLACE INTO app_metadata "
+             "(app_id, sid, db_user, discovered_at, plugin_version) VALUES (?, ?, ?, ?, ?)");
+    put.bind(1, id).bind(2, metadata.sid).bind(3, metadata.dbUser).bind(4, metadata.discoveredAt);
+    put.bind(5, metadata.pluginVersion);
+    Check(put.step(), db_);
+  });
+}
+
+Status ServerStore::GetAppMetadata(int64_t id, std::optional<AppMetadata>& out) {
+  out.reset();
+  return Transaction([&] {
+    // A store of an older version, read as it is, has no metadata yet.
+    if (PragmaValue(db_, "user_version") < 3) return;
+    Stmt q(db_,
+           "SELECT sid, db_user, discovered_at, plugin_version FROM app_metadata WHERE app_id = ?");
+    q.bind(1, id);
+    const int rc = q.step();
+    if (rc == SQLITE_DONE) return;
+    Check(rc, db_, SQLITE_ROW);
+    out = AppMetadata{q.text(0), q.text(1), q.text(2), q.text(3)};
+  });
+}
+
 Status ServerStore::SetRegistryValues(const std::vector<int64_t>& clientIds,
                                       const std::vector<RegistryValue>& values,
                                       std::string* missing) {
@@ -483,9 +540,15 @@ Status ServerStore::SetRegistryValues(const std::vector<int64_t>& clientIds,
       Check(rc, db_, SQLITE_ROW);
       for (const RegistryValue& v : values) {
         Stmt put(db_,
-                 "INSERT OR REPLACE INTO registry_values "
+                 // A value set already as it is changes nothing, so writes nothing.
+                 "INSERT INTO registry_values "
                  "(client_id, path, name, type, value, mode, flags, options) "
-                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?) "
+                 "ON CONFLICT (client_id, path, name) DO UPDATE SET type = excluded.type, "
+                 "value = excluded.value, mode = excluded.mode, flags = excluded.flags, "
+                 "options = excluded.options WHERE (type, value, mode, flags, options) IS NOT "
+                 "(excluded.type, excluded.value, excluded.mode, excluded.flags, "
+                 "excluded.options)");
         put.bind(1, clientId).bind(2, v.path).bind(3, v.name).bind(4, v.type).bind(5, v.value);
         put.bind(6, v.mode).bind(7, v.flags).bind(8, v.options);
         Check(put.step(), db_);

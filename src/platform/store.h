@@ -7,9 +7,12 @@
 // locked database is retried for a while and then reported as an error, never half-applied. One
 // object per thread; several objects (and processes) may use one file at once.
 //
-// Schema versions: 1 reused the id of the last row removed; 2 never does. A read-write open
-// migrates a version-1 store in place, in one transaction, keeping every row and id; a read-only
-// open reads it as it is (its tables read the same) and leaves it to the next read-write open.
+// Schema versions: 1 reused the id of the last row removed; 2 never does; 3 adds the discovery
+// metadata of each app (the SID and database user a discovery was asked for, its time, the
+// version of the program that made it; never a password), which goes with its app. A read-write
+// open migrates a version-1 or version-2 store in place, in one transaction, keeping every row and
+// id; a read-only open reads it as it is (its tables read the same, and no app has metadata) and
+// leaves it to the next read-write open.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +45,14 @@ struct AppRecord {
   std::string updatedAt;
 };
 
+// How a saved app was discovered. An empty field is unknown (a configuration saved from a file
+// names no SID); the password is never kept.
+struct AppMetadata {
+  std::string sid, dbUser;
+  std::string discoveredAt;   // UTC, e.g. 2026-12-06T18:00:00Z
+  std::string pluginVersion;  // of the program that discovered it
+};
+
 struct RegistryValue {
   int64_t clientId = 0;
   std::string path, name, type, value;
@@ -58,7 +69,7 @@ enum class StoreAccess { ReadWrite, ReadWriteExisting, ReadOnly };
 
 class ServerStore {
  public:
-  static constexpr int kSchemaVersion = 2;
+  static constexpr int kSchemaVersion = 3;
 
   ~ServerStore();
   // Opens the store at `path`. A path that cannot be a store (a directory, a symbolic link, a
@@ -81,12 +92,17 @@ class ServerStore {
   // Virtual apps: a save creates the app (with a new id) or updates the one of the same name.
   Status SaveApp(const std::string& name, int64_t type, const std::string& config, int64_t* id,
                  bool* created);
+  // Deleting an app deletes its metadata.
   Status DeleteApp(int64_t id, bool* removed);
   Status ListApps(std::vector<AppRecord>& out);
   Status GetApp(int64_t id, std::optional<AppRecord>& out);
+  // The metadata of app `id`, replacing what it had; an error when there is no such app.
+  Status SetAppMetadata(int64_t id, const AppMetadata& metadata);
+  // Empty `out` when the app has none (or there is no such app).
+  Status GetAppMetadata(int64_t id, std::optional<AppMetadata>& out);
 
   // Registry values; all values of one call are set in one transaction, and only when every
-  // client exists.
+  // client exists. A value set already as it is is not written again.
   Status SetRegistryValues(const std::vector<int64_t>& clientIds,
                            const std::vector<RegistryValue>& values, std::string* missing);
   Status RegistryValues(int64_t clientId, std::vector<RegistryValue>& out);

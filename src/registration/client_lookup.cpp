@@ -27,10 +27,13 @@ bool NqEBSInterface::GetClientForHost(const std::string& hostName,
     directory.getName(name, nullptr);
     directory.getHiveId(hiveId, nullptr);
     if (!DirectoryIdFits(clientId) || !DirectoryIdFits(hiveId)) {
-      // A wrapped id would name another client: the host counts as unknown.
+      // A wrapped id would name another client: the host counts as unknown, and the line of an
+      // unknown host follows the cause, as for a lookup by name.
       EvDebug::Error(logContext, kLabel,
                      "Client ID [%lu] or HV ID [%lu] of Client host name [%s] is out of range",
                      clientId, hiveId, hostName.c_str());
+      EvDebug::Debug(logContext, kLabel, "Unable to fetch client ID for Client host name [%s]",
+                     hostName.c_str());
       return false;
     }
     const auto id = static_cast<int32_t>(static_cast<int64_t>(clientId));

@@ -1,7 +1,8 @@
 // The commands of ebs-host. Each returns the exit status and has printed its result or failure
 // (cli.h). Plug-in commands (commands_plugin.cpp) talk to the library; store commands
 // (commands_store.cpp) read and change the managing-server stand-in's store directly, opening it
-// read-only when they only read. Main thread only.
+// read-only when they only read; `diff` (commands_diff.cpp) discovers and saves with the plug-in
+// commands' own steps, declared below. Main thread only.
 #pragma once
 
 #include <cstdint>
@@ -11,24 +12,62 @@
 
 #include "cli.h"
 #include "platform/store.h"
+#include "plugin_call.h"
 
 struct DiscoverArgs {
   std::string sid, user, passwordFile, passwordEnv;
   std::string saveAs;  // --save NAME: save what was discovered, in the same run
   bool saveAsGiven = false;
+  std::string format = "text";  // --format text|dot|svg (picture.h)
+};
+
+// `diff`: the live instance has drifted from the saved app (beside cli.h's statuses).
+constexpr int kDrift = 4;
+
+struct DiffArgs {
+  int64_t appId = 0;
+  DiscoverArgs discover;  // sid and user empty: those of the app's metadata
+  bool update = false;    // --update: save the fresh discovery over the app
 };
 
 int RunRequest(const Global& g, const std::string& file);
 int RunDiscover(const Global& g, const DiscoverArgs& args);
 int RunSave(const Global& g, const std::string& configFile, const std::string& name);
 int RunDelete(const Global& g, int64_t appId);
+// Exit 0 without drift, kDrift with it (also after --update saved), as `discover` for a failed
+// discovery.
+int RunDiff(const Global& g, const DiffArgs& args);
 
 int RunClientsAdd(const Global& g, const std::string& name, const std::vector<std::string>& hosts,
                   int64_t hive);
 int RunClientsList(const Global& g);
 int RunClientsRemove(const Global& g, const std::string& name);
 int RunAppsList(const Global& g);
-int RunAppsShow(const Global& g, int64_t id);
+int RunAppsShow(const Global& g, int64_t id, const std::string& format);
+
+// What commands_diff.cpp shares with discover and save (commands_plugin.cpp).
+
+// A discovery as `discover` makes it: the password read (and wiped), the store checked, the
+// request sent. kOk with `answer` and its inner message filled (the answer may carry an error)
+// and `metadata` saying how it was asked for; otherwise a failure printed.
+int DiscoverCall(const Global& g, const DiscoverArgs& args, Answer& answer,
+                 Hux::OraEBSReqResp& inner, AppMetadata& metadata);
+// Prints a failed answer as `discover` does; its exit status.
+int ReportAnswer(const Global& g, const Answer& answer, const Hux::OraEBSReqResp& inner);
+// What --json prints for an answer of the plug-in.
+Json AnswerToJson(const Global& g, const Answer& answer, const Hux::OraEBSReqResp& inner);
+
+// How a save is shown and recorded (SaveConfig).
+struct SaveContext {
+  const Json* before = nullptr;  // JSON printed before the save's, under `beforeKey`
+  const char* beforeKey = "discover";
+  std::string textBefore;  // text for people printed before the save's
+  AppMetadata metadata;    // recorded once the save succeeded; empty fields unknown
+};
+// Saves `config` as the virtual app `name` through the plug-in (passwords emptied first);
+// `lines`: the log lines of the discovery that found it. Its exit status, output printed.
+int SaveConfig(const Global& g, Hux::OraEBSConfig config, const std::string& name,
+               const std::vector<LogLine>& lines, const SaveContext& how);
 
 // Opens the store read-only (a missing store leaves `store` null); kOk, or exit 3 printed.
 int OpenStoreReadOnly(const Global& g, std::unique_ptr<ServerStore>& store);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -13,8 +14,10 @@
 
 #include "client_hints.h"
 #include "commands.h"
+#include "ebs_version.h"
 #include "json_view.h"
 #include "messages/requests.h"
+#include "picture.h"
 #include "platform/host_config.h"
 #include "platform/pstring.h"
 #include "platform/redact.h"
@@ -155,10 +158,24 @@ std::string ClientValues(Msg<Hux::OraEBSConfig> cfg) {
   return out;
 }
 
+// Records how the app `appId` was discovered; a failure is a warning, the save stands.
+void RecordMetadata(int64_t appId, const AppMetadata& metadata) {
+  std::unique_ptr<ServerStore> store;
+  Status s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadWriteExisting);
+  if (s.ok && store) s = store->SetAppMetadata(appId, metadata);
+  if (!s.ok || !store)
+    std::cerr << "ebs-host: warning: the discovery metadata of virtual app " << appId
+              << " was not recorded: " << (s.ok ? "the store is gone" : s.message) << "\n";
+}
+
+}  // namespace
+
 // Saves `config` as the virtual app `name`. `lines` are the log lines of the discovery that
-// found it, if it ran in this process; `discovered` its JSON, printed along with the save's.
+// found it, if it ran in this process; `how.before` its JSON (or the drift's), printed along with
+// the save's under `how.beforeKey`, and `how.textBefore` what people read before the save's text.
 int SaveConfig(const Global& g, Hux::OraEBSConfig config, const std::string& name,
-               const std::vector<LogLine>& lines, const Json* discovered) {
+               const std::vector<LogLine>& lines, const SaveContext& how) {
+  const Json* discovered = how.before;
   if (!HasNodes(View(config)))
     return Fail(g, kAnswerError,
                 "refusing to save " + name +
@@ -188,17 +205,21 @@ int SaveConfig(const Global& g, Hux::OraEBSConfig config, const std::string& nam
   if (a.ok()) j["appId"] = appId;
   j["name"] = name;
   for (auto& [key, value] : json.items()) j[key] = value;
-  if (discovered) j = Json{{"discover", *discovered}, {"save", j}};
+  if (discovered) j = Json{{how.beforeKey, *discovered}, {"save", j}};
   if (!a.ok()) j["error"] = ErrorJson(a.errorCode, a.errorMessage, a.causes);
-  std::string text;
+  // The metadata goes with the app the server saved; never a password.
+  if (a.ok() && appId != 0) RecordMetadata(appId, how.metadata);
+  std::string text = g.json ? "" : how.textBefore;
   if (g.xml) {
     text = ShownInner(g, a.inner) + "\n";
   } else if (!g.json && a.ok()) {
-    text = "Saved virtual app " + name + " (id " + std::to_string(appId) + ")\n";
+    text += "Saved virtual app " + name + " (id " + std::to_string(appId) + ")\n";
     text += ClientValues(View(inner).child(Hux::OraEBSReqResp::ebsConfig, Create::No));
   }
   return Report(g, a, j, text);
 }
+
+namespace {
 
 // A configuration as `discover --xml` prints it (an answered request), or as `apps show --xml`
 // prints it (the configuration alone).
@@ -246,9 +267,25 @@ int RunRequest(const Global& g, const std::string& file) {
   return Report(g, a, j, shown);
 }
 
-int RunDiscover(const Global& g, const DiscoverArgs& args) {
-  if (args.saveAsGiven && args.saveAs.empty())
-    return Fail(g, kUsage, "--save: a virtual app needs a name");
+std::string UtcNow() {
+  char text[32];
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+int ReportAnswer(const Global& g, const Answer& a, const Hux::OraEBSReqResp& inner) {
+  return Report(g, a, AnswerJson(g, a, inner), g.xml ? ShownInner(g, a.inner) + "\n" : "");
+}
+
+Json AnswerToJson(const Global& g, const Answer& a, const Hux::OraEBSReqResp& inner) {
+  return AnswerJson(g, a, inner);
+}
+
+int DiscoverCall(const Global& g, const DiscoverArgs& args, Answer& a, Hux::OraEBSReqResp& inner,
+                 AppMetadata& metadata) {
   std::string password, error;
   if (!ReadPassword(args, password, error)) return Fail(g, kUsage, error);
   // A store that cannot be used would show every node without a client: said before the work.
@@ -262,10 +299,26 @@ int RunDiscover(const Global& g, const DiscoverArgs& args) {
   WipeString(password);
   std::string envelope = EbsEnvelope(request);
   request.clear();
-  Answer a;
   if (int rc = CallPlugin(g, std::move(envelope), a, Progress{args.sid})) return rc;
-  Hux::OraEBSReqResp inner;
+  metadata = AppMetadata{args.sid, args.user, UtcNow(), EBS_VERSION};
   inner.unserialize(a.inner);
+  return kOk;
+}
+
+int RunDiscover(const Global& g, const DiscoverArgs& args) {
+  if (args.saveAsGiven && args.saveAs.empty())
+    return Fail(g, kUsage, "--save: a virtual app needs a name");
+  if (!args.saveAs.empty() && IsPicture(args.format))
+    return Fail(g, kUsage,
+                "--format " + args.format +
+                    " cannot be combined with --save: save first, then draw the saved app with "
+                    "`ebs-host apps show ID --format " +
+                    args.format + "`");
+  if (int rc = CheckFormat(g, args.format)) return rc;
+  Answer a;
+  Hux::OraEBSReqResp inner;
+  AppMetadata metadata;
+  if (int rc = DiscoverCall(g, args, a, inner, metadata)) return rc;
   auto config = View(inner).child(Hux::OraEBSReqResp::ebsConfig, Create::No);
   const std::vector<MissingClient> missing =
       a.ok() ? NodesWithoutClient(config, a.lines) : std::vector<MissingClient>{};
@@ -273,8 +326,10 @@ int RunDiscover(const Global& g, const DiscoverArgs& args) {
   if (!args.saveAs.empty() && a.ok()) {
     // The discovered configuration goes on to the save in memory; the login never leaves.
     Json discovered = AnswerJson(g, a, inner);
-    return SaveConfig(g, Hux::OraEBSConfig(config.raw()), args.saveAs, a.lines,
-                      g.json ? &discovered : nullptr);
+    SaveContext how;
+    how.before = g.json ? &discovered : nullptr;
+    how.metadata = metadata;
+    return SaveConfig(g, Hux::OraEBSConfig(config.raw()), args.saveAs, a.lines, how);
   }
   Json j = AnswerJson(g, a, inner);
   std::string text;
@@ -282,6 +337,10 @@ int RunDiscover(const Global& g, const DiscoverArgs& args) {
     PrintWarnings(g, missing, &j);
   } else if (g.xml) {
     text = ShownInner(g, a.inner) + "\n";
+  } else if (a.ok() && IsPicture(args.format)) {
+    const int rc = EmitPicture(g, args.format, config);
+    if (rc == kOk) PrintWarnings(g, missing, nullptr);
+    return rc;
   } else if (a.ok()) {
     std::ostringstream out;
     PrintTopology(out, config);
@@ -304,8 +363,10 @@ int RunSave(const Global& g, const std::string& configFile, const std::string& n
                     " holds no EBS configuration (expected what `discover --xml` or "
                     "`apps show --xml` prints)");
   // The names that the discovery looked up are in its log lines, if it ran here.
+  // A file does not say how, when or by what its configuration was discovered: the metadata
+  // records that nothing is known.
   return SaveConfig(g, std::move(config), name, RecentLogLines(g.logFile, kRecentLogBytes),
-                    nullptr);
+                    SaveContext{});
 }
 
 int RunDelete(const Global& g, int64_t appId) {

@@ -9,11 +9,31 @@
 #include "commands.h"
 #include "host_names.h"
 #include "json_view.h"
+#include "picture.h"
 #include "platform/host_config.h"
 #include "secrets.h"
 #include "topology_view.h"
 
 namespace {
+
+// How a saved app was discovered: null when nothing was recorded, a null field when unknown.
+Json DiscoveryJson(const std::optional<AppMetadata>& m) {
+  if (!m) return nullptr;
+  const auto known = [](const std::string& v) { return v.empty() ? Json(nullptr) : Json(v); };
+  return {{"sid", known(m->sid)},
+          {"dbUser", known(m->dbUser)},
+          {"discoveredAt", known(m->discoveredAt)},
+          {"pluginVersion", known(m->pluginVersion)}};
+}
+
+std::string DiscoveryText(const std::optional<AppMetadata>& m) {
+  if (!m) return "not recorded (saved before ebs-host kept it, or not by ebs-host)";
+  if (m->sid.empty() && m->dbUser.empty() && m->discoveredAt.empty() && m->pluginVersion.empty())
+    return "unknown (saved from a configuration file)";
+  const auto known = [](const std::string& v) { return v.empty() ? "unknown" : v; };
+  return "SID " + known(m->sid) + " as " + known(m->dbUser) + " at " + known(m->discoveredAt) +
+         " by ebs-host " + known(m->pluginVersion);
+}
 
 int StoreFailed(const Global& g, const Status& s) {
   return Fail(g, kUnavailable, "the store cannot be used: " + s.message);
@@ -124,12 +144,15 @@ int RunAppsList(const Global& g) {
   return Emit(g, Table(g, {"ID", "NAME", "TYPE", "SAVED"}, rows));
 }
 
-int RunAppsShow(const Global& g, int64_t id) {
+int RunAppsShow(const Global& g, int64_t id, const std::string& format) {
+  if (int rc = CheckFormat(g, format)) return rc;
   std::unique_ptr<ServerStore> store;
   if (int rc = OpenStoreReadOnly(g, store)) return rc;
   std::optional<AppRecord> app;
+  std::optional<AppMetadata> metadata;
   if (store) {
     Status s = store->GetApp(id, app);
+    if (s.ok) s = store->GetAppMetadata(id, metadata);
     if (!s.ok) return StoreFailed(g, s);
   }
   if (!app) return Fail(g, kAnswerError, "no virtual app with id " + std::to_string(id));
@@ -141,12 +164,15 @@ int RunAppsShow(const Global& g, int64_t id) {
                          {"name", app->name},
                          {"type", app->type},
                          {"updatedAt", app->updatedAt},
+                         {"discovery", DiscoveryJson(metadata)},
                          {"ebsConfig", MessageToJson(config, g.showSecrets)}}) +
                        "\n");
   if (g.xml) return Emit(g, (g.showSecrets ? app->config : config.serialized()) + "\n");
+  if (IsPicture(format)) return EmitPicture(g, format, View(config));
   std::ostringstream out;
   out << "Virtual app " << app->name << " (id " << app->id << ", type " << app->type << ", saved "
-      << app->updatedAt << ")\n\n";
+      << app->updatedAt << ")\n";
+  out << "Discovered       " << DiscoveryText(metadata) << "\n\n";
   PrintTopology(out, View(config));
   return Emit(g, out.str());
 }

@@ -3,8 +3,8 @@
 // stand-in's store (clients, virtual apps) directly.
 //
 // Exit status: 0 ok; 1 the answer carries an error code or the request was refused; 2 usage
-// error; 3 the plug-in, its log or the store cannot be used; 129/130/143 ended by SIGHUP, SIGINT
-// or SIGTERM.
+// error; 3 the plug-in, its log or the store cannot be used; 4 `diff` found drift; 129/130/143
+// ended by SIGHUP, SIGINT or SIGTERM.
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -19,6 +19,7 @@
 #include "commands.h"
 #include "host_names.h"
 #include "interrupt.h"
+#include "picture.h"
 #include "platform/file_io.h"
 #include "plugin_locator.h"
 
@@ -145,6 +146,10 @@ static int Main(int argc, char** argv) {
   auto* saveAs =
       discover->add_option("--save", discoverArgs.saveAs,
                            "save what was found as the virtual app NAME, in the same run");
+  const char* formatHelp =
+      "text (the summary, default), dot (a Graphviz graph of the topology) or svg (that graph "
+      "drawn by Graphviz's dot); not with --json or --xml";
+  discover->add_option("--format", discoverArgs.format, formatHelp)->check(CLI::IsMember(kFormats));
   discover->callback([&] {
     if (discoverArgs.passwordFile.empty() && discoverArgs.passwordEnv.empty())
       throw CLI::RequiredError("--db-password-file or --db-password-env");
@@ -163,6 +168,27 @@ static int Main(int argc, char** argv) {
   auto* del = app.add_subcommand("delete", "delete a virtual app");
   del->add_option("--app-id", appId, "id of the virtual app")->required();
   del->callback([&] { run = [&] { return RunDelete(g, appId); }; });
+
+  DiffArgs diffArgs;
+  auto* diff = app.add_subcommand(
+      "diff", "discover a saved app's instance again and show how it drifted (exit 4 if it did)");
+  diff->add_option("app-id", diffArgs.appId, "id of the virtual app")->required();
+  diff->add_option("--sid", diffArgs.discover.sid, "SID (default: the one it was discovered with)");
+  diff->add_option("--db-user", diffArgs.discover.user,
+                   "database account (default: the one it was discovered with)");
+  auto* diffPf = diff->add_option("--db-password-file", diffArgs.discover.passwordFile,
+                                  "file whose first line is the password");
+  auto* diffPe = diff->add_option("--db-password-env", diffArgs.discover.passwordEnv,
+                                  "environment variable holding the password (removed from the "
+                                  "environment once read)");
+  diffPf->excludes(diffPe);
+  diff->add_flag("--update", diffArgs.update,
+                 "after showing the drift, save the fresh discovery over the app");
+  diff->callback([&] {
+    if (diffArgs.discover.passwordFile.empty() && diffArgs.discover.passwordEnv.empty())
+      throw CLI::RequiredError("--db-password-file or --db-password-env");
+    run = [&] { return g.xml ? NoXml(g, "diff") : RunDiff(g, diffArgs); };
+  });
 
   auto* clients = app.add_subcommand("clients", "clients of the managing server");
   clients->require_subcommand(1);
@@ -195,7 +221,9 @@ static int Main(int argc, char** argv) {
   int64_t showId = 0;
   auto* appsShow = apps->add_subcommand("show", "show one virtual app");
   appsShow->add_option("id", showId, "id of the virtual app")->required();
-  appsShow->callback([&] { run = [&] { return RunAppsShow(g, showId); }; });
+  std::string showFormat = "text";
+  appsShow->add_option("--format", showFormat, formatHelp)->check(CLI::IsMember(kFormats));
+  appsShow->callback([&] { run = [&] { return RunAppsShow(g, showId, showFormat); }; });
 
   // The command words, as defined above.
   const auto all = [](const CLI::App*) { return true; };

@@ -1,0 +1,231 @@
+// ebs-host diff against the simulated instance PROD (tests/fake-oracle): a saved app compared
+// with a fresh discovery after the instance changed as it does between backups (a cutover, hosts
+// added and retired, services stopped, clients registered), in both output forms; --update
+// making the saved app current; the SID and user taken from what the save recorded.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "cli_host.h"
+#include "support/fake_oracle.h"
+
+namespace {
+
+constexpr const char* kPassword = "Diff-Pa55-9z";
+constexpr const char* kContexts = "fnd_oam_context_files";
+
+class HostDiff : public ::testing::Test {
+ public:
+  void SetUp() override {
+    std::string why;
+    if (!FakeOracle::Usable(&why)) GTEST_SKIP() << why;
+  }
+
+  // A fresh sandbox and instance, run edition FS1, saved as PROD-EBS (id 1) by discover --save
+  // with clients for ebsdb01 and ebsapp01 only.
+  void SaveInstance() {
+    // The old sandbox first: it puts back the environment it found.
+    oracle.reset();
+    sandbox.reset();
+    sandbox = std::make_unique<DiscoverySandbox>();
+    oracle = std::make_unique<FakeOracle>("dbhome_diff",
+                                          EBS_SOURCE_DIR "/tests/fake-oracle/sandbox/load.sql");
+    oracle->Set("db_password", kPassword);
+    sandbox->SetOratab("PROD:" + oracle->home() + ":N\n");
+    Cutover("fs1");
+    ASSERT_EQ(Host("clients add --name ebsdb01 --host ebsdb01.example.com").status, 0);
+    ASSERT_EQ(Host("clients add --name ebsapp01 --host ebsapp01.example.com").status, 0);
+    HostRun saved = Host(
+        "discover --sid PROD --db-user apps --db-password-env EBS_TEST_PW --save PROD-EBS", Env());
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    ASSERT_NE(saved.out.find("(id 1)"), std::string::npos) << saved.out;
+  }
+
+  void Cutover(const std::string& edition) {
+    std::string out, err;
+    ASSERT_EQ(NqProcess::run(Quote(EBS_SOURCE_DIR "/tests/fake-oracle/cutover.sh") + " " +
+                                 Quote(oracle->home()) + " " + edition,
+                             &out, &err, 30000),
+              0)
+        << err;
+  }
+
+  // Changes the simulated database's context files.
+  void Sql(const std::string& sql) {
+    std::string out, err;
+    ASSERT_EQ(
+        NqProcess::run("sqlite3 " + Quote(oracle->home() + "/fake/context.db") + " " + Quote(sql),
+                       &out, &err, 30000),
+        0)
+        << err;
+  }
+
+  static std::string Env() { return std::string("EBS_TEST_PW=") + kPassword; }
+  static HostRun Diff(const std::string& options = "", const std::string& args = "") {
+    return Host(options + " diff 1 --db-password-env EBS_TEST_PW" + args, Env());
+  }
+
+  std::unique_ptr<DiscoverySandbox> sandbox;
+  std::unique_ptr<FakeOracle> oracle;
+};
+
+// Whether the document's changes hold one with every member of `expected`.
+bool HasChange(const nlohmann::json& doc, const nlohmann::json& expected) {
+  if (!doc.contains("changes")) return false;
+  for (const auto& change : doc["changes"]) {
+    bool all = true;
+    for (const auto& [key, value] : expected.items())
+      all = all && change.contains(key) && change[key] == value;
+    if (all) return true;
+  }
+  return false;
+}
+
+TEST_F(HostDiff, EachKindOfDriftIsReportedInBothForms) {
+  using nlohmann::json;
+  const struct {
+    const char* what;
+    std::function<void(HostDiff&)> change;
+    int status;
+    std::string text;  // in the output for people
+    json expected;     // a change of the --json document; null: none at all
+  } cases[] = {
+      {"unchanged", [](HostDiff&) {}, 0,
+       "no drift: the live instance matches virtual app PROD-EBS (id 1)\n", nullptr},
+      {"a cutover to fs2", [](HostDiff& t) { t.Cutover("fs2"); }, 4,
+       "  runEdition: FS1 -> FS2\n\nfile systems swapped: run edition now FS2\n",
+       json{{"host", "ebsapp02"}, {"field", "runEdition"}, {"old", "FS1"}, {"new", "FS2"}}},
+      {"a new application host",
+       [](HostDiff& t) {
+         t.Sql(std::string("INSERT INTO ") + kContexts +
+               " (NAME, PATH, TEXT, NODE_NAME, CTX_TYPE) SELECT 'PROD_ebsapp03', PATH, "
+               "replace(TEXT, 'ebsapp02', 'ebsapp03'), 'ebsapp03', 'A' FROM " +
+               kContexts + " WHERE NODE_NAME = 'ebsapp02'");
+       },
+       4, "application node ebsapp03: added\n",
+       json{{"scope", "appNode"}, {"host", "ebsapp03"}, {"change", "added"}}},
+      {"a retired application host",
+       [](HostDiff& t) {
+         t.Sql(std::string("DELETE FROM ") + kContexts + " WHERE NODE_NAME = 'ebsapp02'");
+       },
+       4, "application node ebsapp02: removed\n",
+       json{{"scope", "appNode"}, {"host", "ebsapp02"}, {"change", "removed"}}},
+      {"batch stopped on one host",
+       [](HostDiff& t) {
+         t.Sql(std::string("UPDATE ") + kContexts +
+               " SET TEXT = replace(TEXT, 's_batch_status\">enabled', 's_batch_status\">disabled') "
+               "WHERE NODE_NAME = 'ebsapp02'");
+       },
+       4,
+       "application node ebsapp02: changed\n  services: web applications, batch -> web "
+       "applications\n",
+       json{{"host", "ebsapp02"}, {"field", "services"}, {"new", "web applications"}}},
+      {"a client registered since the save",
+       [](HostDiff&) {
+         ASSERT_EQ(Host("clients add --name ebsapp02 --host ebsapp02.example.com").status, 0);
+       },
+       4, "  client: none -> ebsapp02 (id 3)\n",
+       json{
+           {"host", "ebsapp02"}, {"field", "client"}, {"old", "none"}, {"new", "ebsapp02 (id 3)"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SaveInstance();
+    if (HasFatalFailure()) return;
+    c.change(*this);
+    // The SID and user come from what the save recorded.
+    HostRun text = Diff();
+    EXPECT_EQ(text.status, c.status) << text.out << text.err;
+    EXPECT_NE(text.out.find(c.text), std::string::npos) << text.out;
+    HostRun doc = Diff("--json");
+    EXPECT_EQ(doc.status, c.status) << doc.err;
+    const json j = OneDocument(doc.out);
+    ASSERT_TRUE(j.is_object()) << doc.out;
+    EXPECT_EQ(j["drift"], c.status != 0);
+    EXPECT_EQ(j["sid"], "PROD");
+    // Said in words only for a cutover.
+    const bool swapped = c.text.find("swapped") != std::string::npos;
+    EXPECT_EQ(j.contains("runEditionNow"), swapped) << j.dump(1);
+    if (swapped) {
+      EXPECT_EQ(j["runEditionNow"], "FS2");
+    }
+    if (c.expected.is_null())
+      EXPECT_TRUE(j["changes"].empty()) << j.dump(1);
+    else
+      EXPECT_TRUE(HasChange(j, c.expected)) << j.dump(1);
+    for (const HostRun* r : {&text, &doc})
+      EXPECT_EQ((r->out + r->err).find(kPassword), std::string::npos);
+  }
+}
+
+// --update saves the fresh discovery over the app, after the drift, in one document for
+// programs; the next diff finds none, and the app's metadata says when it was discovered.
+TEST_F(HostDiff, UpdateMakesTheNextDiffClean) {
+  SaveInstance();
+  if (HasFatalFailure()) return;
+  Cutover("fs2");
+  ASSERT_EQ(Host("clients add --name ebsapp02 --host ebsapp02.example.com").status, 0);
+  HostRun update = Diff("--json", " --update");
+  EXPECT_EQ(update.status, 4) << update.err;
+  const nlohmann::json j = OneDocument(update.out);
+  ASSERT_TRUE(j.is_object()) << update.out;
+  EXPECT_EQ(j["diff"]["runEditionNow"], "FS2");
+  EXPECT_EQ(j["save"]["appId"], 1);
+  EXPECT_EQ(j["save"]["result"], 0);
+
+  HostRun again = Diff();
+  EXPECT_EQ(again.status, 0) << again.out << again.err;
+  EXPECT_NE(again.out.find("no drift"), std::string::npos) << again.out;
+  HostRun show = Host("--json apps show 1");
+  const nlohmann::json app = OneDocument(show.out);
+  ASSERT_TRUE(app.is_object()) << show.out;
+  EXPECT_EQ(app["discovery"]["sid"], "PROD");
+  EXPECT_EQ(app["discovery"]["dbUser"], "apps");
+  EXPECT_EQ(app["discovery"]["pluginVersion"], EBS_HOST_VERSION_TEXT);
+  EXPECT_EQ(show.out.find(kPassword), std::string::npos);
+
+  // Nothing to update: nothing is saved.
+  HostRun clean = Diff("", " --update");
+  EXPECT_EQ(clean.status, 0) << clean.err;
+  EXPECT_EQ(clean.out.find("Saved virtual app"), std::string::npos) << clean.out;
+}
+
+// What diff cannot do, and how it says so: no such app (refused), an app saved from a file
+// without the SID and user to discover it with (a usage error naming the options), a
+// discovery that fails (as discover reports it).
+TEST_F(HostDiff, RefusalsAndFailuresHaveTheirExitStatus) {
+  SaveInstance();
+  if (HasFatalFailure()) return;
+  TempDir dir;
+  WriteFile(dir.file("prod.xml"), Host("--xml apps show 1").out);
+  ASSERT_EQ(Host("save --config " + dir.file("prod.xml") + " --name FROM-FILE").status, 0);
+  const struct {
+    const char* what;
+    std::string args;
+    std::function<void(HostDiff&)> before;
+    int status;
+    std::string err;
+  } cases[] = {
+      {"an unknown app", "diff 9 --db-password-env EBS_TEST_PW", nullptr, 1,
+       "no virtual app with id 9"},
+      {"saved from a file: no SID", "diff 2 --db-password-env EBS_TEST_PW", nullptr, 2,
+       "give --sid SID"},
+      {"saved from a file: no user", "diff 2 --sid PROD --db-password-env EBS_TEST_PW", nullptr, 2,
+       "give --db-user USER"},
+      {"a wrong password", "diff 1 --db-password-env EBS_TEST_PW",
+       [](HostDiff& t) { t.oracle->Set("db_password", "another"); }, 1, "error 520"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.before) c.before(*this);
+    HostRun r = Host(c.args, Env());
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+  // Given both, an app saved from a file is compared like any other.
+  oracle->Set("db_password", kPassword);
+  HostRun given = Host("diff 2 --sid PROD --db-user apps --db-password-env EBS_TEST_PW", Env());
+  EXPECT_EQ(given.status, 0) << given.out << given.err;
+}
+
+}  // namespace

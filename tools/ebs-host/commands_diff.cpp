@@ -1,0 +1,166 @@
+// `diff APP_ID`: discovers the instance of a saved virtual app again, as `discover` does (the SID
+// and database user default to those the app was discovered with), and shows how the live
+// instance differs from what was saved: one block per changed node, a cutover in words, a
+// one-line verdict. --update then saves the fresh discovery over the app, as `discover --save`
+// does. Exit status 0 without drift, kDrift with it; a failed discovery as `discover` reports it.
+#include <map>
+#include <optional>
+#include <sstream>
+
+#include "commands.h"
+#include "config_diff.h"
+#include "json_view.h"
+#include "platform/host_config.h"
+
+namespace {
+
+std::string ScopeKey(DriftScope scope) {
+  switch (scope) {
+    case DriftScope::Config:
+      return "config";
+    case DriftScope::DbTier:
+      return "dbTier";
+    case DriftScope::DbNode:
+      return "dbNode";
+    case DriftScope::AppTier:
+      return "appTier";
+    case DriftScope::AppNode:
+      return "appNode";
+  }
+  return "";
+}
+
+Json DriftJson(const ConfigDrift& drift) {
+  Json changes = Json::array();
+  for (const DriftChange& c : drift.changes) {
+    Json j{{"scope", ScopeKey(c.scope)}};
+    if (!c.host.empty()) j["host"] = c.host;
+    if (!c.edition.empty()) j["edition"] = c.edition;
+    j["change"] = DriftKindName(c.kind);
+    if (c.kind == DriftKind::Changed) {
+      j["field"] = c.field;
+      j["old"] = c.before;
+      j["new"] = c.after;
+    }
+    changes.push_back(std::move(j));
+  }
+  Json out{{"drift", drift.any()}, {"changes", changes}};
+  if (!drift.swappedTo.empty()) out["runEditionNow"] = drift.swappedTo;
+  return out;
+}
+
+// The heading of a change's block: "application node ebsapp01", "database tier".
+std::string BlockOf(const DriftChange& c) {
+  return std::string(DriftScopeName(c.scope)) + (c.host.empty() ? "" : " " + c.host);
+}
+
+std::string Verdict(const ConfigDrift& drift, const std::string& app) {
+  if (!drift.any()) return "no drift: the live instance matches virtual app " + app + "\n";
+  std::map<std::string, DriftKind> blocks;  // a node added or removed, else changed
+  for (const DriftChange& c : drift.changes) {
+    const bool whole = c.edition.empty() && c.field.empty();
+    auto [it, inserted] = blocks.emplace(BlockOf(c), whole ? c.kind : DriftKind::Changed);
+    if (!inserted && whole) it->second = c.kind;
+  }
+  int added = 0, removed = 0, changed = 0;
+  for (const auto& [block, kind] : blocks)
+    (kind == DriftKind::Added ? added : kind == DriftKind::Removed ? removed : changed)++;
+  return "drift found: " + std::to_string(changed) + " changed, " + std::to_string(added) +
+         " added, " + std::to_string(removed) + " removed (" +
+         std::to_string(drift.changes.size()) + " change(s)) since virtual app " + app +
+         " was saved\n";
+}
+
+std::string DriftText(const ConfigDrift& drift, const std::string& app,
+                      const std::string& heading) {
+  std::ostringstream out;
+  out << heading << "\n\n";
+  std::string block;
+  for (const DriftChange& c : drift.changes) {
+    const std::string heading = BlockOf(c);
+    const bool whole = c.edition.empty() && c.field.empty();
+    if (whole) {
+      out << (block.empty() ? "" : "\n") << heading << ": " << DriftKindName(c.kind) << "\n";
+      block = heading;
+      continue;
+    }
+    if (heading != block) {
+      out << (block.empty() ? "" : "\n") << heading << ": changed\n";
+      block = heading;
+    }
+    if (c.field.empty())  // a context added or removed
+      out << "  context " << c.edition << ": " << DriftKindName(c.kind) << "\n";
+    else
+      out << "  " << (c.edition.empty() ? "" : "context " + c.edition + " ") << c.field << ": "
+          << c.before << " -> " << c.after << "\n";
+  }
+  if (drift.any()) out << "\n";
+  if (!drift.swappedTo.empty())
+    out << "file systems swapped: run edition now " << drift.swappedTo << "\n";
+  out << Verdict(drift, app);
+  return out.str();
+}
+
+}  // namespace
+
+int RunDiff(const Global& g, const DiffArgs& args) {
+  std::unique_ptr<ServerStore> store;
+  if (int rc = OpenStoreReadOnly(g, store)) return rc;
+  std::optional<AppRecord> app;
+  std::optional<AppMetadata> known;
+  if (store) {
+    Status s = store->GetApp(args.appId, app);
+    if (s.ok) s = store->GetAppMetadata(args.appId, known);
+    if (!s.ok) return Fail(g, kUnavailable, "the store cannot be used: " + s.message);
+  }
+  store.reset();
+  const std::string id = std::to_string(args.appId);
+  if (!app) return Fail(g, kAnswerError, "no virtual app with id " + id);
+
+  DiscoverArgs discover = args.discover;
+  const auto missing = [&](const std::string& option, const std::string& what) {
+    return Fail(g, kUsage,
+                option + ": the " + what + " that virtual app " + id +
+                    " was discovered with is not recorded (it was saved from a file or by an "
+                    "older ebs-host); give " +
+                    option);
+  };
+  if (discover.sid.empty() && known) discover.sid = known->sid;
+  if (discover.sid.empty()) return missing("--sid SID", "SID");
+  if (discover.user.empty() && known) discover.user = known->dbUser;
+  if (discover.user.empty()) return missing("--db-user USER", "database user");
+
+  Answer a;
+  Hux::OraEBSReqResp inner;
+  AppMetadata metadata;
+  if (int rc = DiscoverCall(g, discover, a, inner, metadata)) return rc;
+  if (!a.ok()) return ReportAnswer(g, a, inner);
+
+  Hux::OraEBSConfig saved;
+  saved.unserialize(app->config);
+  auto fresh = View(inner).child(Hux::OraEBSReqResp::ebsConfig, Create::No);
+  const ConfigDrift drift = CompareConfigs(View(saved), fresh);
+  const std::string name = app->name + " (id " + id + ")";
+  Json json = DriftJson(drift);
+  json["appId"] = args.appId;
+  json["name"] = app->name;
+  json["sid"] = discover.sid;
+  json["savedAt"] = app->updatedAt;
+  const std::string text =
+      DriftText(drift, name,
+                "Virtual app " + name + " saved " + app->updatedAt + ", against SID " +
+                    discover.sid + " discovered as " + discover.user + " now:");
+  const int status = drift.any() ? kDrift : kOk;
+
+  if (args.update && drift.any()) {
+    SaveContext how;
+    how.before = &json;
+    how.beforeKey = "diff";
+    how.textBefore = text + "\n";
+    how.metadata = metadata;
+    const int rc = SaveConfig(g, Hux::OraEBSConfig(fresh.raw()), app->name, a.lines, how);
+    return rc == kOk ? status : rc;
+  }
+  if (int rc = Emit(g, g.json ? Dump(json) + "\n" : text)) return rc;
+  return status;
+}

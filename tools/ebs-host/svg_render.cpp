@@ -1,0 +1,99 @@
+#include "svg_render.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <sstream>
+
+#include "platform/process.h"
+
+namespace {
+
+// Whether `path` (absolute, no symbolic link in it) and each directory above it belong to root
+// or the effective user and are writable by nobody else; a sticky directory above it (/tmp) may
+// be writable by others, who cannot replace what is below it. Otherwise `why` names the first
+// that is not.
+bool Trusted(const std::string& path, std::string* why) {
+  for (size_t end = 0; end != std::string::npos;) {
+    end = path.find('/', end + 1);
+    const std::string p = end == 0 ? "/" : path.substr(0, end);
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0) {
+      if (why) *why = p + " cannot be examined";
+      return false;
+    }
+    const bool last = end == std::string::npos;
+    const bool sticky = S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) && !last;
+    if ((st.st_uid != 0 && st.st_uid != ::geteuid()) ||
+        ((st.st_mode & (S_IWGRP | S_IWOTH)) && !sticky)) {
+      if (why) *why = p + " may be changed by another account";
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string RealPath(const std::string& path) {
+  char resolved[PATH_MAX];
+  return ::realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+}
+
+}  // namespace
+
+std::string FindDot(const std::string& searchPath, std::string* why) {
+  std::istringstream dirs(searchPath);
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    if (dir.empty() || dir[0] != '/') continue;
+    // The directory's own name, with links resolved, so that the file runs under the name
+    // `dot` (Debian's dot is a link to a program that acts on the name it is called by).
+    const std::string realDir = RealPath(dir);
+    if (realDir.empty()) continue;
+    const std::string candidate = (realDir == "/" ? "" : realDir) + "/dot";
+    const std::string target = RealPath(candidate);
+    struct stat st {};
+    if (target.empty() || ::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        ::access(target.c_str(), X_OK) != 0)
+      continue;
+    if (Trusted(realDir, why) && Trusted(target, why)) return candidate;
+  }
+  return "";
+}
+
+SvgResult RenderSvg(const std::string& dot, std::string& svg, std::string& error,
+                    long timeoutMillis) {
+  svg.clear();
+  const char* path = std::getenv("PATH");
+  std::string untrusted;
+  const std::string program = FindDot(path && *path ? path : "/usr/bin:/bin", &untrusted);
+  if (program.empty()) {
+    error = "Graphviz's dot is not installed (" + std::string(kInstallGraphviz) + ")" +
+            (untrusted.empty() ? "" : "; one was found but not used: " + untrusted);
+    return SvgResult::kNoGraphviz;
+  }
+  NqCommand command;
+  command.argv = {program, "-Tsvg"};
+  command.env = {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"};
+  // Fontconfig keeps its cache under the home directory; without one it still works, slower.
+  if (const char* home = std::getenv("HOME"); home && *home)
+    command.env.push_back(std::string("HOME=") + home);
+  command.input = dot;
+  command.timeoutMillis = timeoutMillis;
+  std::string err;
+  const int rc = NqProcess::Execute(command, &svg, &err);
+  if (rc != 0) {
+    svg.clear();
+    while (!err.empty() && err.back() == '\n') err.pop_back();
+    error = program + " -Tsvg failed (exit status " + std::to_string(rc) + ")" +
+            (err.empty() ? "" : ": " + err);
+    return SvgResult::kFailed;
+  }
+  if (svg.size() >= NqProcess::kMaxKeptBytes) {
+    svg.clear();
+    error = "the picture is larger than " + std::to_string(NqProcess::kMaxKeptBytes >> 20) +
+            " MiB; --format dot gives the graph to render by other means";
+    return SvgResult::kFailed;
+  }
+  return SvgResult::kRendered;
+}
