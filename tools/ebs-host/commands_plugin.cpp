@@ -14,6 +14,7 @@
 
 #include "client_hints.h"
 #include "commands.h"
+#include "ebs_version.h"
 #include "json_view.h"
 #include "messages/requests.h"
 #include "picture.h"
@@ -299,7 +300,7 @@ int DiscoverCall(const Global& g, const DiscoverArgs& args, Answer& a, Hux::OraE
   std::string envelope = EbsEnvelope(request);
   request.clear();
   if (int rc = CallPlugin(g, std::move(envelope), a, Progress{args.sid})) return rc;
-  metadata = AppMetadata{args.sid, args.user, UtcNow(), EBS_HOST_VERSION};
+  metadata = AppMetadata{args.sid, args.user, UtcNow(), EBS_VERSION};
   inner.unserialize(a.inner);
   return kOk;
 }

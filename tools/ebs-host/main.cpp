@@ -21,7 +21,7 @@
 #include "interrupt.h"
 #include "picture.h"
 #include "platform/file_io.h"
-#include "plugin_loader.h"
+#include "plugin_locator.h"
 
 namespace {
 
@@ -71,6 +71,22 @@ bool CheckCommandWords(const Global& g, int argc, char** argv,
   return true;
 }
 
+// The value of --plugin (as "--plugin PATH" or "--plugin=PATH") before CLI11 has parsed it, for
+// --version, which ends the parse as soon as CLI11 meets it.
+std::string PluginArg(int argc, char** argv) {
+  std::string value;
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--plugin" && i + 1 < argc)
+      value = argv[++i];
+    else if (arg.rfind("--plugin=", 0) == 0)
+      value = arg.substr(9);
+    else if (TakesValue(arg))
+      ++i;
+  }
+  return value;
+}
+
 bool HasArg(int argc, char** argv, const char* flag) {
   for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
     if (std::strcmp(argv[i], flag) == 0) return true;
@@ -94,9 +110,12 @@ static int Main(int argc, char** argv) {
       "platform does; manages the managing-server stand-in's store."};
   app.fallthrough();
   app.require_subcommand(1);
-  app.set_version_flag("--version", "ebs-host " EBS_HOST_VERSION);
+  app.set_version_flag(
+      "--version", [argc, argv] { return VersionLine(FindPlugin(PluginArg(argc, argv))); },
+      "print the versions of ebs-host and of the plug-in it would load");
   app.add_option("--plugin", g.plugin,
-                 "the plug-in library (default: $EBS_HOST_PLUGIN, else the built one)");
+                 "the plug-in library (default: $EBS_HOST_PLUGIN, else the installed one, "
+                 "else the build tree's)");
   auto* jsonFlag = app.add_flag("--json", g.json, "output for programs: one JSON document");
   app.add_flag("--xml", g.xml, "output the raw inner message text")->excludes(jsonFlag);
   app.add_flag("-v,--verbose", g.verbose, "show the plug-in's log lines on standard error");
@@ -223,10 +242,7 @@ static int Main(int argc, char** argv) {
     app.exit(e);
     return kUsage;
   }
-  if (g.plugin.empty()) {
-    const char* named = std::getenv("EBS_HOST_PLUGIN");
-    g.plugin = named && *named ? named : DefaultPluginPath();
-  }
+  g.plugin = FindPlugin(g.plugin).path;
 
   InstallInterruptHandling([&g](int signal) {
     const std::string message = std::string("interrupted by ") +

@@ -1,13 +1,19 @@
 #include "plugin_loader.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
+
+#include "plugin_locator.h"
 
 PluginLoader::~PluginLoader() {
   if (handle_) dlclose(handle_);
 }
 
 bool PluginLoader::Load(const std::string& path, std::string& error) {
+  if (path.empty()) {  // dlopen would give this program itself
+    error = "no plug-in found; name one with --plugin or EBS_HOST_PLUGIN";
+    for (const std::string& place : FindPlugin("").passed) error += "\n  looked at " + place;
+    return false;
+  }
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle_) {
     const char* why = dlerror();
@@ -23,8 +29,3 @@ bool PluginLoader::Load(const std::string& path, std::string& error) {
 }
 
 int PluginLoader::Call(std::string& text) const { return entry_(text); }
-
-std::string DefaultPluginPath() {
-  if (access(EBS_DEFAULT_PLUGIN, R_OK) == 0) return EBS_DEFAULT_PLUGIN;
-  return "/usr/lib/libEnterpriseApps.so";
-}

@@ -7,7 +7,8 @@
 class PluginLoader {
  public:
   ~PluginLoader();
-  // False (with the reason in `error`) when the library cannot be loaded or lacks the entry point.
+  // False (with the reason in `error`) when the library cannot be loaded or lacks the entry point;
+  // an empty `path` means that FindPlugin found none, and `error` says where it looked.
   bool Load(const std::string& path, std::string& error);
   // Calls OnMsgEnterpriseApps on `text` in place; returns its result.
   int Call(std::string& text) const;
@@ -16,6 +17,3 @@ class PluginLoader {
   void* handle_ = nullptr;
   int (*entry_)(std::string&) = nullptr;
 };
-
-// The library next to this program's build, or the installed one.
-std::string DefaultPluginPath();

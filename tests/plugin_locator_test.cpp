@@ -1,0 +1,79 @@
+// ebs-host's reading of the plug-in's version mark from a library file (what --version prints),
+// and its judgement of the places another account could swap a library in.
+#include "plugin_locator.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ebs_version.h"
+#include "support/plugin.h"
+
+namespace {
+
+const std::string kMark = EBS_VERSION_MARK_PREFIX;
+const size_t kBlock = size_t{1} << 20;  // the reader's block
+
+TEST(PluginVersion, ReadsTheMarkWhereverItIsAndRefusesWhatIsNoMark) {
+  TempDir dir;
+  struct Row {
+    const char* what;
+    std::string content;
+    std::string version;  // expected; "" for none
+  } rows[] = {
+      // The mark of a real build, among other strings.
+      {"plain", std::string("\0junk\0", 6) + kMark + "1.0.0" + std::string(1, '\0') + "tail",
+       "1.0.0"},
+      // The mark straddles the first block's end: found whole.
+      {"across blocks", std::string(kBlock - 10, 'x') + kMark + "2.3.4" + std::string(1, '\0'),
+       "2.3.4"},
+      // The version straddles it, the prefix in the first block.
+      {"version across",
+       std::string(kBlock - kMark.size() - 2, 'x') + kMark + "5.6.7" + std::string(1, '\0'),
+       "5.6.7"},
+      // The prefix alone (ebs-host's own copy of it) is no mark; a later real one counts.
+      {"bare prefix first", kMark + std::string(1, '\0') + kMark + "8.9" + std::string(1, '\0'),
+       "8.9"},
+      // No NUL within 64 bytes: no version, however long the file.
+      {"unterminated", kMark + std::string(3 * kBlock, 'v'), ""},
+      // No mark at all.
+      {"no mark", std::string(2 * kBlock, 'y'), ""},
+      // A mark cut off by the end of the file.
+      {"truncated", kMark + "1.0", ""},
+  };
+  for (const Row& row : rows) {
+    const std::string path = dir.file("lib.so");
+    WriteFile(path, row.content);
+    EXPECT_EQ(PluginVersion(path), row.version) << row.what;
+  }
+  // Neither a missing file, a directory nor a FIFO (which must not block) has a version.
+  EXPECT_EQ(PluginVersion(dir.file("missing")), "");
+  EXPECT_EQ(PluginVersion(dir.path()), "");
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(PluginVersion(dir.file("fifo")), "");
+}
+
+TEST(SwappableBy, RefusesWhatAnotherAccountCanWriteOrOwns) {
+  TempDir dir;  // private, below a sticky /tmp
+  const std::string lib = dir.file("lib.so");
+  WriteFile(lib, "x");
+  chmod(lib.c_str(), 0644);
+  EXPECT_EQ(SwappableBy(lib), "") << "a file of the user's own, in the user's directory";
+  // Group- or world-writable file or directory: refused, the offending path named.
+  chmod(lib.c_str(), 0664);
+  EXPECT_EQ(SwappableBy(lib), lib + " is writable by other accounts");
+  chmod(lib.c_str(), 0644);
+  chmod(dir.path().c_str(), 0777);
+  EXPECT_EQ(SwappableBy(lib), dir.path() + " is writable by other accounts");
+  // A sticky directory is fine for the directories above, as /tmp is.
+  chmod(dir.path().c_str(), 01777);
+  EXPECT_EQ(SwappableBy(lib), "");
+  chmod(dir.path().c_str(), 0700);
+  // A link is judged by where it leads.
+  ASSERT_EQ(symlink(lib.c_str(), dir.file("link").c_str()), 0);
+  chmod(lib.c_str(), 0666);
+  EXPECT_EQ(SwappableBy(dir.file("link")), lib + " is writable by other accounts");
+  EXPECT_NE(SwappableBy(dir.file("missing")).find("cannot be resolved"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+#include "plugin_locator.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "ebs_version.h"
+#include "platform/file_io.h"
+
+// Set by tools/ebs-host/CMakeLists.txt: where the installed plug-in is relative to the installed
+// program's directory, and where this build put both.
+#ifndef EBS_PLUGIN_FROM_BINDIR
+#error "EBS_PLUGIN_FROM_BINDIR: the plug-in relative to the installed program's directory"
+#endif
+
+namespace {
+
+std::string RealPath(const std::string& path) {
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) ? resolved : "";
+}
+
+std::string Directory(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// `relative` (leading "../" only) from the directory `dir`, which has no links or dots in it.
+std::string Beside(std::string dir, std::string relative) {
+  for (; relative.rfind("../", 0) == 0; relative.erase(0, 3)) dir = Directory(dir);
+  return (dir == "/" ? "" : dir) + "/" + relative;
+}
+
+}  // namespace
+
+std::string SwappableBy(const std::string& path) {
+  const std::string real = RealPath(path);
+  if (real.empty()) return path + " cannot be resolved: " + std::strerror(errno);
+  const uid_t self = geteuid();
+  for (std::string at = real;; at = Directory(at)) {
+    struct stat st {};
+    if (stat(at.c_str(), &st) != 0) return at + " cannot be examined: " + std::strerror(errno);
+    if (st.st_uid != 0 && st.st_uid != self)
+      return at + " belongs to user id " + std::to_string(st.st_uid);
+    const bool sticky = S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) && at != real;
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !sticky) return at + " is writable by other accounts";
+    if (at == "/") return "";
+  }
+}
+
+PluginChoice FindPlugin(const std::string& option) {
+  PluginChoice choice;
+  if (!option.empty()) {
+    choice.path = option;
+    choice.source = "--plugin";
+    return choice;
+  }
+  const char* named = std::getenv("EBS_HOST_PLUGIN");
+  if (named && *named) {
+    choice.path = named;
+    choice.source = "EBS_HOST_PLUGIN";
+    return choice;
+  }
+  const std::string self = RealPath("/proc/self/exe");
+  if (self.empty()) {
+    choice.passed.push_back("this program's location: /proc/self/exe cannot be read");
+    return choice;
+  }
+  const std::string installed = Beside(Directory(self), EBS_PLUGIN_FROM_BINDIR);
+  struct stat st {};
+  if (stat(installed.c_str(), &st) != 0) {
+    choice.passed.push_back(installed + ": not there");
+  } else if (const std::string why = SwappableBy(installed); !why.empty()) {
+    choice.passed.push_back(installed + ": refused, " + why);
+  } else {
+    choice.path = RealPath(installed);
+    choice.source = "installed";
+    return choice;
+  }
+#if defined(EBS_BUILD_HOST) && defined(EBS_BUILD_PLUGIN)
+  if (self == RealPath(EBS_BUILD_HOST)) {
+    choice.path = EBS_BUILD_PLUGIN;
+    choice.source = "build tree";
+  }
+#endif
+  return choice;
+}
+
+std::string PluginVersion(const std::string& path) {
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat st {};
+  if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
+  // Read in blocks, keeping the last bytes of the previous block so that a mark across a block
+  // boundary is found whole; a version is at most kLongest bytes before its terminating NUL.
+  static constexpr size_t kBlock = size_t{1} << 20, kLimit = size_t{256} << 20, kLongest = 64;
+  const std::string prefix = EBS_VERSION_MARK_PREFIX;
+  const size_t keep = prefix.size() + kLongest;
+  std::string window;
+  for (size_t total = 0; total < kLimit;) {
+    const size_t kept = window.size();
+    window.resize(kept + kBlock);
+    const ssize_t got = read(fd.get(), &window[kept], kBlock);
+    window.resize(kept + (got > 0 ? static_cast<size_t>(got) : 0));
+    if (got < 0 && errno == EINTR) continue;
+    const bool last = got <= 0;
+    total += last ? 0 : static_cast<size_t>(got);
+    for (size_t at = window.find(prefix); at != std::string::npos;
+         at = window.find(prefix, at + 1)) {
+      const size_t begin = at + prefix.size();
+      const size_t end = window.find('\0', begin);
+      if (end != std::string::npos && end - begin <= kLongest && end > begin)
+        return window.substr(begin, end - begin);
+      if (end == std::string::npos && window.size() - at < keep && !last) break;  // read on
+    }
+    if (last) break;
+    window.erase(0, window.size() > keep ? window.size() - keep : 0);
+  }
+  return "";
+}
+
+std::string VersionLine(const PluginChoice& plugin) {
+  std::string line = "ebs-host " EBS_VERSION ", ";
+  if (plugin.path.empty()) return line + "no plug-in found";
+  const std::string version = PluginVersion(plugin.path);
+  if (!version.empty()) return line + "plug-in " + version + " at " + plugin.path;
+  return line + "plug-in at " + plugin.path + " " +
+         (access(plugin.path.c_str(), R_OK) == 0 ? "carries no version mark" : "cannot be read");
+}
