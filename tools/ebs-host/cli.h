@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-enum Exit : int { kOk = 0, kAnswerError = 1, kUsage = 2, kUnavailable = 3 };
+// kDrift: `diff` found the live instance drifted from the saved app.
+enum Exit : int { kOk = 0, kAnswerError = 1, kUsage = 2, kUnavailable = 3, kDrift = 4 };
 
 struct Global {
   std::string plugin;

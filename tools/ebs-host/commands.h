@@ -21,9 +21,6 @@ struct DiscoverArgs {
   std::string format = "text";  // --format text|dot|svg (picture.h)
 };
 
-// `diff`: the live instance has drifted from the saved app (beside cli.h's statuses).
-constexpr int kDrift = 4;
-
 struct DiffArgs {
   int64_t appId = 0;
   DiscoverArgs discover;  // sid and user empty: those of the app's metadata

@@ -22,6 +22,7 @@
 #include "platform/pstring.h"
 #include "platform/redact.h"
 #include "plugin_call.h"
+#include "plugin_locator.h"
 #include "secrets.h"
 #include "topology_view.h"
 
@@ -300,7 +301,8 @@ int DiscoverCall(const Global& g, const DiscoverArgs& args, Answer& a, Hux::OraE
   std::string envelope = EbsEnvelope(request);
   request.clear();
   if (int rc = CallPlugin(g, std::move(envelope), a, Progress{args.sid})) return rc;
-  metadata = AppMetadata{args.sid, args.user, UtcNow(), EBS_VERSION};
+  // The version mark of the library that answered, as --version reads it.
+  metadata = AppMetadata{args.sid, args.user, UtcNow(), PluginVersion(g.plugin)};
   inner.unserialize(a.inner);
   return kOk;
 }

@@ -32,7 +32,7 @@ std::string DiscoveryText(const std::optional<AppMetadata>& m) {
     return "unknown (saved from a configuration file)";
   const auto known = [](const std::string& v) { return v.empty() ? "unknown" : v; };
   return "SID " + known(m->sid) + " as " + known(m->dbUser) + " at " + known(m->discoveredAt) +
-         " by ebs-host " + known(m->pluginVersion);
+         " by plug-in " + known(m->pluginVersion);
 }
 
 int StoreFailed(const Global& g, const Status& s) {
