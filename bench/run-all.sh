@@ -5,8 +5,8 @@
 # its time and its other counters.
 #   bench/run-all.sh BUILD_DIR [MIN_TIME]
 # BUILD_DIR should be a Release build. MIN_TIME is Google Benchmark's minimum time per benchmark,
-# in seconds (default 0.2, which keeps a whole run within about three minutes on two cores; a
-# benchmark with a fixed number of iterations ignores it). The raw results stay in
+# in seconds (default 1: enough alternations for steady medians; a whole run takes about three
+# minutes on two cores; a benchmark with a fixed number of iterations ignores it). The raw results stay in
 # BUILD_DIR/bench-results/<program>.json.
 # Exit status: 0 when every program ran (a missed goal is shown, not an error); 1 when one failed;
 # 2 on a usage error.
@@ -19,7 +19,7 @@ usage() {
 }
 [ $# -ge 1 ] && [ $# -le 2 ] || usage
 build=$1
-min_time=${2:-0.2}
+min_time=${2:-1}
 [ -d "$build/bench" ] || { echo "error: $build/bench does not exist" >&2; usage; }
 command -v jq >/dev/null || { echo "error: jq is needed (apt-get install jq)" >&2; exit 1; }
 
