@@ -65,10 +65,10 @@ std::string Verdict(const ConfigDrift& drift, const std::string& app) {
   int added = 0, removed = 0, changed = 0;
   for (const auto& [block, kind] : blocks)
     (kind == DriftKind::Added ? added : kind == DriftKind::Removed ? removed : changed)++;
+  const size_t fields = drift.changes.size();
   return "drift found: " + std::to_string(changed) + " changed, " + std::to_string(added) +
-         " added, " + std::to_string(removed) + " removed (" +
-         std::to_string(drift.changes.size()) + " change(s)) since virtual app " + app +
-         " was saved\n";
+         " added, " + std::to_string(removed) + " removed (" + std::to_string(fields) +
+         (fields == 1 ? " change" : " changes") + ") since virtual app " + app + " was saved\n";
 }
 
 std::string DriftText(const ConfigDrift& drift, const std::string& app,
