@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/text.h"
 #include "svg_render.h"
 #include "topology_dot.h"
 
@@ -50,6 +51,5 @@ int EmitPicture(const Global& g, const std::string& format, Msg<Hux::OraEBSConfi
     case SvgResult::kFailed:
       break;
   }
-  if (error.size() > kMaxCauseBytes) error = error.substr(0, kMaxCauseBytes) + "...";
-  return Fail(g, kUnavailable, "the picture cannot be rendered", {error});
+  return Fail(g, kUnavailable, "the picture cannot be rendered", {CutText(error, kMaxCauseBytes)});
 }
