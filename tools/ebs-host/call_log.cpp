@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/file_io.h"
 #include "platform/host_config.h"
 #include "private_file.h"
 
@@ -51,7 +52,7 @@ bool CallLog::Open(const std::string& explicitPath, std::string& error) {
   }
   // The state directory is made when the log is in it; a named file's directory must exist.
   const std::string state = StateDirectory();
-  if (!state.empty() && path_ == state + "/ebs-host.log" && !MakePrivateDirs(state, error))
+  if (!state.empty() && path_ == state + "/ebs-host.log" && !MakePrivateDirectories(state, &error))
     return false;
   const int writer = OpenPrivateFile(path_, FileMode::Append, error);
   if (writer < 0) return false;

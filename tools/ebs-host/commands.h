@@ -51,8 +51,6 @@ int DiscoverCall(const Global& g, const DiscoverArgs& args, Answer& answer,
                  Hux::OraEBSReqResp& inner, AppMetadata& metadata);
 // Prints a failed answer as `discover` does; its exit status.
 int ReportAnswer(const Global& g, const Answer& answer, const Hux::OraEBSReqResp& inner);
-// What --json prints for an answer of the plug-in.
-Json AnswerToJson(const Global& g, const Answer& answer, const Hux::OraEBSReqResp& inner);
 
 // How a save is shown and recorded (SaveConfig).
 struct SaveContext {

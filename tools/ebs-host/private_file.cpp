@@ -28,7 +28,3 @@ int OpenPrivateFile(const std::string& path, FileMode mode, std::string& error) 
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }
-
-bool MakePrivateDirs(const std::string& dir, std::string& error) {
-  return MakePrivateDirectories(dir, &error);
-}
