@@ -8,6 +8,8 @@
 
 #include <string>
 
+// Append: written at the end, and readable too (ebs-host reads its log back through the same
+// descriptor).
 enum class FileMode { Truncate, Append };
 
 // The descriptor, or -1 with `error` naming the path and why.
