@@ -1,7 +1,5 @@
 #include "picture.h"
 
-#include <cstdlib>
-
 #include "platform/text.h"
 #include "svg_render.h"
 #include "topology_dot.h"
@@ -32,9 +30,8 @@ int CheckFormat(const Global& g, const std::string& format) {
                     (g.json ? "JSON document" : "message text"));
   }
   if (format == "svg") {
-    const char* path = std::getenv("PATH");
     std::string why;
-    if (FindDot(path && *path ? path : "/usr/bin:/bin", &why).empty()) return NoGraphviz(g, why);
+    if (FindDotOnPath(&why).empty()) return NoGraphviz(g, why);
   }
   return kOk;
 }
