@@ -112,11 +112,9 @@ int RunClientsList(const Global& g) {
 
 int RunClientsRemove(const Global& g, const std::string& name) {
   std::unique_ptr<ServerStore> store;
-  if (int rc = OpenStoreReadOnly(g, store)) return rc;
-  if (!store) return Fail(g, kAnswerError, "no client named " + name);
-  store.reset();
-  Status s = ServerStore::Open(LoadHostConfig().storePath, store);
+  Status s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadWriteExisting);
   if (!s.ok) return StoreFailed(g, s);
+  if (!store) return Fail(g, kAnswerError, "no client named " + name);
   bool removed = false;
   s = store->RemoveClient(name, &removed);
   if (!s.ok) return StoreFailed(g, s);
