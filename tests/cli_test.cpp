@@ -36,6 +36,27 @@ TEST(HostCli, JsonNamesFieldsAndMasksPasswords) {
   EXPECT_EQ(sandbox.log().find("s3cr3t-value"), std::string::npos);
 }
 
+// A refused request's inner text comes back as it was sent; when the message reader does not
+// accept it, its passwords are still masked in every output form.
+TEST(HostCli, PasswordsOfAnUnreadableInnerTextStayHidden) {
+  HostSandbox sandbox;
+  TempDir dir;
+  // A PeopleSoft request (refused, its text unchanged) whose inner message is cut short.
+  WriteFile(dir.file("cut.xml"), Envelope(2,
+                                          "<m g=\"22\" n=\"505\"><o x=\"2\"><m g=\"7\" n=\"1\">"
+                                          "<pw x=\"2\">hunter2</pw></m></o>"));
+  for (const char* form : {"--json", "--xml", ""}) {
+    SCOPED_TRACE(form);
+    HostRun r = Host(std::string(form) + " request " + dir.file("cut.xml"));
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(r.out.find("hunter2"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("***"), std::string::npos) << r.out;
+  }
+  // Asked for by name, it is shown.
+  EXPECT_NE(Host("--json --show-secrets request " + dir.file("cut.xml")).out.find("hunter2"),
+            std::string::npos);
+}
+
 TEST(HostCli, ClientsAreRegisteredListedAndRemoved) {
   HostSandbox sandbox;
   EXPECT_EQ(Host("clients add --name db01 --host db01.example.com --host db01-vip.example.com "
