@@ -64,5 +64,8 @@ struct SaveContext {
 int SaveConfig(const Global& g, Hux::OraEBSConfig config, const std::string& name,
                const std::vector<LogLine>& lines, const SaveContext& how);
 
+// Prints a failure of the store (exit 3) and returns its status.
+int StoreFailed(const Global& g, const Status& s);
+
 // Opens the store read-only (a missing store leaves `store` null); kOk, or exit 3 printed.
 int OpenStoreReadOnly(const Global& g, std::unique_ptr<ServerStore>& store);

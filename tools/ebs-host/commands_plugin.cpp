@@ -236,7 +236,7 @@ bool ReadConfig(const std::string& text, Hux::OraEBSConfig& config) {
 
 int OpenStoreReadOnly(const Global& g, std::unique_ptr<ServerStore>& store) {
   const Status s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadOnly);
-  return s.ok ? kOk : Fail(g, kUnavailable, "the store cannot be used: " + s.message);
+  return s.ok ? kOk : StoreFailed(g, s);
 }
 
 int RunRequest(const Global& g, const std::string& file) {

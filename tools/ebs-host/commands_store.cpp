@@ -35,10 +35,6 @@ std::string DiscoveryText(const std::optional<AppMetadata>& m) {
          " by plug-in " + known(m->pluginVersion);
 }
 
-int StoreFailed(const Global& g, const Status& s) {
-  return Fail(g, kUnavailable, "the store cannot be used: " + s.message);
-}
-
 Json ClientJson(const ClientRecord& c, const std::vector<RegistryValue>& values) {
   Json j{{"id", c.id}, {"name", c.name}, {"hiveId", c.hiveId}, {"hosts", c.hosts}};
   auto registry = Json::array();
@@ -61,6 +57,10 @@ std::string Join(const std::vector<std::string>& parts, const char* separator) {
 }
 
 }  // namespace
+
+int StoreFailed(const Global& g, const Status& s) {
+  return Fail(g, kUnavailable, "the store cannot be used: " + s.message);
+}
 
 int RunClientsAdd(const Global& g, const std::string& name, const std::vector<std::string>& hosts,
                   int64_t hive) {
