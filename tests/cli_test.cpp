@@ -36,6 +36,38 @@ TEST(HostCli, JsonNamesFieldsAndMasksPasswords) {
   EXPECT_EQ(sandbox.log().find("s3cr3t-value"), std::string::npos);
 }
 
+// A refused request's inner text comes back as it was sent; its passwords are masked in every
+// output form, also where the message reader does not accept the text or a string carries them.
+TEST(HostCli, PasswordsOfAnEchoedInnerTextStayHidden) {
+  HostSandbox sandbox;
+  TempDir dir;
+  const struct {
+    const char* what;
+    std::string inner;
+  } cases[] = {
+      {"a message cut short",
+       "<m g=\"22\" n=\"505\"><o x=\"2\"><m g=\"7\" n=\"1\"><pw x=\"2\">hunter2</pw></m></o>"},
+      {"a message text in a string field",
+       "<m g=\"22\" n=\"505\"><s x=\"9\">&lt;m g=\"7\" n=\"1\"&gt;&lt;pw "
+       "x=\"2\"&gt;hunter2&lt;/pw&gt;&lt;/m&gt;</s></m>"},
+  };
+  for (const auto& c : cases) {
+    // A PeopleSoft request: refused, its text unchanged.
+    WriteFile(dir.file("request.xml"), Envelope(2, c.inner));
+    for (const char* form : {"--json", "--xml", ""}) {
+      SCOPED_TRACE(std::string(c.what) + " " + form);
+      HostRun r = Host(std::string(form) + " request " + dir.file("request.xml"));
+      EXPECT_EQ(r.status, 1) << r.out << r.err;
+      EXPECT_EQ(r.out.find("hunter2"), std::string::npos) << r.out;
+      EXPECT_NE(r.out.find("***"), std::string::npos) << r.out;
+    }
+    // Asked for by name, it is shown.
+    EXPECT_NE(Host("--json --show-secrets request " + dir.file("request.xml")).out.find("hunter2"),
+              std::string::npos)
+        << c.what;
+  }
+}
+
 TEST(HostCli, ClientsAreRegisteredListedAndRemoved) {
   HostSandbox sandbox;
   EXPECT_EQ(Host("clients add --name db01 --host db01.example.com --host db01-vip.example.com "

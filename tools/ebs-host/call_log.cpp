@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
+#include "platform/file_io.h"
 #include "platform/host_config.h"
 #include "private_file.h"
 
@@ -51,16 +51,11 @@ bool CallLog::Open(const std::string& explicitPath, std::string& error) {
   }
   // The state directory is made when the log is in it; a named file's directory must exist.
   const std::string state = StateDirectory();
-  if (!state.empty() && path_ == state + "/ebs-host.log" && !MakePrivateDirs(state, error))
+  if (!state.empty() && path_ == state + "/ebs-host.log" && !MakePrivateDirectories(state, &error))
     return false;
-  const int writer = OpenPrivateFile(path_, FileMode::Append, error);
-  if (writer < 0) return false;
-  ::close(writer);
-  fd_ = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd_ < 0) {
-    error = "cannot read " + path_ + ": " + std::strerror(errno);
-    return false;
-  }
+  // One descriptor checks, creates and reads the file: what is read is what was checked.
+  fd_ = OpenPrivateFile(path_, FileMode::Append, error);
+  if (fd_ < 0) return false;
   offset_ = ::lseek(fd_, 0, SEEK_END);
   if (offset_ < 0) offset_ = 0;
   ::setenv("EBS_HOST_LOG", path_.c_str(), 1);
@@ -92,8 +87,8 @@ std::vector<LogLine> CallLog::Poll() {
 std::vector<LogLine> RecentLogLines(const std::string& explicitPath, size_t maxBytes) {
   const std::string path = LogPathFor(explicitPath);
   std::vector<LogLine> lines;
-  const int fd =
-      path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  std::string why;  // a log that is not ours holds no lines of ours
+  const int fd = path.empty() ? -1 : OpenOwnRegularFile(path, O_RDONLY, &why);
   if (fd < 0) return lines;
   const off_t end = ::lseek(fd, 0, SEEK_END);
   const off_t start = end > static_cast<off_t>(maxBytes) ? end - static_cast<off_t>(maxBytes) : 0;

@@ -46,7 +46,8 @@ class CallLog {
 };
 
 // The log lines of every process among the last `maxBytes` of LogPathFor(explicitPath); none when
-// there is no such file. Opens nothing for writing and follows no link.
+// there is no such file, or it is not one that Open would use (platform/file_io.h's
+// OpenOwnRegularFile). Opens nothing for writing and follows no link.
 std::vector<LogLine> RecentLogLines(const std::string& explicitPath, size_t maxBytes);
 
 // The texts of the ERROR lines among `lines`, each text once.

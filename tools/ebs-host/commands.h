@@ -51,8 +51,6 @@ int DiscoverCall(const Global& g, const DiscoverArgs& args, Answer& answer,
                  Hux::OraEBSReqResp& inner, AppMetadata& metadata);
 // Prints a failed answer as `discover` does; its exit status.
 int ReportAnswer(const Global& g, const Answer& answer, const Hux::OraEBSReqResp& inner);
-// What --json prints for an answer of the plug-in.
-Json AnswerToJson(const Global& g, const Answer& answer, const Hux::OraEBSReqResp& inner);
 
 // How a save is shown and recorded (SaveConfig).
 struct SaveContext {
@@ -65,6 +63,9 @@ struct SaveContext {
 // `lines`: the log lines of the discovery that found it. Its exit status, output printed.
 int SaveConfig(const Global& g, Hux::OraEBSConfig config, const std::string& name,
                const std::vector<LogLine>& lines, const SaveContext& how);
+
+// Prints a failure of the store (exit 3) and returns its status.
+int StoreFailed(const Global& g, const Status& s);
 
 // Opens the store read-only (a missing store leaves `store` null); kOk, or exit 3 printed.
 int OpenStoreReadOnly(const Global& g, std::unique_ptr<ServerStore>& store);

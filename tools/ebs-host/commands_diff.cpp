@@ -111,7 +111,7 @@ int RunDiff(const Global& g, const DiffArgs& args) {
   if (store) {
     Status s = store->GetApp(args.appId, app);
     if (s.ok) s = store->GetAppMetadata(args.appId, known);
-    if (!s.ok) return Fail(g, kUnavailable, "the store cannot be used: " + s.message);
+    if (!s.ok) return StoreFailed(g, s);
   }
   store.reset();
   const std::string id = std::to_string(args.appId);

@@ -61,7 +61,8 @@ std::string ShownInner(const Global& g, const std::string& inner) {
   return message.unserialize(inner) ? TextWithoutPasswords(message) : RedactPasswords(inner);
 }
 
-int PrintWarnings(const Global& g, const std::vector<MissingClient>& missing, Json* json) {
+// The warnings about nodes without a client: into `json` when given, else on standard error.
+void PrintWarnings(const std::vector<MissingClient>& missing, Json* json) {
   for (const MissingClient& m : missing) {
     if (json)
       (*json)["missingClients"].push_back(
@@ -69,8 +70,6 @@ int PrintWarnings(const Global& g, const std::vector<MissingClient>& missing, Js
     else
       std::cerr << "ebs-host: " << MissingClientWarning(m) << "\n";
   }
-  (void)g;
-  return kOk;
 }
 
 // The first line of `path` (standard input for "-"), read with read(2) into buffers that are
@@ -187,7 +186,7 @@ int SaveConfig(const Global& g, Hux::OraEBSConfig config, const std::string& nam
   store.reset();
 
   Json json = Json::object();
-  PrintWarnings(g, NodesWithoutClient(View(config), lines), g.json ? &json : nullptr);
+  PrintWarnings(NodesWithoutClient(View(config), lines), g.json ? &json : nullptr);
 
   // The server keeps no password: none is sent.
   EmptyPasswords(config);
@@ -237,7 +236,7 @@ bool ReadConfig(const std::string& text, Hux::OraEBSConfig& config) {
 
 int OpenStoreReadOnly(const Global& g, std::unique_ptr<ServerStore>& store) {
   const Status s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadOnly);
-  return s.ok ? kOk : Fail(g, kUnavailable, "the store cannot be used: " + s.message);
+  return s.ok ? kOk : StoreFailed(g, s);
 }
 
 int RunRequest(const Global& g, const std::string& file) {
@@ -268,6 +267,9 @@ int RunRequest(const Global& g, const std::string& file) {
   return Report(g, a, j, shown);
 }
 
+namespace {
+
+// The time of a discovery as the store keeps it, e.g. 2026-12-06T18:00:00Z.
 std::string UtcNow() {
   char text[32];
   const std::time_t now = std::time(nullptr);
@@ -277,12 +279,10 @@ std::string UtcNow() {
   return text;
 }
 
+}  // namespace
+
 int ReportAnswer(const Global& g, const Answer& a, const Hux::OraEBSReqResp& inner) {
   return Report(g, a, AnswerJson(g, a, inner), g.xml ? ShownInner(g, a.inner) + "\n" : "");
-}
-
-Json AnswerToJson(const Global& g, const Answer& a, const Hux::OraEBSReqResp& inner) {
-  return AnswerJson(g, a, inner);
 }
 
 int DiscoverCall(const Global& g, const DiscoverArgs& args, Answer& a, Hux::OraEBSReqResp& inner,
@@ -336,12 +336,12 @@ int RunDiscover(const Global& g, const DiscoverArgs& args) {
   Json j = AnswerJson(g, a, inner);
   std::string text;
   if (g.json) {
-    PrintWarnings(g, missing, &j);
+    PrintWarnings(missing, &j);
   } else if (g.xml) {
     text = ShownInner(g, a.inner) + "\n";
   } else if (a.ok() && IsPicture(args.format)) {
     const int rc = EmitPicture(g, args.format, config);
-    if (rc == kOk) PrintWarnings(g, missing, nullptr);
+    if (rc == kOk) PrintWarnings(missing, nullptr);
     return rc;
   } else if (a.ok()) {
     std::ostringstream out;
@@ -350,7 +350,7 @@ int RunDiscover(const Global& g, const DiscoverArgs& args) {
   }
   const int rc = Report(g, a, j, text);
   // The warnings follow what was found (`missing` is empty for a failed answer).
-  if (rc == kOk && !g.json) PrintWarnings(g, missing, nullptr);
+  if (rc == kOk && !g.json) PrintWarnings(missing, nullptr);
   return rc;
 }
 

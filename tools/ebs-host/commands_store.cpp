@@ -35,10 +35,6 @@ std::string DiscoveryText(const std::optional<AppMetadata>& m) {
          " by plug-in " + known(m->pluginVersion);
 }
 
-int StoreFailed(const Global& g, const Status& s) {
-  return Fail(g, kUnavailable, "the store cannot be used: " + s.message);
-}
-
 Json ClientJson(const ClientRecord& c, const std::vector<RegistryValue>& values) {
   Json j{{"id", c.id}, {"name", c.name}, {"hiveId", c.hiveId}, {"hosts", c.hosts}};
   auto registry = Json::array();
@@ -61,6 +57,10 @@ std::string Join(const std::vector<std::string>& parts, const char* separator) {
 }
 
 }  // namespace
+
+int StoreFailed(const Global& g, const Status& s) {
+  return Fail(g, kUnavailable, "the store cannot be used: " + s.message);
+}
 
 int RunClientsAdd(const Global& g, const std::string& name, const std::vector<std::string>& hosts,
                   int64_t hive) {
@@ -112,11 +112,9 @@ int RunClientsList(const Global& g) {
 
 int RunClientsRemove(const Global& g, const std::string& name) {
   std::unique_ptr<ServerStore> store;
-  if (int rc = OpenStoreReadOnly(g, store)) return rc;
-  if (!store) return Fail(g, kAnswerError, "no client named " + name);
-  store.reset();
-  Status s = ServerStore::Open(LoadHostConfig().storePath, store);
+  Status s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadWriteExisting);
   if (!s.ok) return StoreFailed(g, s);
+  if (!store) return Fail(g, kAnswerError, "no client named " + name);
   bool removed = false;
   s = store->RemoveClient(name, &removed);
   if (!s.ok) return StoreFailed(g, s);

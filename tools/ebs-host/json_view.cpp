@@ -2,6 +2,7 @@
 
 #include "messages/catalogue.h"
 #include "platform/pstring.h"
+#include "platform/redact.h"
 
 nlohmann::ordered_json MessageToJson(const PXMessageBase& message, bool showSecrets) {
   nlohmann::ordered_json out = nlohmann::ordered_json::object();
@@ -14,7 +15,7 @@ nlohmann::ordered_json MessageToJson(const PXMessageBase& message, bool showSecr
         out[name] = f.intValue;
         break;
       case FieldKind::String:
-        out[name] = *f.stringValue;
+        out[name] = showSecrets ? *f.stringValue : RedactPasswords(*f.stringValue);
         break;
       case FieldKind::Password:
         out[name] = showSecrets && f.passwordValue ? f.passwordValue->getPlainPassword().str()
@@ -34,10 +35,14 @@ nlohmann::ordered_json MessageToJson(const PXMessageBase& message, bool showSecr
       case FieldKind::IntList:
         out[name] = f.ints ? nlohmann::ordered_json(*f.ints) : nlohmann::ordered_json::array();
         break;
-      case FieldKind::StringList:
-        out[name] =
-            f.strings ? nlohmann::ordered_json(*f.strings) : nlohmann::ordered_json::array();
+      case FieldKind::StringList: {
+        auto array = nlohmann::ordered_json::array();
+        if (f.strings)
+          for (const std::string& text : *f.strings)
+            array.push_back(showSecrets ? text : RedactPasswords(text));
+        out[name] = array;
         break;
+      }
     }
   }
   return out;

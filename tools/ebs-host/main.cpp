@@ -93,6 +93,20 @@ bool HasArg(int argc, char** argv, const char* flag) {
   return false;
 }
 
+// The database password options of `discover` and `diff`: one of them is required.
+void AddPasswordOptions(CLI::App* command, DiscoverArgs& args) {
+  auto* file = command->add_option("--db-password-file", args.passwordFile,
+                                   "file whose first line is the password");
+  file->excludes(command->add_option("--db-password-env", args.passwordEnv,
+                                     "environment variable holding the password (removed from "
+                                     "the environment once read)"));
+}
+
+void RequirePassword(const DiscoverArgs& args) {
+  if (args.passwordFile.empty() && args.passwordEnv.empty())
+    throw CLI::RequiredError("--db-password-file or --db-password-env");
+}
+
 // Refuses --xml for a command that has no XML form.
 int NoXml(const Global& g, const char* command) {
   return Fail(g, kUsage, std::string("--xml: `") + command + "` has no XML form (use --json)");
@@ -137,12 +151,7 @@ static int Main(int argc, char** argv) {
   auto* discover = app.add_subcommand("discover", "discover the EBS instance of a SID");
   discover->add_option("--sid", discoverArgs.sid, "SID of the database")->required();
   discover->add_option("--db-user", discoverArgs.user, "database account")->required();
-  auto* pf = discover->add_option("--db-password-file", discoverArgs.passwordFile,
-                                  "file whose first line is the password");
-  auto* pe = discover->add_option("--db-password-env", discoverArgs.passwordEnv,
-                                  "environment variable holding the password (removed from the "
-                                  "environment once read)");
-  pf->excludes(pe);
+  AddPasswordOptions(discover, discoverArgs);
   auto* saveAs =
       discover->add_option("--save", discoverArgs.saveAs,
                            "save what was found as the virtual app NAME, in the same run");
@@ -151,8 +160,7 @@ static int Main(int argc, char** argv) {
       "drawn by Graphviz's dot); not with --json or --xml";
   discover->add_option("--format", discoverArgs.format, formatHelp)->check(CLI::IsMember(kFormats));
   discover->callback([&] {
-    if (discoverArgs.passwordFile.empty() && discoverArgs.passwordEnv.empty())
-      throw CLI::RequiredError("--db-password-file or --db-password-env");
+    RequirePassword(discoverArgs);
     discoverArgs.saveAsGiven = saveAs->count() > 0;
     run = [&] { return RunDiscover(g, discoverArgs); };
   });
@@ -176,17 +184,11 @@ static int Main(int argc, char** argv) {
   diff->add_option("--sid", diffArgs.discover.sid, "SID (default: the one it was discovered with)");
   diff->add_option("--db-user", diffArgs.discover.user,
                    "database account (default: the one it was discovered with)");
-  auto* diffPf = diff->add_option("--db-password-file", diffArgs.discover.passwordFile,
-                                  "file whose first line is the password");
-  auto* diffPe = diff->add_option("--db-password-env", diffArgs.discover.passwordEnv,
-                                  "environment variable holding the password (removed from the "
-                                  "environment once read)");
-  diffPf->excludes(diffPe);
+  AddPasswordOptions(diff, diffArgs.discover);
   diff->add_flag("--update", diffArgs.update,
                  "after showing the drift, save the fresh discovery over the app");
   diff->callback([&] {
-    if (diffArgs.discover.passwordFile.empty() && diffArgs.discover.passwordEnv.empty())
-      throw CLI::RequiredError("--db-password-file or --db-password-env");
+    RequirePassword(diffArgs.discover);
     run = [&] { return g.xml ? NoXml(g, "diff") : RunDiff(g, diffArgs); };
   });
 

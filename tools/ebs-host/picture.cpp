@@ -1,7 +1,6 @@
 #include "picture.h"
 
-#include <cstdlib>
-
+#include "platform/text.h"
 #include "svg_render.h"
 #include "topology_dot.h"
 
@@ -31,9 +30,8 @@ int CheckFormat(const Global& g, const std::string& format) {
                     (g.json ? "JSON document" : "message text"));
   }
   if (format == "svg") {
-    const char* path = std::getenv("PATH");
     std::string why;
-    if (FindDot(path && *path ? path : "/usr/bin:/bin", &why).empty()) return NoGraphviz(g, why);
+    if (FindDotOnPath(&why).empty()) return NoGraphviz(g, why);
   }
   return kOk;
 }
@@ -50,6 +48,5 @@ int EmitPicture(const Global& g, const std::string& format, Msg<Hux::OraEBSConfi
     case SvgResult::kFailed:
       break;
   }
-  if (error.size() > kMaxCauseBytes) error = error.substr(0, kMaxCauseBytes) + "...";
-  return Fail(g, kUnavailable, "the picture cannot be rendered", {error});
+  return Fail(g, kUnavailable, "the picture cannot be rendered", {CutText(error, kMaxCauseBytes)});
 }

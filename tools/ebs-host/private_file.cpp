@@ -12,7 +12,7 @@
 int OpenPrivateFile(const std::string& path, FileMode mode, std::string& error) {
   std::string why;
   const int fd = OpenOwnRegularFile(
-      path, O_WRONLY | O_CREAT | (mode == FileMode::Append ? O_APPEND : 0), &why);
+      path, O_CREAT | (mode == FileMode::Append ? O_RDWR | O_APPEND : O_WRONLY), &why);
   if (fd < 0) {
     error = path + " " + why + "; refusing to write to it";
     return -1;
@@ -27,8 +27,4 @@ int OpenPrivateFile(const std::string& path, FileMode mode, std::string& error) 
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
-}
-
-bool MakePrivateDirs(const std::string& dir, std::string& error) {
-  return MakePrivateDirectories(dir, &error);
 }

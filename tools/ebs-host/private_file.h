@@ -8,11 +8,9 @@
 
 #include <string>
 
+// Append: written at the end, and readable too (ebs-host reads its log back through the same
+// descriptor).
 enum class FileMode { Truncate, Append };
 
 // The descriptor, or -1 with `error` naming the path and why.
 int OpenPrivateFile(const std::string& path, FileMode mode, std::string& error);
-
-// Creates `dir` and its missing parents, each new one mode 0700 (MakePrivateDirectories of
-// platform/file_io.h). False with `error` otherwise.
-bool MakePrivateDirs(const std::string& dir, std::string& error);

@@ -61,12 +61,16 @@ std::string FindDot(const std::string& searchPath, std::string* why) {
   return "";
 }
 
+std::string FindDotOnPath(std::string* why) {
+  const char* path = std::getenv("PATH");
+  return FindDot(path && *path ? path : "/usr/bin:/bin", why);
+}
+
 SvgResult RenderSvg(const std::string& dot, std::string& svg, std::string& error,
                     long timeoutMillis) {
   svg.clear();
-  const char* path = std::getenv("PATH");
   std::string untrusted;
-  const std::string program = FindDot(path && *path ? path : "/usr/bin:/bin", &untrusted);
+  const std::string program = FindDotOnPath(&untrusted);
   if (program.empty()) {
     error = "Graphviz's dot is not installed (" + std::string(kInstallGraphviz) + ")" +
             (untrusted.empty() ? "" : "; one was found but not used: " + untrusted);

@@ -21,7 +21,9 @@ inline constexpr const char* kInstallGraphviz = "apt-get install graphviz";
 // entries skipped); "" when there is none, with `why` naming the last untrusted one found.
 std::string FindDot(const std::string& searchPath, std::string* why);
 
-// `dot` as FindDot finds it on $PATH (else /usr/bin:/bin), run on `dot` with -Tsvg; at most
-// `timeoutMillis`.
+// FindDot on $PATH, else on /usr/bin:/bin.
+std::string FindDotOnPath(std::string* why);
+
+// `dot` as FindDotOnPath finds it, run on `dot` with -Tsvg; at most `timeoutMillis`.
 SvgResult RenderSvg(const std::string& dot, std::string& svg, std::string& error,
                     long timeoutMillis = 30000);

@@ -1,6 +1,5 @@
 #include "topology_dot.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -100,12 +99,9 @@ std::string DbNodeLabel(Msg<Hux::OraEBSDBNode> n) {
 std::string AppNodeLabel(Msg<Hux::OraEBSAppNode> n) {
   std::string t = kTableOpen;
   t += Header(n.get(Hux::OraEBSAppNode::hostName), n.get(Hux::OraEBSAppNode::platform));
-  // The answer keeps a kind once per context of the node; the picture shows it once.
-  std::vector<int64_t> kinds;
-  for (int64_t k : n.list(Hux::OraEBSAppNode::nodeTypes, Create::No))
-    if (std::find(kinds.begin(), kinds.end(), k) == kinds.end()) kinds.push_back(k);
   std::string services;
-  for (int64_t k : kinds) services += (services.empty() ? "" : ", ") + std::string(NodeTypeName(k));
+  for (int64_t k : ServiceKinds(n))
+    services += (services.empty() ? "" : ", ") + std::string(NodeTypeName(k));
   t += Row("services", services.empty() ? "-" : services);
   t += Row("apps base", Text(n.get(Hux::OraEBSAppNode::appsBase)));
   auto contexts = n.list(Hux::OraEBSAppNode::contexts, Create::No);

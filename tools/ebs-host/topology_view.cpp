@@ -1,8 +1,7 @@
 #include "topology_view.h"
 
-#include <algorithm>
 #include <string>
-#include <vector>
+#include <unordered_set>
 
 namespace {
 
@@ -37,6 +36,14 @@ const char* NodeTypeName(int64_t value) {
     default:
       return "unknown";
   }
+}
+
+std::vector<int64_t> ServiceKinds(Msg<Hux::OraEBSAppNode> node) {
+  std::vector<int64_t> kinds;
+  std::unordered_set<int64_t> seen;
+  for (int64_t kind : node.list(Hux::OraEBSAppNode::nodeTypes, Create::No))
+    if (seen.insert(kind).second) kinds.push_back(kind);
+  return kinds;
 }
 
 void PrintTopology(std::ostream& out, Msg<Hux::OraEBSConfig> cfg) {
@@ -79,10 +86,7 @@ void PrintTopology(std::ostream& out, Msg<Hux::OraEBSConfig> cfg) {
     out << "  node " << OrDash(n.get(Hux::OraEBSAppNode::hostName)) << "  ["
         << OrDash(n.get(Hux::OraEBSAppNode::platform)) << "]  client " << ClientText(n) << "\n";
     out << "    services    ";
-    // The answer keeps a kind once per context of the node; people read it once.
-    std::vector<int64_t> types;
-    for (int64_t t : n.list(Hux::OraEBSAppNode::nodeTypes, Create::No))
-      if (std::find(types.begin(), types.end(), t) == types.end()) types.push_back(t);
+    const std::vector<int64_t> types = ServiceKinds(n);
     if (types.empty()) out << " -";
     for (size_t t = 0; t < types.size(); ++t) out << (t ? ", " : " ") << NodeTypeName(types[t]);
     out << "\n";

@@ -2,10 +2,15 @@
 // application nodes with their contexts, service kinds and clients).
 #pragma once
 
+#include <cstdint>
 #include <ostream>
+#include <vector>
 
 #include "messages/catalogue.h"
 
 void PrintTopology(std::ostream& out, Msg<Hux::OraEBSConfig> config);
 // The name of one service kind value ("web entry", "batch", ...).
 const char* NodeTypeName(int64_t value);
+// The service kinds of an application node, each once, in the order first met (the answer keeps
+// a kind once per context of the node). Linear in the node's list.
+std::vector<int64_t> ServiceKinds(Msg<Hux::OraEBSAppNode> node);
