@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 #include <unordered_map>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
@@ -34,20 +33,13 @@
 
 namespace {
 
-std::string Load(const std::string& name) {
-  std::ifstream in(std::string(EBS_SOURCE_DIR) + "/tests/testdata/" + name, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 const std::string& AppText() {
-  static const std::string text = Load("app_VIS_apps01.xml");
+  static const std::string text = TestData("app_VIS_apps01.xml");
   return text;
 }
 
 const std::string& DbText() {
-  static const std::string text = Load("db_VIS_ebsdb01.xml");
+  static const std::string text = TestData("db_VIS_ebsdb01.xml");
   return text;
 }
 

@@ -17,19 +17,10 @@
 #include "context/context_bounds.h"
 #include "in_child.h"
 #include "platform/xerces_platform.h"
+#include "support/test_text.h"
 #include "support/worker_access.h"
 
-#include <fstream>
-#include <sstream>
-
 namespace {
-
-std::string Repeat(const std::string& unit, size_t times) {
-  std::string out;
-  out.reserve(unit.size() * times);
-  for (size_t i = 0; i < times; ++i) out += unit;
-  return out;
-}
 
 // Distinct names of `length` bytes (at least 6), the i-th from its number.
 std::string Name(size_t i, size_t length) {
@@ -136,10 +127,7 @@ BENCHMARK(BM_WorstContextText)->DenseRange(0, 7)->Iterations(1)->Unit(benchmark:
 
 // The check alone over a realistic context file: the price every file pays.
 void BM_CheckContextBounds(benchmark::State& state) {
-  std::ifstream in(std::string(EBS_SOURCE_DIR) + "/tests/testdata/app_VIS_apps01.xml");
-  std::ostringstream read;
-  read << in.rdbuf();
-  const std::string text = read.str();
+  const std::string text = TestData("app_VIS_apps01.xml");
   for (auto _ : state) benchmark::DoNotOptimize(CheckContextBounds(text));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }

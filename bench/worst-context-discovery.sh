@@ -3,9 +3,10 @@
 # the bounds (src/context/context_bounds.h), on the fake Oracle installation, under
 # /usr/bin/time -v: prints the elapsed time and the peak memory of the host process for each.
 #   bench/worst-context-discovery.sh BUILD_DIR
-# Needs root (discovery switches to the Oracle owner with su) and the targets ebs-host and
-# EnterpriseApps built; creates the account ebsora when missing. Goal: each at most 2 s and
-# 256 MiB (see docs/discovery.md, "Bounds on context files").
+# Needs root (discovery switches to the Oracle owner with su), python3 and GNU time (packages
+# python3, time), and the targets ebs-host and EnterpriseApps built; creates the account ebsora
+# when missing. Goal: each at most 2 s and 256 MiB (see docs/discovery.md, "Bounds on context
+# files").
 set -euo pipefail
 build=$(cd "${1:?usage: worst-context-discovery.sh BUILD_DIR}" && pwd)
 here=$(cd "$(dirname "$0")/.." && pwd)
