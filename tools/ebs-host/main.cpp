@@ -240,9 +240,13 @@ static int Main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
-    if (g.json) return Fail(g, kUsage, e.what());
-    app.exit(e);
-    return kUsage;
+    // The help to read is that of the command given, as far as it was recognised.
+    std::string help = "ebs-host";
+    for (const CLI::App* at = &app; !at->get_subcommands().empty();) {
+      at = at->get_subcommands().front();
+      help += " " + at->get_name();
+    }
+    return Fail(g, kUsage, e.what(), {"see " + help + " --help"});
   }
   g.plugin = FindPlugin(g.plugin).path;
 
