@@ -188,6 +188,10 @@ TEST_F(HostDiff, UpdateMakesTheNextDiffClean) {
   HostRun clean = Diff("", " --update");
   EXPECT_EQ(clean.status, 0) << clean.err;
   EXPECT_EQ(clean.out.find("Saved virtual app"), std::string::npos) << clean.out;
+  // The document keeps its shape: the clean diff, and no save.
+  const nlohmann::json none = OneDocument(Diff("--json", " --update").out);
+  EXPECT_EQ(none["diff"]["drift"], false) << none;
+  EXPECT_TRUE(none.contains("save") && none["save"].is_null()) << none;
 }
 
 // What diff cannot do, and how it says so: no such app (refused), an app saved from a file

@@ -161,6 +161,8 @@ int RunDiff(const Global& g, const DiffArgs& args) {
     const int rc = SaveConfig(g, Hux::OraEBSConfig(fresh.raw()), app->name, a.lines, how);
     return rc == kOk ? status : rc;
   }
+  // Under --update the document has one shape whether or not there was anything to save.
+  if (args.update && g.json) json = Json{{"diff", json}, {"save", nullptr}};
   if (int rc = Emit(g, g.json ? Dump(json) + "\n" : text)) return rc;
   return status;
 }
