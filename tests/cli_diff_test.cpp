@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "cli_host.h"
+#include "ebs_version.h"
 #include "support/fake_oracle.h"
 
 namespace {
@@ -43,8 +44,8 @@ class HostDiff : public ::testing::Test {
 
   void Cutover(const std::string& edition) {
     std::string out, err;
-    ASSERT_EQ(NqProcess::run(Quote(EBS_SOURCE_DIR "/tests/fake-oracle/cutover.sh") + " " +
-                                 Quote(oracle->home()) + " " + edition,
+    ASSERT_EQ(NqProcess::run(ShellWord(EBS_SOURCE_DIR "/tests/fake-oracle/cutover.sh") + " " +
+                                 ShellWord(oracle->home()) + " " + edition,
                              &out, &err, 30000),
               0)
         << err;
@@ -53,10 +54,10 @@ class HostDiff : public ::testing::Test {
   // Changes the simulated database's context files.
   void Sql(const std::string& sql) {
     std::string out, err;
-    ASSERT_EQ(
-        NqProcess::run("sqlite3 " + Quote(oracle->home() + "/fake/context.db") + " " + Quote(sql),
-                       &out, &err, 30000),
-        0)
+    ASSERT_EQ(NqProcess::run("sqlite3 " + ShellWord(oracle->home() + "/fake/context.db") + " " +
+                                 ShellWord(sql),
+                             &out, &err, 30000),
+              0)
         << err;
   }
 
@@ -181,7 +182,7 @@ TEST_F(HostDiff, UpdateMakesTheNextDiffClean) {
   ASSERT_TRUE(app.is_object()) << show.out;
   EXPECT_EQ(app["discovery"]["sid"], "PROD");
   EXPECT_EQ(app["discovery"]["dbUser"], "apps");
-  EXPECT_EQ(app["discovery"]["pluginVersion"], EBS_HOST_VERSION_TEXT);
+  EXPECT_EQ(app["discovery"]["pluginVersion"], EBS_VERSION);
   EXPECT_EQ(show.out.find(kPassword), std::string::npos);
 
   // Nothing to update: nothing is saved.

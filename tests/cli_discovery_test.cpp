@@ -175,9 +175,9 @@ TEST_F(HostDiscovery, StatusLineOnlyOnATerminal) {
   // `script` gives the program a terminal; what it wrote there comes back on standard output.
   const std::string command = std::string(EBS_HOST_TOOL) + " " + Discover() + " >/dev/null";
   std::string out, err;
-  ASSERT_EQ(NqProcess::run(
-                Env() + " EBS_HOST_COMMAND_TIMEOUT=77 script -qec " + Quote(command) + " /dev/null",
-                &out, &err, 60000),
+  ASSERT_EQ(NqProcess::run(Env() + " EBS_HOST_COMMAND_TIMEOUT=77 script -qec " +
+                               ShellWord(command) + " /dev/null",
+                           &out, &err, 60000),
             0)
       << out << err;
   EXPECT_NE(out.find("\r\033[Kexporting context files as " + std::string(kOracleAccount) +

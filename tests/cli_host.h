@@ -6,14 +6,9 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "discovery/export_scripts.h"
 #include "platform/process.h"
 #include "support/plugin.h"
-
-inline std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
 
 struct HostRun {
   int status;
@@ -23,7 +18,8 @@ struct HostRun {
 // `env`: shell assignments put before the program, e.g. "EBS_HOST_STORE=/x".
 inline HostRun Host(const std::string& args, const std::string& env = "") {
   HostRun r;
-  r.status = NqProcess::run(env + " " + Quote(EBS_HOST_TOOL) + " " + args, &r.out, &r.err, 60000);
+  r.status =
+      NqProcess::run(env + " " + ShellWord(EBS_HOST_TOOL) + " " + args, &r.out, &r.err, 60000);
   return r;
 }
 

@@ -278,9 +278,10 @@ TEST(HostCliOutput, TablesCarryEscapesOnlyOnATerminal) {
     // `script` gives the program a terminal; what it wrote there comes back on standard output.
     const std::string command = std::string(EBS_HOST_TOOL) + " clients list " + options;
     std::string out, err;
-    ASSERT_EQ(NqProcess::run(std::string(c.env) + " script -qec " + Quote(command) + " /dev/null",
-                             &out, &err, 60000),
-              0)
+    ASSERT_EQ(
+        NqProcess::run(std::string(c.env) + " script -qec " + ShellWord(command) + " /dev/null",
+                       &out, &err, 60000),
+        0)
         << out << err;
     const std::string table = *c.options ? ReadFile(file) : out;
     EXPECT_NE(table.find("db01.example.com"), std::string::npos) << table;

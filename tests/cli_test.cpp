@@ -12,7 +12,8 @@ namespace {
 
 TEST(Plugin, ExportsOnlyTheEntryPoint) {
   std::string out, err;
-  ASSERT_EQ(NqProcess::run("nm -D --defined-only " + Quote(EBS_PLUGIN_PATH), &out, &err, 30000), 0)
+  ASSERT_EQ(NqProcess::run("nm -D --defined-only " + ShellWord(EBS_PLUGIN_PATH), &out, &err, 30000),
+            0)
       << err;
   std::istringstream lines(out);
   std::vector<std::string> symbols;
