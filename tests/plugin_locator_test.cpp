@@ -1,6 +1,7 @@
 // ebs-host's reading of the plug-in's version mark from a library file (what --version prints),
 // and its judgement of the places another account could swap a library in.
 #include "plugin_locator.h"
+#include "trusted_path.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -176,7 +176,7 @@ TEST(SvgRender, FindsOnlyADotNoOtherAccountCanChange) {
   for (const auto& c : cases) EXPECT_EQ(FindDot(c.searchPath, nullptr), c.found) << c.searchPath;
   std::string why;
   FindDot(open.path(), &why);
-  EXPECT_EQ(why, open.path() + " may be changed by another account");
+  EXPECT_EQ(why, open.path() + " is writable by other accounts");
 }
 
 TEST(SvgRender, DotFailuresAreSaidAndNoPictureIsCut) {

@@ -10,6 +10,7 @@
 
 #include "ebs_version.h"
 #include "platform/file_io.h"
+#include "trusted_path.h"
 
 // Set by tools/ebs-host/CMakeLists.txt: where the installed plug-in is relative to the installed
 // program's directory, and where this build put both.
@@ -19,16 +20,6 @@
 
 namespace {
 
-std::string RealPath(const std::string& path) {
-  char resolved[PATH_MAX];
-  return realpath(path.c_str(), resolved) ? resolved : "";
-}
-
-std::string Directory(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // `relative` (leading "../" only) from the directory `dir`, which has no links or dots in it.
 std::string Beside(std::string dir, std::string relative) {
   for (; relative.rfind("../", 0) == 0; relative.erase(0, 3)) dir = Directory(dir);
@@ -36,21 +27,6 @@ std::string Beside(std::string dir, std::string relative) {
 }
 
 }  // namespace
-
-std::string SwappableBy(const std::string& path) {
-  const std::string real = RealPath(path);
-  if (real.empty()) return path + " cannot be resolved: " + std::strerror(errno);
-  const uid_t self = geteuid();
-  for (std::string at = real;; at = Directory(at)) {
-    struct stat st {};
-    if (stat(at.c_str(), &st) != 0) return at + " cannot be examined: " + std::strerror(errno);
-    if (st.st_uid != 0 && st.st_uid != self)
-      return at + " belongs to user id " + std::to_string(st.st_uid);
-    const bool sticky = S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) && at != real;
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !sticky) return at + " is writable by other accounts";
-    if (at == "/") return "";
-  }
-}
 
 PluginChoice FindPlugin(const std::string& option) {
   PluginChoice choice;

@@ -29,9 +29,3 @@ std::string PluginVersion(const std::string& path);
 // The version line of ebs-host --version: "ebs-host 1.0.0, plug-in 1.0.0 at PATH", or what is
 // wrong with the plug-in in place of its version.
 std::string VersionLine(const PluginChoice& plugin);
-
-// Why a path is not safe to load as root: "" when the file and every directory above it belong to
-// root or to the effective user and no other account can write them (a sticky directory may be
-// writable by others); otherwise the reason, naming the offending path. The path is resolved
-// first, so links are judged by where they lead.
-std::string SwappableBy(const std::string& path);

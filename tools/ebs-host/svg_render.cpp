@@ -8,39 +8,7 @@
 #include <sstream>
 
 #include "platform/process.h"
-
-namespace {
-
-// Whether `path` (absolute, no symbolic link in it) and each directory above it belong to root
-// or the effective user and are writable by nobody else; a sticky directory above it (/tmp) may
-// be writable by others, who cannot replace what is below it. Otherwise `why` names the first
-// that is not.
-bool Trusted(const std::string& path, std::string* why) {
-  for (size_t end = 0; end != std::string::npos;) {
-    end = path.find('/', end + 1);
-    const std::string p = end == 0 ? "/" : path.substr(0, end);
-    struct stat st {};
-    if (::lstat(p.c_str(), &st) != 0) {
-      if (why) *why = p + " cannot be examined";
-      return false;
-    }
-    const bool last = end == std::string::npos;
-    const bool sticky = S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) && !last;
-    if ((st.st_uid != 0 && st.st_uid != ::geteuid()) ||
-        ((st.st_mode & (S_IWGRP | S_IWOTH)) && !sticky)) {
-      if (why) *why = p + " may be changed by another account";
-      return false;
-    }
-  }
-  return true;
-}
-
-std::string RealPath(const std::string& path) {
-  char resolved[PATH_MAX];
-  return ::realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
-}
-
-}  // namespace
+#include "trusted_path.h"
 
 std::string FindDot(const std::string& searchPath, std::string* why) {
   std::istringstream dirs(searchPath);
@@ -56,7 +24,11 @@ std::string FindDot(const std::string& searchPath, std::string* why) {
     if (target.empty() || ::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
         ::access(target.c_str(), X_OK) != 0)
       continue;
-    if (Trusted(realDir, why) && Trusted(target, why)) return candidate;
+    // The directory holds the name; the file it leads to is what runs.
+    std::string untrusted = SwappableBy(realDir);
+    if (untrusted.empty()) untrusted = SwappableBy(candidate);
+    if (untrusted.empty()) return candidate;
+    if (why) *why = untrusted;
   }
   return "";
 }
