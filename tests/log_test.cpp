@@ -199,6 +199,19 @@ TEST(Logging, LinesAreCappedAndACutPasswordIsMasked) {
   EvDebug::Debug(context, "Over", "%s%d", over.c_str(), 42);
   EXPECT_EQ(LogLines(sandbox.log(), "Over").at(0), over + "\xE2\x80\xA6[2 bytes cut]");
 
+  // Escapes make a text that fits the cap longer than the cap: the line still ends before a
+  // whole character, never inside one (each "\x01" takes four bytes, each euro sign three).
+  const std::string controls(1001, '\x01');
+  std::string euros;
+  for (int i = 0; i < 21000; ++i) euros += "\xE2\x82\xAC";
+  EvDebug::Debug(context, "Escaped", "%s%s", controls.c_str(), euros.c_str());
+  std::string escaped;
+  for (size_t i = 0; i < controls.size(); ++i) escaped += "\\x01";
+  const size_t keptEuros = (kMaxLogTextBytes - escaped.size()) / 3;
+  EXPECT_EQ(LogLines(sandbox.log(), "Escaped").at(0),
+            escaped + euros.substr(0, 3 * keptEuros) + "\xE2\x80\xA6[" +
+                std::to_string(3 * (21000 - keptEuros)) + " bytes cut]");
+
   // Through the entry point: a 20 MiB request that is not a message is logged, but not whole.
   const size_t before = sandbox.log().size();
   CallPlugin(std::string(20u << 20, '<'));

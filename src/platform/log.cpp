@@ -58,7 +58,9 @@ size_t AppendEscaped(std::string& out, const std::string& text, size_t budget) {
   while (used < text.size() && out.size() < budget) {
     size_t run = used;
     while (run < text.size() && plain(static_cast<unsigned char>(text[run]))) ++run;
-    const size_t fits = std::min(run - used, budget - out.size());
+    // A run cut by the budget ends before the character that would be split.
+    const size_t fits =
+        CutPoint(std::string_view(text).substr(used, run - used), budget - out.size());
     out.append(text, used, fits);
     used += fits;
     if (used < run || used == text.size()) break;

@@ -338,21 +338,15 @@ bool ParseIntText(const std::u16string& text, int64_t& value) {
   return true;
 }
 
-// An attribute value that must be a decimal within [min, max] (of at most 19 digits, which any
+// An attribute value that must be a decimal within [min, max], of at most 19 digits (which any
 // bound here leaves room for).
 bool ParseAttr(const XMLCh* raw, long long min, long long max, long long& value) {
-  const bool negative = raw[0] == u'-';
-  const XMLCh* p = negative ? raw + 1 : raw;
-  if (*p == u'\0') return false;
-  unsigned long long magnitude = 0;
-  for (int digits = 0; *p != u'\0'; ++p, ++digits) {
-    if (*p < u'0' || *p > u'9' || digits == 19) return false;
-    magnitude = magnitude * 10 + static_cast<unsigned>(*p - u'0');
-  }
-  if (magnitude > (1ULL << 62)) return false;  // beyond every bound
-  const long long parsed =
-      negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
-  if (parsed < min || parsed > max) return false;
+  const std::u16string_view text(raw);
+  const size_t digits = text.size() - (!text.empty() && text[0] == u'-' ? 1 : 0);
+  long long parsed = 0;
+  if (digits > 19 || !ParseDecimal(text.data(), text.size(), parsed) || parsed < min ||
+      parsed > max)
+    return false;
   value = parsed;
   return true;
 }

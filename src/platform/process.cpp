@@ -234,11 +234,11 @@ int NqProcess::Execute(const NqCommand& command, std::string* out, std::string* 
   std::vector<char*> argv = Pointers(argvStrings), envp = Pointers(envStrings);
   std::vector<char*> watcherArgv = Pointers(watcherStrings), noEnv = {nullptr};
 
-  Pipe input, outPipe, errPipe, lifeline;
-  input.fd[0] = ::memfd_create("input", MFD_CLOEXEC);
-  if (input.fd[0] < 0) return fail("cannot create the input file");
-  if (!WriteAll(input.fd[0], command.input) || ::lseek(input.fd[0], 0, SEEK_SET) != 0)
+  UniqueFd input(::memfd_create("input", MFD_CLOEXEC));
+  if (input.get() < 0) return fail("cannot create the input file");
+  if (!WriteAll(input.get(), command.input) || ::lseek(input.get(), 0, SEEK_SET) != 0)
     return fail("cannot write the input file");
+  Pipe outPipe, errPipe, lifeline;
   if (::pipe2(outPipe.fd, O_CLOEXEC) != 0 || ::pipe2(errPipe.fd, O_CLOEXEC) != 0 ||
       ::pipe2(lifeline.fd, O_CLOEXEC) != 0)
     return fail("cannot create pipes");
@@ -253,11 +253,11 @@ int NqProcess::Execute(const NqCommand& command, std::string* out, std::string* 
                       lifeline.fd[0], rootFd.get(), 0, &watcher);
   if (spawned == 0)
     spawned =
-        Spawn(argvStrings[0].c_str(), argv.data(), envp.data(), input.fd[0], outPipe.fd[1],
+        Spawn(argvStrings[0].c_str(), argv.data(), envp.data(), input.get(), outPipe.fd[1],
               errPipe.fd[1], -1, command.cwdFd >= 0 ? command.cwdFd : rootFd.get(), watcher, &pid);
   devNull.reset();
   rootFd.reset();
-  input.closeEnd(0);
+  input.reset();
   outPipe.closeEnd(1);
   errPipe.closeEnd(1);
   lifeline.closeEnd(0);

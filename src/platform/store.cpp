@@ -460,10 +460,7 @@ Status ServerStore::SaveApp(const std::string& name, int64_t type, const std::st
 
 Status ServerStore::DeleteApp(int64_t id, bool* removed) {
   return Transaction([&] {
-    // Said here too, so that it holds whatever the connection's foreign-key setting.
-    Stmt metadata(db_, "DELETE FROM app_metadata WHERE app_id = ?");
-    metadata.bind(1, id);
-    Check(metadata.step(), db_);
+    // Its metadata goes by the cascade, as a client's hosts and values do.
     Stmt del(db_, "DELETE FROM apps WHERE id = ?");
     del.bind(1, id);
     Check(del.step(), db_);

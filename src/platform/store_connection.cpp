@@ -51,7 +51,9 @@ bool StillValid(const Kept& kept, const std::string& path) {
 }
 
 // Opens the store into `kept`. The identity is taken before the open: a file swapped in while
-// the store is being opened does not match it, so the next call opens the store again.
+// the store is being opened does not match it, so the next call opens the store again. A file
+// the open created is taken after it; one already gone again keeps no identity (0, 0), which no
+// file matches, so it serves this call only.
 Status Reopen(Kept& kept, const std::string& path, StoreAccess access) {
   kept.Close();
   dev_t device = 0;
@@ -59,11 +61,7 @@ Status Reopen(Kept& kept, const std::string& path, StoreAccess access) {
   const bool existed = Identity(path, device, inode);
   Status s = ServerStore::Open(path, kept.store, access);
   if (!s.ok || !kept.store) return s;
-  if (!existed && !Identity(path, device, inode)) {
-    // Created just now and gone again: use it for this call only.
-    device = 0;
-    inode = 0;
-  }
+  if (!existed) Identity(path, device, inode);
   kept.path = path;
   kept.device = device;
   kept.inode = inode;
