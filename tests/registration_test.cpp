@@ -376,4 +376,21 @@ TEST(Failures, EachCauseIsAnErrorLineWithItsValues) {
   }
 }
 
+// A message text that a string of the configuration carries keeps its password out of the
+// store as well: the server masks it as the log does.
+TEST(Save, APasswordInsideAStringNeverReachesTheStore) {
+  Sandbox sandbox;
+  UserCredentials login;
+  View(login).set(UserCredentials::userName, "apps");
+  View(login).set(UserCredentials::password, kSecret);
+  Hux::OraEBSConfig config = Config({"db1"}, {"app1"});
+  View(config).set(Hux::OraEBSConfig::appsVersion, login.serialized());
+  EXPECT_EQ(Call(kEBSSave, &config).errorCode, 0);
+  const auto apps = Apps(sandbox);
+  ASSERT_EQ(apps.size(), 1u);
+  EXPECT_TRUE(Has(apps[0].config, "apps")) << apps[0].config;
+  for (const char* suffix : {"", "-wal"})
+    EXPECT_FALSE(Has(ReadFile(sandbox.storePath() + suffix), kSecret)) << suffix;
+}
+
 }  // namespace

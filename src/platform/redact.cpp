@@ -273,3 +273,15 @@ std::string Redact(const std::string& text, int depth) {
 }  // namespace
 
 std::string RedactPasswords(const std::string& text) { return Redact(text, 0); }
+
+void EmptyPasswords(PXMessageBase& message) {
+  ReplacePasswords(message, std::string(), [](std::string& text) {
+    if (MayHoldMarkup(text)) text = RedactPasswords(text);
+  });
+}
+
+std::string TextWithoutPasswords(const PXMessageBase& message) {
+  PXMessageBase copy(message);
+  EmptyPasswords(copy);
+  return copy.serialized();
+}

@@ -18,6 +18,16 @@
 
 #include <string>
 
+#include "platform/message.h"
+
 constexpr int kMaxRedactionLevels = 16;
 
 std::string RedactPasswords(const std::string& text);
+
+// Keeps passwords out of a message that leaves the process or is kept on disk: every password
+// field, at any depth, emptied (the field stays, so the message keeps its shape), and the
+// passwords of a message text that a string field carries masked by RedactPasswords.
+void EmptyPasswords(PXMessageBase& message);
+
+// The text of `message` after EmptyPasswords; `message` itself is left as it is.
+std::string TextWithoutPasswords(const PXMessageBase& message);

@@ -5,7 +5,7 @@
 #include "messages/catalogue.h"
 #include "platform/host_config.h"
 #include "platform/log.h"
-#include "platform/message_passwords.h"
+#include "platform/redact.h"
 #include "platform/store.h"
 #include "platform/store_connection.h"
 
@@ -43,9 +43,8 @@ int ServeVirtualApp(const std::string& request, std::string& response) {
     std::string config;
     if (app.isSet(Api::VirtualApp::ebsConfig)) {
       PXMessageBase& saved = app.child(Api::VirtualApp::ebsConfig, Create::No).raw();
-      // The server keeps no password on disk: every password of the configuration is emptied
-      // (the field stays, so the stored text keeps the configuration's shape).
-      ReplacePasswords(saved, std::string());
+      // The server keeps no password on disk, not even one inside a string of the configuration.
+      EmptyPasswords(saved);
       saved.serialize(config, false);
     }
     int64_t id = 0;

@@ -23,7 +23,6 @@
 #include "platform/redact.h"
 #include "plugin_call.h"
 #include "plugin_locator.h"
-#include "secrets.h"
 #include "topology_view.h"
 
 namespace {

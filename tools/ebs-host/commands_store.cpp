@@ -11,7 +11,7 @@
 #include "json_view.h"
 #include "picture.h"
 #include "platform/host_config.h"
-#include "secrets.h"
+#include "platform/redact.h"
 #include "topology_view.h"
 
 namespace {
