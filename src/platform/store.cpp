@@ -479,17 +479,32 @@ Status ServerStore::ListApps(std::vector<AppRecord>& out) {
   });
 }
 
+namespace {
+
+// The app that `q`, bound to its key, selects; none when it selects no row.
+void ReadApp(sqlite3* db, Stmt& q, std::optional<AppRecord>& out) {
+  out.reset();
+  const int rc = q.step();
+  if (rc == SQLITE_DONE) return;
+  Check(rc, db, SQLITE_ROW);
+  out = AppRecord{q.integer(0), q.text(1), q.integer(2), q.text(3), q.text(4)};
+}
+
+}  // namespace
+
 Status ServerStore::GetApp(int64_t id, std::optional<AppRecord>& out) {
   return Transaction([&] {
     Stmt q(db_, "SELECT id, name, type, config, updated_at FROM apps WHERE id = ?");
     q.bind(1, id);
-    int rc = q.step();
-    if (rc == SQLITE_DONE) {
-      out.reset();
-      return;
-    }
-    Check(rc, db_, SQLITE_ROW);
-    out = AppRecord{q.integer(0), q.text(1), q.integer(2), q.text(3), q.text(4)};
+    ReadApp(db_, q, out);
+  });
+}
+
+Status ServerStore::FindAppByName(const std::string& name, std::optional<AppRecord>& out) {
+  return Transaction([&] {
+    Stmt q(db_, "SELECT id, name, type, config, updated_at FROM apps WHERE name = ?");
+    q.bind(1, name);
+    ReadApp(db_, q, out);
   });
 }
 

@@ -96,6 +96,7 @@ class ServerStore {
   Status DeleteApp(int64_t id, bool* removed);
   Status ListApps(std::vector<AppRecord>& out);
   Status GetApp(int64_t id, std::optional<AppRecord>& out);
+  Status FindAppByName(const std::string& name, std::optional<AppRecord>& out);
   // The metadata of app `id`, replacing what it had; an error when there is no such app.
   Status SetAppMetadata(int64_t id, const AppMetadata& metadata);
   // Empty `out` when the app has none (or there is no such app).

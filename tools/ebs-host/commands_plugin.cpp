@@ -126,13 +126,11 @@ bool ReadPassword(const DiscoverArgs& args, std::string& password, std::string& 
 // The app id the store gives the saved app `name`; 0 when it cannot be read.
 int64_t SavedAppId(const std::string& name) {
   std::unique_ptr<ServerStore> store;
-  std::vector<AppRecord> apps;
+  std::optional<AppRecord> app;
   if (!ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadOnly).ok || !store ||
-      !store->ListApps(apps).ok)
+      !store->FindAppByName(name, app).ok || !app)
     return 0;
-  for (const AppRecord& app : apps)
-    if (app.name == name) return app.id;
-  return 0;
+  return app->id;
 }
 
 // The registry value asked for on every node's client, as the server now holds it.
