@@ -606,6 +606,22 @@ TEST_F(Discovery, PlantedLocksAndStaleRunDirectoriesAreNeverUsed) {
   EXPECT_EQ(Discover().errorCode, 0);
   EXPECT_FALSE(Exists(stale));
   EXPECT_EQ(ReadFile(keep + "/file"), "kept");
+
+  // A directory of another account that the Oracle owner moved into its run directory (one it
+  // may write to but not empty, a sticky one) is not emptied by root; the owner's files go.
+  const uid_t owner = ::getpwnam(kOracleAccount)->pw_uid;
+  const std::string moved = TempFile("NqEBSRun.Stale2");
+  ASSERT_EQ(::mkdir(moved.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((moved + "/own").c_str(), 0700), 0);
+  WriteFile(moved + "/own/file", "");
+  ASSERT_EQ(::mkdir((moved + "/foreign").c_str(), 01777), 0);
+  WriteFile(moved + "/foreign/file", "kept");
+  for (const char* path : {"", "/own", "/own/file"})
+    ASSERT_EQ(::lchown((moved + path).c_str(), owner, owner), 0);
+  ASSERT_EQ(::chown((moved + "/foreign").c_str(), 54321, 54321), 0);
+  EXPECT_EQ(Discover().errorCode, 0);
+  EXPECT_FALSE(Exists(moved + "/own"));
+  EXPECT_EQ(ReadFile(moved + "/foreign/file"), "kept");
 }
 
 // The temporary directory and every directory above it may be changed by root only (a sticky
