@@ -195,7 +195,7 @@ int NqEBSInterface::Discover() {
     EvDebug::Debug(logContext, kLabel, "nodeName [%s]", name.c_str());
     EvDebug::Debug(logContext, kLabel, "nodeType [%s]", type.c_str());
     // A context file that cannot be parsed is left out; the others are still read.
-    errorHandler.setDocumentName(name);
+    errorHandler.setDocumentName(record.name);
     if (!initParser(std::string(record.context))) {
       EvDebug::Debug(logContext, kLabel, "Skipping the invalid context file [%s]", name.c_str());
       EvDebug::Error(logContext, kLabel, "Invalid EBS context file [%s] (%zu bytes) skipped",
