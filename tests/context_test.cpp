@@ -249,6 +249,15 @@ TEST(ContextParse, BoundsOnSizeElementsAndNames) {
        "<r><!--" + Repeat("<a/>", nodes) + "--><![CDATA[" + Repeat("<a/>", nodes) + "]]></r>",
        nullptr},
       {"UTF-16", std::string("\xFF\xFE<\0r\0/\0>\0", 10), "an encoding other than"},
+      // Its markup hides from the counts, an internal subset too.
+      {"UCS-4 without a byte order mark",
+       [] {
+         std::string wide;
+         for (char c : std::string("<!DOCTYPE r [<!ENTITY e 'v'>]><r>&e;</r>"))
+           wide += std::string(3, '\0') + c;
+         return wide;
+       }(),
+       "an encoding other than"},
       {"EBCDIC", "\x4C\x6F\xA7\x94\x93\x40", "an encoding other than"},
       {"UTF-16 declared", "<?xml version='1.0' encoding='UTF-16'?><r/>", "an encoding other than"},
   };
