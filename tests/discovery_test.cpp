@@ -23,6 +23,7 @@
 #include "platform/process.h"
 #include "platform/store.h"
 #include "support/fake_oracle.h"
+#include "support/test_text.h"
 
 namespace {
 
@@ -388,6 +389,11 @@ TEST_F(Discovery, EachFailureAnswers520AndLogsItsCause) {
          o.Set("export_link", file);
        },
        "/NqEBSContext.out: NqEBSContext.out is a symbolic link", true},
+      // A name is written as it is, line feeds included: one row makes a line per record.
+      {"an export of more lines than any instance has",
+       [](auto&, auto& o) { o.AddContext(Repeat("x,A,<a/>\n", 20000), "A", "<a/>"); },
+       "/NqEBSContext.out has more than 20000 lines; no instance has that many context files",
+       true},
       {"the export a second name of root's file",
        [](auto& s, auto& o) {
          const std::string file = s.dir().file("roots-file");

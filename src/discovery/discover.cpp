@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "discovery/export_file.h"
@@ -14,8 +15,10 @@
 
 namespace {
 
-// A large instance exports a few dozen context files of some hundred kilobytes each.
+// A large instance exports a few dozen context files of some hundred kilobytes each, each one
+// line followed by an empty one. Far more lines would cost a record, a parse and log lines each.
 constexpr size_t kMaxExportBytes = 256u << 20;
+constexpr size_t kMaxExportLines = 20000;
 
 std::string_view Before(std::string_view text, size_t comma) {
   return comma == std::string_view::npos ? text : text.substr(0, comma);
@@ -174,6 +177,12 @@ int NqEBSInterface::Discover() {
     EvDebug::Error(logContext, kLabel,
                    "The export file %s ends inside a record (%zu bytes): the export was cut short",
                    exportFilePath.c_str(), text.size());
+    exported = false;
+  } else if (exported && std::count(text.begin(), text.end(), '\n') > kMaxExportLines) {
+    EvDebug::Error(logContext, kLabel,
+                   "The export file %s has more than %zu lines; no instance has that many "
+                   "context files",
+                   exportFilePath.c_str(), kMaxExportLines);
     exported = false;
   }
   if (!exported) {
