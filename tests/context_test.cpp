@@ -191,12 +191,20 @@ TEST(ContextParse, ErrorLinesNameTheFileNotItsText) {
   handler.reportError("broken");
   handler.setDocumentName(std::string(10000, 'n'));
   handler.reportError("broken");
+  // A cut never splits a character: the one that does not fit whole goes.
+  std::string accented = "x";
+  for (int i = 0; i < 200; ++i) accented += "\xC3\xA9";
+  handler.setDocumentName(accented);
+  handler.reportError("broken");
   const std::vector<std::string> lines = LogLines(sandbox.log(), "reportError");
-  ASSERT_EQ(lines.size(), 4u);
+  ASSERT_EQ(lines.size(), 6u);
   EXPECT_EQ(lines[0], "XML exception : Content - context file [PROD_ebsdb01] of 1003 bytes");
   EXPECT_EQ(lines[1], "Error = broken");
   EXPECT_EQ(lines[2], "XML exception : Content - context file [" +
                           std::string(XmlDomErrorHandler::kMaxNameBytes, 'n') +
+                          "\xE2\x80\xA6] of 1003 bytes");
+  EXPECT_EQ(lines[4], "XML exception : Content - context file [" +
+                          accented.substr(0, XmlDomErrorHandler::kMaxNameBytes - 1) +
                           "\xE2\x80\xA6] of 1003 bytes");
 }
 
@@ -241,6 +249,15 @@ TEST(ContextParse, BoundsOnSizeElementsAndNames) {
        "<r><!--" + Repeat("<a/>", nodes) + "--><![CDATA[" + Repeat("<a/>", nodes) + "]]></r>",
        nullptr},
       {"UTF-16", std::string("\xFF\xFE<\0r\0/\0>\0", 10), "an encoding other than"},
+      // Its markup hides from the counts, an internal subset too.
+      {"UCS-4 without a byte order mark",
+       [] {
+         std::string wide;
+         for (char c : std::string("<!DOCTYPE r [<!ENTITY e 'v'>]><r>&e;</r>"))
+           wide += std::string(3, '\0') + c;
+         return wide;
+       }(),
+       "an encoding other than"},
       {"EBCDIC", "\x4C\x6F\xA7\x94\x93\x40", "an encoding other than"},
       {"UTF-16 declared", "<?xml version='1.0' encoding='UTF-16'?><r/>", "an encoding other than"},
   };

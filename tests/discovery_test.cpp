@@ -23,6 +23,7 @@
 #include "platform/process.h"
 #include "platform/store.h"
 #include "support/fake_oracle.h"
+#include "support/test_text.h"
 
 namespace {
 
@@ -368,6 +369,9 @@ TEST_F(Discovery, EachFailureAnswers520AndLogsItsCause) {
        true, "PROD", "apps", "wrong"},
       {"no listener", [](auto&, auto& o) { o.Set("logon_error", "ORA-12541: TNS:no listener\n"); },
        "ORA-12541: TNS:no listener (no listener", true},
+      {"an overlong error line is cut between characters",
+       [](auto&, auto& o) { o.Set("logon_error", "ORA-12541: " + Repeat("\xC3\xA9", 300) + "\n"); },
+       "ORA-12541: " + Repeat("\xC3\xA9", 194) + " (no listener", true},
       {"the instance is down",
        [](auto&, auto& o) { o.Set("logon_error", "ORA-01034: ORACLE not available\n"); },
        "ORA-01034: ORACLE not available (the database instance is not running)", true},
@@ -388,6 +392,11 @@ TEST_F(Discovery, EachFailureAnswers520AndLogsItsCause) {
          o.Set("export_link", file);
        },
        "/NqEBSContext.out: NqEBSContext.out is a symbolic link", true},
+      // A name is written as it is, line feeds included: one row makes a line per record.
+      {"an export of more lines than any instance has",
+       [](auto&, auto& o) { o.AddContext(Repeat("x,A,<a/>\n", 20000), "A", "<a/>"); },
+       "/NqEBSContext.out has more than 20000 lines; no instance has that many context files",
+       true},
       {"the export a second name of root's file",
        [](auto& s, auto& o) {
          const std::string file = s.dir().file("roots-file");
@@ -606,6 +615,22 @@ TEST_F(Discovery, PlantedLocksAndStaleRunDirectoriesAreNeverUsed) {
   EXPECT_EQ(Discover().errorCode, 0);
   EXPECT_FALSE(Exists(stale));
   EXPECT_EQ(ReadFile(keep + "/file"), "kept");
+
+  // A directory of another account that the Oracle owner moved into its run directory (one it
+  // may write to but not empty, a sticky one) is not emptied by root; the owner's files go.
+  const uid_t owner = ::getpwnam(kOracleAccount)->pw_uid;
+  const std::string moved = TempFile("NqEBSRun.Stale2");
+  ASSERT_EQ(::mkdir(moved.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((moved + "/own").c_str(), 0700), 0);
+  WriteFile(moved + "/own/file", "");
+  ASSERT_EQ(::mkdir((moved + "/foreign").c_str(), 01777), 0);
+  WriteFile(moved + "/foreign/file", "kept");
+  for (const char* path : {"", "/own", "/own/file"})
+    ASSERT_EQ(::lchown((moved + path).c_str(), owner, owner), 0);
+  ASSERT_EQ(::chown((moved + "/foreign").c_str(), 54321, 54321), 0);
+  EXPECT_EQ(Discover().errorCode, 0);
+  EXPECT_FALSE(Exists(moved + "/own"));
+  EXPECT_EQ(ReadFile(moved + "/foreign/file"), "kept");
 }
 
 // The temporary directory and every directory above it may be changed by root only (a sticky

@@ -20,11 +20,12 @@ bool StartsWith(std::string_view text, size_t at, std::string_view prefix) {
   return text.size() - at >= prefix.size() && text.compare(at, prefix.size(), prefix) == 0;
 }
 
-// Byte patterns that make the parser read a text in an encoding where '<' is not 0x3C.
+// Byte patterns that make the parser read a text in an encoding where '<' is not 0x3C. A text
+// of UTF-8 or of an 8-bit superset of ASCII never starts with a NUL byte; the wide ones without
+// a byte order mark do (UTF-16 and UCS-4 big-endian).
 bool WideOrEbcdic(std::string_view text) {
   static const std::string_view kStarts[] = {
-      {"\xFE\xFF", 2}, {"\xFF\xFE", 2},         {"\x00\x3C", 2},
-      {"\x3C\x00", 2}, {"\x4C\x6F\xA7\x94", 4}, {"\x00\x00\xFE\xFF", 4},
+      {"\xFE\xFF", 2}, {"\xFF\xFE", 2}, {"\x00", 1}, {"\x3C\x00", 2}, {"\x4C\x6F\xA7\x94", 4},
   };
   for (std::string_view start : kStarts)
     if (StartsWith(text, 0, start)) return true;

@@ -1,5 +1,6 @@
 #include "context/xml_error_handler.h"
 
+#include "platform/text.h"
 #include "platform/xerces_platform.h"
 
 XmlDomErrorHandler::~XmlDomErrorHandler() = default;
@@ -25,9 +26,9 @@ void XmlDomErrorHandler::noteError(const xercesc::SAXParseException& exc) {
 
 void XmlDomErrorHandler::warning(const xercesc::SAXParseException& exc) { reportError(exc); }
 
-void XmlDomErrorHandler::setDocumentName(const std::string& name) {
-  documentName =
-      name.size() <= kMaxNameBytes ? name : name.substr(0, kMaxNameBytes) + "\xE2\x80\xA6";
+void XmlDomErrorHandler::setDocumentName(std::string_view name) {
+  const size_t kept = CutPoint(name, kMaxNameBytes);
+  documentName = std::string(name.substr(0, kept)) + (kept < name.size() ? "\xE2\x80\xA6" : "");
 }
 
 void XmlDomErrorHandler::setXMLContent(const std::string& content) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 
@@ -23,8 +24,9 @@ class XmlDomErrorHandler : public xercesc::HandlerBase {
   void warning(const xercesc::SAXParseException& exc) override;
 
   // The name of the context file whose text comes next (kept until changed); a name longer
-  // than kMaxNameBytes (an export line without commas is all name) is cut there.
-  void setDocumentName(const std::string& name);
+  // than kMaxNameBytes (an export line without commas is all name) is cut there, before the
+  // character that does not fit whole, and ends in "…".
+  void setDocumentName(std::string_view name);
   static constexpr size_t kMaxNameBytes = 256;
   // Notes the size of the text about to be parsed; also forgets the fatal error of the previous
   // text.

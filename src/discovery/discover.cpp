@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "discovery/export_file.h"
@@ -14,8 +15,10 @@
 
 namespace {
 
-// A large instance exports a few dozen context files of some hundred kilobytes each.
+// A large instance exports a few dozen context files of some hundred kilobytes each, each one
+// line followed by an empty one. Far more lines would cost a record, a parse and log lines each.
 constexpr size_t kMaxExportBytes = 256u << 20;
+constexpr size_t kMaxExportLines = 20000;
 
 std::string_view Before(std::string_view text, size_t comma) {
   return comma == std::string_view::npos ? text : text.substr(0, comma);
@@ -175,6 +178,12 @@ int NqEBSInterface::Discover() {
                    "The export file %s ends inside a record (%zu bytes): the export was cut short",
                    exportFilePath.c_str(), text.size());
     exported = false;
+  } else if (exported && std::count(text.begin(), text.end(), '\n') > kMaxExportLines) {
+    EvDebug::Error(logContext, kLabel,
+                   "The export file %s has more than %zu lines; no instance has that many "
+                   "context files",
+                   exportFilePath.c_str(), kMaxExportLines);
+    exported = false;
   }
   if (!exported) {
     EndRun();
@@ -195,7 +204,7 @@ int NqEBSInterface::Discover() {
     EvDebug::Debug(logContext, kLabel, "nodeName [%s]", name.c_str());
     EvDebug::Debug(logContext, kLabel, "nodeType [%s]", type.c_str());
     // A context file that cannot be parsed is left out; the others are still read.
-    errorHandler.setDocumentName(name);
+    errorHandler.setDocumentName(record.name);
     if (!initParser(std::string(record.context))) {
       EvDebug::Debug(logContext, kLabel, "Skipping the invalid context file [%s]", name.c_str());
       EvDebug::Error(logContext, kLabel, "Invalid EBS context file [%s] (%zu bytes) skipped",

@@ -16,6 +16,9 @@
 
 namespace {
 
+// Of a line of sqlplus's output, no more than this reaches an ERROR line, and whole characters.
+constexpr size_t kMaxShownLineBytes = 400;
+
 bool IsAlnum(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
@@ -158,7 +161,8 @@ void NqEBSInterface::ReportSqlplusErrors(const std::string& output, const std::s
     const size_t at = std::min(ora, sp2);
     if (at == std::string_view::npos) continue;
     if (++reported > 10) break;
-    std::string text = MaskSecret(std::string(line.substr(at)), secret).substr(0, 400);
+    std::string text = MaskSecret(std::string(line.substr(at)), secret);
+    text.resize(CutPoint(text, kMaxShownLineBytes));
     while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) text.pop_back();
     const char* hint = text.rfind("ORA-01017", 0) == 0 ? " (wrong database user or password)"
                        : text.rfind("ORA-12541", 0) == 0
@@ -218,7 +222,7 @@ int NqEBSInterface::ExecShellScript() {
                    output.c_str(), errors.c_str());
     std::string last;
     for (std::string_view line : SplitView(errors, '\n'))
-      if (!line.empty()) last = std::string(line.substr(0, 400));
+      if (!line.empty()) last = std::string(line.substr(0, CutPoint(line, kMaxShownLineBytes)));
     EvDebug::Error(logContext, kLabel, "The export as %s through sqlplus failed with status %d%s%s",
                    oracleUser.c_str(), rc, last.empty() ? "" : ": ", last.c_str());
     return 1;

@@ -41,7 +41,26 @@ bool CanSearch(const struct stat& st, const OracleAccount& account) {
   return (st.st_mode & (member ? S_IXGRP : S_IXOTH)) != 0;
 }
 
-bool RemoveTreeIn(int dirFd, const std::string& name, int depth, std::string* error) {
+// The names in the directory `dirFd` but "." and ".."; false when it cannot be listed.
+bool ListNames(int dirFd, std::vector<std::string>* names) {
+  const int listFd = ::dup(dirFd);
+  DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
+  if (!dir) {
+    if (listFd >= 0) ::close(listFd);
+    return false;
+  }
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(name);
+  }
+  ::closedir(dir);
+  return true;
+}
+
+// Removes `name` of `dirFd`. It descends only into directories of one account, the owner of
+// the top one: root then unlinks only what that account could unlink itself, never the entries
+// of another account's directory that the owner moved into its own.
+bool RemoveTreeIn(int dirFd, const std::string& name, int depth, uid_t owner, std::string* error) {
   if (::unlinkat(dirFd, name.c_str(), 0) == 0 || errno == ENOENT) return true;
   if (errno != EISDIR && errno != EPERM) {
     *error = Reason("cannot remove", name);
@@ -52,24 +71,25 @@ bool RemoveTreeIn(int dirFd, const std::string& name, int depth, std::string* er
     return false;
   }
   UniqueFd sub(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (sub.get() < 0) {
+  struct stat st {};
+  if (sub.get() < 0 || ::fstat(sub.get(), &st) != 0) {
     *error = Reason("cannot open", name);
     return false;
   }
-  DIR* dir = ::fdopendir(::dup(sub.get()));
-  if (!dir) {
-    *error = Reason("cannot list", name);
+  if (depth == 0) owner = st.st_uid;
+  if (st.st_uid != owner) {
+    *error = name + " belongs to user id " + std::to_string(st.st_uid) + ", not to user id " +
+             std::to_string(owner);
     return false;
   }
   std::vector<std::string> names;
-  while (dirent* entry = ::readdir(dir)) {
-    const std::string child = entry->d_name;
-    if (child != "." && child != "..") names.push_back(child);
+  if (!ListNames(sub.get(), &names)) {
+    *error = Reason("cannot list", name);
+    return false;
   }
-  ::closedir(dir);
   bool ok = true;
   for (const std::string& child : names)
-    ok = RemoveTreeIn(sub.get(), child, depth + 1, error) && ok;
+    ok = RemoveTreeIn(sub.get(), child, depth + 1, owner, error) && ok;
   if (ok && ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
     *error = Reason("cannot remove", name);
     return false;
@@ -215,20 +235,15 @@ ReadResult ReadRegularFileAt(int dirFd, const char* name, size_t maxBytes, std::
 }
 
 bool RemoveTreeAt(int dirFd, const std::string& name, std::string* error) {
-  return RemoveTreeIn(dirFd, name, 0, error);
+  return RemoveTreeIn(dirFd, name, 0, 0, error);
 }
 
 void RemoveStaleRunDirectories(int tempFd) {
-  DIR* dir = ::fdopendir(::dup(tempFd));
-  if (!dir) return;
-  std::vector<std::string> stale;
-  while (dirent* entry = ::readdir(dir))
-    if (std::string_view(entry->d_name).substr(0, std::strlen(kRunDirectoryPrefix)) ==
-        kRunDirectoryPrefix)
-      stale.push_back(entry->d_name);
-  ::closedir(dir);
+  std::vector<std::string> names;
+  if (!ListNames(tempFd, &names)) return;
   std::string ignored;
-  for (const std::string& name : stale) RemoveTreeAt(tempFd, name, &ignored);
+  for (const std::string& name : names)
+    if (name.rfind(kRunDirectoryPrefix, 0) == 0) RemoveTreeAt(tempFd, name, &ignored);
 }
 
 bool RunDirectory::Create(int tempFd, const std::string& tempPath, const OracleAccount& owner,

@@ -57,7 +57,8 @@ ReadResult ReadRegularFileAt(int dirFd, const char* name, size_t maxBytes, std::
                              struct stat* st, std::string* error, const ReadOptions& options = {});
 
 // Removes the entry `name` of `dirFd` and, for a directory, everything below it, never following
-// a symbolic link. Directories nested deeper than a bound are left (and reported).
+// a symbolic link. Directories nested deeper than a bound, and directories below it that belong
+// to another account than it does, are left with what holds them (and reported).
 bool RemoveTreeAt(int dirFd, const std::string& name, std::string* error);
 
 inline constexpr const char* kRunDirectoryPrefix = "NqEBSRun.";

@@ -66,9 +66,9 @@ class NqEBSInterface {
   // initParser returns true when the text became the current document. It returns false (and
   // sets lastParseFailed) when the text is not well-formed XML, carries a DOCTYPE with an
   // internal subset, breaks the bounds of context_bounds.h or makes the parser fail in any other
-  // way (a DOCTYPE that only names an external DTD parses; the DTD is never read): the two reportError lines are
-  // logged, there is no current document, and the lookups then read "" and 0, so the caller
-  // must skip that context file. Nothing is thrown.
+  // way (a DOCTYPE that only names an external DTD parses; the DTD is never read): the two
+  // reportError lines are logged, there is no current document, and the lookups then read "" and 0,
+  // so the caller must skip that context file. Nothing is thrown.
   bool initParser(const std::string& xmlText);
   // Lookups on the current document. The parent is the index-th element named tagName in the
   // whole document; the child the childIndex-th element named childName at any depth below it,
