@@ -178,7 +178,8 @@ int NqEBSInterface::Discover() {
                    "The export file %s ends inside a record (%zu bytes): the export was cut short",
                    exportFilePath.c_str(), text.size());
     exported = false;
-  } else if (exported && std::count(text.begin(), text.end(), '\n') > kMaxExportLines) {
+  } else if (exported &&
+             static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) > kMaxExportLines) {
     EvDebug::Error(logContext, kLabel,
                    "The export file %s has more than %zu lines; no instance has that many "
                    "context files",
