@@ -397,6 +397,9 @@ TEST_F(Discovery, EachFailureAnswers520AndLogsItsCause) {
        [](auto&, auto& o) { o.AddContext(Repeat("x,A,<a/>\n", 20000), "A", "<a/>"); },
        "/NqEBSContext.out has more than 20000 lines; no instance has that many context files",
        true},
+      // A sparse file of 1 TiB costs nothing to make: refused by its size, before any read.
+      {"an export larger than any instance's", [](auto&, auto& o) { o.Set("export_size", "1T"); },
+       "/NqEBSContext.out: NqEBSContext.out is larger than 268435456 bytes", true},
       {"the export a second name of root's file",
        [](auto& s, auto& o) {
          const std::string file = s.dir().file("roots-file");

@@ -217,6 +217,13 @@ ReadResult ReadRegularFileAt(int dirFd, const char* name, size_t maxBytes, std::
     *error = shown + " is not a regular file";
     return ReadResult::kRefused;
   }
+  // Too large already: refused before a byte is read (the reads below keep the bound for a file
+  // that grows meanwhile).
+  const std::string tooLarge = shown + " is larger than " + std::to_string(maxBytes) + " bytes";
+  if (static_cast<uintmax_t>(st->st_size) > maxBytes) {
+    *error = tooLarge;
+    return ReadResult::kRefused;
+  }
   char buffer[65536];
   for (;;) {
     ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
@@ -227,7 +234,7 @@ ReadResult ReadRegularFileAt(int dirFd, const char* name, size_t maxBytes, std::
     }
     if (n == 0) return ReadResult::kRead;
     if (content->size() + static_cast<size_t>(n) > maxBytes) {
-      *error = shown + " is larger than " + std::to_string(maxBytes) + " bytes";
+      *error = tooLarge;
       return ReadResult::kRefused;
     }
     content->append(buffer, static_cast<size_t>(n));
