@@ -89,12 +89,6 @@ std::string SaveRequest(const HostSandbox& sandbox, int nodes) {
   return Envelope(1, request.serialized());
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 // Argument: the number of nodes. Logging is off: the figure is the store's and the exchanges'.
 void BM_Save(benchmark::State& state) {
   HostSandbox sandbox;

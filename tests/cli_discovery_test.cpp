@@ -205,21 +205,6 @@ std::set<pid_t> DescendantsOf(pid_t pid) {
   return all;
 }
 
-// The live processes of the process group `pgid` (zombies waiting for their parent are gone).
-std::set<pid_t> GroupMembers(const std::string& pgid) {
-  std::set<pid_t> members;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator("/proc", ec)) {
-    const std::string stat = ReadFile(e.path().string() + "/stat");
-    const size_t end = stat.rfind(')');
-    if (end == std::string::npos) continue;
-    const std::vector<std::string> fields = Split(stat.substr(end + 2), ' ');
-    if (fields.size() > 2 && fields[0] != "Z" && fields[2] == pgid)
-      members.insert(std::stoi(e.path().filename()));
-  }
-  return members;
-}
-
 template <class F>
 bool WaitFor(F done, std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -267,7 +252,7 @@ TEST_F(HostDiscovery, InterruptEndsTheDiscoverysProcesses) {
     ASSERT_TRUE(hanging);
     // The process group of the run that sqlplus is part of.
     const std::string group = oracle->Calls().back().at("pgid");
-    EXPECT_FALSE(GroupMembers(group).empty());
+    EXPECT_FALSE(GroupMembers(std::stoi(group)).empty());
     // Meanwhile the password is in no process's environment or command line, the host's own
     // included.
     std::set<pid_t> all = DescendantsOf(host);
@@ -287,7 +272,8 @@ TEST_F(HostDiscovery, InterruptEndsTheDiscoverysProcesses) {
     }
     ASSERT_TRUE(ended);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status) << status;
-    EXPECT_TRUE(WaitFor([&] { return GroupMembers(group).empty(); }, std::chrono::seconds(5)))
+    EXPECT_TRUE(
+        WaitFor([&] { return GroupMembers(std::stoi(group)).empty(); }, std::chrono::seconds(5)))
         << group;
     EXPECT_EQ(FilesHolding(sandbox.tempDir(), kPassword), std::vector<std::string>{});
 

@@ -34,33 +34,12 @@ bool Logged(const std::string& log, const std::string& label, const std::string&
   return log.find("[" + label + "] " + text + "\n") != std::string::npos;
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
-// The names in a directory, sorted; none when it cannot be read.
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(dir, ec))
-    names.push_back(e.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // The running processes of the process group `pgid` but its leader and the leader's children
-// (the watcher of a run and its sleep); ended ones waiting to be reaped are not counted.
+// (the watcher of a run and its sleep).
 size_t MembersRunning(const std::string& pgid) {
+  const pid_t leader = std::stoi(pgid);
   size_t n = 0;
-  for (const auto& e : std::filesystem::directory_iterator("/proc")) {
-    const std::string stat = ReadFile(e.path().string() + "/stat");
-    const size_t end = stat.rfind(')');
-    if (end == std::string::npos || e.path().filename() == pgid) continue;
-    std::vector<std::string> fields = Split(stat.substr(end + 2), ' ');
-    if (fields.size() > 2 && fields[0] != "Z" && fields[1] != pgid && fields[2] == pgid) ++n;
-  }
+  for (const GroupMember& m : GroupMembers(leader)) n += m.pid != leader && m.parent != leader;
   return n;
 }
 

@@ -241,12 +241,6 @@ Logged LogTwoLinesTo(const std::string& path, const std::string& stderrPath) {
   return {WIFEXITED(status) && WEXITSTATUS(status) == 0, ReadFile(stderrPath)};
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 // The log file is where another account may have planted something. Each row prepares the path;
 // nothing may be written through it, the call must not hang, and standard error takes the lines
 // after one line saying why.

@@ -136,19 +136,10 @@ TEST(Process, ExecuteGivesExactlyTheArgumentsEnvironmentDirectoryAndInput) {
 }
 
 // How many processes of the process group `group` still run (or only `pid` of them, when
-// given); an ended one waiting to be reaped does not count.
+// given).
 size_t RunningInGroup(pid_t group, pid_t pid = 0) {
   size_t n = 0;
-  for (const auto& e : std::filesystem::directory_iterator("/proc")) {
-    const std::string stat = ReadFile(e.path().string() + "/stat");
-    const size_t end = stat.rfind(')');
-    if (end == std::string::npos || (pid && e.path().filename() != std::to_string(pid))) continue;
-    char state = 0;
-    int parent = 0, pgrp = 0;
-    if (std::sscanf(stat.c_str() + end + 1, " %c %d %d", &state, &parent, &pgrp) == 3 &&
-        state != 'Z' && pgrp == group)
-      ++n;
-  }
+  for (const GroupMember& m : GroupMembers(group)) n += !pid || m.pid == pid;
   return n;
 }
 

@@ -52,12 +52,6 @@ std::string NodeLine(const std::string& dot, const std::string& name) {
   return "";
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 bool HaveDot() { return !FindDot("/usr/bin:/bin", nullptr).empty(); }
 #define SKIP_WITHOUT_DOT() \
   if (!HaveDot()) GTEST_SKIP() << "Graphviz is not installed (" << kInstallGraphviz << ")"

@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -82,6 +83,28 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   std::vector<std::string> parts;
   for (const std::string_view part : SplitView(text, separator)) parts.emplace_back(part);
   return parts;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+std::vector<GroupMember> GroupMembers(pid_t pgid) {
+  std::vector<GroupMember> members;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string stat = ReadFile(e.path().string() + "/stat");
+    const size_t end = stat.rfind(')');
+    char state = 0;
+    int parent = 0, group = 0;
+    if (end != std::string::npos &&
+        std::sscanf(stat.c_str() + end + 1, " %c %d %d", &state, &parent, &group) == 3 &&
+        state != 'Z' && group == pgid)
+      members.push_back({static_cast<pid_t>(std::stoi(e.path().filename().string())), parent});
+  }
+  return members;
 }
 
 void WriteFile(const std::string& path, const std::string& text) {

@@ -2,6 +2,8 @@
 // environment and temporary directories for the host-service stand-ins.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -53,6 +55,14 @@ std::string ReadFile(const std::string& path);
 // The parts of `text` between separators (a trailing separator ends the last part).
 std::vector<std::string> Split(const std::string& text, char separator = '\n');
 void WriteFile(const std::string& path, const std::string& text);
+// How often `what` stands in `text` (overlapping occurrences counted).
+size_t Count(const std::string& text, const std::string& what);
+
+// A live process of a process group: ended ones waiting to be reaped are not listed.
+struct GroupMember {
+  pid_t pid, parent;
+};
+std::vector<GroupMember> GroupMembers(pid_t pgid);
 
 // A sandbox for one test: its own temp dir, store, log file and (absent) instance table, set
 // through the environment.

@@ -15,10 +15,11 @@ inline std::string Repeat(const std::string& unit, size_t times) {
   return out;
 }
 
-// The names of the entries of `dir`, sorted.
+// The names of the entries of `dir`, sorted; none when it cannot be read.
 inline std::vector<std::string> Entries(const std::string& dir) {
   std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir))
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec))
     names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
