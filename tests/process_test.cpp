@@ -1,14 +1,17 @@
-// The process runner: exit statuses, large outputs on both streams, and the time limit that
-// ends the whole process group.
+// The process runner: exit statuses, large outputs on both streams, the time limit that ends
+// the whole run, and runs that stay out of the terminal and the session of their caller.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "platform/process.h"
@@ -135,17 +138,143 @@ TEST(Process, ExecuteGivesExactlyTheArgumentsEnvironmentDirectoryAndInput) {
   EXPECT_NE(NqProcess::Execute({{"/no/such/program"}, {}, -1, "", 1000}, &out, &err), 0);
 }
 
-// How many processes of the process group `group` still run (or only `pid` of them, when
-// given).
-size_t RunningInGroup(pid_t group, pid_t pid = 0) {
-  size_t n = 0;
-  for (const GroupMember& m : GroupMembers(group)) n += !pid || m.pid == pid;
-  return n;
+// Every child starts with no signal blocked and every signal at its default action, whatever the
+// calling thread blocks and the host ignores: a program that ignored SIGTERM or blocked SIGINT
+// would outlive the time limit's terminate and an interrupted host.
+TEST(Process, ChildrenStartWithNoBlockedOrIgnoredSignal) {
+  sigset_t blocked, before;
+  sigemptyset(&blocked);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&blocked, signal);
+  ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &blocked, &before), 0);
+  struct sigaction ignore {
+  }, oldTerm{}, oldUsr2{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGTERM, &ignore, &oldTerm);
+  sigaction(SIGUSR2, &ignore, &oldUsr2);
+  const std::string status = "/bin/grep -E '^Sig(Blk|Ign):' /proc/self/status";
+  std::string viaShell, direct, err;
+  // The shell of system() execs grep, which so shows what the shell was started with.
+  EXPECT_EQ(NqProcess::run("exec " + status, &viaShell, &err, 10000), 0) << err;
+  EXPECT_EQ(NqProcess::Execute(
+                {{"/bin/grep", "-E", "^Sig(Blk|Ign):", "/proc/self/status"}, {}, -1, "", 10000},
+                &direct, &err),
+            0)
+      << err;
+  sigaction(SIGTERM, &oldTerm, nullptr);
+  sigaction(SIGUSR2, &oldUsr2, nullptr);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  // glibc's posix_spawn leaves its own two internal signals (32 and 33, below SIGRTMIN) ignored,
+  // which no program can use; every signal a program can use is at its default.
+  constexpr unsigned long long kGlibcInternal = 3ull << 31;
+  for (const std::string& status : {viaShell, direct}) {
+    unsigned long long blocked = ~0ull, ignored = ~0ull;
+    ASSERT_EQ(std::sscanf(status.c_str(), "SigBlk: %llx SigIgn: %llx", &blocked, &ignored), 2)
+        << status;
+    EXPECT_EQ(blocked, 0u) << status;
+    EXPECT_EQ(ignored & ~kGlibcInternal, 0u) << status;
+  }
 }
 
-// When the process that called Execute dies, even by SIGKILL, its run's whole process group
-// ends within a few seconds, its watcher and a member that ignores the terminate (the watcher
-// kills it two seconds later) included; the time limit ends it as well.
+// A caller in a terminal session, as root is in a login shell, sudo -i or su -: its run has no
+// controlling terminal, so a process of the run can neither open /dev/tty nor push input into
+// the terminal (TIOCSTI), nor join a process group of the caller's session. The terminal is a
+// pseudo-terminal of the test.
+TEST(Process, TheRunStaysOutOfTheCallersTerminalAndSession) {
+  int master = -1, slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  TempDir dir;
+  const std::string report = dir.file("report");
+  const pid_t caller = ::fork();
+  if (caller == 0) {
+    // A session leader with the pseudo-terminal as its controlling terminal, like a shell.
+    if (::setsid() < 0 || ::ioctl(slave, TIOCSCTTY, 0) != 0) ::_exit(2);
+    std::string out, err;
+    NqProcess::Execute(
+        {{EBS_INTRUDER, "--tty", "id\n", "--join", std::to_string(::getpgrp())}, {}, -1, "", 10000},
+        &out, &err);
+    WriteFile(report, out + err + "caller session: " + std::to_string(::getsid(0)) + "\n");
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(caller, &status, 0), caller);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string out = ReadFile(report);
+  EXPECT_NE(out.find("tty: No such device or address\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("inject:"), std::string::npos) << out;
+  EXPECT_NE(out.find("join: Operation not permitted\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("session: " + std::to_string(caller) + " "), std::string::npos) << out;
+  // Nothing waits in the terminal's input for the next program that reads it.
+  ::fcntl(slave, F_SETFL, O_NONBLOCK);
+  char pushed[16];
+  EXPECT_LT(::read(slave, pushed, sizeof pushed), 0);
+  ::close(master);
+  ::close(slave);
+}
+
+// The pid in `file`, written by the intruder that left its run's process group and process
+// tree; 0 when it is not there within a few seconds.
+pid_t LeftPid(const std::string& file) {
+  for (int i = 0; i < 500 && ReadFile(file).empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return static_cast<pid_t>(std::atoi(ReadFile(file).c_str()));
+}
+
+// Whether `pid` has ended within a few seconds (a zombie counts as ended).
+bool EndsSoon(pid_t pid) {
+  for (int i = 0; i < 800; ++i) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t end = stat.rfind(')');
+    if (end == std::string::npos || stat.compare(end, 3, ") Z") == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// A process of the run that moved into a process group of its own and whose parent has exited
+// is still in the run's session: each way a run ends (the program exits, the time limit, the
+// death of the caller through the watcher) ends it too.
+TEST(Process, EveryEndOfARunReachesTheProcessesThatLeftItsGroup) {
+  TempDir dir;
+  const std::string intruder = EBS_INTRUDER;
+  const struct {
+    const char* what;
+    std::string script;  // run by /bin/sh -c; FILE is where the intruder's pid goes
+    long timeoutMillis;
+    bool killCaller;
+  } cases[] = {
+      {"the program exits", intruder + " --leave \"$1\"", 10000, false},
+      {"the time limit", intruder + " --leave \"$1\"; exec /bin/sleep 300", 500, false},
+      {"the caller is killed", intruder + " --leave \"$1\"; exec /bin/sleep 300", 600000, true},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string file = dir.file("left" + std::to_string(n++));
+    const NqCommand command{{"/bin/sh", "-c", c.script, "sh", file}, {}, -1, "", c.timeoutMillis};
+    std::string out, err;
+    if (!c.killCaller) {
+      NqProcess::Execute(command, &out, &err);
+    } else {
+      const pid_t caller = ::fork();
+      if (caller == 0) {
+        NqProcess::Execute(command, &out, &err);
+        ::_exit(0);
+      }
+      LeftPid(file);
+      ::kill(caller, SIGKILL);
+      ::waitpid(caller, nullptr, 0);
+    }
+    const pid_t left = LeftPid(file);
+    ASSERT_GT(left, 0) << err;
+    const bool ended = EndsSoon(left);
+    if (!ended) ::kill(left, SIGKILL);
+    EXPECT_TRUE(ended);
+  }
+}
+
+// When the process that called Execute dies, even by SIGKILL, its run's whole session ends
+// within a few seconds, a member that ignores the terminate (the watcher kills it two seconds
+// later) included, and so does the watcher; the time limit ends the run as well.
 TEST(Process, TheRunEndsWithItsCallerAndItsTimeLimit) {
   TempDir dir;
   const std::string pidFile = dir.file("sleep.pid");
@@ -165,17 +294,24 @@ TEST(Process, TheRunEndsWithItsCallerAndItsTimeLimit) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   const pid_t sleeper = std::stoi("0" + ReadFile(pidFile));
   ASSERT_GT(sleeper, 0);
-  const pid_t group = ::getpgid(sleeper);  // led by the watcher
-  ASSERT_GT(group, 0);
+  const pid_t session = ::getsid(sleeper);  // led by the program
+  ASSERT_GT(session, 0);
+  // The caller's other child is the watcher.
+  pid_t watcher = 0;
+  std::istringstream children(ReadFile("/proc/" + std::to_string(caller) + "/task/" +
+                                       std::to_string(caller) + "/children"));
+  for (pid_t child; children >> child;)
+    if (child != session) watcher = child;
+  ASSERT_GT(watcher, 0);
   ::kill(caller, SIGKILL);
   ::waitpid(caller, nullptr, 0);
   bool gone = false;
   for (int i = 0; i < 500 && !gone; ++i) {
-    gone = RunningInGroup(group) == 0;
+    gone = SessionMembers(session).empty();
     if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_TRUE(gone) << RunningInGroup(group) << " processes left, the watcher "
-                    << (RunningInGroup(group, group) ? "among them" : "not among them");
+  EXPECT_TRUE(gone) << SessionMembers(session).size() << " processes left";
+  EXPECT_TRUE(EndsSoon(watcher));
 
   std::string out, err;
   const auto start = std::chrono::steady_clock::now();

@@ -91,21 +91,30 @@ size_t Count(const std::string& text, const std::string& what) {
   return n;
 }
 
-std::vector<GroupMember> GroupMembers(pid_t pgid) {
+namespace {
+
+// The live processes whose process group (`session` false) or session is `id`.
+std::vector<GroupMember> Members(pid_t id, bool session) {
   std::vector<GroupMember> members;
   std::error_code ec;
   for (const auto& e : std::filesystem::directory_iterator("/proc", ec)) {
     const std::string stat = ReadFile(e.path().string() + "/stat");
     const size_t end = stat.rfind(')');
     char state = 0;
-    int parent = 0, group = 0;
+    int parent = 0, group = 0, sid = 0;
     if (end != std::string::npos &&
-        std::sscanf(stat.c_str() + end + 1, " %c %d %d", &state, &parent, &group) == 3 &&
-        state != 'Z' && group == pgid)
+        std::sscanf(stat.c_str() + end + 1, " %c %d %d %d", &state, &parent, &group, &sid) == 4 &&
+        state != 'Z' && (session ? sid : group) == id)
       members.push_back({static_cast<pid_t>(std::stoi(e.path().filename().string())), parent});
   }
   return members;
 }
+
+}  // namespace
+
+std::vector<GroupMember> GroupMembers(pid_t pgid) { return Members(pgid, false); }
+
+std::vector<GroupMember> SessionMembers(pid_t sid) { return Members(sid, true); }
 
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

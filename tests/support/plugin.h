@@ -63,6 +63,8 @@ struct GroupMember {
   pid_t pid, parent;
 };
 std::vector<GroupMember> GroupMembers(pid_t pgid);
+// The same for the session `sid`.
+std::vector<GroupMember> SessionMembers(pid_t sid);
 
 // A sandbox for one test: its own temp dir, store, log file and (absent) instance table, set
 // through the environment.
