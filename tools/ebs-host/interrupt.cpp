@@ -8,12 +8,15 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <fstream>
 #include <iterator>
-#include <set>
 #include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/process.h"
 
 namespace {
 
@@ -49,53 +52,63 @@ std::vector<pid_t> ChildrenOf(pid_t pid) {
   return out;
 }
 
-std::set<pid_t> Descendants() {
-  std::set<pid_t> all;
-  std::vector<pid_t> pending = ChildrenOf(::getpid());
-  while (!pending.empty()) {
-    const pid_t pid = pending.back();
-    pending.pop_back();
-    if (!all.insert(pid).second) continue;
-    for (pid_t child : ChildrenOf(pid)) pending.push_back(child);
-  }
-  return all;
+// The fields of /proc/<pid>/stat after the command name, which may hold anything and ends at
+// the last ")"; empty when the process has gone.
+std::string StatFields(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  if (!std::getline(in, stat)) return "";
+  const size_t end = stat.rfind(')');
+  return end == std::string::npos ? "" : stat.substr(end + 1);
 }
 
 // Running, as opposed to gone or a zombie waiting for its parent.
 bool Alive(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat;
-  if (!std::getline(in, stat)) return false;
-  const size_t end = stat.rfind(')');
-  return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
+  std::istringstream fields(StatFields(pid));
+  char state = 0;
+  return fields >> state && state != 'Z';
 }
 
-// Sends `signal` to the process groups of `pids` (but this process's own) and to `pids`.
-void SignalAll(const std::set<pid_t>& pids, int signal) {
-  const pid_t own = ::getpgrp();
-  std::set<pid_t> groups;
-  for (pid_t pid : pids) {
-    const pid_t group = ::getpgid(pid);
-    if (group > 0 && group != own) groups.insert(group);
+pid_t ParentOf(pid_t pid) {
+  std::istringstream fields(StatFields(pid));
+  char state = 0;
+  pid_t parent = 0;
+  fields >> state >> parent;
+  return parent;
+}
+
+// Sends `signal` (0: none) to the children of this process and to every process of the sessions
+// they lead, and returns how many of these still run. Every child the process runner starts
+// leads a session of its own, which holds its whole run; the runner reaps such a child only once
+// its session is empty, so its pid names that session for as long as anything of the run is
+// left. Nothing else is signalled: no process group, which a process of another account could
+// have chosen, and no process that left the session.
+size_t SignalRuns(int signal) {
+  size_t running = 0;
+  const pid_t self = ::getpid();
+  for (pid_t child : ChildrenOf(self)) {
+    // Still a child of this process, as opposed to a process that took its pid since.
+    if (ParentOf(child) != self) continue;
+    if (::getsid(child) == child) {
+      running += NqProcess::SignalSession(child, signal);
+    } else if (Alive(child)) {
+      ++running;
+      if (signal != 0) ::kill(child, signal);
+    }
   }
-  for (pid_t group : groups) ::kill(-group, signal);
-  for (pid_t pid : pids) ::kill(pid, signal);
+  return running;
 }
 
 }  // namespace
 
-// Only what is a descendant at the moment of each signal is signalled: a pid found earlier may
-// have been reaped and given to an unrelated process since.
+// Only what is a child, or in a child's session, at the moment of each signal is signalled: a
+// pid found earlier may have been reaped and given to an unrelated process since.
 void EndDescendants() {
-  SignalAll(Descendants(), SIGTERM);
+  SignalRuns(SIGTERM);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  for (;;) {
-    bool any = false;
-    for (pid_t pid : Descendants()) any = any || Alive(pid);
-    if (!any || std::chrono::steady_clock::now() >= deadline) break;
+  while (SignalRuns(0) > 0 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  SignalAll(Descendants(), SIGKILL);
+  SignalRuns(SIGKILL);
 }
 
 void InstallInterruptHandling(std::function<void(int)> farewell) {

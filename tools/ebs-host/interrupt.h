@@ -1,7 +1,8 @@
 // Interruption of ebs-host. InstallInterruptHandling starts a dedicated thread; while a
 // PluginCallScope lives, SIGINT, SIGTERM and SIGHUP make that thread end every process this
-// process started, with their process groups and descendants (found through
-// /proc/<pid>/task/*/children): SIGTERM first, SIGKILL to what is left after a short grace. It
+// process started, each with the session it leads (the process runner starts every child in a
+// session of its own, which holds its whole run): SIGTERM first, SIGKILL to what is left after
+// a short grace. No process group is ever signalled. It
 // then calls `farewell` and exits with 128 + the signal (130, 143, 129); the kernel releases the
 // locks the process held. The farewell runs while the main thread prints nothing (it is inside
 // the plug-in, or waits in WaitIfInterrupted), so it may print the one failure. Outside a
@@ -33,7 +34,9 @@ class PluginCallScope {
   PluginCallScope& operator=(const PluginCallScope&) = delete;
 };
 
-// Ends every descendant of this process: SIGTERM to the current descendants and their process
-// groups; once none is alive, or after 2 s, SIGKILL to those that are descendants at that moment
-// and their groups (never to a pid found earlier, which may have been reused since).
+// Ends the runs of this process: SIGTERM to its children (found through
+// /proc/<pid>/task/*/children) and to every process of the sessions they lead; once none of these
+// runs, or after 2 s, SIGKILL to those that are children or in their sessions at that moment
+// (never to a pid found earlier, which may have been reused since). A process that left its
+// run's session with setsid() is not reached.
 void EndDescendants();
