@@ -5,12 +5,17 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -281,6 +286,129 @@ TEST_F(HostDiscovery, InterruptEndsTheDiscoverysProcesses) {
     HostRun next = Host(Discover());
     EXPECT_EQ(next.status, 0) << next.err;
   }
+}
+
+// root runs a discovery from a terminal (a login shell, sudo -i, su -), here a pseudo-terminal
+// of the test with a background job of root in a process group of its own. A process of the
+// Oracle owner, started by sqlplus, tries to push a command into root's terminal (TIOCSTI
+// through /dev/tty) and to move into the process group of root's job, then root interrupts the
+// discovery: the owner's process has no terminal to open and no way into root's session, the
+// interrupt ends it but not root's job, and nothing waits in the terminal's input.
+TEST_F(HostDiscovery, TheOwnersProcessesCannotReachRootsTerminalOrSession) {
+  int master = -1, slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  const std::string intruder = oracle->home() + "/bin/intruder";
+  fs::copy_file(EBS_INTRUDER, intruder);
+  fs::permissions(intruder, fs::perms(0755));
+  ScopedEnv password("EBS_TEST_PW", kPassword);
+  int go[2], pids[2];
+  ASSERT_EQ(::pipe(go), 0);
+  ASSERT_EQ(::pipe(pids), 0);
+  // root's login shell: it leads a session whose controlling terminal is the pseudo-terminal,
+  // starts a background job, and once told runs ebs-host as its foreground job.
+  const pid_t shell = ::fork();
+  ASSERT_GE(shell, 0);
+  if (shell == 0) {
+    if (::setsid() < 0 || ::ioctl(slave, TIOCSCTTY, 0) != 0) ::_exit(126);
+    const pid_t job = ::fork();
+    if (job == 0) {
+      ::setpgid(0, 0);
+      ::execl("/bin/sleep", "sleep", "300", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    char byte;
+    if (job < 0 || ::read(go[0], &byte, 1) != 1) ::_exit(126);
+    const pid_t host = ::fork();
+    if (host == 0) {
+      ::setpgid(0, 0);
+      for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(slave, fd);
+      ::execl(EBS_HOST_TOOL, "ebs-host", "discover", "--sid", "PROD", "--db-user", "apps",
+              "--db-password-env", "EBS_TEST_PW", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::setpgid(host, host);
+    ::tcsetpgrp(slave, host);
+    const pid_t both[] = {job, host};
+    if (::write(pids[1], both, sizeof both) != sizeof both) ::_exit(126);
+    int status = 0;
+    ::waitpid(host, &status, 0);
+    ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 125);
+  }
+  ::close(go[0]);
+  ::close(pids[1]);
+  // What ebs-host writes to the terminal is read, so that it never blocks.
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    char buffer[4096];
+    while (!done) {
+      pollfd p{master, POLLIN, 0};
+      if (::poll(&p, 1, 50) > 0 && ::read(master, buffer, sizeof buffer) <= 0) break;
+    }
+  });
+  // The job's process group is known before sqlplus starts: the shell forks it first.
+  pid_t job = 0;
+  WaitFor(
+      [&] {
+        std::ifstream in("/proc/" + std::to_string(shell) + "/task/" + std::to_string(shell) +
+                         "/children");
+        return static_cast<bool>(in >> job);
+      },
+      std::chrono::seconds(10));
+  ASSERT_GT(job, 0);
+  oracle->Set("hang", "");
+  oracle->Set("child", intruder + " --tty 'id > /tmp/ebs-canary\n' --join " + std::to_string(job) +
+                           " --wait >\"$CALL/intruder\"");
+  ASSERT_EQ(::write(go[1], "g", 1), 1);
+  ::close(go[1]);
+  pid_t both[2] = {0, 0};
+  ASSERT_EQ(::read(pids[0], both, sizeof both), static_cast<ssize_t>(sizeof both));
+  ::close(pids[0]);
+  const pid_t host = both[1];
+  ASSERT_EQ(both[0], job);
+  std::string report;
+  const bool attempted = WaitFor(
+      [&] {
+        const auto calls = oracle->Calls();
+        report =
+            calls.empty() || !calls.back().count("intruder") ? "" : calls.back().at("intruder");
+        return report.find("join: ") != std::string::npos;
+      },
+      std::chrono::seconds(30));
+  ::kill(host, SIGINT);
+  int status = 0;
+  // The shell ends with ebs-host's exit status.
+  const bool ended = WaitFor([&] { return ::waitpid(shell, &status, WNOHANG) == shell; },
+                             std::chrono::seconds(15));
+  if (!ended) {
+    ::kill(host, SIGKILL);
+    ::waitpid(shell, &status, 0);
+  }
+  done = true;
+  reader.join();
+  oracle->Unset("child");
+  oracle->Unset("hang");
+  // root's job is still there: the interrupt signalled no process group of root's session.
+  const std::string stat = ReadFile("/proc/" + std::to_string(job) + "/stat");
+  const bool jobRuns = !stat.empty() && stat.find(") Z") == std::string::npos;
+  ::kill(job, SIGKILL);
+  ASSERT_TRUE(attempted) << report;
+  EXPECT_TRUE(ended);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+  EXPECT_NE(report.find("tty: No such device or address\n"), std::string::npos) << report;
+  EXPECT_EQ(report.find("inject:"), std::string::npos) << report;
+  EXPECT_NE(report.find("join: Operation not permitted\n"), std::string::npos) << report;
+  EXPECT_TRUE(jobRuns);
+  // The owner's process was in the discovery's session, which the interrupt ended.
+  int session = 0;
+  ASSERT_EQ(std::sscanf(report.c_str(), "session: %d", &session), 1) << report;
+  EXPECT_NE(session, shell);  // not root's
+  EXPECT_TRUE(WaitFor([&] { return SessionMembers(session).empty(); }, std::chrono::seconds(5)));
+  // Nothing waits in the terminal's input for root's shell to read.
+  ::fcntl(slave, F_SETFL, O_NONBLOCK);
+  char pushed[64];
+  EXPECT_LT(::read(slave, pushed, sizeof pushed), 0);
+  ::close(master);
+  ::close(slave);
 }
 
 // Why a discovery failed, in one line under the error, for the failures a person meets first.

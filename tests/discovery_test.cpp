@@ -34,15 +34,6 @@ bool Logged(const std::string& log, const std::string& label, const std::string&
   return log.find("[" + label + "] " + text + "\n") != std::string::npos;
 }
 
-// The running processes of the process group `pgid` but its leader and the leader's children
-// (the watcher of a run and its sleep).
-size_t MembersRunning(const std::string& pgid) {
-  const pid_t leader = std::stoi(pgid);
-  size_t n = 0;
-  for (const GroupMember& m : GroupMembers(leader)) n += m.pid != leader && m.parent != leader;
-  return n;
-}
-
 bool Exists(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;
@@ -809,11 +800,12 @@ TEST_F(Discovery, TheRunEndsWhenTheHostIsKilled) {
   int status = 0;
   ::waitpid(host, &status, 0);
   const auto killed = std::chrono::steady_clock::now();
-  const std::string group = oracle->Calls().at(0).at("pgid");
-  ASSERT_FALSE(group.empty());
-  while (MembersRunning(group) > 0 && std::chrono::steady_clock::now() < killed + 10s)
+  // The run's session, led by sh -s.
+  const pid_t session = std::stoi("0" + oracle->Calls().at(0).at("sid"));
+  ASSERT_GT(session, 0);
+  while (!SessionMembers(session).empty() && std::chrono::steady_clock::now() < killed + 10s)
     std::this_thread::sleep_for(20ms);
-  EXPECT_EQ(MembersRunning(group), 0u);
+  EXPECT_EQ(SessionMembers(session).size(), 0u);
   EXPECT_LT(std::chrono::steady_clock::now() - killed, 5s);
   for (const auto& e : std::filesystem::recursive_directory_iterator(sandbox.dir().path()))
     if (e.is_regular_file()) {
