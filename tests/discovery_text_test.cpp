@@ -1,6 +1,7 @@
 // The texts of discovery: reading the instance table and the export file, and the generated
 // scripts, including a run of the shell script through a stand-in su and the fake sqlplus.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "discovery/export_file.h"
 #include "discovery/export_scripts.h"
@@ -172,6 +173,27 @@ TEST(ExportScripts, QuotingOnlyWhereNeeded) {
 
 // sqlplus output is logged with the password masked wherever it shows, also when the password
 // is part of the mask or of itself repeated.
+// The environment of "sh -s" and su, which run as root in the run directory, a directory of the
+// Oracle owner: every directory on PATH is absolute (an empty entry or "." would be the run
+// directory) and can be changed by root only, so no command name resolves to a file of
+// another account.
+TEST(ExportScripts, RootsPathHoldsOnlyRootsDirectories) {
+  std::string path;
+  for (const std::string& entry : ExportEnvironment())
+    if (entry.rfind("PATH=", 0) == 0) path = entry.substr(5);
+  ASSERT_FALSE(path.empty());
+  for (const std::string& dir : Split(path + ":", ':')) {
+    SCOPED_TRACE("[" + dir + "]");
+    ASSERT_FALSE(dir.empty());
+    EXPECT_EQ(dir[0], '/');
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_mode & 022, 0u);
+  }
+}
+
 TEST(ExportScripts, MaskSecretHidesEveryOccurrence) {
   const struct {
     std::string text, secret, want;
