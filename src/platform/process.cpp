@@ -224,7 +224,8 @@ int NqProcess::Execute(const NqCommand& command, std::string* out, std::string* 
     if (err) *err = what + ": " + std::strerror(errno);
     return kExitCannotRun;
   };
-  if (command.argv.empty() || command.argv[0].empty() || command.argv[0][0] != '/') {
+  const bool byFd = command.programFd >= 0;
+  if (command.argv.empty() || command.argv[0].empty() || (!byFd && command.argv[0][0] != '/')) {
     if (err) *err = "the program must be given by its absolute path";
     return kExitCannotRun;
   }
@@ -253,8 +254,9 @@ int NqProcess::Execute(const NqCommand& command, std::string* out, std::string* 
                       lifeline.fd[0], rootFd.get(), 0, &watcher);
   if (spawned == 0)
     spawned =
-        Spawn(argvStrings[0].c_str(), argv.data(), envp.data(), input.get(), outPipe.fd[1],
-              errPipe.fd[1], -1, command.cwdFd >= 0 ? command.cwdFd : rootFd.get(), watcher, &pid);
+        Spawn(byFd ? "/proc/self/fd/3" : argvStrings[0].c_str(), argv.data(), envp.data(),
+              input.get(), outPipe.fd[1], errPipe.fd[1], byFd ? command.programFd : -1,
+              command.cwdFd >= 0 ? command.cwdFd : rootFd.get(), watcher, &pid);
   devNull.reset();
   rootFd.reset();
   input.reset();
