@@ -250,7 +250,7 @@ int64_t NewId(sqlite3* db, const char* what) {
 // kStepsPerTick virtual-machine steps counts `ticks`, which the start of every statement but a
 // trigger's resets, and ends the statement beyond kMaxTicks (SQLITE_INTERRUPT).
 constexpr int kStepsPerTick = 1000;
-constexpr long long kMaxTicks = 200000;  // 200 million steps: seconds, far beyond any query here
+constexpr long long kMaxTicks = 100000;  // 100 million steps: seconds, far beyond any query here
 
 void BoundStatements(sqlite3* db, long long* ticks) {
   sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
