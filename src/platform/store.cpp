@@ -334,12 +334,15 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
   if (path.empty()) return Status::Error("cannot open store: its path is empty");
 
   std::string error;
+  struct stat st {};
+  // A directory named as the store is said as such, wherever it is.
+  if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    return refuse("it is a directory, not a store file");
   if (::geteuid() == 0 && !TrustedStoreDirectory(path, mayCreate, &error)) {
     if (!mayCreate && ::access(path.c_str(), F_OK) != 0 && errno == ENOENT)
       return Status::Ok();  // no store yet: an empty one
     return refuse(error);
   }
-  struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno != ENOENT) return refuse(std::strerror(errno));
     if (!mayCreate) return Status::Ok();  // no store yet: an empty one
