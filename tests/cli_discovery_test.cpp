@@ -116,6 +116,7 @@ TEST_F(HostDiscovery, PasswordFileGivesItsFirstLine) {
     SCOPED_TRACE(c.what);
     oracle->Set("db_password", c.password);
     WriteFile(file, c.content);
+    ::chmod(file.c_str(), 0600);  // a password file must be private (others: cli_root_files_test)
     HostRun r = Host("discover --sid PROD --db-user apps --db-password-file " + c.source);
     EXPECT_EQ(r.status, 0) << r.err;
     ASSERT_FALSE(oracle->Calls().empty());

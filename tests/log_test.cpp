@@ -254,7 +254,7 @@ TEST(Logging, APlantedLogFileIsRefused) {
     std::function<void()> plant;
     const char* why;
   } cases[] = {
-      {"a FIFO nobody reads", [&] { mkfifo(path.c_str(), 0666); }, "cannot be opened"},
+      {"a FIFO nobody reads", [&] { mkfifo(path.c_str(), 0666); }, "is not a regular file"},
       {"a FIFO with a reader",
        [&] {
          mkfifo(path.c_str(), 0666);
@@ -281,10 +281,16 @@ TEST(Logging, APlantedLogFileIsRefused) {
        },
        "has 2 hard links"},
       {"a directory", [&] { mkdir(path.c_str(), 0777); }, "cannot be opened"},
+      // A file of root's that is no log (EBS_HOST_LOG=/etc/passwd by mistake) stays untouched.
+      {"a file that is not a log", [&] { WriteFile(path, "root:x:0:0:root:/root:/bin/bash\n"); },
+       "is not a log of this program"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     c.plant();
+    struct stat planted {};
+    const std::string before =
+        lstat(path.c_str(), &planted) == 0 && S_ISREG(planted.st_mode) ? ReadFile(path) : "";
     const Logged logged = LogTwoLinesTo(path, sandbox.dir().file("stderr"));
     EXPECT_TRUE(logged.exited) << "the call hung or failed";
     EXPECT_EQ(Count(logged.stderrText, "logging to standard error"), 1u) << logged.stderrText;
@@ -298,7 +304,7 @@ TEST(Logging, APlantedLogFileIsRefused) {
       EXPECT_EQ(ReadFile(target), "");
     }
     if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-      EXPECT_EQ(ReadFile(path), "");
+      EXPECT_EQ(ReadFile(path), before);
     }
     if (reader >= 0) {
       char byte;
@@ -309,6 +315,14 @@ TEST(Logging, APlantedLogFileIsRefused) {
     remove(path.c_str());
     remove(target.c_str());
   }
+  // Root writes no log in a directory that another account could swap, nor creates one there.
+  TempDir theirs;
+  ASSERT_EQ(chown(theirs.path().c_str(), 65534, 65534), 0);
+  const Logged refused = LogTwoLinesTo(theirs.file("log"), sandbox.dir().file("stderr"));
+  EXPECT_NE(refused.stderrText.find(theirs.path() + " does not belong to root"), std::string::npos)
+      << refused.stderrText;
+  struct stat none {};
+  EXPECT_NE(lstat(theirs.file("log").c_str(), &none), 0);
   // A regular file of our own is used, and one that is created is private.
   const Logged logged = LogTwoLinesTo(path, sandbox.dir().file("stderr"));
   EXPECT_TRUE(logged.exited);

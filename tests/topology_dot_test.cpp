@@ -1,9 +1,11 @@
 // The picture of a topology: the structure of the graph, hostile instance values, Graphviz's dot
 // drawing it, which dot is run and how its failures are said, and --format in ebs-host.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <regex>
 
 #include "cli_host.h"
@@ -52,7 +54,7 @@ std::string NodeLine(const std::string& dot, const std::string& name) {
   return "";
 }
 
-bool HaveDot() { return !FindDot("/usr/bin:/bin", nullptr).empty(); }
+bool HaveDot() { return !FindDot("/usr/bin:/bin", nullptr).path.empty(); }
 #define SKIP_WITHOUT_DOT() \
   if (!HaveDot()) GTEST_SKIP() << "Graphviz is not installed (" << kInstallGraphviz << ")"
 
@@ -112,7 +114,7 @@ TEST(TopologyDot, EscapesEveryValueForItsLabel) {
 // What Graphviz's dot says besides the SVG: "" when it draws `dot` without a warning (a bad
 // attribute, an unknown HTML element, text that is not UTF-8 all make it speak).
 std::string DrawnSilently(const std::string& dot, std::string& svg) {
-  NqCommand command{{FindDot("/usr/bin:/bin", nullptr), "-Tsvg"}, {"PATH=/usr/bin:/bin"}, -1, dot};
+  NqCommand command{{FindDot("/usr/bin:/bin", nullptr).path, "-Tsvg"}, {"PATH=/usr/bin:/bin"}, -1, dot};
   std::string err;
   const int rc = NqProcess::Execute(command, &svg, &err);
   err = std::regex_replace(err, std::regex("Fontconfig[^\n]*\n"), "");  // its cache, not the graph
@@ -152,13 +154,21 @@ void FakeDot(const TempDir& dir, const std::string& body, mode_t mode = 0755) {
 }
 
 TEST(SvgRender, FindsOnlyADotNoOtherAccountCanChange) {
-  TempDir open, plain, notExecutable, linked;
+  TempDir open, plain, notExecutable, linked, theirs, viaTheirs;
   FakeDot(open, "");
   ::chmod(open.path().c_str(), 0777);
   FakeDot(plain, "");
   FakeDot(notExecutable, "", 0644);
   ::chmod(linked.path().c_str(), 0755);
   ASSERT_EQ(::symlink(plain.file("dot").c_str(), linked.file("dot").c_str()), 0);
+  // A link in a trusted directory that leads through a directory of another account, whose
+  // link there leads back to a trusted dot: the other account could flip it at any time.
+  ::chmod(theirs.path().c_str(), 0755);
+  ASSERT_EQ(::symlink(plain.file("dot").c_str(), theirs.file("dot").c_str()), 0);
+  ASSERT_EQ(::lchown(theirs.file("dot").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chown(theirs.path().c_str(), 65534, 65534), 0);
+  ::chmod(viaTheirs.path().c_str(), 0755);
+  ASSERT_EQ(::symlink(theirs.file("dot").c_str(), viaTheirs.file("dot").c_str()), 0);
   const struct {
     std::string searchPath, found;
   } cases[] = {
@@ -166,11 +176,44 @@ TEST(SvgRender, FindsOnlyADotNoOtherAccountCanChange) {
       {open.path(), ""},
       {".:relative:" + notExecutable.path(), ""},  // the working directory; one that cannot run
       {linked.path(), linked.file("dot")},  // a link runs by its own name (Debian's dot needs it)
+      {viaTheirs.path(), ""},               // the link leads through another account's directory
   };
-  for (const auto& c : cases) EXPECT_EQ(FindDot(c.searchPath, nullptr), c.found) << c.searchPath;
+  for (const auto& c : cases) EXPECT_EQ(FindDot(c.searchPath, nullptr).path, c.found) << c.searchPath;
   std::string why;
   FindDot(open.path(), &why);
   EXPECT_EQ(why, open.path() + " is writable by other accounts");
+  FindDot(viaTheirs.path(), &why);
+  EXPECT_EQ(why, theirs.path() + " belongs to user id 65534");
+}
+
+// What runs is the file that was judged: a name swapped after the check runs nothing else.
+TEST(SvgRender, RunsTheFileItJudgedEvenWhenTheNameIsSwapped) {
+  TempDir dir;
+  FakeDot(dir, "echo judged");
+  DotProgram dot = FindDot(dir.path(), nullptr);
+  ASSERT_GE(dot.fd.get(), 0);
+  WriteFile(dir.file("other"), "#!/bin/sh\necho swapped\n");
+  ::chmod(dir.file("other").c_str(), 0755);
+  ASSERT_EQ(::rename(dir.file("other").c_str(), dir.file("dot").c_str()), 0);
+  NqCommand command{{dot.path}, {"PATH=/usr/bin:/bin"}, -1, "", 5000, dot.fd.get()};
+  std::string out, err;
+  EXPECT_EQ(NqProcess::Execute(command, &out, &err), 0) << err;
+  EXPECT_EQ(out, "judged\n");
+}
+
+// dot gets PATH, LANG and the effective user's own home, nothing of the caller's environment:
+// no fonts.conf of another account through FONTCONFIG_FILE, XDG_CONFIG_HOME or HOME.
+TEST(SvgRender, DotGetsAFixedEnvironment) {
+  TempDir dir;
+  FakeDot(dir, "env | sort");
+  ScopedEnv path("PATH", dir.path());
+  ScopedEnv home("HOME", "/home/someone-else");
+  ScopedEnv fonts("FONTCONFIG_FILE", "/home/someone-else/fonts.conf");
+  ScopedEnv xdg("XDG_CONFIG_HOME", "/home/someone-else/.config");
+  std::string svg, error;
+  ASSERT_EQ(RenderSvg("digraph { a }", svg, error), SvgResult::kRendered) << error;
+  const std::string ownHome = ::getpwuid(::geteuid())->pw_dir;
+  EXPECT_EQ(svg, "HOME=" + ownHome + "\nLANG=C.UTF-8\nPATH=/usr/bin:/bin\nPWD=/\n");
 }
 
 TEST(SvgRender, DotFailuresAreSaidAndNoPictureIsCut) {

@@ -51,7 +51,11 @@ std::string RefusalOf(int fd) {
 }  // namespace
 
 int OpenOwnRegularFile(const std::string& path, int flags, std::string* why) {
-  const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  return OpenOwnRegularFileAt(AT_FDCWD, path, flags, why);
+}
+
+int OpenOwnRegularFileAt(int dirFd, const std::string& name, int flags, std::string* why) {
+  const int fd = ::openat(dirFd, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
   if (fd < 0) {
     *why = errno == ELOOP ? "is a symbolic link"
                           : std::string("cannot be opened: ") + std::strerror(errno);

@@ -33,6 +33,9 @@ bool WriteAll(int fd, const std::string& content);
 // file", "belongs to user id N, not to M", "has N hard links".
 int OpenOwnRegularFile(const std::string& path, int flags, std::string* why);
 
+// The same for `name` in the directory `dirFd` (AT_FDCWD: the working directory).
+int OpenOwnRegularFileAt(int dirFd, const std::string& name, int flags, std::string* why);
+
 // Creates `dir` and its missing parents, each new one mode 0700. True when `dir` is a directory
 // afterwards; otherwise false with `error` naming the path and the reason.
 bool MakePrivateDirectories(const std::string& dir, std::string* error);

@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <vector>
@@ -19,16 +20,25 @@ std::string Env(const char* name, const std::string& fallback) {
 std::string HomeDirectory() {
   const std::string home = Env("HOME", "");
   if (!home.empty() && home[0] == '/') return home;
-  std::vector<char> buffer(16384);
-  struct passwd entry {};
-  struct passwd* found = nullptr;
-  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-      found->pw_dir && found->pw_dir[0] == '/')
-    return found->pw_dir;
-  return "";
+  return AccountHome(::geteuid());
 }
 
 }  // namespace
+
+std::string AccountHome(uid_t uid) {
+  // An entry larger than the buffer (ERANGE) is read again with a larger one, up to a bound.
+  constexpr size_t kMaxEntryBytes = size_t{1} << 20;
+  for (size_t size = 16384; size <= kMaxEntryBytes; size *= 4) {
+    std::vector<char> buffer(size);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    const int rc = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
+    if (rc == ERANGE) continue;
+    if (rc == 0 && found && found->pw_dir && found->pw_dir[0] == '/') return found->pw_dir;
+    return "";
+  }
+  return "";
+}
 
 std::string StateDirectory() {
   const std::string state = Env("XDG_STATE_HOME", "");
@@ -48,7 +58,13 @@ HostConfig ReadHostConfig() {
   const std::string level = Env("EBS_HOST_LOG_LEVEL", "debug");
   config.logLevel = level == "off"     ? LogLevel::Off
                     : level == "error" ? LogLevel::Error
+                    : level == "info"  ? LogLevel::Info
                                        : LogLevel::Debug;
+  const std::string maxSize = Env("EBS_HOST_LOG_MAX_SIZE", "");
+  long long bytes = 0;
+  auto [sizeEnd, sizeEc] = std::from_chars(maxSize.data(), maxSize.data() + maxSize.size(), bytes);
+  if (sizeEc == std::errc() && sizeEnd == maxSize.data() + maxSize.size() && bytes >= 0)
+    config.logMaxBytes = bytes;
   config.tempDir = Env("EBS_HOST_TEMP_DIR", "/var/lib/ebs-host/tmp");
   while (config.tempDir.size() > 1 && config.tempDir.back() == '/') config.tempDir.pop_back();
   config.storePath = Env("EBS_HOST_STORE", "");

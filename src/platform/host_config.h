@@ -4,7 +4,10 @@
 // Thread-safe as long as nobody modifies the environment concurrently.
 //
 //   EBS_HOST_LOG              log file; standard error when unset or empty
-//   EBS_HOST_LOG_LEVEL        debug (default), error, or off
+//   EBS_HOST_LOG_LEVEL        debug (default), info (every line, texts cut at kInfoLogTextBytes),
+//                             error (error lines only), or off
+//   EBS_HOST_LOG_MAX_SIZE     bytes a log file may reach before it is renamed to FILE.1 and a new
+//                             one begun (default 8 MiB; 0: no bound)
 //   EBS_HOST_TEMP_DIR         the platform's temporary directory (default /var/lib/ebs-host/tmp)
 //   EBS_HOST_STORE            SQLite file of the managing-server stand-in
 //                             (default StateDirectory()/store.db)
@@ -13,13 +16,16 @@
 //   EBS_HOST_ORATAB           the Oracle instance table (default /etc/oratab)
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
-enum class LogLevel { Debug, Error, Off };
+enum class LogLevel { Debug, Info, Error, Off };
 
 struct HostConfig {
   std::string logPath;
   LogLevel logLevel = LogLevel::Debug;
+  long long logMaxBytes = 8ll << 20;
   std::string tempDir;
   std::string storePath;
   int commandTimeoutSeconds = 300;
@@ -53,3 +59,7 @@ class HostConfigScope {
 // <home>/.local/state/ebs-host, the home being $HOME when absolute, else the account's home from
 // the user database; "" when no home is known.
 std::string StateDirectory();
+
+// The home directory of the account `uid` from the user database (an entry of any size up to
+// 1 MiB); "" when it has none or it is not an absolute path.
+std::string AccountHome(uid_t uid);

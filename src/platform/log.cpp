@@ -15,6 +15,7 @@
 
 #include "platform/file_io.h"
 #include "platform/host_config.h"
+#include "platform/log_file.h"
 #include "platform/redact.h"
 #include "platform/text.h"
 
@@ -23,10 +24,7 @@ namespace {
 struct Sink {
   std::mutex mutex;
   std::string path;
-  int fd = -1;
-  ~Sink() {
-    if (fd >= 0) ::close(fd);
-  }
+  LogFile log;
 };
 
 Sink& TheSink() {
@@ -84,11 +82,11 @@ size_t AppendEscaped(std::string& out, const std::string& text, size_t budget) {
 // "…[N bytes cut]" when the text was longer. Only the kept part is redacted, so the work is
 // bounded whatever the size of the text; a password element cut off at the end is masked to
 // the end by the redaction.
-std::string LineText(const std::string& text, size_t fullSize) {
+std::string LineText(const std::string& text, size_t fullSize, size_t maxBytes) {
   size_t cut = fullSize - text.size();
   std::string out;
   const std::string redacted = RedactPasswords(text);
-  const size_t used = AppendEscaped(out, redacted, kMaxLogTextBytes);
+  const size_t used = AppendEscaped(out, redacted, maxBytes);
   cut += redacted.size() - used;
   if (cut > 0) out += CutMark(cut);
   return out;
@@ -106,29 +104,32 @@ void Emit(const char* level, LogLevel needed, const char* label, const char* for
   const int size = std::vsnprintf(buffer.data(), buffer.size(), format, args);
   const size_t fullSize = size > 0 ? static_cast<size_t>(size) : 0;
   std::string text(buffer.data(), std::min(fullSize, kMaxLogTextBytes + 1));
-  text.resize(CutPoint(text, kMaxLogTextBytes));
+  const size_t maxBytes = config.logLevel == LogLevel::Info ? kInfoLogTextBytes : kMaxLogTextBytes;
+  text.resize(CutPoint(text, maxBytes));
 
   std::string labelText;
   AppendEscaped(labelText, label ? label : "", 256);
-  const std::string line = Line(level, labelText, LineText(text, fullSize));
+  const std::string line = Line(level, labelText, LineText(text, fullSize, maxBytes));
 
   Sink& sink = TheSink();
   std::lock_guard<std::mutex> lock(sink.mutex);
+  const auto warn = [](const std::string& what) {
+    std::string escaped;
+    AppendEscaped(escaped, what, 8192);
+    WriteAll(STDERR_FILENO, Line("ERROR", "Log", escaped));
+  };
   if (sink.path != config.logPath) {
-    if (sink.fd >= 0) ::close(sink.fd);
-    sink.fd = -1;
+    sink.log = LogFile{};
     sink.path = config.logPath;
     std::string why;
-    if (!sink.path.empty() &&
-        (sink.fd = OpenOwnRegularFile(sink.path, O_WRONLY | O_APPEND | O_CREAT, &why)) < 0) {
-      std::string escapedPath;
-      AppendEscaped(escapedPath, sink.path, 4096);
-      WriteAll(STDERR_FILENO, Line("ERROR", "Log",
-                                   "The log file " + escapedPath + " " + why +
-                                       "; logging to standard error instead"));
-    }
+    if (!sink.path.empty() && !OpenLogFile(sink.path, false, sink.log, &why))
+      warn("The log file " + why + "; logging to standard error instead");
   }
-  WriteAll(sink.fd >= 0 ? sink.fd : STDERR_FILENO, line);
+  std::string why;
+  if (!RotateLogFile(sink.log, config.logMaxBytes, line.size(), &why))
+    warn("The log file cannot be rotated: " + why);
+  const int fd = sink.log.file.get();
+  WriteAll(fd >= 0 ? fd : STDERR_FILENO, line);
 }
 
 }  // namespace

@@ -7,18 +7,21 @@
 // kMaxLogTextBytes is cut there and ends with "…[N bytes cut]", so the work and the size of a
 // line are bounded whatever the arguments.
 //
-// Lines go to EBS_HOST_LOG, or standard error. The log file is opened without following a
-// symbolic link and without blocking, and is used only when it is a regular file of the
-// process's effective user with a single link; otherwise one ERROR line on standard error says
-// why and the lines go to standard error. Thread-safe: lines of concurrent callers never
+// Lines go to EBS_HOST_LOG, or standard error. The log file is used only by the rules of
+// log_file.h (a regular file of the effective user with a single link, not through a link, in a
+// trusted directory when root, empty or already a log); otherwise one ERROR line on standard
+// error says why and the lines go to standard error. A log that a line would take past
+// EBS_HOST_LOG_MAX_SIZE is rotated to FILE.1 first. Thread-safe: lines of concurrent callers never
 // interleave.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
-// Bytes of a line's text at most, before "…[N bytes cut]".
+// Bytes of a line's text at most, before "…[N bytes cut]"; at the level info (host_config.h),
+// kInfoLogTextBytes, which keeps every fixed line whole and cuts the message texts.
 constexpr size_t kMaxLogTextBytes = 64u << 10;
+constexpr size_t kInfoLogTextBytes = 1024;
 
 class EvEvent {
  public:

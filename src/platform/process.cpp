@@ -296,7 +296,8 @@ int NqProcess::Execute(const NqCommand& command, std::string* out, std::string* 
     if (err) *err = what + ": " + std::strerror(errno);
     return kExitCannotRun;
   };
-  if (command.argv.empty() || command.argv[0].empty() || command.argv[0][0] != '/') {
+  const bool byFd = command.programFd >= 0;
+  if (command.argv.empty() || command.argv[0].empty() || (!byFd && command.argv[0][0] != '/')) {
     if (err) *err = "the program must be given by its absolute path";
     return kExitCannotRun;
   }
@@ -326,8 +327,9 @@ int NqProcess::Execute(const NqCommand& command, std::string* out, std::string* 
   int spawned = Spawn("/bin/sh", watcherArgv.data(), noEnv.data(), -1, devNull.get(), devNull.get(),
                       lifeline.fd[0], rootFd.get(), &watcher);
   if (spawned == 0)
-    spawned = Spawn(argvStrings[0].c_str(), argv.data(), envp.data(), input.get(), outPipe.fd[1],
-                    errPipe.fd[1], -1, command.cwdFd >= 0 ? command.cwdFd : rootFd.get(), &pid);
+    spawned = Spawn(byFd ? "/proc/self/fd/3" : argvStrings[0].c_str(), argv.data(), envp.data(),
+                    input.get(), outPipe.fd[1], errPipe.fd[1], byFd ? command.programFd : -1,
+                    command.cwdFd >= 0 ? command.cwdFd : rootFd.get(), &pid);
   else
     watcher = -1;
   devNull.reset();

@@ -41,6 +41,10 @@ struct NqCommand {
   int cwdFd = -1;                 // working directory as an open directory; -1 for "/"
   std::string input;              // standard input
   long timeoutMillis = 300000;
+  // When >= 0: the program run is this open file (exec through /proc/self/fd, so a path that
+  // changed since it was opened makes no difference), and argv[0] is only the name it is given.
+  // The program keeps it as descriptor 3 (its own file, which it may read anyway).
+  int programFd = -1;
 };
 
 class NqProcess {

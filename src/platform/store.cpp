@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include "platform/file_io.h"
+#include "platform/trusted_dir.h"
 
 namespace {
 
@@ -127,7 +129,13 @@ struct Abort {
   std::string message;
 };
 
+// The words for a statement that the bound on its work ended (see BoundStatements).
+constexpr const char* kTooLong =
+    "a statement did more work than any of this store's may (a trigger or view that is not "
+    "this program's?), so it was stopped";
+
 void Check(int rc, sqlite3* db, int expected = SQLITE_DONE) {
+  if (rc == SQLITE_INTERRUPT) throw Abort{rc, kTooLong};
   if (rc != expected) throw Abort{rc, sqlite3_errmsg(db)};
 }
 
@@ -135,7 +143,7 @@ void Exec(sqlite3* db, const char* sql) {
   char* message = nullptr;
   int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message);
   if (rc != SQLITE_OK) {
-    std::string text = message ? message : sqlite3_errstr(rc);
+    std::string text = rc == SQLITE_INTERRUPT ? kTooLong : message ? message : sqlite3_errstr(rc);
     sqlite3_free(message);
     throw Abort{rc, text};
   }
@@ -236,6 +244,52 @@ int64_t NewId(sqlite3* db, const char* what) {
   return id;
 }
 
+// The file's content is input: SQLite's defensive mode (no writes to its own schema tables, no
+// journal tricks), no function or virtual table from the schema that is not innocuous, and a
+// bound on the work of any one statement, triggers included: a progress callback every
+// kStepsPerTick virtual-machine steps counts `ticks`, which the start of every statement but a
+// trigger's resets, and ends the statement beyond kMaxTicks (SQLITE_INTERRUPT).
+constexpr int kStepsPerTick = 1000;
+constexpr long long kMaxTicks = 100000;  // 100 million steps: seconds, far beyond any query here
+
+void BoundStatements(sqlite3* db, long long* ticks) {
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  sqlite3_trace_v2(
+      db, SQLITE_TRACE_STMT,
+      [](unsigned, void* context, void*, void* sql) {
+        // A trigger's program starts with its name as an SQL comment.
+        const char* text = static_cast<const char*>(sql);
+        if (!(text && text[0] == '-' && text[1] == '-')) *static_cast<long long*>(context) = 0;
+        return 0;
+      },
+      ticks);
+  sqlite3_progress_handler(
+      db, kStepsPerTick,
+      [](void* context) { return ++*static_cast<long long*>(context) > kMaxTicks ? 1 : 0; },
+      ticks);
+}
+
+// The store's directory when root opens it: a trusted path (trusted_dir.h), made with its
+// missing parents when `create`. Another account can then swap neither it nor the file in it.
+bool TrustedStoreDirectory(const std::string& path, bool create, std::string* error) {
+  const size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  if (dir[0] != '/') {
+    char cwd[PATH_MAX];
+    if (!::getcwd(cwd, sizeof cwd)) {
+      *error = std::string("cannot tell the working directory: ") + std::strerror(errno);
+      return false;
+    }
+    dir = std::string(cwd) + (dir == "." ? "" : "/" + dir);
+  }
+  TrustedDirOptions options;
+  options.what = "the store's directory";
+  options.create = create;
+  UniqueFd fd(OpenTrustedDir(dir, options, error));
+  return fd.get() >= 0;
+}
+
 }  // namespace
 
 ServerStore::~ServerStore() { sqlite3_close_v2(db_); }
@@ -279,14 +333,22 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
   };
   if (path.empty()) return Status::Error("cannot open store: its path is empty");
 
+  std::string error;
   struct stat st {};
+  // A directory named as the store is said as such, wherever it is.
+  if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    return refuse("it is a directory, not a store file");
+  if (::geteuid() == 0 && !TrustedStoreDirectory(path, mayCreate, &error)) {
+    if (!mayCreate && ::access(path.c_str(), F_OK) != 0 && errno == ENOENT)
+      return Status::Ok();  // no store yet: an empty one
+    return refuse(error);
+  }
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno != ENOENT) return refuse(std::strerror(errno));
     if (!mayCreate) return Status::Ok();  // no store yet: an empty one
     // Create the missing parent directories, then the file, private to its owner (SQLite gives
     // its journal files the same mode).
     const size_t slash = path.rfind('/');
-    std::string error;
     if (slash != std::string::npos && !MakePrivateDirectories(path.substr(0, slash), &error))
       return refuse(error);
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -297,6 +359,10 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
   if (S_ISLNK(st.st_mode)) return refuse("it is a symbolic link; name the store file itself");
   if (S_ISDIR(st.st_mode)) return refuse("it is a directory, not a store file");
   if (!S_ISREG(st.st_mode)) return refuse("it is not a regular file");
+  // Its owner could change it under the process, or make it reach for more than a store holds.
+  if (st.st_uid != ::geteuid())
+    return refuse("it belongs to user id " + std::to_string(st.st_uid) + ", not to " +
+                  std::to_string(::geteuid()) + "; use a store of your own (EBS_HOST_STORE)");
 
   // The file exists now: it is opened, never created (one removed meanwhile is an error). SQLite
   // falls back to reading when the file is write-protected.
@@ -310,6 +376,7 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
     return refuse(message);
   }
   std::unique_ptr<ServerStore> opened(new ServerStore(db, readOnly));
+  BoundStatements(db, &opened->ticks_);
   sqlite3_busy_timeout(db, kBusyTimeoutMillis);
   // Nothing is written before the file is known to be SQLite.
   rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);

@@ -73,8 +73,10 @@ class ServerStore {
 
   ~ServerStore();
   // Opens the store at `path`. A path that cannot be a store (a directory, a symbolic link, a
-  // file that is not SQLite, an SQLite database of another program, a newer schema, no access)
-  // is an error whose message names the path and the reason.
+  // file of another account, a file that is not SQLite, an SQLite database of another program, a
+  // newer schema, no access) is an error whose message names the path and the reason. As root,
+  // the store's directory must be a trusted path (trusted_dir.h). The file's content is input:
+  // SQLite's defensive mode, no untrusted schema, and a bound on any one statement's work.
   static Status Open(const std::string& path, std::unique_ptr<ServerStore>& store,
                      StoreAccess access = StoreAccess::ReadWrite);
 
@@ -114,4 +116,5 @@ class ServerStore {
   Status Transaction(F&& body);
   sqlite3* db_;
   bool readOnly_;
+  long long ticks_ = 0;  // the work of the running statement (store.cpp's BoundStatements)
 };

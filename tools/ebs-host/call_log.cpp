@@ -1,6 +1,7 @@
 #include "call_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,7 +10,6 @@
 
 #include "platform/file_io.h"
 #include "platform/host_config.h"
-#include "private_file.h"
 
 bool ParseLogLine(std::string_view line, long pid, LogLine& out) {
   // <stamp> <LEVEL> <pid> [<label>] <text>
@@ -39,10 +39,6 @@ std::string LogPathFor(const std::string& explicitPath) {
   return state.empty() ? "" : state + "/ebs-host.log";
 }
 
-CallLog::~CallLog() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 bool CallLog::Open(const std::string& explicitPath, std::string& error) {
   path_ = LogPathFor(explicitPath);
   if (path_.empty()) {
@@ -51,12 +47,27 @@ bool CallLog::Open(const std::string& explicitPath, std::string& error) {
   }
   // The state directory is made when the log is in it; a named file's directory must exist.
   const std::string state = StateDirectory();
-  if (!state.empty() && path_ == state + "/ebs-host.log" && !MakePrivateDirectories(state, &error))
-    return false;
+  const bool inState = !state.empty() && path_ == state + "/ebs-host.log";
   // One descriptor checks, creates and reads the file: what is read is what was checked.
-  fd_ = OpenPrivateFile(path_, FileMode::Append, error);
-  if (fd_ < 0) return false;
-  offset_ = ::lseek(fd_, 0, SEEK_END);
+  std::string why;
+  if (!OpenLogFile(path_, inState, log_, &why)) {
+    error = why + "; refusing to write to it" +
+            (inState && ::geteuid() == 0
+                 ? " (run with sudo -H, or set EBS_HOST_LOG and EBS_HOST_STORE to root's own "
+                   "files)"
+                 : "");
+    return false;
+  }
+  // A file of ours that others may read (made before, or by hand) is closed to them now.
+  struct stat st {};
+  if (::fstat(log_.file.get(), &st) == 0 && (st.st_mode & 077) != 0)
+    ::fchmod(log_.file.get(), st.st_mode & 0700);
+  // A full log is rotated before the call, so that the call's lines are in one file.
+  if (!RotateLogFile(log_, LoadHostConfig().logMaxBytes, 1, &why)) {
+    error = why;
+    return false;
+  }
+  offset_ = ::lseek(log_.file.get(), 0, SEEK_END);
   if (offset_ < 0) offset_ = 0;
   ::setenv("EBS_HOST_LOG", path_.c_str(), 1);
   return true;
@@ -64,13 +75,26 @@ bool CallLog::Open(const std::string& explicitPath, std::string& error) {
 
 std::vector<LogLine> CallLog::Poll() {
   std::vector<LogLine> lines;
-  if (fd_ < 0) return lines;
+  if (log_.file.get() < 0) return lines;
   const long pid = static_cast<long>(::getpid());
   char buffer[65536];
   for (;;) {
-    const ssize_t n = ::pread(fd_, buffer, sizeof buffer, offset_);
+    const ssize_t n = ::pread(log_.file.get(), buffer, sizeof buffer, offset_);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      // Read to its end: when the log was rotated meanwhile, the rest is in the new file.
+      struct stat held {}, named {};
+      if (::fstat(log_.file.get(), &held) != 0 ||
+          ::fstatat(log_.dir.get(), log_.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+          (held.st_dev == named.st_dev && held.st_ino == named.st_ino))
+        break;
+      std::string why;
+      UniqueFd next(OpenOwnRegularFileAt(log_.dir.get(), log_.name, O_RDONLY, &why));
+      if (next.get() < 0) break;
+      log_.file = std::move(next);
+      offset_ = 0;
+      continue;
+    }
     offset_ += n;
     partial_.append(buffer, static_cast<size_t>(n));
     size_t start = 0;

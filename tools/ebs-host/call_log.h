@@ -1,14 +1,17 @@
 // The log of ebs-host's plug-in calls. ebs-host points EBS_HOST_LOG at one file (--log, else
-// EBS_HOST_LOG, else $XDG_STATE_HOME/ebs-host/ebs-host.log or ~/.local/state/ebs-host/...), made
-// mode 0600 without following links, and reads back the lines that its own process appends
-// during a call: their ERROR texts are the call's causes, and the progress of a discovery shows
-// in them. Lines are "<UTC stamp> <LEVEL> <pid> [<label>] <text>". One object per call, used by
-// one thread at a time.
+// EBS_HOST_LOG, else $XDG_STATE_HOME/ebs-host/ebs-host.log or ~/.local/state/ebs-host/...), used
+// by the rules of platform/log_file.h (mode 0600, never through a link, as root only in a
+// trusted directory, never a file that is not already a log), and reads back the lines that its
+// own process appends during a call: their ERROR texts are the call's causes, and the progress of
+// a discovery shows in them. Lines are "<UTC stamp> <LEVEL> <pid> [<label>] <text>". One object
+// per call, used by one thread at a time.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/log_file.h"
 
 struct LogLine {
   std::string level, label, text;
@@ -26,12 +29,13 @@ std::string LogPathFor(const std::string& explicitPath);
 class CallLog {
  public:
   CallLog() = default;
-  ~CallLog();
   CallLog(const CallLog&) = delete;
   CallLog& operator=(const CallLog&) = delete;
 
-  // Makes the log file (and, for the default path, its directories) and points EBS_HOST_LOG at
-  // it; reading starts at its current end. False with `error` when it cannot be used.
+  // Makes the log file (and, for the default path, its directories), rotates it when full
+  // (EBS_HOST_LOG_MAX_SIZE) and points EBS_HOST_LOG at it; reading starts at its current end,
+  // and follows the log into a new file when a rotation happens during the call. False with
+  // `error` when it cannot be used.
   bool Open(const std::string& explicitPath, std::string& error);
   const std::string& path() const { return path_; }
 
@@ -40,7 +44,7 @@ class CallLog {
 
  private:
   std::string path_;
-  int fd_ = -1;
+  LogFile log_;
   long long offset_ = 0;
   std::string partial_;
 };

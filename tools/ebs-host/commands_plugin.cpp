@@ -1,6 +1,7 @@
 // The commands that call the plug-in: request, discover (optionally saving what it found),
 // save and delete.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +22,7 @@
 #include "platform/host_config.h"
 #include "platform/pstring.h"
 #include "platform/redact.h"
+#include "platform/trusted_dir.h"
 #include "plugin_call.h"
 #include "plugin_locator.h"
 #include "topology_view.h"
@@ -75,10 +77,31 @@ void PrintWarnings(const std::vector<MissingClient>& missing, Json* json) {
 // wiped, the bytes past the line included; no stream keeps a copy.
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
   const bool standardInput = path == "-";
-  const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Never through a link, never blocking on a FIFO, and only a file that nobody but its owner
+  // (root or this user) can read, as ssh wants of a key.
+  const int fd = standardInput ? STDIN_FILENO
+                               : ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    error = "cannot read " + path + ": " + std::strerror(errno);
+    error = errno == ELOOP ? path + " is a symbolic link; name the password file itself"
+                           : "cannot read " + path + ": " + std::strerror(errno);
     return false;
+  }
+  if (!standardInput) {
+    struct stat st {};
+    const uid_t self = ::geteuid();
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+      error = path + " is not a regular file; the password is read from a file only";
+    else if (st.st_uid != 0 && st.st_uid != self)
+      error = path + " belongs to user id " + std::to_string(st.st_uid) +
+              "; the password file must be root's or yours";
+    else if ((st.st_mode & 077) != 0)
+      error = path + " may be read or changed by other accounts (mode " + ModeText(st.st_mode) +
+              "); make it private with: chmod 600 " + path;
+    if (!error.empty()) {
+      ::close(fd);
+      return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   }
   std::string text(256, '\0');
   size_t used = 0;

@@ -249,6 +249,9 @@ static int Main(int argc, char** argv) {
     return Fail(g, kUsage, e.what(), {"see " + help + " --help"});
   }
   g.plugin = FindPlugin(g.plugin).path;
+  // The log's level unless EBS_HOST_LOG_LEVEL says: info (every line, message texts cut), debug
+  // with -v.
+  ::setenv("EBS_HOST_LOG_LEVEL", g.verbose ? "debug" : "info", 0);
 
   InstallInterruptHandling([&g](int signal) {
     const std::string message = std::string("interrupted by ") +

@@ -31,7 +31,7 @@ int CheckFormat(const Global& g, const std::string& format) {
   }
   if (format == "svg") {
     std::string why;
-    if (FindDotOnPath(&why).empty()) return NoGraphviz(g, why);
+    if (FindDotOnPath(&why).fd.get() < 0) return NoGraphviz(g, why);
   }
   return kOk;
 }

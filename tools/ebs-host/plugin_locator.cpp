@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -41,24 +42,26 @@ PluginChoice FindPlugin(const std::string& option) {
     choice.source = "EBS_HOST_PLUGIN";
     return choice;
   }
-  const std::string self = RealPath("/proc/self/exe");
-  if (self.empty()) {
+  char exe[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) {
     choice.passed.push_back("this program's location: /proc/self/exe cannot be read");
     return choice;
   }
-  const std::string installed = Beside(Directory(self), EBS_PLUGIN_FROM_BINDIR);
-  struct stat st {};
-  if (stat(installed.c_str(), &st) != 0) {
-    choice.passed.push_back(installed + ": not there");
-  } else if (const std::string why = SwappableBy(installed); !why.empty()) {
-    choice.passed.push_back(installed + ": refused, " + why);
-  } else {
-    choice.path = RealPath(installed);
+  const std::string program(exe, static_cast<size_t>(n));
+  const std::string installed = Beside(Directory(program), EBS_PLUGIN_FROM_BINDIR);
+  // Judged here to choose; PluginLoader::Load judges it again as it opens what it loads.
+  const TrustedFile file = OpenTrustedFile(installed);
+  if (file.fd.get() >= 0) {
+    choice.path = file.resolved;
     choice.source = "installed";
     return choice;
   }
+  choice.passed.push_back(file.refused ? installed + ": refused, " + file.why
+                                       : installed + ": not there");
 #if defined(EBS_BUILD_HOST) && defined(EBS_BUILD_PLUGIN)
-  if (self == RealPath(EBS_BUILD_HOST)) {
+  char build[PATH_MAX];
+  if (::realpath(EBS_BUILD_HOST, build) && program == build) {
     choice.path = EBS_BUILD_PLUGIN;
     choice.source = "build tree";
   }
@@ -68,8 +71,12 @@ PluginChoice FindPlugin(const std::string& option) {
 
 std::string PluginVersion(const std::string& path) {
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  return PluginVersion(fd.get());
+}
+
+std::string PluginVersion(int fd) {
   struct stat st {};
-  if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return "";
   // Read in blocks, keeping the last bytes of the previous block so that a mark across a block
   // boundary is found whole; a version is at most kLongest bytes before its terminating NUL.
   static constexpr size_t kBlock = size_t{1} << 20, kLimit = size_t{256} << 20, kLongest = 64;
@@ -79,7 +86,7 @@ std::string PluginVersion(const std::string& path) {
   for (size_t total = 0; total < kLimit;) {
     const size_t kept = window.size();
     window.resize(kept + kBlock);
-    const ssize_t got = read(fd.get(), &window[kept], kBlock);
+    const ssize_t got = pread(fd, &window[kept], kBlock, static_cast<off_t>(total));
     window.resize(kept + (got > 0 ? static_cast<size_t>(got) : 0));
     if (got < 0 && errno == EINTR) continue;
     const bool last = got <= 0;
@@ -101,8 +108,19 @@ std::string PluginVersion(const std::string& path) {
 std::string VersionLine(const PluginChoice& plugin) {
   std::string line = "ebs-host " EBS_VERSION ", ";
   if (plugin.path.empty()) return line + "no plug-in found";
-  const std::string version = PluginVersion(plugin.path);
+  // What Load would load: the file judged by the rule, else what an explicit allowance takes.
+  TrustedFile file = OpenTrustedFile(plugin.path);
+  if (file.fd.get() < 0 && file.refused && UntrustedPluginAllowed())
+    file.fd.reset(open(plugin.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (file.fd.get() < 0)
+    return line + "plug-in at " + plugin.path + " " +
+           (file.refused ? "refused: " + file.why : "cannot be read");
+  const std::string version = PluginVersion(file.fd.get());
   if (!version.empty()) return line + "plug-in " + version + " at " + plugin.path;
-  return line + "plug-in at " + plugin.path + " " +
-         (access(plugin.path.c_str(), R_OK) == 0 ? "carries no version mark" : "cannot be read");
+  return line + "plug-in at " + plugin.path + " carries no version mark";
+}
+
+bool UntrustedPluginAllowed() {
+  const char* allow = std::getenv(kAllowUntrustedPlugin);
+  return allow && std::string(allow) == "1";
 }

@@ -1,39 +1,59 @@
 #include "svg_render.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdlib>
+#include <memory>
 #include <sstream>
 
+#include "discovery/temp_files.h"
+#include "platform/host_config.h"
 #include "platform/process.h"
 #include "trusted_path.h"
 
-std::string FindDot(const std::string& searchPath, std::string* why) {
+namespace {
+
+// A home for dot when the effective user has none: an empty directory of its own, made for one
+// run and removed with whatever fontconfig put in it.
+class PrivateHome {
+ public:
+  PrivateHome() {
+    char name[] = "/tmp/ebs-host-home.XXXXXX";
+    if (::mkdtemp(name)) path_ = name;
+  }
+  ~PrivateHome() {
+    if (path_.empty()) return;
+    std::string ignored;
+    RemoveTreeAt(AT_FDCWD, path_, &ignored);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+DotProgram FindDot(const std::string& searchPath, std::string* why) {
   std::istringstream dirs(searchPath);
   for (std::string dir; std::getline(dirs, dir, ':');) {
     if (dir.empty() || dir[0] != '/') continue;
-    // The directory's own name, with links resolved, so that the file runs under the name
-    // `dot` (Debian's dot is a link to a program that acts on the name it is called by).
-    const std::string realDir = RealPath(dir);
-    if (realDir.empty()) continue;
-    const std::string candidate = (realDir == "/" ? "" : realDir) + "/dot";
-    const std::string target = RealPath(candidate);
-    struct stat st {};
-    if (target.empty() || ::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        ::access(target.c_str(), X_OK) != 0)
+    const std::string candidate = (dir == "/" ? "" : dir) + "/dot";
+    TrustedFile file = OpenTrustedFile(candidate);
+    if (file.fd.get() < 0) {
+      if (file.refused && why) *why = file.why;
       continue;
-    // The directory holds the name; the file it leads to is what runs.
-    std::string untrusted = SwappableBy(realDir);
-    if (untrusted.empty()) untrusted = SwappableBy(candidate);
-    if (untrusted.empty()) return candidate;
-    if (why) *why = untrusted;
+    }
+    struct stat st {};
+    if (::fstat(file.fd.get(), &st) != 0 || !(st.st_mode & S_IXUSR)) continue;
+    return DotProgram{std::move(file.fd), candidate};
   }
-  return "";
+  return DotProgram{};
 }
 
-std::string FindDotOnPath(std::string* why) {
+DotProgram FindDotOnPath(std::string* why) {
   const char* path = std::getenv("PATH");
   return FindDot(path && *path ? path : "/usr/bin:/bin", why);
 }
@@ -42,18 +62,27 @@ SvgResult RenderSvg(const std::string& dot, std::string& svg, std::string& error
                     long timeoutMillis) {
   svg.clear();
   std::string untrusted;
-  const std::string program = FindDotOnPath(&untrusted);
-  if (program.empty()) {
+  const DotProgram program = FindDotOnPath(&untrusted);
+  if (program.fd.get() < 0) {
     error = "Graphviz's dot is not installed (" + std::string(kInstallGraphviz) + ")" +
             (untrusted.empty() ? "" : "; one was found but not used: " + untrusted);
     return SvgResult::kNoGraphviz;
   }
   NqCommand command;
-  command.argv = {program, "-Tsvg"};
-  command.env = {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"};
-  // Fontconfig keeps its cache under the home directory; without one it still works, slower.
-  if (const char* home = std::getenv("HOME"); home && *home)
-    command.env.push_back(std::string("HOME=") + home);
+  // Run under the name it was found by: Debian's dot is a link to a program that acts on the
+  // name it is called by.
+  command.argv = {program.path, "-Tsvg"};
+  command.programFd = program.fd.get();
+  // Fontconfig reads its configuration and keeps its cache under the home directory: the
+  // effective user's own, never the caller's.
+  std::string home = AccountHome(::geteuid());
+  std::unique_ptr<PrivateHome> privateHome;
+  if (home.empty()) {
+    privateHome = std::make_unique<PrivateHome>();
+    home = privateHome->path();
+  }
+  command.env = {"PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
+  if (!home.empty()) command.env.push_back("HOME=" + home);
   command.input = dot;
   command.timeoutMillis = timeoutMillis;
   std::string err;
@@ -61,7 +90,7 @@ SvgResult RenderSvg(const std::string& dot, std::string& svg, std::string& error
   if (rc != 0) {
     svg.clear();
     while (!err.empty() && err.back() == '\n') err.pop_back();
-    error = program + " -Tsvg failed (exit status " + std::to_string(rc) + ")" +
+    error = program.path + " -Tsvg failed (exit status " + std::to_string(rc) + ")" +
             (err.empty() ? "" : ": " + err);
     return SvgResult::kFailed;
   }

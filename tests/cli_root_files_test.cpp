@@ -1,0 +1,218 @@
+// What root loads, runs and opens for the operator in ebs-host, against files, links and
+// directories of another account (nobody, uid 65534): a plug-in it could swap is never loaded,
+// a state directory, log or store it could swap is refused with nothing written, the log is never
+// a file that is not one, it stays bounded, and the password file must be private.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "cli_host.h"
+#include "support/plugin.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uid_t kNobody = 65534;
+
+// A request that any plug-in refuses (an unknown application type): exit status 1 once loaded.
+std::string UnknownTypeRequest(const TempDir& dir, size_t innerBytes = 0) {
+  const std::string file = dir.file("request.xml");
+  WriteFile(file, Envelope(7, "<m g=\"22\" n=\"505\"><s x=\"9\">" + std::string(innerBytes, 'x') +
+                                  "</s></m>"));
+  return file;
+}
+
+#define SKIP_UNLESS_ROOT() \
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make files of another account"
+
+// --plugin and EBS_HOST_PLUGIN name a library that another account could swap: refused before
+// dlopen, with the reason and the way to load it anyway; the explicit variable loads it.
+TEST(HostRootFiles, APluginAnotherAccountCanChangeIsNeverLoaded) {
+  SKIP_UNLESS_ROOT();
+  HostSandbox sandbox;
+  TempDir dir, theirs;
+  ::chmod(dir.path().c_str(), 0755);
+  const std::string request = UnknownTypeRequest(dir);
+  fs::copy_file(EBS_PLUGIN_PATH, dir.file("nobodys.so"));
+  ::chmod(dir.file("nobodys.so").c_str(), 0666);
+  ASSERT_EQ(::chown(dir.file("nobodys.so").c_str(), kNobody, kNobody), 0);
+  // A link of root's to a good library, through a directory of another account.
+  ::chmod(theirs.path().c_str(), 0755);
+  ASSERT_EQ(::symlink(EBS_PLUGIN_PATH, theirs.file("lib.so").c_str()), 0);
+  ASSERT_EQ(::chown(theirs.path().c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(::symlink(theirs.file("lib.so").c_str(), dir.file("via.so").c_str()), 0);
+  const struct {
+    const char* what;
+    std::string args, env, why;
+  } rows[] = {
+      {"--plugin: a 0666 library of nobody's", "--plugin " + dir.file("nobodys.so"), "",
+       dir.file("nobodys.so") + " belongs to user id 65534"},
+      {"EBS_HOST_PLUGIN: the same", "", "EBS_HOST_PLUGIN=" + dir.file("nobodys.so"),
+       dir.file("nobodys.so") + " belongs to user id 65534"},
+      {"a link through another account's directory", "--plugin " + dir.file("via.so"), "",
+       theirs.path() + " belongs to user id 65534"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    HostRun r = Host(row.args + " request " + request, row.env);
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("refusing to load"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(row.why), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("EBS_HOST_ALLOW_UNTRUSTED_PLUGIN=1"), std::string::npos) << r.err;
+  }
+  // --version says so too, in place of the version.
+  HostRun version = Host("--plugin " + dir.file("nobodys.so") + " --version");
+  EXPECT_NE(version.out.find("refused: " + dir.file("nobodys.so")), std::string::npos)
+      << version.out;
+  // Said explicitly, it is loaded (and refuses the request as any plug-in does).
+  HostRun allowed = Host("--plugin " + dir.file("nobodys.so") + " request " + request,
+                         "EBS_HOST_ALLOW_UNTRUSTED_PLUGIN=1");
+  EXPECT_EQ(allowed.status, 1) << allowed.err;
+}
+
+// HOME or XDG_STATE_HOME of another account (sudo without -H): its link ~/.local/state ->
+// a root-only directory must not make root create the state directory, log or store there.
+TEST(HostRootFiles, AStateDirectoryOfAnotherAccountIsRefused) {
+  SKIP_UNLESS_ROOT();
+  HostSandbox sandbox;
+  TempDir base, rootOnly;
+  ::chmod(base.path().c_str(), 0755);
+  const std::string home = base.file("home");
+  ASSERT_EQ(::mkdir(home.c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((home + "/.local").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink(rootOnly.path().c_str(), (home + "/.local/state").c_str()), 0);
+  for (const char* path : {"/.local/state", "/.local", ""})
+    ASSERT_EQ(::lchown((home + path).c_str(), kNobody, kNobody), 0);
+  TempDir dir;
+  const std::string request = UnknownTypeRequest(dir);
+  const struct {
+    const char* what;
+    std::string env, why;
+  } rows[] = {
+      {"HOME of another account", "HOME=" + home, home + " belongs to user id 65534"},
+      {"XDG_STATE_HOME through its link", "HOME=/root XDG_STATE_HOME=" + home + "/.local/state",
+       home + " belongs to user id 65534"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string env = "env -u EBS_HOST_LOG -u EBS_HOST_STORE -u XDG_STATE_HOME " + row.env;
+    for (const std::string& command :
+         {std::string("clients add --name c --host c.example.com"), "request " + request}) {
+      HostRun r = Host(command, env);
+      EXPECT_EQ(r.status, 3) << command;
+      EXPECT_NE(r.err.find(row.why), std::string::npos) << command << ": " << r.err;
+    }
+    EXPECT_TRUE(fs::is_empty(rootOnly.path())) << "something was made through the link";
+  }
+}
+
+// --log and EBS_HOST_LOG naming a file that is not a log (a system file, by mistake): refused,
+// untouched. An empty file, or a log already, is appended to.
+TEST(HostRootFiles, OnlyALogIsAppendedTo) {
+  HostSandbox sandbox;
+  TempDir dir;
+  const std::string request = UnknownTypeRequest(dir);
+  const std::string passwd = "root:x:0:0:root:/root:/bin/bash\n";
+  const std::string file = dir.file("file");
+  for (const std::string& how : {"--log " + file + " request " + request, "request " + request}) {
+    SCOPED_TRACE(how);
+    WriteFile(file, passwd);
+    ::chmod(file.c_str(), 0600);
+    HostRun r = Host(how, "EBS_HOST_LOG=" + file);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find(file + " is not a log of this program"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(file), passwd);
+    WriteFile(file, "");
+    EXPECT_EQ(Host(how, "EBS_HOST_LOG=" + file).status, 1);
+    EXPECT_EQ(Host(how, "EBS_HOST_LOG=" + file).status, 1) << "a log of ours is used again";
+    EXPECT_EQ(Count(ReadFile(file), "Unknown Enterprise Application type ["), 2u);
+  }
+}
+
+// The log by default: every line, message texts cut at 1 KiB; -v (or EBS_HOST_LOG_LEVEL) debug,
+// whole. It is renamed to FILE.1 when full, replacing the older one without following a link.
+TEST(HostRootFiles, TheLogIsQuietAndBounded) {
+  HostSandbox sandbox;
+  TempDir dir;
+  const std::string request = UnknownTypeRequest(dir, 4000);
+  const std::string env = "env -u EBS_HOST_LOG_LEVEL";
+  EXPECT_EQ(Host("request " + request, env).status, 1);
+  EXPECT_GE(Count(sandbox.log(), " bytes cut]"), 1u) << sandbox.log();
+  const size_t quiet = sandbox.log().size();
+  EXPECT_LT(quiet, 3000u);
+  EXPECT_EQ(Host("-v request " + request, env).status, 1);
+  EXPECT_GT(sandbox.log().size() - quiet, 4000u) << "debug keeps the message texts whole";
+
+  const std::string older = sandbox.logPath() + ".1", victim = dir.file("victim");
+  WriteFile(victim, "");
+  ASSERT_EQ(::symlink(victim.c_str(), older.c_str()), 0);
+  const std::string bounded = env + " EBS_HOST_LOG_MAX_SIZE=3000";
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(Host("request " + request, bounded).status, 1);
+  struct stat st {};
+  ASSERT_EQ(::lstat(older.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode)) << "the link is replaced, not followed";
+  EXPECT_EQ(ReadFile(victim), "");
+  EXPECT_LE(sandbox.log().size(), 3000u);
+  EXPECT_NE(sandbox.log().find("Unknown Enterprise Application type"), std::string::npos);
+}
+
+// A store file of another account is never opened: it could hold anything a trigger can do.
+TEST(HostRootFiles, AStoreOfAnotherAccountIsRefused) {
+  SKIP_UNLESS_ROOT();
+  HostSandbox sandbox;
+  ASSERT_EQ(Host("clients add --name c --host c.example.com").status, 0);
+  ASSERT_EQ(::chown(sandbox.storePath().c_str(), kNobody, kNobody), 0);
+  for (const char* command : {"clients add --name d --host d.example.com", "clients list"}) {
+    HostRun r = Host(command);
+    EXPECT_EQ(r.status, 3) << command;
+    EXPECT_NE(r.err.find("belongs to user id 65534"), std::string::npos) << r.err;
+  }
+}
+
+// --db-password-file: a private regular file only (as ssh wants of a key), never through a link,
+// never blocking on a FIFO; the message names the fix. The refusals come before any discovery.
+TEST(HostRootFiles, APasswordFileMustBePrivate) {
+  SKIP_UNLESS_ROOT();
+  HostSandbox sandbox;
+  TempDir dir;
+  const std::string file = dir.file("pw");
+  const struct {
+    const char* what;
+    std::function<void()> make;
+    std::string why;
+  } rows[] = {
+      {"readable by others", [&] { WriteFile(file, "pw\n"), ::chmod(file.c_str(), 0644); },
+       "(mode 0644); make it private with: chmod 600 " + file},
+      {"a link to a private file",
+       [&] {
+         WriteFile(dir.file("real"), "pw\n");
+         ::chmod(dir.file("real").c_str(), 0600);
+         ::symlink(dir.file("real").c_str(), file.c_str());
+       },
+       file + " is a symbolic link"},
+      {"a FIFO nobody writes to", [&] { ::mkfifo(file.c_str(), 0600); },
+       file + " is not a regular file"},
+      {"a private file of another account",
+       [&] {
+         WriteFile(file, "pw\n");
+         ::chmod(file.c_str(), 0600);
+         ASSERT_EQ(::chown(file.c_str(), kNobody, kNobody), 0);
+       },
+       file + " belongs to user id 65534"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    ::unlink(file.c_str());
+    row.make();
+    HostRun r = Host("discover --sid PROD --db-user apps --db-password-file " + file);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(row.why), std::string::npos) << r.err;
+  }
+}
+
+}  // namespace
