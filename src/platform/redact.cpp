@@ -268,9 +268,16 @@ Tag ReadTag(const U& u, size_t at) {
     if (j < n) ++j;
     long long number = 0;
     if (!Decimal(value, number)) continue;
-    if (attribute == "g") tag.hasG = true, tag.g = number;
-    if (attribute == "n") tag.hasN = true, tag.n = number;
-    if (attribute == "x") tag.hasX = true, tag.x = number;
+    if (attribute == "g") {
+      tag.hasG = true;
+      tag.g = number;
+    } else if (attribute == "n") {
+      tag.hasN = true;
+      tag.n = number;
+    } else if (attribute == "x") {
+      tag.hasX = true;
+      tag.x = number;
+    }
   }
   tag.end = j;
   tag.empty = j < n && u[j - 1].c == '/';
