@@ -128,6 +128,20 @@ TEST_F(HostDiff, EachKindOfDriftIsReportedInBothForms) {
        4, "  client: none -> ebsapp02 (id 3)\n",
        json{
            {"host", "ebsapp02"}, {"field", "client"}, {"old", "none"}, {"new", "ebsapp02 (id 3)"}}},
+      // A host named, through XML 1.1's character references, to hide text, forge a line and
+      // reorder what follows: shown escaped, kept as it is for programs.
+      {"a host whose name acts upon a terminal",
+       [](HostDiff& t) {
+         t.Sql(std::string("INSERT INTO ") + kContexts +
+               " (NAME, PATH, TEXT, NODE_NAME, CTX_TYPE) SELECT 'PROD_ebsapp03', PATH, "
+               "replace(replace(TEXT, '''1.0''', '''1.1'''), 'ebsapp02', "
+               "'ebsapp03&#x1B;[8m&#xD;drift: none&#x9B;&#x202E;'), 'ebsapp03', 'A' FROM " +
+               kContexts + " WHERE NODE_NAME = 'ebsapp02'");
+       },
+       4, "application node ebsapp03\\e[8m\\rdrift: none\\u009b\\u202e: added\n",
+       json{{"scope", "appNode"},
+            {"host", "ebsapp03\033[8m\rdrift: none\u009b\u202e"},
+            {"change", "added"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -154,8 +168,12 @@ TEST_F(HostDiff, EachKindOfDriftIsReportedInBothForms) {
       EXPECT_TRUE(j["changes"].empty()) << j.dump(1);
     else
       EXPECT_TRUE(HasChange(j, c.expected)) << j.dump(1);
-    for (const HostRun* r : {&text, &doc})
+    for (const HostRun* r : {&text, &doc}) {
       EXPECT_EQ((r->out + r->err).find(kPassword), std::string::npos);
+      // Nothing that a terminal acts upon: ESC, CR, the C1 CSI, an override.
+      for (const char* raw : {"\033", "\r", "\xc2\x9b", "\xe2\x80\xae"})
+        EXPECT_EQ((r->out + r->err).find(raw), std::string::npos) << r->out << r->err;
+    }
   }
 }
 

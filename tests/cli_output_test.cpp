@@ -452,7 +452,9 @@ TEST(HostCliOutput, SaveGuardsAndRoundTrip) {
   EXPECT_EQ(doc["missingClients"][0]["host"], "app01");
   HostRun human = Host("save --name P --config " + dir.file("found.xml"));
   EXPECT_NE(human.err.find("warning: node app01 has no client"), std::string::npos) << human.err;
-  EXPECT_NE(human.err.find("ebs-host clients add --name app01 --host app01."), std::string::npos);
+  EXPECT_NE(human.err.find("ebs-host clients add --name app01 --host 'app01.<domain>'"),
+            std::string::npos)
+      << human.err;
 
   // apps show --xml, saved again: the same configuration under another name; no password.
   HostRun shown = Host("--xml apps show " + std::to_string(id));

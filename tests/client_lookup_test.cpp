@@ -12,6 +12,7 @@ TEST(GetClientForHost, FillsTheEntityOrLeavesItUntouched) {
   AddClient(sandbox, "apps01-client", {"apps01.corp.example.com", "apps01"}, 3, 42);
   AddClient(sandbox, "max-id", {"max.example"}, 2147483647, 2147483647);
   AddClient(sandbox, "big-id", {"big.example"}, 1, int64_t{1} << 31);
+  AddClient(sandbox, "top-id", {"top.example"}, 1, (int64_t{1} << 32) - 1);
   AddClient(sandbox, "big-hive", {"hive.example"}, int64_t{1} << 40, 43);
   AddClient(sandbox, "wrapped", {"wrapped.example"}, 1, -5);
   struct Case {
@@ -33,6 +34,10 @@ TEST(GetClientForHost, FillsTheEntityOrLeavesItUntouched) {
       {"big.example", "old", 9, 8,
        "Client ID [2147483648] or HV ID [1] of Client host name [big.example] is out of range\n"
        "Unable to fetch client ID for Client host name [big.example]"},
+      // The largest id of 32 bits reads as -1 in a signed field.
+      {"top.example", "old", 9, 8,
+       "Client ID [4294967295] or HV ID [1] of Client host name [top.example] is out of range\n"
+       "Unable to fetch client ID for Client host name [top.example]"},
       {"hive.example", "old", 9, 8,
        "Client ID [43] or HV ID [1099511627776] of Client host name [hive.example] is out of "
        "range\nUnable to fetch client ID for Client host name [hive.example]"},

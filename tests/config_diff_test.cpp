@@ -172,6 +172,16 @@ TEST(ConfigDiff, ReportsWhatDriftedAndNothingElse) {
        "/u01/PROD/fs1/inst/apps/PROD_ebsapp02/PROD.xml -> /moved.xml\n"
        "application node ebsapp02 FS3 added\n",
        ""},
+      // A database moved to another Oracle home (an upgrade) is drift of its node.
+      {"the database's Oracle home",
+       [](Cfg& c) {
+         View(c)
+             .child(Cfg::dbTier, Create::No)
+             .list(Hux::OraEBSDBTier::dbNodes, Create::No)
+             .at(0)
+             .set(Hux::OraEBSDBNode::oracleHome, "/u01/app/oracle/19.0.0");
+       },
+       "database node ebsdb01 changed oracleHome: - -> /u01/app/oracle/19.0.0\n", ""},
       {"the release", [](Cfg& c) { View(c).set(Cfg::appsVersion, "12.2.12"); },
        "configuration changed appsVersion: 12.2.10 -> 12.2.12\n", ""},
   };

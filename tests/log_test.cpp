@@ -109,6 +109,63 @@ TEST(Redaction, PasswordsNeverSurviveAtAnyEscapingDepth) {
             "a <pw x=\"2\">***</pw> b <pw>***");
 }
 
+// A value that stands where the catalogue has a password (the login's field 2) is a password,
+// whatever element carries it: the request it came in is refused for an empty password, and the
+// value must not reach the log in its stead.
+TEST(Redaction, AValueAtAPasswordsPlaceIsMaskedWhateverItsKind) {
+  const std::string s = kSecret;
+  // A login whose field 2 is `field`, in a request.
+  const auto login = [](const std::string& field) {
+    return "<m g=\"22\" n=\"505\"><i x=\"1\">2</i><o x=\"2\"><m g=\"22\" n=\"504\"><o x=\"4\">"
+           "<m g=\"22\" n=\"503\"><o x=\"3\"><m g=\"20\" n=\"0\"><s x=\"1\">apps</s>" +
+           field + "</m></o></m></o></m></o></m>";
+  };
+  Hux::OraEBSReqResp asList;
+  View(asList)
+      .child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
+      .child(Hux::OraEBSConfig::dbTier, Create::Yes)
+      .child(Hux::OraEBSDBTier::osUser, Create::Yes)
+      .raw()
+      .setstring(2, 5, s + "\x01", 0, 0);  // a string that the writer puts in base64
+  const struct {
+    const char* what;
+    std::string text;
+  } cases[] = {
+      {"a string", login("<s x=\"2\">" + s + "</s>")},
+      {"a string in CDATA", login("<s x=\"2\"><![CDATA[" + s + "]]></s>")},
+      {"a string in base64, written again", asList.serialized() + " #"},
+      {"a list of strings", login("<ls x=\"2\"><v>a</v><v>" + s + "</v></ls>")},
+      {"a child message", login("<o x=\"2\"><m g=\"1\" n=\"1\"><s x=\"1\">" + s + "</s></m></o>")},
+      {"a list of messages holding lists",
+       login("<lo x=\"2\"><m g=\"1\" n=\"1\"><lo x=\"1\"></lo></m><m g=\"1\" n=\"1\"><s x=\"1\">" +
+             s + "</s></m></lo>")},
+      {"other attributes first, single quotes, blanks, leading zeros",
+       login("<s id='1' n = '5'\n x = '002' >" + s + "</s>")},
+      {"the class given with leading zeros, attributes swapped",
+       "<m n=\"00\" g=\"020\"><s x=\"2\">" + s + "</s></m>"},
+      {"the index as a reference", "<m g=\"20\" n=\"0\"><s x=\"&#50;\">" + s + "</s></m>"},
+      {"inside an envelope", Envelope(2, login("<s x=\"2\">" + s + "</s>"))},
+      {"two envelopes deep", Envelope(2, Envelope(2, login("<s x=\"2\">" + s + "</s>")))},
+      {"after the login's field 1 spelt with '<' one level down",
+       Envelope(2, "<m g=\"20\" n=\"0\"><s x=\"1\">a &lt; b</s><s x=\"2\">" + s + "</s></m>")},
+      {"a field without end", login("<s x=\"2\">" + s)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string redacted = RedactPasswords(c.text);
+    EXPECT_EQ(redacted.find(kSecret), std::string::npos) << redacted;
+    EXPECT_NE(redacted.find("***"), std::string::npos) << redacted;
+  }
+  // Field 2 of other classes, the login's other fields and a child login's own place are kept.
+  const std::string kept[] = {
+      "<m g=\"22\" n=\"422\"><i x=\"1\">520</i><s x=\"2\">message</s></m>",
+      "<m g=\"20\" n=\"0\"><s x=\"1\">apps</s><s x=\"3\">other</s></m>",
+      "<m g=\"20\" n=\"0\"><o x=\"1\"><m g=\"22\" n=\"422\"><s x=\"2\">x</s></m></o></m>",
+      "<m g=\"20\" n=\"1\"><s x=\"2\">x</s></m>",
+  };
+  for (const std::string& text : kept) EXPECT_EQ(RedactPasswords(text), text);
+}
+
 // A message that may carry a string in base64 is written again with its passwords masked,
 // however it was written; one that cannot is masked where it stands.
 TEST(Redaction, MessagesThatMayHideAPasswordAreWrittenAgain) {

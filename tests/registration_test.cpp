@@ -21,11 +21,18 @@ std::unique_ptr<ServerStore> Store(const HostSandbox& sandbox) {
 }
 
 // A sandbox whose client directory knows db1 (101), app1 (201), app2 (202), "far" with an id
-// beyond 32 bits that narrows onto app1's, and "down" (301), whose values the server refuses.
+// beyond 32 bits that narrows onto app1's, "half" and "top" with ids of 32 bits that a signed
+// 32-bit field would read as -2147483648 and -1, and "down" (301), whose values the server
+// refuses.
 struct Sandbox : HostSandbox {
   Sandbox() {
-    const std::pair<const char*, int64_t> clients[] = {
-        {"db1", 101}, {"app1", 201}, {"app2", 202}, {"down", 301}, {"far", (1LL << 32) + 201}};
+    const std::pair<const char*, int64_t> clients[] = {{"db1", 101},
+                                                       {"app1", 201},
+                                                       {"app2", 202},
+                                                       {"down", 301},
+                                                       {"far", (1LL << 32) + 201},
+                                                       {"half", 1LL << 31},
+                                                       {"top", (1LL << 32) - 1}};
     for (const auto& [name, id] : clients)
       AddClient(*this, name, {std::string(name) + ".example.com"}, 7, id);
     sqlite3* db = nullptr;
@@ -169,7 +176,7 @@ TEST(Save, ClientsArePreparedInNodeOrderAndOnlyAFailedSaveReachesTheAnswer) {
       // nodes.
       {"client failures",
        true,
-       {"ghost", "", "far", "down", "app1"},
+       {"ghost", "", "far", "half", "top", "down", "app1"},
        {},
        true,
        {301, 201},
@@ -179,6 +186,8 @@ TEST(Save, ClientsArePreparedInNodeOrderAndOnlyAFailedSaveReachesTheAnswer) {
         "Unable to fetch client ID for Client name []",
         "Client ID [4294967497] of client [far] is outside the 32-bit signed range",
         "Unable to fetch client ID for Client name [far]",
+        "Client ID [2147483648] of client [half] is outside the 32-bit signed range",
+        "Client ID [4294967295] of client [top] is outside the 32-bit signed range",
         "[SetRemoteRegKey] Error: Failed to set registry key [nCollectClientConfig] for "
         "client [301]. Ret [3][Err: <m g=\"22\" n=\"422\">",
         "client offline", "Unable to set registry key nCollectClientConfig for client [down]",
@@ -254,6 +263,8 @@ TEST(Delete, OnlyAnAppIdWithinRangeIsSent) {
       {"beyond 32 bits, would narrow onto app 1", true, (1LL << 32) + 1,
        "Virtual app id [4294967297" + notSent, false},
       {"below 32 bits", true, -(1LL << 31) - 1, "Virtual app id [-2147483649" + notSent, false},
+      // 32 bits, but negative in the request's signed field.
+      {"2^31, read as negative", true, 1LL << 31, "Virtual app id [2147483648" + notSent, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

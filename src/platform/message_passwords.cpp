@@ -2,12 +2,20 @@
 
 #include <vector>
 
+#include "messages/catalogue.h"
+
 namespace {
 
 void Walk(PXMessageBase& m, const std::string& with,
           const std::function<void(std::string&)>& onString, int depth) {
   if (depth > PXMessageBase::kMaxDepth) return;
   for (const PXMessageBase::FieldRef& f : m.fields()) {
+    if (f.kind != FieldKind::Password && IsPasswordPlace(m.group(), m.number(), f.index)) {
+      // A value at a password's place is a password, whatever it was sent as.
+      m.removeField(f.index);
+      m.setpstring(f.index, f.number, with, 0, f.fieldId);
+      continue;
+    }
     switch (f.kind) {
       case FieldKind::Password:
         m.setpstring(f.index, f.number, with, 0, f.fieldId);
@@ -46,6 +54,14 @@ void Walk(PXMessageBase& m, const std::string& with,
 }
 
 }  // namespace
+
+bool IsPasswordPlace(int group, int number, long long index) {
+  const ClassInfo* cls = FindClass(group, number);
+  const FieldDesc* field = cls && index >= -32768 && index <= 32767
+                               ? FindField(*cls, static_cast<short>(index))
+                               : nullptr;
+  return field && field->kind == FieldKind::Password;
+}
 
 void ReplacePasswords(PXMessageBase& message, const std::string& with,
                       const std::function<void(std::string&)>& onString) {

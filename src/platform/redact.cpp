@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -185,6 +186,176 @@ void ScanLevel(const U& u, size_t textSize, std::vector<Span>& masks) {
   }
 }
 
+// The end of the markup that cannot hold a tag and starts at u[k] ('<'): a comment, a CDATA
+// section or a processing instruction. Returns k when none starts there, u.size() when it does
+// not end.
+template <class U>
+size_t SkipUnread(const U& u, size_t k) {
+  std::string_view close;
+  if (Spells(u, k + 1, "![CDATA["))
+    close = "]]>";
+  else if (Spells(u, k + 1, "!--"))
+    close = "-->";
+  else if (Spells(u, k + 1, "?"))
+    close = "?>";
+  if (close.empty()) return k;
+  const size_t end = FindWord(u, k + 1, close);
+  return end >= u.size() ? end : end + close.size();
+}
+
+bool NameEnd(uint32_t c) { return Blank(c) || c == '>' || c == '/' || c == '<'; }
+
+// A tag that starts at u[at] ('<'): its name, whether it closes or is empty, the attributes the
+// message format reads as numbers, and the index of its '>' (u.size() when it has none). Names
+// and values are kept as ASCII, cut short (the ones that matter are short).
+struct Tag {
+  bool closing = false, empty = false;
+  bool broken = false;  // no name, or a '<' before its end: no tag (`end` is at that '<')
+  std::string name;
+  bool hasG = false, hasN = false, hasX = false;
+  long long g = 0, n = 0, x = 0;
+  size_t end = 0;
+};
+
+char Ascii(uint32_t c) { return c < 0x80 ? static_cast<char>(c) : '?'; }
+
+// An attribute value as the reader takes it: decimal, with an optional '-'.
+bool Decimal(std::string_view text, long long& value) {
+  const bool negative = !text.empty() && text[0] == '-';
+  if (text.size() == (negative ? 1u : 0u)) return false;
+  long long v = 0;
+  for (size_t i = negative ? 1 : 0; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    v = std::min<long long>(v * 10 + (text[i] - '0'), 1LL << 40);
+  }
+  value = negative ? -v : v;
+  return true;
+}
+
+template <class U>
+Tag ReadTag(const U& u, size_t at) {
+  constexpr size_t kKept = 15;
+  Tag tag;
+  const size_t n = u.size();
+  size_t j = at + 1;
+  tag.closing = j < n && u[j].c == '/';
+  if (tag.closing) ++j;
+  for (; j < n && !NameEnd(u[j].c); ++j)
+    if (tag.name.size() < kKept) tag.name += Ascii(u[j].c);
+  // Attributes, up to the '>' outside quotes.
+  tag.broken = tag.name.empty();
+  while (j < n && u[j].c != '>' && !tag.broken) {
+    if (u[j].c == '<') {
+      tag.broken = true;
+      break;
+    }
+    if (NameEnd(u[j].c)) {
+      ++j;
+      continue;
+    }
+    std::string attribute;
+    for (; j < n && !NameEnd(u[j].c) && u[j].c != '='; ++j)
+      if (attribute.size() < kKept) attribute += Ascii(u[j].c);
+    while (j < n && Blank(u[j].c)) ++j;
+    if (j >= n || u[j].c != '=') continue;
+    ++j;
+    while (j < n && Blank(u[j].c)) ++j;
+    if (j >= n || (u[j].c != '"' && u[j].c != '\'')) continue;
+    const uint32_t quote = u[j].c;
+    std::string value;
+    for (++j; j < n && u[j].c != quote; ++j)
+      if (value.size() < kKept) value += Ascii(u[j].c);
+    if (j < n) ++j;
+    long long number = 0;
+    if (!Decimal(value, number)) continue;
+    if (attribute == "g") {
+      tag.hasG = true;
+      tag.g = number;
+    } else if (attribute == "n") {
+      tag.hasN = true;
+      tag.n = number;
+    } else if (attribute == "x") {
+      tag.hasX = true;
+      tag.x = number;
+    }
+  }
+  tag.end = j;
+  tag.empty = j < n && u[j - 1].c == '/';
+  return tag;
+}
+
+// Adds to `masks` the original bytes of the content of every field that stands at a password's
+// place (IsPasswordPlace) of the message around it, whatever its element, on one level: the
+// messages' classes are followed from their start and end tags.
+template <class U>
+void ScanPlaces(const U& u, size_t textSize, std::vector<Span>& masks) {
+  struct Open {
+    bool known;
+    long long group, number;
+  };
+  std::vector<Open> messages;
+  const size_t n = u.size();
+  size_t i = 0;
+  while (i < n) {
+    if (u[i].c != '<') {
+      ++i;
+      continue;
+    }
+    const size_t skipped = SkipUnread(u, i);
+    if (skipped != i) {
+      i = skipped;
+      continue;
+    }
+    const Tag tag = ReadTag(u, i);
+    if (tag.broken) {
+      i = std::max(tag.end, i + 1);
+      continue;
+    }
+    if (tag.end >= n) {
+      // A start tag cut off: what would follow it is gone anyway.
+      return;
+    }
+    i = tag.end + 1;
+    if (tag.name == "m") {
+      if (tag.closing && !messages.empty()) messages.pop_back();
+      if (!tag.closing && !tag.empty) messages.push_back({tag.hasG && tag.hasN, tag.g, tag.n});
+      continue;
+    }
+    if (tag.closing || tag.empty || !tag.hasX || messages.empty() || !messages.back().known ||
+        !IsPasswordPlace(static_cast<int>(messages.back().group),
+                         static_cast<int>(messages.back().number), tag.x))
+      continue;
+    // The content goes to the end tag of this element; elements of its name inside it nest.
+    const size_t contentBegin = u[tag.end].end;
+    size_t depth = 1, k = i;
+    while (k < n) {
+      if (u[k].c != '<') {
+        ++k;
+        continue;
+      }
+      const size_t past = SkipUnread(u, k);
+      if (past != k) {
+        k = past;
+        continue;
+      }
+      const Tag inner = ReadTag(u, k);
+      if (inner.broken) {
+        k = std::max(inner.end, k + 1);
+        continue;
+      }
+      if (inner.name == tag.name && !inner.empty && !inner.closing) ++depth;
+      if (inner.name == tag.name && inner.closing && --depth == 0) break;
+      k = inner.end >= n ? n : inner.end + 1;
+    }
+    if (k >= n) {
+      masks.push_back({contentBegin, textSize});
+      return;
+    }
+    masks.push_back({contentBegin, u[k].begin});
+    i = k;
+  }
+}
+
 // Whether `text` may hold markup at some level of escaping (two memchr calls).
 bool MayHoldMarkup(const std::string& text) {
   return text.find('<') != std::string::npos || text.find('&') != std::string::npos;
@@ -196,12 +367,14 @@ std::string Scan(const std::string& text) {
   std::vector<Span> masks;
   if (text.find('&') == std::string::npos) {
     ScanLevel(ByteUnits{text}, text.size(), masks);  // no reference: the only level
+    ScanPlaces(ByteUnits{text}, text.size(), masks);
   } else {
     Units level(text.size()), next;
     for (uint32_t i = 0; i < text.size(); ++i)
       level[i] = {static_cast<unsigned char>(text[i]), i, i + 1};
     for (int depth = 0;; ++depth) {
       ScanLevel(level, text.size(), masks);
+      ScanPlaces(level, text.size(), masks);
       if (!DecodeLevel(level, next)) break;
       if (depth == kMaxRedactionLevels) {
         return "[" + std::to_string(text.size()) + " bytes escaped more than " +

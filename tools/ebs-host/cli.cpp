@@ -10,8 +10,11 @@
 
 #include "platform/file_io.h"
 #include "private_file.h"
+#include "terminal_text.h"
 
-std::string Dump(const Json& j) { return j.dump(2, ' ', false, Json::error_handler_t::replace); }
+std::string Dump(const Json& j) {
+  return JsonForTerminal(j.dump(2, ' ', false, Json::error_handler_t::replace));
+}
 
 Json ErrorJson(int64_t code, const std::string& message, const std::vector<std::string>& causes) {
   return {{"code", code}, {"message", message}, {"causes", causes}};
@@ -47,8 +50,9 @@ int Fail(const Global& g, int status, const std::string& message,
     }
     return status;
   }
-  std::string text = "ebs-host: " + message + "\n";
-  for (const std::string& cause : causes) text += "  cause: " + cause + "\n";
+  // Messages and causes carry values of instances, the store and the log: shown escaped.
+  std::string text = "ebs-host: " + Shown(message) + "\n";
+  for (const std::string& cause : causes) text += "  cause: " + Shown(cause) + "\n";
   WriteAll(STDERR_FILENO, text);
   return status;
 }
@@ -86,22 +90,24 @@ bool OutputStyled(const Global& g) {
 
 std::string Table(const Global& g, const std::vector<std::string>& header,
                   const std::vector<std::vector<std::string>>& rows) {
+  std::vector<std::vector<std::string>> cells{header};
+  for (const auto& row : rows) {
+    cells.emplace_back();
+    for (const std::string& cell : row) cells.back().push_back(Shown(cell));
+  }
   std::vector<size_t> width(header.size());
-  for (size_t c = 0; c < header.size(); ++c) width[c] = header[c].size();
-  for (const auto& row : rows)
+  for (const auto& row : cells)
     for (size_t c = 0; c < row.size() && c < width.size(); ++c)
-      width[c] = std::max(width[c], row[c].size());
+      width[c] = std::max(width[c], ShownWidth(row[c]));
   const bool styled = OutputStyled(g);
   std::string out;
-  const auto line = [&](const std::vector<std::string>& cells, bool bold) {
+  for (size_t r = 0; r < cells.size(); ++r) {
     std::string text;
-    for (size_t c = 0; c < cells.size() && c < width.size(); ++c) {
-      text += cells[c];
-      if (c + 1 < cells.size()) text += std::string(width[c] - cells[c].size() + 2, ' ');
+    for (size_t c = 0; c < cells[r].size() && c < width.size(); ++c) {
+      text += cells[r][c];
+      if (c + 1 < cells[r].size()) text += std::string(width[c] - ShownWidth(cells[r][c]) + 2, ' ');
     }
-    out += bold && styled ? "\033[1m" + text + "\033[0m\n" : text + "\n";
-  };
-  line(header, true);
-  for (const auto& row : rows) line(row, false);
+    out += r == 0 && styled ? "\033[1m" + text + "\033[0m\n" : text + "\n";
+  }
   return out;
 }

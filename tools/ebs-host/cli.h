@@ -26,13 +26,16 @@ struct Global {
 
 using Json = nlohmann::ordered_json;
 
+// The document as the output prints it: indented, invalid UTF-8 replaced, and the characters a
+// terminal acts upon written as \u escapes (JsonForTerminal).
 std::string Dump(const Json& j);
 
 // The error object of a JSON document: {"code", "message", "causes"}.
 Json ErrorJson(int64_t code, const std::string& message, const std::vector<std::string>& causes);
 
-// Prints a failure and returns `status`. `code` is the answer's error code when there is one,
-// else the exit status. The JSON document goes where Emit writes (standard output when the
+// Prints a failure and returns `status`. For people, `message` and `causes` are shown escaped
+// (terminal_text.h), so they may carry any value. `code` is the answer's error code when there is
+// one, else the exit status. The JSON document goes where Emit writes (standard output when the
 // --output file cannot be written, with that reason among the causes).
 int Fail(const Global& g, int status, const std::string& message,
          const std::vector<std::string>& causes = {}, int64_t code = -1);
@@ -50,7 +53,8 @@ bool Styled(int fd);
 // Whether the command's output may: Styled(standard output), and no --output file.
 bool OutputStyled(const Global& g);
 
-// A table for people: a header row, columns aligned on the widest cell, the header bold when
+// A table for people: a header row, then the cells of `rows` as Shown (terminal_text.h) makes
+// them, columns aligned on the widest cell as a terminal shows it, the header bold when
 // OutputStyled(g).
 std::string Table(const Global& g, const std::vector<std::string>& header,
                   const std::vector<std::vector<std::string>>& rows);

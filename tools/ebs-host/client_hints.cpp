@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "host_names.h"
+#include "terminal_text.h"
+
 namespace {
 
 // The plug-in's own log line for a host without a client (label GetClientForHost); its text is
@@ -35,13 +38,17 @@ std::vector<MissingClient> NodesWithoutClient(Msg<Hux::OraEBSConfig> config,
 }
 
 std::string MissingClientWarning(const MissingClient& m) {
-  const std::string host = m.host.empty() ? "(no host name)" : m.host;
-  if (!m.fqdn.empty())
-    return "warning: node " + host + " has no client: none is registered under " + m.fqdn +
-           "; register it with: ebs-host clients add --name " + host + " --host " + m.fqdn;
-  return "warning: node " + host + " has no client: discovery looks it up as " + host +
-         ".<domain of its context file>; register it with: ebs-host clients add --name " + host +
-         " --host " + host + ".<domain>";
+  const std::string host = m.host.empty() ? "(no host name)" : Shown(m.host);
+  std::string text = "warning: node " + host + " has no client: ";
+  text += m.fqdn.empty() ? "discovery looks it up as " + host + ".<domain of its context file>"
+                         : "none is registered under " + Shown(m.fqdn);
+  // A command is suggested only where `clients add` takes it: a host name as a client's name
+  // and, looked up or to be completed, as its host.
+  if (!IsHostName(m.host) || (!m.fqdn.empty() && !IsHostName(m.fqdn)))
+    return text + "; its name is no host name, so no client can be registered for it";
+  return text + "; register it with: " +
+         ShellCommand({"ebs-host", "clients", "add", "--name", m.host, "--host",
+                       m.fqdn.empty() ? m.host + ".<domain>" : m.fqdn});
 }
 
 bool HasNodes(Msg<Hux::OraEBSConfig> config) {

@@ -20,7 +20,9 @@ struct MissingClient {
 std::vector<MissingClient> NodesWithoutClient(Msg<Hux::OraEBSConfig> config,
                                               const std::vector<LogLine>& lines);
 
-// "warning: ..." naming the host, the name looked up and the command that registers it.
+// "warning: ..." naming the host and the name looked up (both as terminal_text.h shows them),
+// and the command that registers it, shell-quoted; no command when `clients add` would refuse
+// the names (they are not host names).
 std::string MissingClientWarning(const MissingClient& missing);
 
 // Whether the configuration has at least one database or application node.

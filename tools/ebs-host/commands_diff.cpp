@@ -11,6 +11,7 @@
 #include "config_diff.h"
 #include "json_view.h"
 #include "platform/host_config.h"
+#include "terminal_text.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ Json DriftJson(const ConfigDrift& drift) {
 
 // The heading of a change's block: "application node ebsapp01", "database tier".
 std::string BlockOf(const DriftChange& c) {
-  return std::string(DriftScopeName(c.scope)) + (c.host.empty() ? "" : " " + c.host);
+  return std::string(DriftScopeName(c.scope)) + (c.host.empty() ? "" : " " + Shown(c.host));
 }
 
 std::string Verdict(const ConfigDrift& drift, const std::string& app) {
@@ -89,14 +90,14 @@ std::string DriftText(const ConfigDrift& drift, const std::string& app,
       block = heading;
     }
     if (c.field.empty())  // a context added or removed
-      out << "  context " << c.edition << ": " << DriftKindName(c.kind) << "\n";
+      out << "  context " << Shown(c.edition) << ": " << DriftKindName(c.kind) << "\n";
     else
-      out << "  " << (c.edition.empty() ? "" : "context " + c.edition + " ") << c.field << ": "
-          << c.before << " -> " << c.after << "\n";
+      out << "  " << (c.edition.empty() ? "" : "context " + Shown(c.edition) + " ") << c.field
+          << ": " << Shown(c.before) << " -> " << Shown(c.after) << "\n";
   }
   if (drift.any()) out << "\n";
   if (!drift.swappedTo.empty())
-    out << "file systems swapped: run edition now " << drift.swappedTo << "\n";
+    out << "file systems swapped: run edition now " << Shown(drift.swappedTo) << "\n";
   out << Verdict(drift, app);
   return out.str();
 }
@@ -140,7 +141,7 @@ int RunDiff(const Global& g, const DiffArgs& args) {
   saved.unserialize(app->config);
   auto fresh = View(inner).child(Hux::OraEBSReqResp::ebsConfig, Create::No);
   const ConfigDrift drift = CompareConfigs(View(saved), fresh);
-  const std::string name = app->name + " (id " + id + ")";
+  const std::string name = Shown(app->name) + " (id " + id + ")";
   Json json = DriftJson(drift);
   json["appId"] = args.appId;
   json["name"] = app->name;
@@ -148,8 +149,8 @@ int RunDiff(const Global& g, const DiffArgs& args) {
   json["savedAt"] = app->updatedAt;
   const std::string text =
       DriftText(drift, name,
-                "Virtual app " + name + " saved " + app->updatedAt + ", against SID " +
-                    discover.sid + " discovered as " + discover.user + " now:");
+                "Virtual app " + name + " saved " + Shown(app->updatedAt) + ", against SID " +
+                    Shown(discover.sid) + " discovered as " + Shown(discover.user) + " now:");
   const int status = drift.any() ? kDrift : kOk;
 
   if (args.update && drift.any()) {

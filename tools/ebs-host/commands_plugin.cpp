@@ -25,6 +25,7 @@
 #include "platform/trusted_dir.h"
 #include "plugin_call.h"
 #include "plugin_locator.h"
+#include "terminal_text.h"
 #include "topology_view.h"
 
 namespace {
@@ -60,6 +61,11 @@ std::string ShownInner(const Global& g, const std::string& inner) {
   if (g.showSecrets) return inner;
   Hux::OraEBSReqResp message;
   return message.unserialize(inner) ? TextWithoutPasswords(message) : RedactPasswords(inner);
+}
+
+// What --xml prints: the inner text as ShownInner makes it, safe for a terminal.
+std::string XmlOutput(const Global& g, const std::string& inner) {
+  return XmlForTerminal(ShownInner(g, inner)) + "\n";
 }
 
 // The warnings about nodes without a client: into `json` when given, else on standard error.
@@ -173,7 +179,7 @@ std::string ClientValues(Msg<Hux::OraEBSConfig> cfg) {
         store->RegistryValues(record->id, values).ok)
       for (const RegistryValue& v : values)
         if (v.path == "Huxwire" && v.name == "nCollectClientConfig") value = v.value;
-    out += "  client " + client + ": Huxwire/nCollectClientConfig = " + value + "\n";
+    out += "  client " + Shown(client) + ": Huxwire/nCollectClientConfig = " + Shown(value) + "\n";
   }
   return out;
 }
@@ -185,7 +191,7 @@ void RecordMetadata(int64_t appId, const AppMetadata& metadata) {
   if (s.ok && store) s = store->SetAppMetadata(appId, metadata);
   if (!s.ok || !store)
     std::cerr << "ebs-host: warning: the discovery metadata of virtual app " << appId
-              << " was not recorded: " << (s.ok ? "the store is gone" : s.message) << "\n";
+              << " was not recorded: " << (s.ok ? "the store is gone" : Shown(s.message)) << "\n";
 }
 
 }  // namespace
@@ -231,9 +237,9 @@ int SaveConfig(const Global& g, Hux::OraEBSConfig config, const std::string& nam
   if (a.ok() && appId != 0) RecordMetadata(appId, how.metadata);
   std::string text = g.json ? "" : how.textBefore;
   if (g.xml) {
-    text = ShownInner(g, a.inner) + "\n";
+    text = XmlOutput(g, a.inner);
   } else if (!g.json && a.ok()) {
-    text += "Saved virtual app " + name + " (id " + std::to_string(appId) + ")\n";
+    text += "Saved virtual app " + Shown(name) + " (id " + std::to_string(appId) + ")\n";
     text += ClientValues(View(inner).child(Hux::OraEBSReqResp::ebsConfig, Create::No));
   }
   return Report(g, a, j, text);
@@ -276,13 +282,13 @@ int RunRequest(const Global& g, const std::string& file) {
       j["envelope"]["xmlString"] = MessageToJson(inner, g.showSecrets);
     if (!a.ok()) j["error"] = ErrorJson(a.errorCode, a.errorMessage, a.causes);
   } else if (g.xml) {
-    shown = ShownInner(g, a.inner) + "\n";
+    shown = XmlOutput(g, a.inner);
   } else if (g.showSecrets) {
-    shown = a.text + "\n";
+    shown = XmlForTerminal(a.text) + "\n";
   } else {
     Hux::EnterpriseAppsReqResp envelope(a.envelope);
     View(envelope).set(Hux::EnterpriseAppsReqResp::xmlString, ShownInner(g, a.inner));
-    shown = RedactPasswords(envelope.serialized()) + "\n";
+    shown = XmlForTerminal(RedactPasswords(envelope.serialized())) + "\n";
   }
   return Report(g, a, j, shown);
 }
@@ -302,7 +308,7 @@ std::string UtcNow() {
 }  // namespace
 
 int ReportAnswer(const Global& g, const Answer& a, const Hux::OraEBSReqResp& inner) {
-  return Report(g, a, AnswerJson(g, a, inner), g.xml ? ShownInner(g, a.inner) + "\n" : "");
+  return Report(g, a, AnswerJson(g, a, inner), g.xml ? XmlOutput(g, a.inner) : "");
 }
 
 int DiscoverCall(const Global& g, const DiscoverArgs& args, Answer& a, Hux::OraEBSReqResp& inner,
@@ -358,7 +364,7 @@ int RunDiscover(const Global& g, const DiscoverArgs& args) {
   if (g.json) {
     PrintWarnings(missing, &j);
   } else if (g.xml) {
-    text = ShownInner(g, a.inner) + "\n";
+    text = XmlOutput(g, a.inner);
   } else if (a.ok() && IsPicture(args.format)) {
     const int rc = EmitPicture(g, args.format, config);
     if (rc == kOk) PrintWarnings(missing, nullptr);
@@ -403,7 +409,7 @@ int RunDelete(const Global& g, int64_t appId) {
   j["appId"] = appId;
   std::string text;
   if (g.xml)
-    text = ShownInner(g, a.inner) + "\n";
+    text = XmlOutput(g, a.inner);
   else if (a.ok())
     text = "Deleted virtual app " + std::to_string(appId) + "\n";
   return Report(g, a, j, text);

@@ -12,6 +12,7 @@
 #include "picture.h"
 #include "platform/host_config.h"
 #include "platform/redact.h"
+#include "terminal_text.h"
 #include "topology_view.h"
 
 namespace {
@@ -30,7 +31,7 @@ std::string DiscoveryText(const std::optional<AppMetadata>& m) {
   if (!m) return "not recorded (saved before ebs-host kept it, or not by ebs-host)";
   if (m->sid.empty() && m->dbUser.empty() && m->discoveredAt.empty() && m->pluginVersion.empty())
     return "unknown (saved from a configuration file)";
-  const auto known = [](const std::string& v) { return v.empty() ? "unknown" : v; };
+  const auto known = [](const std::string& v) { return v.empty() ? "unknown" : Shown(v); };
   return "SID " + known(m->sid) + " as " + known(m->dbUser) + " at " + known(m->discoveredAt) +
          " by plug-in " + known(m->pluginVersion);
 }
@@ -82,7 +83,7 @@ int RunClientsAdd(const Global& g, const std::string& name, const std::vector<st
   s = store->AddClient(name, hosts, hive, 0, &id);
   if (!s.ok) return Fail(g, kAnswerError, s.message);
   if (g.json) return Emit(g, Dump(ClientJson(ClientRecord{id, name, hive, hosts}, {})) + "\n");
-  return Emit(g, "Added client " + name + " (id " + std::to_string(id) + ")\n");
+  return Emit(g, "Added client " + Shown(name) + " (id " + std::to_string(id) + ")\n");
 }
 
 int RunClientsList(const Global& g) {
@@ -120,7 +121,7 @@ int RunClientsRemove(const Global& g, const std::string& name) {
   if (!s.ok) return StoreFailed(g, s);
   if (!removed) return Fail(g, kAnswerError, "no client named " + name);
   if (g.json) return Emit(g, Dump(Json{{"removed", name}}) + "\n");
-  return Emit(g, "Removed client " + name + "\n");
+  return Emit(g, "Removed client " + Shown(name) + "\n");
 }
 
 int RunAppsList(const Global& g) {
@@ -165,11 +166,12 @@ int RunAppsShow(const Global& g, int64_t id, const std::string& format) {
                          {"discovery", DiscoveryJson(metadata)},
                          {"ebsConfig", MessageToJson(config, g.showSecrets)}}) +
                        "\n");
-  if (g.xml) return Emit(g, (g.showSecrets ? app->config : config.serialized()) + "\n");
+  if (g.xml)
+    return Emit(g, XmlForTerminal(g.showSecrets ? app->config : config.serialized()) + "\n");
   if (IsPicture(format)) return EmitPicture(g, format, View(config));
   std::ostringstream out;
-  out << "Virtual app " << app->name << " (id " << app->id << ", type " << app->type << ", saved "
-      << app->updatedAt << ")\n";
+  out << "Virtual app " << Shown(app->name) << " (id " << app->id << ", type " << app->type
+      << ", saved " << Shown(app->updatedAt) << ")\n";
   out << "Discovered       " << DiscoveryText(metadata) << "\n\n";
   PrintTopology(out, View(config));
   return Emit(g, out.str());

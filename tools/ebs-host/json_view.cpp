@@ -10,6 +10,11 @@ nlohmann::ordered_json MessageToJson(const PXMessageBase& message, bool showSecr
   for (const PXMessageBase::FieldRef& f : message.fields()) {
     const FieldDesc* desc = cls ? FindField(*cls, f.index) : nullptr;
     const std::string name = desc ? desc->name : "field_" + std::to_string(f.index);
+    // A password's place is masked whatever kind of value a text put there.
+    if (!showSecrets && desc && desc->kind == FieldKind::Password) {
+      out[name] = "***";
+      continue;
+    }
     switch (f.kind) {
       case FieldKind::Int:
         out[name] = f.intValue;

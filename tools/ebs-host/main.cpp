@@ -22,6 +22,7 @@
 #include "picture.h"
 #include "platform/file_io.h"
 #include "plugin_locator.h"
+#include "terminal_text.h"
 
 namespace {
 
@@ -277,7 +278,7 @@ int main(int argc, char** argv) {
   try {
     return Main(argc, argv);
   } catch (const std::exception& e) {
-    std::cerr << "ebs-host: " << e.what() << "\n";
+    std::cerr << "ebs-host: " << Shown(e.what()) << "\n";
   } catch (...) {
     std::cerr << "ebs-host: unexpected failure\n";
   }

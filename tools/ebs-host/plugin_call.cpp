@@ -13,6 +13,7 @@
 #include "messages/requests.h"
 #include "platform/host_config.h"
 #include "plugin_loader.h"
+#include "terminal_text.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ class Watch {
     for (LogLine& line : lines) {
       if (g_.verbose) {
         ClearStatus();
-        std::cerr << line.raw << "\n";
+        std::cerr << Shown(line.raw) << "\n";
       }
       // The stages of a discovery, from the lines it logs on its way: the plug-in's fixed lines
       // "Oracle user Name : %s , Oracle Home %s" (FetchDBHome) and "Reading export file …"
@@ -77,7 +78,8 @@ class Watch {
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start_)
             .count();
-    const std::string text = stage_ + "\u2026 " + std::to_string(seconds) + " s (limit " +
+    // The stage names the SID and the Oracle owner: shown escaped.
+    const std::string text = Shown(stage_) + "\u2026 " + std::to_string(seconds) + " s (limit " +
                              std::to_string(limit_) + " s)";
     if (drawn_ && text == shown_) return;
     std::cerr << "\r\033[K" << text << std::flush;

@@ -1,8 +1,8 @@
 // One exchange with the plug-in, as the platform makes it: the library loaded with dlopen, its
 // entry point called on the request text. Around the call, ebs-host reads its own log lines
 // (call_log.h): the ERROR ones become the answer's causes, -v copies every line to standard
-// error as it comes, and a discovery run on a terminal shows one status line with the elapsed
-// seconds and the time limit. Main thread only.
+// error as it comes (escaped, as terminal_text.h shows text), and a discovery run on a terminal
+// shows one status line with the elapsed seconds and the time limit. Main thread only.
 #pragma once
 
 #include <string>

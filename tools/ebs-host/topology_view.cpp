@@ -3,9 +3,12 @@
 #include <string>
 #include <unordered_set>
 
+#include "terminal_text.h"
+
 namespace {
 
-std::string OrDash(const std::string& s) { return s.empty() ? "-" : s; }
+// A value of the configuration as a terminal may show it; "-" when empty.
+std::string OrDash(const std::string& s) { return s.empty() ? "-" : Shown(s); }
 
 template <class N>
 std::string ClientText(Msg<N> node) {
@@ -13,7 +16,7 @@ std::string ClientText(Msg<N> node) {
   auto client = node.child(N::client, Create::No);
   const std::string name = client.get(NqEntities::ClientEntity::clientName);
   if (name.empty()) return "no client";
-  return name + " (id " + std::to_string(client.get(NqEntities::ClientEntity::clientId)) +
+  return Shown(name) + " (id " + std::to_string(client.get(NqEntities::ClientEntity::clientId)) +
          ", domain " + std::to_string(client.get(NqEntities::ClientEntity::hiveId)) + ")";
 }
 

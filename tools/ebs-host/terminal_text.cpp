@@ -1,0 +1,151 @@
+#include "terminal_text.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "discovery/export_scripts.h"
+
+namespace {
+
+// The length of the well-formed UTF-8 character at `p` (with `n` bytes left) and its code point
+// in `cp`; 0 for a byte that does not start one (overlong forms and surrogates included).
+size_t Character(const unsigned char* p, size_t n, uint32_t& cp) {
+  const unsigned c = p[0];
+  size_t extra;
+  if (c < 0x80) {
+    cp = c;
+    return 1;
+  } else if ((c & 0xE0) == 0xC0) {
+    extra = 1;
+    cp = c & 0x1F;
+  } else if ((c & 0xF0) == 0xE0) {
+    extra = 2;
+    cp = c & 0x0F;
+  } else if ((c & 0xF8) == 0xF0) {
+    extra = 3;
+    cp = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (extra >= n) return 0;
+  for (size_t k = 1; k <= extra; ++k) {
+    if ((p[k] & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (p[k] & 0x3F);
+  }
+  static const uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+  if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return extra + 1;
+}
+
+// A character that a terminal acts upon, or that reorders the text around it.
+bool Control(uint32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || (cp >= 0x202A && cp <= 0x202E) ||
+         (cp >= 0x2066 && cp <= 0x2069);
+}
+
+void AppendFormatted(std::string& out, const char* format, unsigned value) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, format, value);
+  out += buf;
+}
+
+// Calls `keep(begin, length)` for each run of harmless characters and `escape(cp)` or
+// `invalid(byte)` for the others, in order.
+template <class Keep, class Escape, class Invalid>
+void Walk(std::string_view text, Keep keep, Escape escape, Invalid invalid) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  size_t run = 0;
+  for (size_t i = 0; i < n;) {
+    uint32_t cp = 0;
+    const size_t length = Character(p + i, n - i, cp);
+    if (length != 0 && !Control(cp)) {
+      i += length;
+      continue;
+    }
+    if (i > run) keep(run, i - run);
+    if (length == 0)
+      invalid(p[i]);
+    else
+      escape(cp);
+    i += length == 0 ? 1 : length;
+    run = i;
+  }
+  if (n > run) keep(run, n - run);
+}
+
+}  // namespace
+
+std::string Shown(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  Walk(
+      value, [&](size_t at, size_t length) { out.append(value, at, length); },
+      [&](uint32_t cp) {
+        switch (cp) {
+          case '\n':
+            out += "\\n";
+            return;
+          case '\r':
+            out += "\\r";
+            return;
+          case '\t':
+            out += "\\t";
+            return;
+          case 0x1B:
+            out += "\\e";
+            return;
+        }
+        AppendFormatted(out, cp < 0x80 ? "\\x%02x" : "\\u%04x", cp);
+      },
+      [&](unsigned char byte) { AppendFormatted(out, "\\x%02x", byte); });
+  return out;
+}
+
+size_t ShownWidth(std::string_view text) {
+  size_t width = 0;
+  for (char c : text) width += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return width;
+}
+
+std::string JsonForTerminal(std::string json) {
+  // Outside its strings a JSON text is ASCII without controls, so whatever is found is inside
+  // one, where \u escapes mean the same character.
+  std::string out;
+  bool changed = false;
+  Walk(
+      json, [&](size_t at, size_t length) { out.append(json, at, length); },
+      [&](uint32_t cp) {
+        if (cp < 0x20) {  // the layout's line feeds: the writer escapes those in strings
+          out += static_cast<char>(cp);
+          return;
+        }
+        changed = true;
+        AppendFormatted(out, "\\u%04x", cp);
+      },
+      [&](unsigned char byte) {  // the writer replaces these; kept as such
+        out += static_cast<char>(byte);
+      });
+  return changed ? out : json;
+}
+
+std::string XmlForTerminal(std::string_view xml) {
+  std::string out;
+  out.reserve(xml.size());
+  Walk(
+      xml, [&](size_t at, size_t length) { out.append(xml, at, length); },
+      [&](uint32_t cp) {
+        if (cp == '\t' || cp == '\n')
+          out += static_cast<char>(cp);
+        else
+          AppendFormatted(out, "&#x%X;", cp);
+      },
+      [&](unsigned char) { out += "\xEF\xBF\xBD"; });
+  return out;
+}
+
+std::string ShellCommand(std::initializer_list<std::string_view> words) {
+  std::string line;
+  for (std::string_view word : words) line += (line.empty() ? "" : " ") + ShellWord(word);
+  return Shown(line);
+}
