@@ -1,10 +1,16 @@
-// The texts of discovery: reading the instance table and the export file, and the generated
-// scripts, including a run of the shell script through a stand-in su and the fake sqlplus.
+// The texts of discovery: reading the instance table and the export file (and their bounds), and
+// the generated scripts, including a run of the shell script through a stand-in su and the fake sqlplus.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
 
 #include "discovery/export_file.h"
 #include "discovery/export_scripts.h"
 #include "discovery/oratab.h"
+#include "discovery/temp_files.h"
 #include "platform/text.h"
 #include "support/plugin.h"
 
@@ -99,6 +105,60 @@ TEST(CutText, KeepsWholeCharactersAndCountsTheRest) {
        "ab\x80\xE2\x80\xA6[7 bytes cut]"},
   };
   for (const auto& c : cases) EXPECT_EQ(CutText(c.text, c.maxBytes), c.want) << c.what;
+}
+
+// Bytes this process has read so far (rchar of /proc/self/io).
+uint64_t BytesRead() {
+  const std::string io = ReadFile("/proc/self/io");
+  const size_t at = io.find("rchar: ");
+  return at == std::string::npos ? 0 : std::stoull(io.substr(at + 7));
+}
+
+// The bound is exact: a file of its size is read, one byte more is refused. A file over it is
+// refused by its size before a byte is read, unless the caller keeps what can be read (the
+// instance table): then the first bytes up to the bound are kept.
+TEST(ReadRegularFile, TheBoundIsExactAndAFileOverItIsNotRead) {
+  constexpr size_t kBound = 1u << 20;
+  TempDir dir;
+  const struct {
+    const char* what;
+    size_t size;  // of a file of "x" bytes; over 16 MiB a sparse one (zero bytes)
+    bool keepPartial;
+    ReadResult want;
+    size_t kept;  // bytes of content afterwards
+  } cases[] = {
+      {"exactly the bound", kBound, false, ReadResult::kRead, kBound},
+      {"one byte over it", kBound + 1, false, ReadResult::kRefused, 0},
+      {"far over it", size_t{1} << 30, false, ReadResult::kRefused, 0},
+      {"exactly the bound, kept", kBound, true, ReadResult::kRead, kBound},
+      {"one byte over it, kept up to the bound", kBound + 1, true, ReadResult::kRefused, kBound},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = dir.file("file");
+    if (c.size > (16u << 20)) {
+      WriteFile(path, "");
+      ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(c.size)), 0);
+    } else {
+      WriteFile(path, std::string(c.size, 'x'));
+    }
+    std::string content, error;
+    struct stat st {};
+    const uint64_t before = BytesRead();
+    EXPECT_EQ(ReadRegularFileAt(AT_FDCWD, path.c_str(), kBound, &content, &st, &error,
+                                {false, "", c.keepPartial}),
+              c.want);
+    const uint64_t read = BytesRead() - before;
+    EXPECT_EQ(content.size(), c.kept);
+    EXPECT_EQ(content.find_first_not_of('x'), std::string::npos);
+    if (c.want == ReadResult::kRefused) {
+      EXPECT_EQ(error, path + " is larger than 1048576 bytes");
+    }
+    // Refused by its size: nothing read (but /proc/self/io itself).
+    if (!c.keepPartial && c.want == ReadResult::kRefused) {
+      EXPECT_LT(read, 4096u);
+    }
+  }
 }
 
 TEST(ExportScripts, SqlScriptHas43LinesAndNamesTheDirectory) {

@@ -45,6 +45,18 @@ bool FakeOracle::Usable(std::string* why) {
   return ::getpwnam(kOracleAccount) != nullptr;
 }
 
+uid_t GridAccount() {
+  const struct passwd* owner = ::getpwnam(kOracleAccount);
+  if (!owner) return static_cast<uid_t>(-1);
+  const std::string group = std::to_string(owner->pw_gid);
+  for (int attempt = 0; attempt < 20 && !::getpwnam(kGridAccount); ++attempt)
+    if (RunProgram({"useradd", "--system", "--no-create-home", "--home-dir", "/nonexistent",
+                    "--shell", "/usr/sbin/nologin", "--gid", group, kGridAccount}) != 0)
+      ::usleep(200000);
+  const struct passwd* grid = ::getpwnam(kGridAccount);
+  return grid ? grid->pw_uid : static_cast<uid_t>(-1);
+}
+
 FakeOracle::FakeOracle(const std::string& homeName, const std::string& sql) {
   ::chmod(root_.path().c_str(), 0755);  // the owner reaches the home through it
   home_ = root_.file(homeName);
