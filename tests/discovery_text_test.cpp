@@ -13,6 +13,7 @@
 #include "discovery/temp_files.h"
 #include "platform/text.h"
 #include "support/plugin.h"
+#include "support/test_text.h"
 
 namespace {
 
@@ -228,6 +229,37 @@ TEST(ExportScripts, QuotingOnlyWhereNeeded) {
   EXPECT_FALSE(IsScriptSafe("a\nb"));
   EXPECT_FALSE(IsScriptSafe(std::string("a\0b", 3)));
   EXPECT_TRUE(IsScriptSafe("a\rb\t$`'\"\\"));
+}
+
+// The ERROR lines taken from sqlplus's output. (A pure function: its cuts and hints are tested
+// here, not through su and the fake sqlplus, whose output reaches the log as it is.)
+TEST(ExportScripts, SqlplusErrorLinesAreCutMaskedAndExplained) {
+  const std::string e = "\xC3\xA9";  // two bytes
+  const struct {
+    const char* what;
+    std::string output;
+    std::vector<std::string> want;
+  } cases[] = {
+      {"a logon error, from its code on, with its hint",
+       "\nSQL*Plus: Release 19\n\nERROR:\nORA-01017: invalid username/password; logon denied\n",
+       {"ORA-01017: invalid username/password; logon denied (wrong database user or password)"}},
+      {"an overlong line is cut before a character that would not fit, then explained",
+       "ORA-12541: " + Repeat(e, 300) + "\n",
+       {"ORA-12541: " + Repeat(e, 194) + " (no listener: is the database listener running?)"}},
+      {"the password masked, trailing blanks and carriage returns dropped",
+       "x SP2-0306: Invalid option for apps/S3cret-pw@db \r\n",
+       {"SP2-0306: Invalid option for apps/***@db"}},
+      {"the codes of the instance and of a failed write",
+       "ORA-01034: ORACLE not available\nERROR at line 1:\nORA-29285: file write error\n",
+       {"ORA-01034: ORACLE not available (the database instance is not running)",
+        "ORA-29285: file write error (the database could not write the export; is the disk "
+        "full?)"}},
+      {"no more than ten lines", Repeat("ORA-00001: x\n", 12),
+       std::vector<std::string>(10, "ORA-00001: x")},
+      {"no code, no line", "Connected.\nDisconnected\n", {}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(SqlplusErrorLines(c.output, "S3cret-pw"), c.want) << c.what;
 }
 
 // sqlplus output is logged with the password masked wherever it shows, also when the password
