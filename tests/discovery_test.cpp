@@ -34,6 +34,17 @@ bool Logged(const std::string& log, const std::string& label, const std::string&
   return log.find("[" + label + "] " + text + "\n") != std::string::npos;
 }
 
+// The running processes of the process group `pgid` but its leader and the leader's children
+// (the watcher of a run and its sleep).
+size_t MembersRunning(const std::string& pgid) {
+  const pid_t leader = std::stoi(pgid);
+  size_t n = 0;
+  for (const GroupMember& m : GroupMembers(leader)) n += m.pid != leader && m.parent != leader;
+  return n;
+}
+
+std::string Parent(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
 bool Exists(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;
@@ -265,6 +276,137 @@ TEST_F(Discovery, AnOverlongNameOfAnInvalidFileIsCut) {
   EXPECT_EQ(sandbox.log().find(std::string(257, 'N')), std::string::npos);
 }
 
+// Standard installations keep working: trees of the install group with mode 0775, owned by the
+// Oracle owner or, above the Oracle base, by a grid account of the owner's primary group.
+TEST_F(Discovery, StandardOracleLayoutsAreAccepted) {
+  const struct passwd* owner = ::getpwnam(kOracleAccount);
+  ASSERT_NE(owner, nullptr);
+  const uid_t uid = owner->pw_uid, grid = GridAccount();
+  const gid_t group = owner->pw_gid;
+  ASSERT_NE(grid, static_cast<uid_t>(-1));
+  const struct {
+    const char* what;
+    uid_t parentOwner;  // of the directory holding the home
+  } cases[] = {
+      {"home, bin and the directory above 0775 oracle:oinstall", uid},
+      {"the directory above grid:oinstall", grid},
+      {"the directory above root's", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeOracle home("dbhome_std");
+    home.AddContext("PROD_db", "D", "<oa_context/>");
+    const std::string parent = Parent(home.home());
+    for (const std::string& dir : {parent, home.home(), home.home() + "/bin"}) {
+      ASSERT_EQ(::chown(dir.c_str(), dir == parent ? c.parentOwner : uid, group), 0) << dir;
+      ASSERT_EQ(::chmod(dir.c_str(), 0775), 0) << dir;
+    }
+    sandbox.SetOratab("PROD:" + home.home() + ":N\n");
+    EXPECT_EQ(Discover().errorCode, 0) << sandbox.log();
+    ExpectOneExport(home, "PROD", "apps", "apps", sandbox.tempDir());
+  }
+}
+
+// The Oracle owner enters a directory by the search bit of its class: the group's when the
+// directory's group is one of its groups, the others' otherwise.
+TEST_F(Discovery, TheOwnersRightToEnterIsTheBitOfItsClass) {
+  const gid_t group = ::getpwnam(kOracleAccount)->pw_gid;
+  const struct {
+    const char* what;
+    mode_t mode;  // of the directory holding the temporary directory, group the owner's
+    int errorCode;
+  } cases[] = {
+      {"the group may enter, others not", 0710, 0},
+      {"others may enter, the group not", 0701, 520},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(::chown(sandbox.dir().path().c_str(), 0, group), 0);
+    ASSERT_EQ(::chmod(sandbox.dir().path().c_str(), c.mode), 0);
+    const size_t before = sandbox.log().size();
+    EXPECT_EQ(Discover().errorCode, c.errorCode) << sandbox.log().substr(before);
+    EXPECT_EQ(sandbox.log().find("cannot enter " + sandbox.dir().path(), before) ==
+                  std::string::npos,
+              c.errorCode == 0)
+        << sandbox.log().substr(before);
+  }
+}
+
+// The distinct SIDs of the error line are collected in linear time: the instance table may be
+// written by the install group, and the bound lets it hold some 1.5 million. The lookup runs in
+// a child ended after 60 s: it takes a second or two (more under sanitizers), where comparing
+// each SID with all before it takes many minutes.
+TEST_F(Discovery, AHugeInstanceTableIsReadInLinearTime) {
+  std::string table;
+  for (int i = 0; i < 600000; ++i) table += "S" + std::to_string(i) + ":/u01/db:N\n";
+  sandbox.SetOratab(table);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(60);
+    ::_exit(Discover().errorCode == 520 ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  // The first twenty, in the order of the table.
+  std::string entries;
+  for (int i = 0; i < 20; ++i) entries += "S" + std::to_string(i) + ", ";
+  EXPECT_NE(sandbox.log().find("SID [PROD] has no entry in " + sandbox.oratabPath() +
+                               " (entries: " + entries + "...)"),
+            std::string::npos);
+}
+
+// An instance table larger than the bound (16 MiB) is read up to it: its whole lines count, and
+// the debug line says the table could not be read whole.
+TEST_F(Discovery, AnInstanceTableOverTheBoundIsReadUpToIt) {
+  constexpr size_t kBound = 16u << 20;
+  const std::string entry = "PROD:" + oracle->home() + ":N\n";
+  const auto filler = [](size_t bytes) { return "#" + std::string(bytes - 2, 'x') + "\n"; };
+  const struct {
+    const char* what;
+    std::string table;
+    int errorCode;
+    bool inPart;  // "Failed to read from file" is logged
+  } cases[] = {
+      {"the entry first, the table far over the bound", entry + filler(kBound + 4096), 0, true},
+      {"the entry's line ends at the bound", filler(kBound - entry.size()) + entry, 0, false},
+      {"the bound cuts the entry's line: it does not count",
+       filler(kBound - entry.size() + 1) + entry, 520, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    sandbox.SetOratab(c.table);
+    const size_t before = sandbox.log().size();
+    EXPECT_EQ(Discover().errorCode, c.errorCode);
+    const std::string log = sandbox.log().substr(before);
+    EXPECT_EQ(Logged(log, "FetchDBHome", "Failed to read from file " + sandbox.oratabPath() + " "),
+              c.inPart)
+        << log.substr(0, 4000);
+    if (c.errorCode != 0) {
+      EXPECT_NE(log.find("SID [PROD] has no entry in " + sandbox.oratabPath() +
+                         " (entries: none); read in part: the instance table " +
+                         sandbox.oratabPath() + " is larger than 16777216 bytes"),
+                std::string::npos)
+          << log.substr(0, 4000);
+    }
+  }
+}
+
+// The export holds at most 20000 lines: exactly that many are read. A name is written as it is,
+// its line feeds included, so one row makes all the lines.
+TEST_F(Discovery, AnExportOfExactlyTheLineBoundIsRead) {
+  // Two rows of two line feeds each, and the name's: 20000, then 20001.
+  for (const size_t names : {19996u, 19997u}) {
+    SCOPED_TRACE(names);
+    FakeOracle home("dbhome_lines");
+    home.AddContext("PROD_db", "D", "<oa_context/>");
+    home.AddContext(std::string(names, '\n') + "PROD_x", "D", "<oa_context/>");
+    sandbox.SetOratab("PROD:" + home.home() + ":N\n");
+    EXPECT_EQ(Discover().errorCode, names == 19996 ? 0 : 520) << sandbox.log().substr(0, 4000);
+  }
+  EXPECT_EQ(Count(sandbox.log(), "has more than 20000 lines"), 1u);
+}
+
 // Every failure answers 520 with the configuration as given, logs its cause as one ERROR line
 // that names the values involved, and leaves nothing in the temporary directory but the lock.
 // Rows whose Oracle owner is refused never start sqlplus, so no code of the home ever runs as
@@ -277,9 +419,12 @@ TEST_F(Discovery, EachFailureAnswers520AndLogsItsCause) {
   const struct {
     const char* what;
     Arrange arrange;
-    std::string cause;  // a part of an ERROR line; $H stands for the Oracle home, $S the sandbox
-    bool runs;          // whether sqlplus was started
+    // A part of an ERROR line; $H stands for the Oracle home, $P the directory holding it, $S
+    // the sandbox, $U the Oracle owner's uid.
+    std::string cause;
+    bool runs;  // whether sqlplus was started
     std::string sid = "PROD", user = "apps", password = "apps";
+    bool bounded = false;  // the call may block: it runs in a child ended after 5 s
   } cases[] = {
       {"no instance table", [](auto& s, auto&) { ::unlink(s.oratabPath().c_str()); },
        "[FetchDBHome] cannot open the instance table $S/oratab: No such file", false},
@@ -288,7 +433,7 @@ TEST_F(Discovery, EachFailureAnswers520AndLogsItsCause) {
          ::unlink(s.oratabPath().c_str());
          ::mkfifo(s.oratabPath().c_str(), 0644);
        },
-       "the instance table $S/oratab is not a regular file", false},
+       "the instance table $S/oratab is not a regular file", false, "PROD", "apps", "apps", true},
       {"a SID without entry", nullptr, "SID [PRDO] has no entry in $S/oratab (entries: PROD)",
        false, "PRDO"},
       {"no SID in the request", nullptr,
@@ -318,7 +463,31 @@ TEST_F(Discovery, EachFailureAnswers520AndLogsItsCause) {
        "$H/bin/oracle has 2 hard links; it must have one", false},
       {"sqlplus of another account",
        [=](auto&, auto& o) { chownTo(o.home() + "/bin/sqlplus", 54321); },
-       "$H/bin/sqlplus belongs to uid 54321, neither the Oracle owner", false},
+       "$H/bin/sqlplus belongs to uid 54321 (no account), not to ebsora (uid $U), the owner of "
+       "$H/bin/oracle; the home, bin, bin/oracle and bin/sqlplus must belong to one account",
+       false},
+      // A member of the install group may write a group-writable bin: its own programs there
+      // do not make it the Oracle owner.
+      {"an oracle and a sqlplus of another account planted in bin",
+       [=](auto&, auto& o) {
+         chownTo(o.home() + "/bin/oracle", 65534);
+         chownTo(o.home() + "/bin/sqlplus", 65534);
+       },
+       "$H belongs to uid $U (ebsora), not to nobody (uid 65534), the owner of $H/bin/oracle",
+       false},
+      {"a home of another account", [=](auto&, auto& o) { chownTo(o.home(), 54321); },
+       "$H belongs to uid 54321 (no account), not to ebsora", false},
+      {"a directory above the home of a uid without account",
+       [=](auto&, auto& o) { chownTo(Parent(o.home()), 54321); },
+       "$P above the Oracle home belongs to uid 54321 (no account), neither root, the Oracle "
+       "owner ebsora nor an account of its primary group",
+       false},
+      {"a directory above the home of an account of another primary group",
+       [=](auto&, auto& o) { chownTo(Parent(o.home()), 65534); },
+       "$P above the Oracle home belongs to uid 65534 (nobody), neither root", false},
+      {"a directory above the home that anybody may change",
+       [](auto&, auto& o) { ::chmod(Parent(o.home()).c_str(), 0777); },
+       "$P above the Oracle home may be written by any user (mode 0777) and is not sticky", false},
       {"a bin directory anybody may change",
        [](auto&, auto& o) { ::chmod((o.home() + "/bin").c_str(), 0777); },
        "$H/bin may be written by any user (mode 0777)", false},
@@ -333,15 +502,24 @@ TEST_F(Discovery, EachFailureAnswers520AndLogsItsCause) {
        "Temporary directory $S/tmp refused: the Oracle owner ebsora (uid", false},
       {"sqlplus fails", [](auto&, auto& o) { o.Set("fail", "3"); },
        "The export as ebsora through sqlplus failed with status 3: sqlplus: failing as told", true},
+      // Its standard error is logged with the password masked (checked for every row).
+      {"a failing sqlplus shows its input, the login",
+       [](auto&, auto& o) {
+         o.Set("fail", "1");
+         o.Set("echo_input", "");
+         o.Set("db_password", "Echo-Secret-42");
+       },
+       "The export as ebsora through sqlplus failed with status 1: sqlplus: failing as told", true,
+       "PROD", "apps", "Echo-Secret-42"},
+      {"the database writes no export and reports nothing",
+       [](auto&, auto& o) { o.Set("no_export", ""); },
+       "[ExecShellScript] The database wrote no export file $S/tmp/NqEBSRun.", true},
       {"a wrong login", nullptr,
        "sqlplus as ebsora for SID [PROD]: ORA-01017: invalid username/password; logon denied "
        "(wrong database user or password)",
        true, "PROD", "apps", "wrong"},
       {"no listener", [](auto&, auto& o) { o.Set("logon_error", "ORA-12541: TNS:no listener\n"); },
        "ORA-12541: TNS:no listener (no listener", true},
-      {"an overlong error line is cut between characters",
-       [](auto&, auto& o) { o.Set("logon_error", "ORA-12541: " + Repeat("\xC3\xA9", 300) + "\n"); },
-       "ORA-12541: " + Repeat("\xC3\xA9", 194) + " (no listener", true},
       {"the instance is down",
        [](auto&, auto& o) { o.Set("logon_error", "ORA-01034: ORACLE not available\n"); },
        "ORA-01034: ORACLE not available (the database instance is not running)", true},
@@ -370,6 +548,28 @@ TEST_F(Discovery, EachFailureAnswers520AndLogsItsCause) {
       // A sparse file of 1 TiB costs nothing to make: refused by its size, before any read.
       {"an export larger than any instance's", [](auto&, auto& o) { o.Set("export_size", "1T"); },
        "/NqEBSContext.out: NqEBSContext.out is larger than 268435456 bytes", true},
+      // An export of exactly the size bound is read (and found cut short: it is all zeros).
+      {"an export of exactly the size bound",
+       [](auto&, auto& o) { o.Set("export_size", "268435456"); },
+       "/NqEBSContext.out ends inside a record (268435456 bytes)", true},
+      {"the export a second name of a file of the owner",
+       [](auto& s, auto& o) {
+         const std::string file = s.dir().file("owners-file");
+         WriteFile(file, "PROD_db,D,<oa_context/>\n\n");
+         ::chown(file.c_str(), ::getpwnam(kOracleAccount)->pw_uid, 0);
+         o.Set("export_hardlink", file);
+       },
+       "/NqEBSContext.out belongs to user id $U with 2 links, not to ebsora with one", true},
+      {"the export another account's file moved in",
+       [](auto& s, auto& o) {
+         const std::string dir = s.dir().file("owners-dir"), file = dir + "/foreign";
+         ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+         WriteFile(file, "PROD_db,D,<oa_context/>\n\n");
+         ASSERT_EQ(::chown(file.c_str(), 54321, 54321), 0);
+         ASSERT_EQ(::chown(dir.c_str(), ::getpwnam(kOracleAccount)->pw_uid, 0), 0);
+         o.Set("export_move", file);
+       },
+       "/NqEBSContext.out belongs to user id 54321 with 1 links, not to ebsora with one", true},
       {"the export a second name of root's file",
        [](auto& s, auto& o) {
          const std::string file = s.dir().file("roots-file");
@@ -387,17 +587,39 @@ TEST_F(Discovery, EachFailureAnswers520AndLogsItsCause) {
     if (c.password != "empty") oracle.AddContext("PROD_db", "D", "<oa_context/>");
     if (c.arrange) c.arrange(sandbox, oracle);
     const std::string request = DiscoverRequest(c.sid, c.user, c.password).serialized();
-    PluginCall call = CallPlugin(Envelope(1, request));
-    EXPECT_EQ(call.result, 0);
-    EXPECT_EQ(call.errorCode, 520);
-    EXPECT_EQ(call.errorMessage, kFailed);
-    EXPECT_EQ(call.inner, request);
+    if (c.bounded) {
+      // The answer's checks are made in the child, which ends (SIGALRM) if the call blocks.
+      const pid_t child = ::fork();
+      if (child == 0) {
+        ::alarm(5);
+        const PluginCall call = CallPlugin(Envelope(1, request));
+        ::_exit(call.result == 0 && call.errorCode == 520 && call.errorMessage == kFailed &&
+                        call.inner == request
+                    ? 0
+                    : 1);
+      }
+      int status = -1;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    } else {
+      PluginCall call = CallPlugin(Envelope(1, request));
+      EXPECT_EQ(call.result, 0);
+      EXPECT_EQ(call.errorCode, 520);
+      EXPECT_EQ(call.errorMessage, kFailed);
+      EXPECT_EQ(call.inner, request);
+    }
     const std::string log = sandbox.log();
     std::string cause = c.cause;
-    for (const auto& [mark, value] :
-         {std::pair<std::string, std::string>{"$H", oracle.home()}, {"$S", sandbox.dir().path()}})
+    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"$H", oracle.home()},
+                                      {"$P", Parent(oracle.home())},
+                                      {"$S", sandbox.dir().path()},
+                                      {"$U", std::to_string(::getpwnam(kOracleAccount)->pw_uid)}})
       for (size_t at = cause.find(mark); at != std::string::npos; at = cause.find(mark))
         cause.replace(at, 2, value);
+    // No password shows in the log (a short one may be a word of the log).
+    if (c.password.size() > 8) {
+      EXPECT_EQ(log.find(c.password), std::string::npos) << log;
+    }
     EXPECT_NE(log.find(" ERROR "), std::string::npos) << log;
     bool found = false;
     for (const std::string& line : Split(log))
@@ -417,10 +639,15 @@ TEST_F(Discovery, EachFailureAnswers520AndLogsItsCause) {
   }
 }
 
-// Discovery refuses to run unless it runs as root: su would ask for a password.
+// Discovery refuses to run unless it runs as root: su would ask for a password. The temporary
+// directory it would have used is not made, even where the host's user could make it.
 TEST_F(Discovery, ANonRootHostIsToldWhy) {
   WriteFile(sandbox.logPath(), "");
   ASSERT_EQ(::chown(sandbox.logPath().c_str(), 65534, 65534), 0);
+  const std::string writable = sandbox.dir().file("nobodys");
+  ASSERT_EQ(::mkdir(writable.c_str(), 0755), 0);
+  ASSERT_EQ(::chown(writable.c_str(), 65534, 65534), 0);
+  ScopedEnv temp("EBS_HOST_TEMP_DIR", writable + "/tmp");
   const pid_t child = ::fork();
   if (child == 0) {
     const bool dropped = ::setegid(65534) == 0 && ::seteuid(65534) == 0;
@@ -435,6 +662,21 @@ TEST_F(Discovery, ANonRootHostIsToldWhy) {
             std::string::npos)
       << sandbox.log();
   EXPECT_TRUE(oracle->Calls().empty());
+  EXPECT_EQ(Entries(writable), std::vector<std::string>{});
+}
+
+// A discovery that fails before it needs the temporary directory leaves none behind.
+TEST_F(Discovery, TheTemporaryDirectoryIsMadeOnlyForARun) {
+  const std::function<void()> failures[] = {
+      [&] { ::unlink(sandbox.oratabPath().c_str()); },                      // no instance table
+      [&] { sandbox.SetOratab("TEST:" + oracle->home() + ":N\n"); },       // no entry of PROD
+      [&] { ::chmod((oracle->home() + "/bin").c_str(), 0777); },           // an unsafe home
+  };
+  for (const auto& fail : failures) {
+    fail();
+    EXPECT_EQ(Discover().errorCode, 520);
+    EXPECT_FALSE(Exists(sandbox.tempDir())) << sandbox.log();
+  }
 }
 
 // Values that mean something to a shell or to sqlplus reach the owner's sqlplus as they are.

@@ -1,13 +1,19 @@
-// The texts of discovery: reading the instance table and the export file, and the generated
-// scripts, including a run of the shell script through a stand-in su and the fake sqlplus.
+// The texts of discovery: reading the instance table and the export file (and their bounds), and
+// the generated scripts, including a run of the shell script through a stand-in su and the fake sqlplus.
 #include <gtest/gtest.h>
+#include <cstdint>
+#include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "discovery/export_file.h"
 #include "discovery/export_scripts.h"
 #include "discovery/oratab.h"
+#include "discovery/temp_files.h"
 #include "platform/text.h"
 #include "support/plugin.h"
+#include "support/test_text.h"
 
 namespace {
 
@@ -102,6 +108,60 @@ TEST(CutText, KeepsWholeCharactersAndCountsTheRest) {
   for (const auto& c : cases) EXPECT_EQ(CutText(c.text, c.maxBytes), c.want) << c.what;
 }
 
+// Bytes this process has read so far (rchar of /proc/self/io).
+uint64_t BytesRead() {
+  const std::string io = ReadFile("/proc/self/io");
+  const size_t at = io.find("rchar: ");
+  return at == std::string::npos ? 0 : std::stoull(io.substr(at + 7));
+}
+
+// The bound is exact: a file of its size is read, one byte more is refused. A file over it is
+// refused by its size before a byte is read, unless the caller keeps what can be read (the
+// instance table): then the first bytes up to the bound are kept.
+TEST(ReadRegularFile, TheBoundIsExactAndAFileOverItIsNotRead) {
+  constexpr size_t kBound = 1u << 20;
+  TempDir dir;
+  const struct {
+    const char* what;
+    size_t size;  // of a file of "x" bytes; over 16 MiB a sparse one (zero bytes)
+    bool keepPartial;
+    ReadResult want;
+    size_t kept;  // bytes of content afterwards
+  } cases[] = {
+      {"exactly the bound", kBound, false, ReadResult::kRead, kBound},
+      {"one byte over it", kBound + 1, false, ReadResult::kRefused, 0},
+      {"far over it", size_t{1} << 30, false, ReadResult::kRefused, 0},
+      {"exactly the bound, kept", kBound, true, ReadResult::kRead, kBound},
+      {"one byte over it, kept up to the bound", kBound + 1, true, ReadResult::kRefused, kBound},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = dir.file("file");
+    if (c.size > (16u << 20)) {
+      WriteFile(path, "");
+      ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(c.size)), 0);
+    } else {
+      WriteFile(path, std::string(c.size, 'x'));
+    }
+    std::string content, error;
+    struct stat st {};
+    const uint64_t before = BytesRead();
+    EXPECT_EQ(ReadRegularFileAt(AT_FDCWD, path.c_str(), kBound, &content, &st, &error,
+                                {false, "", c.keepPartial}),
+              c.want);
+    const uint64_t read = BytesRead() - before;
+    EXPECT_EQ(content.size(), c.kept);
+    EXPECT_EQ(content.find_first_not_of('x'), std::string::npos);
+    if (c.want == ReadResult::kRefused) {
+      EXPECT_EQ(error, path + " is larger than 1048576 bytes");
+    }
+    // Refused by its size: nothing read (but /proc/self/io itself).
+    if (!c.keepPartial && c.want == ReadResult::kRefused) {
+      EXPECT_LT(read, 4096u);
+    }
+  }
+}
+
 TEST(ExportScripts, SqlScriptHas43LinesAndNamesTheDirectory) {
   const std::vector<std::string> lines = Split(BuildSqlScript("/tmp/x"));
   ASSERT_EQ(lines.size(), 43u);
@@ -169,6 +229,37 @@ TEST(ExportScripts, QuotingOnlyWhereNeeded) {
   EXPECT_FALSE(IsScriptSafe("a\nb"));
   EXPECT_FALSE(IsScriptSafe(std::string("a\0b", 3)));
   EXPECT_TRUE(IsScriptSafe("a\rb\t$`'\"\\"));
+}
+
+// The ERROR lines taken from sqlplus's output. (A pure function: its cuts and hints are tested
+// here, not through su and the fake sqlplus, whose output reaches the log as it is.)
+TEST(ExportScripts, SqlplusErrorLinesAreCutMaskedAndExplained) {
+  const std::string e = "\xC3\xA9";  // two bytes
+  const struct {
+    const char* what;
+    std::string output;
+    std::vector<std::string> want;
+  } cases[] = {
+      {"a logon error, from its code on, with its hint",
+       "\nSQL*Plus: Release 19\n\nERROR:\nORA-01017: invalid username/password; logon denied\n",
+       {"ORA-01017: invalid username/password; logon denied (wrong database user or password)"}},
+      {"an overlong line is cut before a character that would not fit, then explained",
+       "ORA-12541: " + Repeat(e, 300) + "\n",
+       {"ORA-12541: " + Repeat(e, 194) + " (no listener: is the database listener running?)"}},
+      {"the password masked, trailing blanks and carriage returns dropped",
+       "x SP2-0306: Invalid option for apps/S3cret-pw@db \r\n",
+       {"SP2-0306: Invalid option for apps/***@db"}},
+      {"the codes of the instance and of a failed write",
+       "ORA-01034: ORACLE not available\nERROR at line 1:\nORA-29285: file write error\n",
+       {"ORA-01034: ORACLE not available (the database instance is not running)",
+        "ORA-29285: file write error (the database could not write the export; is the disk "
+        "full?)"}},
+      {"no more than ten lines", Repeat("ORA-00001: x\n", 12),
+       std::vector<std::string>(10, "ORA-00001: x")},
+      {"no code, no line", "Connected.\nDisconnected\n", {}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(SqlplusErrorLines(c.output, "S3cret-pw"), c.want) << c.what;
 }
 
 // sqlplus output is logged with the password masked wherever it shows, also when the password

@@ -10,6 +10,7 @@
 #include "discovery/export_scripts.h"
 #include "discovery/temp_files.h"
 #include "platform/pstring.h"
+#include "platform/temp_dir.h"
 #include "platform/text.h"
 #include "worker/NqEBSInterface.h"
 
@@ -100,6 +101,8 @@ bool NqEBSInterface::CheckScriptValues() {
 bool NqEBSInterface::LockTempDir() {
   static const char* const kLabel = "FetchEBSContextFiles";
   std::string error;
+  // Made only now: every check that could refuse the run without it has passed.
+  MakeTempDirectory(tempDir);
   tempDirFd.reset(OpenTrustedDirectory(tempDir, &oracleAccount, &error));
   if (tempDirFd.get() < 0 || !discoveryLock.Acquire(tempDirFd.get(), kDiscoveryLockName, &error)) {
     EvDebug::Error(logContext, kLabel, "Temporary directory %s refused: %s", tempDir.c_str(),

@@ -6,6 +6,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "discovery/temp_files.h"
 #include "platform/host_config.h"
@@ -154,13 +157,13 @@ std::string MaskSecret(std::string text, const std::string& secret) {
   return text;
 }
 
-void NqEBSInterface::ReportSqlplusErrors(const std::string& output, const std::string& secret) {
-  size_t reported = 0;
+std::vector<std::string> SqlplusErrorLines(std::string_view output, const std::string& secret) {
+  std::vector<std::string> lines;
   for (std::string_view line : SplitView(output, '\n')) {
     const size_t ora = line.find("ORA-"), sp2 = line.find("SP2-");
     const size_t at = std::min(ora, sp2);
     if (at == std::string_view::npos) continue;
-    if (++reported > 10) break;
+    if (lines.size() == 10) break;
     std::string text = MaskSecret(std::string(line.substr(at)), secret);
     text.resize(CutPoint(text, kMaxShownLineBytes));
     while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) text.pop_back();
@@ -171,9 +174,15 @@ void NqEBSInterface::ReportSqlplusErrors(const std::string& output, const std::s
                        : text.rfind("ORA-2928", 0) == 0
                            ? " (the database could not write the export; is the disk full?)"
                            : "";
-    EvDebug::Error(logContext, "ExecShellScript", "sqlplus as %s for SID [%s]: %s%s",
-                   oracleUser.c_str(), oracleSid.c_str(), text.c_str(), hint);
+    lines.push_back(text + hint);
   }
+  return lines;
+}
+
+void NqEBSInterface::ReportSqlplusErrors(const std::string& output, const std::string& secret) {
+  for (const std::string& line : SqlplusErrorLines(output, secret))
+    EvDebug::Error(logContext, "ExecShellScript", "sqlplus as %s for SID [%s]: %s",
+                   oracleUser.c_str(), oracleSid.c_str(), line.c_str());
 }
 
 int NqEBSInterface::PrepareSQLScript() {

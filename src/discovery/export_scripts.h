@@ -41,6 +41,13 @@ std::string BuildShellScript(const ShellScriptValues& values, const std::string&
 // owner's shell only.
 std::vector<std::string> ExportEnvironment();
 
+// The lines of sqlplus's output (standard output and error) that the log shows at error level:
+// every line holding an ORA- or SP2- code, from the code on, at most 10; `secret` masked; cut to
+// 400 bytes before a character that would not fit; trailing blanks and carriage returns dropped;
+// a hint added for well-known codes (a wrong login, no listener, the instance down, a failed
+// write).
+std::vector<std::string> SqlplusErrorLines(std::string_view output, const std::string& secret);
+
 // `text` with every occurrence of `secret` replaced by "***".
 std::string MaskSecret(std::string text, const std::string& secret);
 

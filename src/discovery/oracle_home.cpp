@@ -9,7 +9,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <string>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "discovery/oratab.h"
@@ -100,7 +105,7 @@ enum class OwnerProblem {
 };
 
 // Why the owner of the executable `path` may not run the export, or "" when `account` (its
-// account) may; `uid` receives the owner when the file could be examined, `problem` the kind
+// account) may (the rest of the home is HomeRefusal's); `uid` receives the owner when the file could be examined, `problem` the kind
 // of refusal.
 std::string OwnerRefusal(const std::string& path, OracleAccount* account, uid_t* uid,
                          OwnerProblem* problem) {
@@ -123,24 +128,86 @@ std::string OwnerRefusal(const std::string& path, OracleAccount* account, uid_t*
   return "";
 }
 
-// Why the Oracle home's file or directory `path` must not be used to run sqlplus as `owner`, or
-// "" when it may: it must be real (no symbolic link), of the kind asked for, owned by `owner` or
-// root, and not writable by all users (the install group may write).
-std::string OracleFileRefusal(const std::string& path, bool directory, uid_t owner) {
-  struct stat st {};
-  std::string refused;
-  if (!Examine(path, &st, &refused) || !(refused = KindRefusal(path, st, directory)).empty())
-    return refused;
-  if (st.st_uid != owner && st.st_uid != 0)
-    return path + " belongs to uid " + std::to_string(st.st_uid) +
-           ", neither the Oracle owner (uid " + std::to_string(owner) + ") nor root";
-  // The Oracle install group may write (usual in real installations); others may not.
-  if (st.st_mode & S_IWOTH) {
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-    return path + " may be written by any user (mode " + mode + ")";
+std::string Mode(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+// "uid N (name)", or "uid N (no account)".
+std::string Who(uid_t uid) {
+  OracleAccount account;
+  return "uid " + std::to_string(uid) +
+         (OwnerAccount(uid, &account) ? " (" + account.name + ")" : " (no account)");
+}
+
+// Why the resolved Oracle home `home` must not be used to run sqlplus as `owner`, the owner of
+// its bin/oracle, or "" when it may. The home, bin and bin/sqlplus are real (no symbolic link)
+// and belong to the owner: a file or directory of another account there (one that a member of
+// the install group put into a group-writable bin, say) would make that account the Oracle
+// owner or hand it the password. None may be written by all users; the install group may write
+// (0775 trees are usual). Every directory above belongs to root, the owner or an account of the
+// owner's primary group (a grid account owning /u01/app), and one that all users may write is
+// sticky.
+std::string HomeRefusal(const std::string& home, const OracleAccount& owner) {
+  const struct {
+    std::string path;
+    bool directory;
+  } files[] = {{home, true}, {home + "/bin", true}, {home + "/bin/sqlplus", false}};
+  for (const auto& f : files) {
+    struct stat st {};
+    std::string refused;
+    if (!Examine(f.path, &st, &refused) ||
+        !(refused = KindRefusal(f.path, st, f.directory)).empty())
+      return refused;
+    if (st.st_uid != owner.uid)
+      return f.path + " belongs to " + Who(st.st_uid) + ", not to " + owner.name + " (uid " +
+             std::to_string(owner.uid) + "), the owner of " + home +
+             "/bin/oracle; the home, bin, bin/oracle and bin/sqlplus must belong to one account";
+    if (st.st_mode & S_IWOTH)
+      return f.path + " may be written by any user (mode " + Mode(st.st_mode) + ")";
+  }
+  // The directories above, from "/" down to the home's parent.
+  std::map<uid_t, bool> ofOwnersGroup;  // the verdict per owner, looked up once
+  for (size_t end = 0; end < home.size(); end = home.find('/', end + 1)) {
+    const std::string dir = end == 0 ? "/" : home.substr(0, end);
+    struct stat st {};
+    std::string refused;
+    if (!Examine(dir, &st, &refused) || !(refused = KindRefusal(dir, st, true)).empty())
+      return refused;
+    if (st.st_uid != 0 && st.st_uid != owner.uid) {
+      auto known = ofOwnersGroup.find(st.st_uid);
+      if (known == ofOwnersGroup.end()) {
+        OracleAccount account;
+        known = ofOwnersGroup
+                    .emplace(st.st_uid,
+                             OwnerAccount(st.st_uid, &account) && account.gid == owner.gid)
+                    .first;
+      }
+      if (!known->second)
+        return dir + " above the Oracle home belongs to " + Who(st.st_uid) +
+               ", neither root, the Oracle owner " + owner.name +
+               " nor an account of its primary group (gid " + std::to_string(owner.gid) + ")";
+    }
+    if ((st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX))
+      return dir + " above the Oracle home may be written by any user (mode " + Mode(st.st_mode) +
+             ") and is not sticky";
   }
   return "";
+}
+
+// The Oracle home `home` as the instance table names it, resolved once (symbolic links
+// followed: the table is the administrator's); "" with why in `refused` when it cannot be.
+std::string ResolveHome(const std::string& home, std::string* refused) {
+  if (home.find('\0') != std::string::npos) errno = EINVAL;
+  char* resolved = home.find('\0') == std::string::npos ? ::realpath(home.c_str(), nullptr) : nullptr;
+  if (!resolved) {
+    *refused = "the Oracle home " + home + " cannot be resolved: " + std::strerror(errno);
+    return "";
+  }
+  std::string path = resolved;
+  std::free(resolved);
+  return path;
 }
 
 }  // namespace
@@ -179,28 +246,42 @@ int NqEBSInterface::FetchDBHome() {
   EvDebug::Debug(logContext, kLabel, "Reading Oracle instance entries from file %s", path.c_str());
 
   // A regular file (a FIFO or device would block or never end), up to the bound. The path is
-  // the host's setting: a symbolic link there is the administrator's.
-  std::string text, error;
+  // the host's setting: a symbolic link there is the administrator's. A table that cannot be
+  // read whole (larger than the bound, a failed read) is used as far as it was read.
+  std::string text, error, readInPart;
   struct stat st {};
-  const ReadResult read = ReadRegularFileAt(AT_FDCWD, path.c_str(), kMaxOratabBytes, &text, &st,
-                                            &error, {true, "the instance table " + path});
-  if (read != ReadResult::kRead) {
-    if (read == ReadResult::kCannotOpen)
-      EvDebug::Debug(logContext, kLabel, "Failed to open file %s, continue with next file",
-                     path.c_str());
-    else
-      EvDebug::Debug(logContext, kLabel, "Failed to read from file %s ", path.c_str());
+  const ReadResult read =
+      ReadRegularFileAt(AT_FDCWD, path.c_str(), kMaxOratabBytes, &text, &st, &error,
+                        {true, "the instance table " + path, /*keepPartial=*/true});
+  if (read == ReadResult::kCannotOpen) {
+    EvDebug::Debug(logContext, kLabel, "Failed to open file %s, continue with next file",
+                   path.c_str());
     EvDebug::Error(logContext, kLabel, "%s", error.c_str());
     return 1;
   }
+  if (read != ReadResult::kRead) {
+    EvDebug::Debug(logContext, kLabel, "Failed to read from file %s ", path.c_str());
+    // Only whole lines count: a line cut by the bound or the failure could name another home.
+    const size_t lineEnd = text.rfind('\n');
+    text.resize(lineEnd == std::string::npos ? 0 : lineEnd + 1);
+    readInPart = error;
+    EvDebug::Debug(logContext, kLabel, "%s; continuing with the %zu bytes of whole lines read",
+                   error.c_str(), text.size());
+  }
 
-  // Home and owner always come from one entry: the last one whose owner is usable.
+  // Home and owner always come from one entry: the last one whose home and owner are usable.
   dbHome.clear();
   oracleUser.clear();
   oracleAccount = OracleAccount();
-  std::vector<std::string> sids, refusals;
+  const std::vector<OratabLine> lines = ParseOratab(text);
+  // The distinct SIDs in file order, for the error; a set keeps collecting them linear.
+  constexpr size_t kShownSids = 20;
+  std::unordered_set<std::string_view> seen;
+  std::vector<std::string_view> sids;
+  std::vector<std::string> refusals;
   std::string otherCase;
-  for (const OratabLine& line : ParseOratab(text)) {
+  const std::string upperSid = Upper(oracleSid);
+  for (const OratabLine& line : lines) {
     if (line.kind == OratabLine::Kind::Invalid) {
       EvDebug::Debug(logContext, kLabel, "Invalid entry in file : %s : %s", path.c_str(),
                      line.text.c_str());
@@ -211,18 +292,23 @@ int NqEBSInterface::FetchDBHome() {
                      line.home.c_str());
       continue;
     }
-    if (std::find(sids.begin(), sids.end(), line.sid) == sids.end()) sids.push_back(line.sid);
+    if (seen.insert(line.sid).second && sids.size() <= kShownSids) sids.push_back(line.sid);
     if (line.sid != oracleSid) {
-      if (Upper(line.sid) == Upper(oracleSid)) otherCase = line.sid;
+      if (line.sid.size() == oracleSid.size() && Upper(line.sid) == upperSid) otherCase = line.sid;
       continue;
     }
     EvDebug::Debug(logContext, kLabel, "Oracle Home Path : %s ", line.home.c_str());
 
-    const std::string executable = line.home + "/bin/oracle";
+    // The home is resolved once; everything after is checked and used at the resolved path.
+    std::string refused;
+    const std::string home = ResolveHome(line.home, &refused);
+    const std::string executable = (home.empty() ? line.home : home) + "/bin/oracle";
     OracleAccount account;
     uid_t uid = 0;
-    OwnerProblem problem = OwnerProblem::kNone;
-    const std::string refused = OwnerRefusal(executable, &account, &uid, &problem);
+    OwnerProblem problem = OwnerProblem::kCannotExamine;
+    if (!home.empty()) refused = OwnerRefusal(executable, &account, &uid, &problem);
+    if (problem == OwnerProblem::kNone && !(refused = HomeRefusal(home, account)).empty())
+      problem = OwnerProblem::kUnsafe;
     if (problem != OwnerProblem::kNone) {
       if (problem == OwnerProblem::kCannotExamine)
         EvDebug::Debug(logContext, kLabel, "Failed to get owner id for  file %s",
@@ -235,7 +321,7 @@ int NqEBSInterface::FetchDBHome() {
       refusals.push_back(refused);
       continue;
     }
-    dbHome = line.home;
+    dbHome = home;
     oracleUser = account.name;
     oracleAccount = account;
     EvDebug::Debug(logContext, kLabel, "Oracle user Name : %s , Oracle Home %s", oracleUser.c_str(),
@@ -244,8 +330,11 @@ int NqEBSInterface::FetchDBHome() {
 
   if (oracleUser.empty()) {
     std::string entries;
-    for (size_t i = 0; i < sids.size() && i < 20; ++i) entries += (i ? ", " : "") + sids[i];
-    if (sids.size() > 20) entries += ", ...";
+    for (size_t i = 0; i < sids.size() && i < kShownSids; ++i)
+      entries += (i ? ", " : "") + std::string(sids[i]);
+    if (sids.size() > kShownSids) entries += ", ...";
+    // What kept the table from being read whole may be why the SID is missing.
+    const std::string inPart = readInPart.empty() ? "" : "; read in part: " + readInPart;
     if (!refusals.empty()) {
       std::string reasons;
       for (const std::string& r : refusals) reasons += (reasons.empty() ? "" : "; ") + r;
@@ -254,35 +343,32 @@ int NqEBSInterface::FetchDBHome() {
     } else if (oracleSid.empty()) {
       EvDebug::Error(logContext, kLabel,
                      "The request names no SID (the database tier's dbSid is empty); entries in "
-                     "%s: %s",
-                     path.c_str(), entries.empty() ? "none" : entries.c_str());
+                     "%s: %s%s",
+                     path.c_str(), entries.empty() ? "none" : entries.c_str(), inPart.c_str());
     } else if (!otherCase.empty()) {
       EvDebug::Error(logContext, kLabel,
                      "SID [%s] has no entry in %s; SIDs are case-sensitive and [%s] differs only "
-                     "in letter case (entries: %s)",
-                     oracleSid.c_str(), path.c_str(), otherCase.c_str(), entries.c_str());
+                     "in letter case (entries: %s)%s",
+                     oracleSid.c_str(), path.c_str(), otherCase.c_str(), entries.c_str(),
+                     inPart.c_str());
     } else {
-      EvDebug::Error(logContext, kLabel, "SID [%s] has no entry in %s (entries: %s)",
-                     oracleSid.c_str(), path.c_str(), entries.empty() ? "none" : entries.c_str());
+      EvDebug::Error(logContext, kLabel, "SID [%s] has no entry in %s (entries: %s)%s",
+                     oracleSid.c_str(), path.c_str(), entries.empty() ? "none" : entries.c_str(),
+                     inPart.c_str());
     }
     return 1;
   }
   return 0;
 }
 
+// Checked again right before the export: the home was checked when its entry was read.
 bool NqEBSInterface::CheckOracleProgram() {
-  const struct {
-    std::string path;
-    bool directory;
-  } files[] = {{dbHome, true}, {dbHome + "/bin", true}, {dbHome + "/bin/sqlplus", false}};
-  for (const auto& f : files) {
-    const std::string refused = OracleFileRefusal(f.path, f.directory, oracleAccount.uid);
-    if (!refused.empty()) {
-      EvDebug::Error(logContext, "FetchEBSContextFiles",
-                     "sqlplus is not run as %s from an Oracle home others can change: %s",
-                     oracleUser.c_str(), refused.c_str());
-      return false;
-    }
+  const std::string refused = HomeRefusal(dbHome, oracleAccount);
+  if (!refused.empty()) {
+    EvDebug::Error(logContext, "FetchEBSContextFiles",
+                   "sqlplus is not run as %s from an Oracle home others can change: %s",
+                   oracleUser.c_str(), refused.c_str());
+    return false;
   }
   return true;
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -150,22 +151,28 @@ ReadResult ReadRegularFileAt(int dirFd, const char* name, size_t maxBytes, std::
   // Too large already: refused before a byte is read (the reads below keep the bound for a file
   // that grows meanwhile).
   const std::string tooLarge = shown + " is larger than " + std::to_string(maxBytes) + " bytes";
-  if (static_cast<uintmax_t>(st->st_size) > maxBytes) {
+  const uintmax_t size = static_cast<uintmax_t>(st->st_size);
+  if (size > maxBytes && !options.keepPartial) {
     *error = tooLarge;
     return ReadResult::kRefused;
   }
+  content->reserve(static_cast<size_t>(std::min<uintmax_t>(size, maxBytes)));
+  const auto refuse = [&](const std::string& why) {
+    *error = why;
+    if (!options.keepPartial) content->clear();
+    return ReadResult::kRefused;
+  };
   char buffer[65536];
   for (;;) {
-    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    // One byte past the bound tells a larger file from one of exactly the bound.
+    const size_t want = std::min(sizeof buffer, maxBytes - content->size() + 1);
+    ssize_t n = ::read(fd.get(), buffer, want);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = Reason("cannot read", shown);
-      return ReadResult::kRefused;
-    }
+    if (n < 0) return refuse(Reason("cannot read", shown));
     if (n == 0) return ReadResult::kRead;
     if (content->size() + static_cast<size_t>(n) > maxBytes) {
-      *error = tooLarge;
-      return ReadResult::kRefused;
+      if (options.keepPartial) content->append(buffer, maxBytes - content->size());
+      return refuse(tooLarge);
     }
     content->append(buffer, static_cast<size_t>(n));
   }

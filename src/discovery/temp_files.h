@@ -43,6 +43,9 @@ struct ReadOptions {
   // instance table, say), never below the temporary directory.
   bool followLinks = false;
   std::string shownAs;  // the words naming the file in errors; the name itself when empty
+  // Keep what could be read: a larger file is read up to the bound (not refused by its size
+  // first), and `content` keeps its first maxBytes bytes, or the bytes before a failed read.
+  bool keepPartial = false;
 };
 
 enum class ReadResult {
@@ -52,7 +55,9 @@ enum class ReadResult {
 };
 
 // Reads the regular file `name` in `dirFd` (AT_FDCWD for a path) without blocking on a FIFO, up
-// to `maxBytes` (a longer file is an error). `st` receives its status.
+// to `maxBytes` (a longer file is an error). `st` receives its status. Unless the options keep
+// what was read, a file whose size is over the bound is refused before a byte is read, and
+// `content` is empty after every refusal.
 ReadResult ReadRegularFileAt(int dirFd, const char* name, size_t maxBytes, std::string* content,
                              struct stat* st, std::string* error, const ReadOptions& options = {});
 

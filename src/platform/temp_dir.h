@@ -1,9 +1,8 @@
 // NQPI_Base: the platform's temporary directory (EBS_HOST_TEMP_DIR, default
-// /var/lib/ebs-host/tmp). A missing directory is created on first use, with any missing parents,
-// each mode 0711 and owned by the host's user: only root writes there, and the Oracle owner can
-// pass through to the private run directory of a discovery. Creation never follows a symbolic
-// link and never happens for a relative path; an existing directory is left as it is (discovery
-// checks it). The returned pointer lives as long as the NQPI_Base object. Thread-safe.
+// /var/lib/ebs-host/tmp). Naming it creates nothing: a run that uses the directory makes a missing
+// one with MakeTempDirectory first, once it knows it will use it (a request that fails before,
+// or that needs no temporary directory, leaves no directory behind). The returned pointer lives
+// as long as the NQPI_Base object. Thread-safe.
 #pragma once
 
 #include <string>
@@ -16,3 +15,10 @@ class NQPI_Base {
  private:
   std::string path_;
 };
+
+// Creates the directory `path` and its missing parents, each mode 0711 and owned by the
+// process's user: only root writes there, and the Oracle owner can pass through to the private
+// run directory of a discovery. Creation never follows a symbolic link and never happens for a
+// relative path or one with "." or ".." components; an existing directory is left as it is
+// (discovery checks it).
+void MakeTempDirectory(const std::string& path);

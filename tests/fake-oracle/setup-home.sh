@@ -2,7 +2,8 @@
 # Makes an Oracle home of the fake (simulated) installation, for tests and the demo.
 #   setup-home.sh HOME OWNER [SQL...]
 # HOME is created (its parents must exist and be reachable by OWNER) with bin/sqlplus,
-# bin/oracle owned by OWNER (the account discovery runs sqlplus as), lib/, and fake/ holding the
+# bin/oracle and lib/, all of them and HOME and bin/ owned by OWNER (the account discovery runs
+# sqlplus as, which must own them all), and fake/ (root's) holding the
 # SQLite database context.db with an empty fnd_oam_context_files table and the calls/ directory
 # where sqlplus records what it receives. Each SQL file given is then run on the database from
 # its own directory, so that readfile('x.xml') reads a file next to it (see sandbox/load.sql).
@@ -17,7 +18,7 @@ shift 2
 
 cp -- "$here/bin/sqlplus" "$here/bin/oracle" "$home/bin/"
 chmod 0755 -- "$home" "$home/bin" "$home/lib" "$home/fake" "$home/bin/sqlplus" "$home/bin/oracle"
-chown -- "$owner" "$home/bin/oracle"
+chown -- "$owner" "$home" "$home/bin" "$home/lib" "$home/bin/oracle" "$home/bin/sqlplus"
 chown -- "$owner" "$home/fake/calls"
 chmod 0700 -- "$home/fake/calls"
 

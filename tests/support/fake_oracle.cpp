@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -45,6 +46,18 @@ bool FakeOracle::Usable(std::string* why) {
   return ::getpwnam(kOracleAccount) != nullptr;
 }
 
+uid_t GridAccount() {
+  const struct passwd* owner = ::getpwnam(kOracleAccount);
+  if (!owner) return static_cast<uid_t>(-1);
+  const std::string group = std::to_string(owner->pw_gid);
+  for (int attempt = 0; attempt < 20 && !::getpwnam(kGridAccount); ++attempt)
+    if (RunProgram({"useradd", "--system", "--no-create-home", "--home-dir", "/nonexistent",
+                    "--shell", "/usr/sbin/nologin", "--gid", group, kGridAccount}) != 0)
+      ::usleep(200000);
+  const struct passwd* grid = ::getpwnam(kGridAccount);
+  return grid ? grid->pw_uid : static_cast<uid_t>(-1);
+}
+
 FakeOracle::FakeOracle(const std::string& homeName, const std::string& sql) {
   ::chmod(root_.path().c_str(), 0755);  // the owner reaches the home through it
   home_ = root_.file(homeName);
@@ -71,8 +84,16 @@ void FakeOracle::AddContext(const std::string& name, const std::string& type,
 }
 
 void FakeOracle::Set(const std::string& control, const std::string& content) {
-  WriteFile(home_ + "/fake/" + control, content);
-  ::chmod((home_ + "/fake/" + control).c_str(), 0644);
+  // Whole or not at all: the fake sqlplus never reads a control file half written.
+  const std::string path = home_ + "/fake/" + control, part = path + ".part";
+  {
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    out << content;
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + part);
+  }
+  if (::chmod(part.c_str(), 0644) != 0 || ::rename(part.c_str(), path.c_str()) != 0)
+    throw std::runtime_error("cannot put the control file " + path + " in place");
 }
 
 void FakeOracle::Unset(const std::string& control) {

@@ -16,6 +16,11 @@
 // The account that owns the fake installations; created (useradd -r) when missing.
 inline constexpr const char* kOracleAccount = "ebsora";
 
+// An account whose primary group is the Oracle owner's, as a grid account of a standard layout
+// shares oinstall with it; created (useradd -r) when missing. Its uid, or -1 when it cannot be.
+inline constexpr const char* kGridAccount = "ebsgrid";
+uid_t GridAccount();
+
 class FakeOracle {
  public:
   // False, with the reason, when tests cannot switch to the owner account here.
