@@ -97,6 +97,38 @@ TEST(HostCliOutput, UsageErrorsNameTheNearestCommand) {
   EXPECT_FALSE(fs::exists(sandbox.storePath()));
 }
 
+// The global options are taken after the command and between its words as well as before it.
+TEST(HostCliOutput, GlobalOptionsGoAnywhere) {
+  HostSandbox sandbox;
+  TempDir dir;
+  const std::string out = dir.file("out.txt");
+  const struct {
+    std::string args;
+    int status;
+    const char* says;  // part of standard output, or of the --output file
+  } cases[] = {
+      {"apps list --json", 0, "\"apps\": []"},
+      {"apps --json list", 0, "\"apps\": []"},
+      {"clients list -o " + out, 0, "No clients."},
+      {"clients list --output=" + out, 0, "No clients."},
+      {"apps list --plugin /nonexistent.so --show-secrets", 0, "No virtual apps."},
+      {"apps list --version", 0, "ebs-host "},
+      {"apps list --help", 0, "Usage: ebs-host apps list"},
+      {"delete 5 --json --log " + out, 1, "\"appId\": 5"},  // the log in another file
+      {"apps show 1 --xml", 1, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    ::unlink(out.c_str());
+    HostRun r = Host(c.args);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    const bool toFile = c.args.find(" -o ") != std::string::npos ||
+                        c.args.find("--output=") != std::string::npos;
+    EXPECT_NE((toFile ? ReadFile(out) : r.out).find(c.says), std::string::npos) << r.out << r.err;
+  }
+  EXPECT_EQ(sandbox.log().find("[Delete]"), std::string::npos);  // it went to --log
+}
+
 // The exit status of every kind of outcome, as it is and under --json: 0 ok; 1 the answer
 // carries an error code or the request was refused; 2 usage; 3 the plug-in or the store cannot
 // be used. Under --json the output is one JSON document; a failure's has an error object whose

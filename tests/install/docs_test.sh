@@ -54,6 +54,10 @@ for path in "${paths[@]}"; do
   where="'$key --help'"
   [ -z "$path" ] || grep -qxF ".SS \"$path\"" <<<"$man" ||
     fail "ebs-host(1) has no section for the command '$path' (docs/man/make-man.sh)"
+  # The help is in ebs-host's words, not the parser library's (type names, its labels).
+  if "$host" "$@" --help | grep -nwE 'TEXT|INT|UINT|Excludes|Needs|REQUIRED|Subcommands' >&2; then
+    fail "$where carries the parser library's words (above)"
+  fi
   # The word lists are those of the help, no more and no less.
   [ "$(names Commands "$@" | sorted)" = "$(sorted <<<"${_ebs_host_commands[$key]-}")" ] ||
     fail "the completion's commands under '$key' are not those of $where (contrib/bash-completion/ebs-host)"
