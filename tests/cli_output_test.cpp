@@ -42,14 +42,15 @@ TEST(HostCliOutput, UsageErrorsNameTheNearestCommand) {
        "ebs-host"},
       {"clients rmove --name x", "unknown command 'clients rmove' (did you mean 'clients remove'?)",
        "ebs-host"},
-      {"clients lsit", "unknown command 'clients lsit' (did you mean 'clients list'?)",
-       "ebs-host"},
+      {"clients lsit", "unknown command 'clients lsit' (did you mean 'clients list'?)", "ebs-host"},
       {"clients rmv --name x", "unknown command 'clients rmv'", "ebs-host"},
       // Nothing near: no suggestion.
       {"zzzzzzzz", "unknown command 'zzzzzzzz'", "ebs-host"},
       // Options: the command's own and the global ones, typed before or after the command.
-      {"--jsno apps list", "unknown option '--jsno' (did you mean '--json'?)", "ebs-host apps list"},
-      {"apps list --jsno", "unknown option '--jsno' (did you mean '--json'?)", "ebs-host apps list"},
+      {"--jsno apps list", "unknown option '--jsno' (did you mean '--json'?)",
+       "ebs-host apps list"},
+      {"apps list --jsno", "unknown option '--jsno' (did you mean '--json'?)",
+       "ebs-host apps list"},
       {"--sjno apps list", "unknown option '--sjno'", "ebs-host apps list"},
       {"discover --sdi PROD", "unknown option '--sdi' (did you mean '--sid'?)",
        "ebs-host discover"},
@@ -122,8 +123,8 @@ TEST(HostCliOutput, GlobalOptionsGoAnywhere) {
     ::unlink(out.c_str());
     HostRun r = Host(c.args);
     EXPECT_EQ(r.status, c.status) << r.out << r.err;
-    const bool toFile = c.args.find(" -o ") != std::string::npos ||
-                        c.args.find("--output=") != std::string::npos;
+    const bool toFile =
+        c.args.find(" -o ") != std::string::npos || c.args.find("--output=") != std::string::npos;
     EXPECT_NE((toFile ? ReadFile(out) : r.out).find(c.says), std::string::npos) << r.out << r.err;
   }
   EXPECT_EQ(sandbox.log().find("[Delete]"), std::string::npos);  // it went to --log

@@ -133,7 +133,9 @@ int RunDiff(const Global& g, const DiffArgs& args) {
   AppMetadata metadata;
   if (int rc = DiscoverCall(g, discover, a, inner, metadata)) return rc;
   // What is known of the app goes with a failed discovery under --json.
-  Json json{{"appId", args.appId}, {"name", app->name}, {"sid", discover.sid},
+  Json json{{"appId", args.appId},
+            {"name", app->name},
+            {"sid", discover.sid},
             {"savedAt", app->updatedAt}};
   if (!a.ok()) return ReportAnswer(g, a, inner, args.update ? Json{{"diff", json}} : json);
 

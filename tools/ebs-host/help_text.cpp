@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr size_t kWidth = 79;        // of a line
-constexpr size_t kNameColumn = 26;   // where descriptions start
+constexpr size_t kWidth = 79;       // of a line
+constexpr size_t kNameColumn = 26;  // where descriptions start
 constexpr const char* kIndent = "  ";
 
 // `text` wrapped at word boundaries to lines of at most kWidth, each after `indent` spaces; the
@@ -40,7 +40,8 @@ std::string Row(const std::string& name, const std::string& description) {
   return Wrapped(first, description, kNameColumn);
 }
 
-std::string Section(const char* heading, const std::vector<std::pair<std::string, std::string>>& rows) {
+std::string Section(const char* heading,
+                    const std::vector<std::pair<std::string, std::string>>& rows) {
   if (rows.empty()) return "";
   std::string out = std::string("\n") + heading + "\n";
   for (const auto& [name, description] : rows) out += Row(name, description);
@@ -72,7 +73,8 @@ std::string HelpText(const CLI::App& command, const std::string& synopsis) {
   for (const CLI::App* sub : command.get_subcommands([](const CLI::App*) { return true; }))
     commands.emplace_back(sub->get_name(), sub->get_description());
   for (const CLI::Option* option : command.get_options()) {
-    if (option->get_positional()) arguments.emplace_back(option->get_type_name(), option->get_description());
+    if (option->get_positional())
+      arguments.emplace_back(option->get_type_name(), option->get_description());
     if (!option->nonpositional()) continue;
     std::string description = option->get_description();
     // An argument that may also be given as an option says so once, under Arguments.

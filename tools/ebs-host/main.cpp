@@ -56,10 +56,10 @@ bool CheckCommandWords(const Global& g, int argc, char** argv,
   for (const auto& [name, sub] : commands) names.push_back(name);
   const auto unknown = [&](const std::string& what, const std::vector<std::string>& known) {
     const std::string near = NearestWord(what, known);
-    status = Fail(g, kUsage,
-                  "unknown command '" + what + "'" +
-                      (near.empty() ? "" : " (did you mean '" + near + "'?)"),
-                  {}, -1, "see ebs-host --help");
+    status = Fail(
+        g, kUsage,
+        "unknown command '" + what + "'" + (near.empty() ? "" : " (did you mean '" + near + "'?)"),
+        {}, -1, "see ebs-host --help");
     return false;
   };
   const auto it = commands.find(words[0]);
@@ -126,8 +126,7 @@ int CheckPassword(const Global& g, const DiscoverArgs& args, const char* command
     return Fail(g, kUsage, "missing --db-password-file FILE or --db-password-env VAR", {}, -1,
                 help);
   if (!args.passwordFile.empty() && !args.passwordEnv.empty())
-    return Fail(g, kUsage, "--db-password-file and --db-password-env: give only one", {}, -1,
-                help);
+    return Fail(g, kUsage, "--db-password-file and --db-password-env: give only one", {}, -1, help);
   return kOk;
 }
 
@@ -174,7 +173,8 @@ std::string UsageMessage(const CLI::App& command, const std::string& synopsis,
         for (const std::string& l : option->get_lnames()) known.push_back("--" + l);
       }
     const std::string near = NearestWord(typed, known);
-    return "unknown option '" + typed + "'" + (near.empty() ? "" : " (did you mean '" + near + "'?)");
+    return "unknown option '" + typed + "'" +
+           (near.empty() ? "" : " (did you mean '" + near + "'?)");
   }
   if (missing) {
     for (const CLI::Option* option : command.get_options())
@@ -190,8 +190,8 @@ std::string UsageMessage(const CLI::App& command, const std::string& synopsis,
   }
   // CLI11's words for a value that is missing or not a number, when they are the ones known.
   const size_t colon = refusal.find(": ");
-  if (refusal.rfind("-", 0) == 0 && colon != std::string::npos &&
-      refusal.size() > 8 && refusal.compare(refusal.size() - 8, 8, " missing") == 0)
+  if (refusal.rfind("-", 0) == 0 && colon != std::string::npos && refusal.size() > 8 &&
+      refusal.compare(refusal.size() - 8, 8, " missing") == 0)
     return refusal.substr(0, colon) + " needs a value";
   const std::string convert = "Could not convert: ";
   const size_t equals = refusal.find(" = ");
@@ -259,7 +259,8 @@ static int Main(int argc, char** argv) {
   auto* discover = app.add_subcommand("discover", "discover the EBS instance of a SID");
   synopsis[discover] =
       "ebs-host discover --sid SID --db-user USER (--db-password-file FILE | --db-password-env "
-      "VAR)\n    [--save NAME] [--format " + formats + "]";
+      "VAR)\n    [--save NAME] [--format " +
+      formats + "]";
   discover->add_option("--sid", discoverArgs.sid, "SID of the database")
       ->required()
       ->type_name("SID");
@@ -267,12 +268,11 @@ static int Main(int argc, char** argv) {
       ->required()
       ->type_name("USER");
   AddPasswordOptions(discover, discoverArgs);
-  auto* saveAs =
-      discover->add_option("--save", discoverArgs.saveAs,
-                           "save what was found as the virtual app NAME, in the same run")
-          ->type_name("NAME");
-  discover->add_option("--format", discoverArgs.format, formatHelp)
-      ->type_name(formats);
+  auto* saveAs = discover
+                     ->add_option("--save", discoverArgs.saveAs,
+                                  "save what was found as the virtual app NAME, in the same run")
+                     ->type_name("NAME");
+  discover->add_option("--format", discoverArgs.format, formatHelp)->type_name(formats);
   discover->callback([&] {
     discoverArgs.saveAsGiven = saveAs->count() > 0;
     run = [&] {
@@ -329,7 +329,8 @@ static int Main(int argc, char** argv) {
   std::vector<std::string> hosts;
   int64_t hive = 0;
   auto* clientsAdd = clients->add_subcommand("add", "register a client");
-  synopsis[clientsAdd] = "ebs-host clients add --name NAME --host FQDN [--host FQDN ...] [--hive ID]";
+  synopsis[clientsAdd] =
+      "ebs-host clients add --name NAME --host FQDN [--host FQDN ...] [--hive ID]";
   clientsAdd->add_option("--name", clientName, "client name")->required()->type_name("NAME");
   clientsAdd->add_option("--host", hosts, "fully qualified host name (repeatable)")
       ->required()
@@ -343,9 +344,8 @@ static int Main(int argc, char** argv) {
   });
   auto* clientsList = clients->add_subcommand("list", "list clients and their registry values");
   synopsis[clientsList] = "ebs-host clients list";
-  clientsList->callback([&] {
-    run = [&] { return g.xml ? NoXml(g, "clients list") : RunClientsList(g); };
-  });
+  clientsList->callback(
+      [&] { run = [&] { return g.xml ? NoXml(g, "clients list") : RunClientsList(g); }; });
   auto* clientsRemove = clients->add_subcommand("remove", "remove a client");
   synopsis[clientsRemove] = "ebs-host clients remove --name NAME";
   clientsRemove->add_option("--name", clientName, "client name")->required()->type_name("NAME");
@@ -358,16 +358,13 @@ static int Main(int argc, char** argv) {
   apps->require_subcommand(1);
   auto* appsList = apps->add_subcommand("list", "list virtual apps");
   synopsis[appsList] = "ebs-host apps list";
-  appsList->callback([&] {
-    run = [&] { return g.xml ? NoXml(g, "apps list") : RunAppsList(g); };
-  });
+  appsList->callback([&] { run = [&] { return g.xml ? NoXml(g, "apps list") : RunAppsList(g); }; });
   int64_t showId = 0;
   auto* appsShow = apps->add_subcommand("show", "show one virtual app");
   synopsis[appsShow] = "ebs-host apps show ID [--format " + formats + "]";
   appsShow->add_option("id,--app-id", showId, "id of the virtual app")->required()->type_name("ID");
   std::string showFormat = "text";
-  appsShow->add_option("--format", showFormat, formatHelp)
-      ->type_name(formats);
+  appsShow->add_option("--format", showFormat, formatHelp)->type_name(formats);
   appsShow->callback([&] {
     run = [&] {
       if (int rc = CheckFormatWord(g, showFormat, "apps show")) return rc;
