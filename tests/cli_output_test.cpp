@@ -69,6 +69,9 @@ TEST(HostCliOutput, UsageErrorsNameTheNearestCommand) {
       {"clients add --name a --host a.com --hive x", "--hive: 'x' is not a whole number",
        "ebs-host clients add"},
       {"apps show --app-id", "--app-id needs a value", "ebs-host apps show"},
+      {"apps show first", "ID: 'first' is not a whole number", "ebs-host apps show"},
+      {"delete 99999999999999999999", "ID: '99999999999999999999' is out of range",
+       "ebs-host delete"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);

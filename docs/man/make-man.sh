@@ -23,7 +23,8 @@ section() {
   printf '.SS "%s"\n' "$*"
   sed -n '1p' <<<"$text" | roff
   printf '.PP\n.nf\n'
-  sed '1d' <<<"$text" | roff
+  # (where the global options go is said once, under DESCRIPTION)
+  sed -e '1d' -e '/^The global options of /d' <<<"$text" | roff
   printf '.fi\n'
 }
 

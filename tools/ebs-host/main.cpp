@@ -8,13 +8,16 @@
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <charconv>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <iostream>
 #include <map>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "commands.h"
@@ -139,6 +142,19 @@ int CheckFormatWord(const Global& g, const std::string& format, const char* comm
               std::string("see ebs-host ") + command + " --help");
 }
 
+// The whole number `text` (an id, a domain) into `value`; otherwise a usage error naming `what`.
+// Read here rather than by CLI11, so that the error is in the same words whatever its version.
+int WholeNumber(const Global& g, const std::string& text, const std::string& what,
+                const char* command, int64_t& value) {
+  const char* end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, value);
+  if (!text.empty() && error == std::errc() && at == end) return kOk;
+  return Fail(g, kUsage,
+              what + ": '" + text + "' is " +
+                  (error == std::errc::result_out_of_range ? "out of range" : "not a whole number"),
+              {}, -1, std::string("see ebs-host ") + command + " --help");
+}
+
 // Refuses --xml for a command that has no XML form.
 int NoXml(const Global& g, const char* command) {
   return Fail(g, kUsage, std::string("--xml: `") + command + "` has no XML form (use --json)");
@@ -188,16 +204,11 @@ std::string UsageMessage(const CLI::App& command, const std::string& synopsis,
       return "missing command: " + names;
     }
   }
-  // CLI11's words for a value that is missing or not a number, when they are the ones known.
+  // CLI11's words for a value that is missing, when they are the ones known.
   const size_t colon = refusal.find(": ");
   if (refusal.rfind("-", 0) == 0 && colon != std::string::npos && refusal.size() > 8 &&
       refusal.compare(refusal.size() - 8, 8, " missing") == 0)
     return refusal.substr(0, colon) + " needs a value";
-  const std::string convert = "Could not convert: ";
-  const size_t equals = refusal.find(" = ");
-  if (refusal.rfind(convert, 0) == 0 && equals != std::string::npos)
-    return refusal.substr(convert.size(), equals - convert.size()) + ": '" +
-           refusal.substr(equals + 3) + "' is not a whole number";
   return refusal;
 }
 
@@ -291,11 +302,17 @@ static int Main(int argc, char** argv) {
   save->add_option("--name", name, "name of the virtual app")->required()->type_name("NAME");
   save->callback([&] { run = [&] { return RunSave(g, configFile, name); }; });
 
-  int64_t appId = 0;
+  std::string appId;
   auto* del = app.add_subcommand("delete", "delete a virtual app");
   synopsis[del] = "ebs-host delete ID";
   del->add_option("id,--app-id", appId, "id of the virtual app")->required()->type_name("ID");
-  del->callback([&] { run = [&] { return RunDelete(g, appId); }; });
+  del->callback([&] {
+    run = [&] {
+      int64_t id = 0;
+      if (int rc = WholeNumber(g, appId, "ID", "delete", id)) return rc;
+      return RunDelete(g, id);
+    };
+  });
 
   DiffArgs diffArgs;
   auto* diff = app.add_subcommand(
@@ -303,9 +320,8 @@ static int Main(int argc, char** argv) {
   synopsis[diff] =
       "ebs-host diff ID (--db-password-file FILE | --db-password-env VAR)\n"
       "    [--sid SID] [--db-user USER] [--update]";
-  diff->add_option("id,--app-id", diffArgs.appId, "id of the virtual app")
-      ->required()
-      ->type_name("ID");
+  std::string diffId;
+  diff->add_option("id,--app-id", diffId, "id of the virtual app")->required()->type_name("ID");
   diff->add_option("--sid", diffArgs.discover.sid, "SID (default: the one it was discovered with)")
       ->type_name("SID");
   diff->add_option("--db-user", diffArgs.discover.user,
@@ -317,6 +333,7 @@ static int Main(int argc, char** argv) {
   diff->callback([&] {
     run = [&] {
       if (g.xml) return NoXml(g, "diff");
+      if (int rc = WholeNumber(g, diffId, "ID", "diff", diffArgs.appId)) return rc;
       if (int rc = CheckPassword(g, diffArgs.discover, "diff")) return rc;
       return RunDiff(g, diffArgs);
     };
@@ -327,7 +344,7 @@ static int Main(int argc, char** argv) {
   clients->require_subcommand(1);
   std::string clientName;
   std::vector<std::string> hosts;
-  int64_t hive = 0;
+  std::string hive = "0";
   auto* clientsAdd = clients->add_subcommand("add", "register a client");
   synopsis[clientsAdd] =
       "ebs-host clients add --name NAME --host FQDN [--host FQDN ...] [--hive ID]";
@@ -339,7 +356,10 @@ static int Main(int argc, char** argv) {
       ->type_name("ID");
   clientsAdd->callback([&] {
     run = [&] {
-      return g.xml ? NoXml(g, "clients add") : RunClientsAdd(g, clientName, hosts, hive);
+      if (g.xml) return NoXml(g, "clients add");
+      int64_t domain = 0;
+      if (int rc = WholeNumber(g, hive, "--hive", "clients add", domain)) return rc;
+      return RunClientsAdd(g, clientName, hosts, domain);
     };
   });
   auto* clientsList = clients->add_subcommand("list", "list clients and their registry values");
@@ -359,7 +379,7 @@ static int Main(int argc, char** argv) {
   auto* appsList = apps->add_subcommand("list", "list virtual apps");
   synopsis[appsList] = "ebs-host apps list";
   appsList->callback([&] { run = [&] { return g.xml ? NoXml(g, "apps list") : RunAppsList(g); }; });
-  int64_t showId = 0;
+  std::string showId;
   auto* appsShow = apps->add_subcommand("show", "show one virtual app");
   synopsis[appsShow] = "ebs-host apps show ID [--format " + formats + "]";
   appsShow->add_option("id,--app-id", showId, "id of the virtual app")->required()->type_name("ID");
@@ -368,7 +388,9 @@ static int Main(int argc, char** argv) {
   appsShow->callback([&] {
     run = [&] {
       if (int rc = CheckFormatWord(g, showFormat, "apps show")) return rc;
-      return RunAppsShow(g, showId, showFormat);
+      int64_t id = 0;
+      if (int rc = WholeNumber(g, showId, "ID", "apps show", id)) return rc;
+      return RunAppsShow(g, id, showFormat);
     };
   });
 
