@@ -1,7 +1,8 @@
 // ebs-host diff against the simulated instance PROD (tests/fake-oracle): a saved app compared
 // with a fresh discovery after the instance changed as it does between backups (a cutover, hosts
 // added and retired, services stopped, clients registered), in both output forms; --update
-// making the saved app current; the SID and user taken from what the save recorded.
+// making the saved app current; the SID and user taken from what the save recorded. With the
+// instance at hand, also the --json document of every command, as it succeeds and as it fails.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -160,10 +161,7 @@ TEST_F(HostDiff, EachKindOfDriftIsReportedInBothForms) {
     EXPECT_EQ(j["sid"], "PROD");
     // Said in words only for a cutover.
     const bool swapped = c.text.find("swapped") != std::string::npos;
-    EXPECT_EQ(j.contains("runEditionNow"), swapped) << j.dump(1);
-    if (swapped) {
-      EXPECT_EQ(j["runEditionNow"], "FS2");
-    }
+    EXPECT_EQ(j["runEditionNow"], swapped ? json("FS2") : json(nullptr)) << j.dump(1);
     if (c.expected.is_null())
       EXPECT_TRUE(j["changes"].empty()) << j.dump(1);
     else
@@ -249,6 +247,116 @@ TEST_F(HostDiff, RefusalsAndFailuresHaveTheirExitStatus) {
   oracle->Set("db_password", kPassword);
   HostRun given = Host("diff 2 --sid PROD --db-user apps --db-password-env EBS_TEST_PW", Env());
   EXPECT_EQ(given.status, 0) << given.out << given.err;
+}
+
+// Under --json every command prints exactly one document, whatever the outcome: the command's
+// keys in their order, null where there is no value, then "error" (null exactly when the exit
+// status is 0) and "exitStatus". The forms that nest two documents (discover --save, diff
+// --update) have the keys of their parts in them.
+TEST_F(HostDiff, EveryCommandPrintsOneDocumentOfItsKeys) {
+  SaveInstance();
+  if (HasFatalFailure()) return;
+  using Keys = std::vector<std::string>;
+  const Keys answer = {"result", "errorCode", "errorMessage", "answer"};
+  const auto with = [](Keys keys, const Keys& more) {
+    keys.insert(keys.end(), more.begin(), more.end());
+    return keys;
+  };
+  const Keys discover = with(answer, {"missingClients"});
+  const Keys save = with(answer, {"appId", "name", "missingClients"});
+  const Keys diff = {"drift", "changes", "runEditionNow", "appId", "name", "sid", "savedAt"};
+  const Keys appsShow = {"id", "name", "type", "updatedAt", "discovery", "ebsConfig"};
+  TempDir dir;
+  WriteFile(dir.file("nothing.xml"), Envelope(1, "<m g=\"22\" n=\"505\"><i x=\"1\">9</i></m>"));
+  WriteFile(dir.file("peoplesoft.xml"), Envelope(2, "<m g=\"22\" n=\"505\"/>"));
+  WriteFile(dir.file("prod.xml"), Host("--xml apps show 1").out);
+  WriteFile(dir.file("nodeless.xml"), "<m g=\"22\" n=\"504\"><s x=\"1\">12.2</s></m>");
+  WriteFile(dir.file("notastore"), "plain text\n");
+  const std::string badStore = "EBS_HOST_STORE=" + dir.file("notastore");
+  const std::string password = " --db-password-env EBS_TEST_PW";
+  const std::string found = "discover --sid PROD --db-user apps" + password;
+  const std::string missing = "discover --sid PRDO --db-user apps" + password;
+  const struct {
+    std::string args, env;
+    int status;
+    Keys keys;
+    Keys first = {}, second = {};  // the keys of the two nested documents; empty: null
+  } cases[] = {
+      {"request " + dir.file("nothing.xml"), "", 0, answer},
+      {"request " + dir.file("peoplesoft.xml"), "", 1, answer},  // refused
+      {"request a b", "", 2, answer},                            // an argument too many
+      {found, "", 0, discover},
+      {missing, "", 1, discover},  // no such SID in the oratab
+      {"discover --sid PROD", "", 2, discover},
+      {found + " --save COPY", "", 0, {"discover", "save"}, discover, save},
+      {missing + " --save COPY", "", 1, {"discover", "save"}, discover},
+      {"save --name FROM-FILE --config " + dir.file("prod.xml"), "", 0, save},
+      {"save --name NONE --config " + dir.file("nodeless.xml"), "", 1, save},
+      {"delete 3", "", 0, with(answer, {"appId"})},  // FROM-FILE
+      {"delete --app-id 77", "", 1, with(answer, {"appId"})},
+      {"diff 1" + password, "", 0, diff},
+      {"diff 9" + password, "", 1, diff},
+      {"diff 1 --update" + password, "", 0, {"diff", "save"}, diff},
+      {"diff 9 --update" + password, "", 1, {"diff", "save"}},
+      {"clients add --name c9 --host c9.example.com",
+       "",
+       0,
+       {"id", "name", "hiveId", "hosts", "registry"}},
+      {"clients add --name c9 --host c9.example.com",
+       "",
+       1,
+       {"id", "name", "hiveId", "hosts", "registry"}},  // a second time
+      {"clients list", "", 0, {"clients"}},
+      {"clients list", badStore, 3, {"clients"}},
+      {"clients remove --name c9", "", 0, {"removed"}},
+      {"clients remove --name c9", "", 1, {"removed"}},
+      {"apps list", "", 0, {"apps"}},
+      {"apps list", badStore, 3, {"apps"}},
+      {"apps show 1", "", 0, appsShow},
+      {"apps show 77", "", 1, appsShow},
+      {"apps show --format pdf 1", "", 2, appsShow},
+      {"--help", "", 0, {"help"}},
+      {"apps show --help", "", 0, {"help"}},
+      {"--version", "", 0, {"version", "plugin", "pluginVersion"}},
+      {"dscvr", "", 2, {}},  // no command: the document of the usage error alone
+  };
+  bool after = false;
+  for (const auto& c : cases) {
+    // --json before the command in one case, after it in the next.
+    after = !after;
+    const std::string args = after ? c.args + " --json" : "--json " + c.args;
+    {
+      SCOPED_TRACE(args);
+      HostRun r = Host(args, c.env + " " + Env());
+      EXPECT_EQ(r.status, c.status) << r.out << r.err;
+      // In the order printed.
+      const auto doc = nlohmann::ordered_json::parse(r.out, nullptr, false);
+      ASSERT_TRUE(doc.is_object()) << r.out;
+      Keys keys;
+      for (const auto& [key, value] : doc.items()) keys.push_back(key);
+      EXPECT_EQ(keys, with(c.keys, {"error", "exitStatus"})) << r.out;
+      EXPECT_EQ(doc["exitStatus"], r.status);
+      EXPECT_EQ(doc["error"].is_null(), r.status == 0) << r.out;
+      if (!doc["error"].is_null()) {
+        EXPECT_TRUE(doc["error"]["code"].is_number()) << r.out;
+        EXPECT_TRUE(doc["error"]["message"].is_string()) << r.out;
+        EXPECT_TRUE(doc["error"]["causes"].is_array()) << r.out;
+      }
+      const auto nested = [&](const std::string& key, const Keys& expected) {
+        if (expected.empty()) {
+          EXPECT_TRUE(doc[key].is_null()) << key << ": " << r.out;
+          return;
+        }
+        Keys inner;
+        for (const auto& [k, value] : doc[key].items()) inner.push_back(k);
+        EXPECT_EQ(inner, expected) << key << ": " << r.out;
+      };
+      if (c.keys.size() == 2 && c.keys[1] == "save") {
+        nested(c.keys[0], c.first);
+        nested("save", c.second);
+      }
+    }
+  }
 }
 
 }  // namespace

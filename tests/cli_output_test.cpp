@@ -19,25 +19,76 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// What `--json apps list` prints for an empty store.
+constexpr const char* kNoApps = "{\n  \"apps\": [],\n  \"error\": null,\n  \"exitStatus\": 0\n}\n";
+
+// A usage error says what is wrong and how to put it right: the nearest command or option to a
+// mistyped one (within two edits, so a typo two edits away gets it and one three away does not),
+// the value or argument that is missing, then the help to read on a line of its own.
 TEST(HostCliOutput, UsageErrorsNameTheNearestCommand) {
   HostSandbox sandbox;
   const struct {
     const char* args;
-    const char* message;  // what standard error says
+    const char* message;  // the first line on standard error
+    const char* help;     // the second
   } cases[] = {
-      {"discovr --sid X", "unknown command 'discovr' (did you mean 'discover'?)"},
+      {"discovr --sid X", "unknown command 'discovr' (did you mean 'discover'?)", "ebs-host"},
+      {"dscovr --sid X", "unknown command 'dscovr' (did you mean 'discover'?)", "ebs-host"},
+      {"dscvr --sid X", "unknown command 'dscvr'", "ebs-host"},  // three edits: too far
       // A command word that is a prefix of a command.
-      {"app list", "unknown command 'app' (did you mean 'apps'?)"},
+      {"app list", "unknown command 'app' (did you mean 'apps'?)", "ebs-host"},
       // Sub-commands are checked too, global options before them skipped.
-      {"--plugin /x.so apps lst", "unknown command 'apps lst' (did you mean 'apps list'?)"},
-      {"clients rmove --name x", "(did you mean 'clients remove'?)"},
+      {"--plugin /x.so apps lst", "unknown command 'apps lst' (did you mean 'apps list'?)",
+       "ebs-host"},
+      {"clients rmove --name x", "unknown command 'clients rmove' (did you mean 'clients remove'?)",
+       "ebs-host"},
+      {"clients lsit", "unknown command 'clients lsit' (did you mean 'clients list'?)", "ebs-host"},
+      {"clients rmv --name x", "unknown command 'clients rmv'", "ebs-host"},
       // Nothing near: no suggestion.
-      {"zzzzzzzz", "unknown command 'zzzzzzzz'; see"},
+      {"zzzzzzzz", "unknown command 'zzzzzzzz'", "ebs-host"},
+      // Options: the command's own and the global ones, typed before or after the command.
+      {"--jsno apps list", "unknown option '--jsno' (did you mean '--json'?)",
+       "ebs-host apps list"},
+      {"apps list --jsno", "unknown option '--jsno' (did you mean '--json'?)",
+       "ebs-host apps list"},
+      {"--sjno apps list", "unknown option '--sjno'", "ebs-host apps list"},
+      {"discover --sdi PROD", "unknown option '--sdi' (did you mean '--sid'?)",
+       "ebs-host discover"},
+      {"apps show 1 --fromat=dot", "unknown option '--fromat' (did you mean '--format'?)",
+       "ebs-host apps show"},
+      {"apps show 1 --frmta dot", "unknown option '--frmta'", "ebs-host apps show"},
+      // Arguments and values.
+      {"delete", "missing ID; usage: ebs-host delete ID", "ebs-host delete"},
+      {"delete 1 2", "unexpected argument '2'", "ebs-host delete"},
+      {"clients", "missing command: add|list|remove", "ebs-host clients"},
+      {"discover --db-user u --db-password-env P", "missing --sid SID", "ebs-host discover"},
+      {"discover --sid X --db-user u", "missing --db-password-file FILE or --db-password-env VAR",
+       "ebs-host discover"},
+      {"apps show 1 --format pdf", "--format: 'pdf' is none of text, dot, svg",
+       "ebs-host apps show"},
+      {"clients add --name a --host a.com --hive x", "--hive: 'x' is not a whole number",
+       "ebs-host clients add"},
+      {"apps show --app-id", "--app-id needs a value", "ebs-host apps show"},
+      {"apps show first", "ID: 'first' is not a whole number", "ebs-host apps show"},
+      {"delete 99999999999999999999", "ID: '99999999999999999999' is out of range",
+       "ebs-host delete"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    HostRun r = Host(c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "ebs-host: " + std::string(c.message) + "\n  see " + c.help + " --help\n");
+    EXPECT_EQ(r.out, "");
+  }
+  const struct {
+    const char* args;
+    const char* message;
+  } others[] = {
       {"--xml clients list", "`clients list` has no XML form"},
       {"--xml apps list", "`apps list` has no XML form"},
       {"save --config /dev/null --name ''", "a virtual app needs a name"},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : others) {
     SCOPED_TRACE(c.args);
     HostRun r = Host(c.args);
     EXPECT_EQ(r.status, 2);
@@ -48,6 +99,38 @@ TEST(HostCliOutput, UsageErrorsNameTheNearestCommand) {
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("ebs-host ", 0), 0u) << version.out;
   EXPECT_FALSE(fs::exists(sandbox.storePath()));
+}
+
+// The global options are taken after the command and between its words as well as before it.
+TEST(HostCliOutput, GlobalOptionsGoAnywhere) {
+  HostSandbox sandbox;
+  TempDir dir;
+  const std::string out = dir.file("out.txt");
+  const struct {
+    std::string args;
+    int status;
+    const char* says;  // part of standard output, or of the --output file
+  } cases[] = {
+      {"apps list --json", 0, "\"apps\": []"},
+      {"apps --json list", 0, "\"apps\": []"},
+      {"clients list -o " + out, 0, "No clients."},
+      {"clients list --output=" + out, 0, "No clients."},
+      {"apps list --plugin /nonexistent.so --show-secrets", 0, "No virtual apps."},
+      {"apps list --version", 0, "ebs-host "},
+      {"apps list --help", 0, "Usage: ebs-host apps list"},
+      {"delete 5 --json --log " + out, 1, "\"appId\": 5"},  // the log in another file
+      {"apps show 1 --xml", 1, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    ::unlink(out.c_str());
+    HostRun r = Host(c.args);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    const bool toFile =
+        c.args.find(" -o ") != std::string::npos || c.args.find("--output=") != std::string::npos;
+    EXPECT_NE((toFile ? ReadFile(out) : r.out).find(c.says), std::string::npos) << r.out << r.err;
+  }
+  EXPECT_EQ(sandbox.log().find("[Delete]"), std::string::npos);  // it went to --log
 }
 
 // The exit status of every kind of outcome, as it is and under --json: 0 ok; 1 the answer
@@ -80,7 +163,7 @@ TEST(HostCliOutput, ExitStatusesAndTheirJsonDocument) {
       {"an unknown app", "apps show 77", "", 1, 1, "77"},
       {"an unknown client", "clients remove --name nobody", "", 1, 1, "nobody"},
       {"an unknown command", "discovr", "", 2, 2, "discover"},
-      {"a missing option", "delete", "", 2, 2, "app-id"},
+      {"a missing argument", "delete", "", 2, 2, "ID"},
       {"a bad host name", "clients add --name a --host a_b", "", 2, 2, "a_b"},
       {"--xml where there is no XML form (and with --json)", "--xml apps list", "", 2, 2, ""},
       {"a password on the command line is not an option",
@@ -115,7 +198,7 @@ TEST(HostCliOutput, ExitStatusesAndTheirJsonDocument) {
     const nlohmann::json doc = OneDocument(json.out);
     ASSERT_TRUE(doc.is_object()) << json.out;
     if (c.status == 0) {
-      EXPECT_FALSE(doc.contains("error")) << json.out;
+      EXPECT_TRUE(doc["error"].is_null()) << json.out;
       continue;
     }
     ASSERT_TRUE(doc.contains("error")) << json.out;
@@ -142,7 +225,7 @@ TEST(HostCliOutput, ReadOnlyCommandsNeverCreateTheStore) {
     const char* out;
   } cases[] = {
       {"clients list", 0, "No clients.\n"}, {"apps list", 0, "No virtual apps.\n"},
-      {"--json apps list", 0, "[]\n"},      {"apps show 1", 1, ""},
+      {"--json apps list", 0, kNoApps},     {"apps show 1", 1, ""},
       {"clients remove --name x", 1, ""},
   };
   for (const auto& c : cases) {
@@ -185,8 +268,8 @@ TEST(HostCliOutput, ClientsAddChecksItsInput) {
     EXPECT_EQ(r.status, c.status) << r.err;
   }
   const nlohmann::json list = OneDocument(Host("--json clients list").out);
-  ASSERT_TRUE(list.is_array());
-  EXPECT_EQ(list.size(), 2u);
+  ASSERT_TRUE(list["clients"].is_array()) << list;
+  EXPECT_EQ(list["clients"].size(), 2u);
 }
 
 TEST(HostCliOutput, OutputFilesArePrivateAndNeverFollowLinks) {
@@ -201,7 +284,7 @@ TEST(HostCliOutput, OutputFilesArePrivateAndNeverFollowLinks) {
   struct stat st {};
   ASSERT_EQ(::stat(out.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_EQ(ReadFile(out), "[]\n");
+  EXPECT_EQ(ReadFile(out), kNoApps);
 
   // An existing file of ours that others could read is closed to them and replaced.
   WriteFile(dir.file("old"), "old content that is longer\n");
@@ -209,7 +292,7 @@ TEST(HostCliOutput, OutputFilesArePrivateAndNeverFollowLinks) {
   ASSERT_EQ(Host("--json apps list -o " + dir.file("old")).status, 0);
   ASSERT_EQ(::stat(dir.file("old").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_EQ(ReadFile(dir.file("old")), "[]\n");
+  EXPECT_EQ(ReadFile(dir.file("old")), kNoApps);
 
   WriteFile(dir.file("victim"), "precious\n");
   ASSERT_EQ(::symlink(dir.file("victim").c_str(), dir.file("link").c_str()), 0);
@@ -240,7 +323,7 @@ TEST(HostCliOutput, JsonFailuresGoWhereTheOutputGoes) {
   TempDir dir;
   const std::string out = dir.file("out.json");
   ASSERT_EQ(Host("--json apps list -o " + out).status, 0);
-  ASSERT_EQ(ReadFile(out), "[]\n");
+  ASSERT_EQ(ReadFile(out), kNoApps);
   HostRun failed = Host("--json apps show 42 -o " + out);
   EXPECT_EQ(failed.status, 1);
   EXPECT_EQ(failed.out, "");

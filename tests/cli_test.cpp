@@ -44,11 +44,12 @@ TEST(HostCli, PasswordsOfAnEchoedInnerTextStayHidden) {
   TempDir dir;
   const struct {
     const char* what;
+    bool whole;  // a message the reader takes
     std::string inner;
   } cases[] = {
-      {"a message cut short",
+      {"a message cut short", false,
        "<m g=\"22\" n=\"505\"><o x=\"2\"><m g=\"7\" n=\"1\"><pw x=\"2\">hunter2</pw></m></o>"},
-      {"a message text in a string field",
+      {"a message text in a string field", true,
        "<m g=\"22\" n=\"505\"><s x=\"9\">&lt;m g=\"7\" n=\"1\"&gt;&lt;pw "
        "x=\"2\"&gt;hunter2&lt;/pw&gt;&lt;/m&gt;</s></m>"},
   };
@@ -60,10 +61,13 @@ TEST(HostCli, PasswordsOfAnEchoedInnerTextStayHidden) {
       HostRun r = Host(std::string(form) + " request " + dir.file("request.xml"));
       EXPECT_EQ(r.status, 1) << r.out << r.err;
       EXPECT_EQ(r.out.find("hunter2"), std::string::npos) << r.out;
-      EXPECT_NE(r.out.find("***"), std::string::npos) << r.out;
+      // A text that is no message is no answer under --json: nothing of it is shown.
+      if (c.whole || std::string(form) != "--json") {
+        EXPECT_NE(r.out.find("***"), std::string::npos) << r.out;
+      }
     }
     // Asked for by name, it is shown.
-    EXPECT_NE(Host("--json --show-secrets request " + dir.file("request.xml")).out.find("hunter2"),
+    EXPECT_NE(Host("--xml --show-secrets request " + dir.file("request.xml")).out.find("hunter2"),
               std::string::npos)
         << c.what;
   }
@@ -116,7 +120,7 @@ TEST(HostCli, SaveShowAndDeleteAnInstance) {
   WriteFile(dir.file("empty.xml"), "<m g=\"22\" n=\"505\"/>");
   EXPECT_EQ(Host("save --config " + dir.file("empty.xml") + " --name X").status, 2);
 
-  EXPECT_EQ(Host("delete --app-id 1").status, 0);
+  EXPECT_EQ(Host("delete 1").status, 0);
   EXPECT_EQ(Host("delete --app-id 1").status, 1);  // the server knows it no more
   EXPECT_NE(Host("apps list").out.find("No virtual apps."), std::string::npos);
 }

@@ -95,9 +95,9 @@ printf '$ tests/fake-oracle/cutover.sh <oracle home> fs1\n'
 show diff "$app_id" --sid PROD --db-user apps --db-password-env DEMO_DB_PASSWORD
 
 step "Delete the virtual app, and see it gone"
-show delete --app-id "$app_id"
+show delete "$app_id"
 show apps list
-show delete --app-id "$app_id"
+show delete "$app_id"
 
 step "Timings of the discovery (simulated database), from the log"
 awk -f "$fake/discovery-times.awk" "$EBS_HOST_LOG"

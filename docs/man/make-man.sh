@@ -10,8 +10,8 @@ host=$1 version=$2 handwritten=$3
 # The help of one command, as ebs-host prints it, with the program named as it is installed.
 help() { "$host" "$@" --help | sed "s|^Usage: [^ ]*|Usage: ebs-host|"; }
 
-# The names listed in the "Subcommands:" section of a help text.
-subcommands() { awk '$0 == "Subcommands:" { on = 1; next } /^[^ ]/ { on = 0 } on && /^  [^ ]/ { print $1 }'; }
+# The names listed in the "Commands:" section of a help text.
+subcommands() { awk '$0 == "Commands:" { on = 1; next } /^[^ ]/ { on = 0 } on && /^  [^ ]/ { print $1 }'; }
 
 # Roff: backslashes and minus signs escaped, no line taken for a request.
 roff() { sed -e 's/\\/\\e/g' -e 's/-/\\-/g' -e "s/^[.']/\\\\\&&/"; }
@@ -23,7 +23,8 @@ section() {
   printf '.SS "%s"\n' "$*"
   sed -n '1p' <<<"$text" | roff
   printf '.PP\n.nf\n'
-  sed '1d' <<<"$text" | roff
+  # (where the global options go is said once, under DESCRIPTION)
+  sed -e '1d' -e '/^The global options of /d' <<<"$text" | roff
   printf '.fi\n'
 }
 
@@ -40,14 +41,21 @@ ebs-host \\- load the EBS enterprise-applications plug-in and call it as the pla
 \\-\\-version | \\-\\-help
 .SH DESCRIPTION
 HEAD
-sed -n '1p' <<<"$top" | roff
 cat <<'BODY'
-.PP
-Requests go to the plug-in library through its one entry point, exactly as the platform's host
-process calls it; the managing server's clients and virtual apps are kept in a store of ebs-host's
-own. Every command takes the options below before or after its name;
+Requests go to the plug-in library \fIlibEnterpriseApps.so\fR through its one entry point, exactly
+as the platform's host process calls it: a raw request envelope, or a discovery, save or delete of
+an Oracle E-Business Suite instance. The managing server's clients and virtual apps are kept in a
+store of ebs-host's own, which
+.B clients
+and
+.B apps
+read and change, and
+.B diff
+compares a saved app with the live instance. Every command takes the options below before or
+after its name;
 .B \-\-json
-makes its output one JSON document, also when it fails.
+makes its output one JSON document with a fixed set of keys, also when it fails (the keys of each
+command are listed in README.md).
 .SH OPTIONS
 .nf
 BODY

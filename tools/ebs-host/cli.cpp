@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <iostream>
+#include <map>
 #include <sstream>
 
 #include "platform/file_io.h"
@@ -20,7 +22,52 @@ Json ErrorJson(int64_t code, const std::string& message, const std::vector<std::
   return {{"code", code}, {"message", message}, {"causes", causes}};
 }
 
+const std::vector<std::string>& JsonKeys(const std::string& shape) {
+  // What a call of the plug-in answered: its result, the answer's error code and message, and the
+  // inner answer message; then `more`.
+  const auto answer = [](std::initializer_list<const char*> more) {
+    std::vector<std::string> all = {"result", "errorCode", "errorMessage", "answer"};
+    all.insert(all.end(), more.begin(), more.end());
+    return all;
+  };
+  static const std::map<std::string, std::vector<std::string>> keys = {
+      {"request", answer({})},
+      {"discover", answer({"missingClients"})},
+      {"discover --save", {"discover", "save"}},
+      {"save", answer({"appId", "name", "missingClients"})},
+      {"delete", answer({"appId"})},
+      {"diff", {"drift", "changes", "runEditionNow", "appId", "name", "sid", "savedAt"}},
+      {"diff --update", {"diff", "save"}},
+      {"clients add", {"id", "name", "hiveId", "hosts", "registry"}},
+      {"clients list", {"clients"}},
+      {"clients remove", {"removed"}},
+      {"apps list", {"apps"}},
+      {"apps show", {"id", "name", "type", "updatedAt", "discovery", "ebsConfig"}},
+      {"--help", {"help"}},
+      {"--version", {"version", "plugin", "pluginVersion"}},
+  };
+  static const std::vector<std::string> none;
+  const auto it = keys.find(shape);
+  return it == keys.end() ? none : it->second;
+}
+
+Json Shaped(const Json& body, const std::vector<std::string>& keys) {
+  Json out = Json::object();
+  for (const std::string& key : keys) {
+    const auto it = body.is_object() ? body.find(key) : body.end();
+    out[key] = it == body.end() ? Json(nullptr) : *it;
+  }
+  return out;
+}
+
 namespace {
+
+std::string Document(const Global& g, const Json& body, int status, const Json& error) {
+  Json doc = Shaped(body, g.jsonKeys);
+  doc["error"] = error;
+  doc["exitStatus"] = status;
+  return Dump(doc) + "\n";
+}
 
 // Writes `text` to the --output file, or to standard output without one.
 bool WriteOutput(const Global& g, const std::string& text, std::string& error) {
@@ -38,22 +85,29 @@ bool WriteOutput(const Global& g, const std::string& text, std::string& error) {
 }  // namespace
 
 int Fail(const Global& g, int status, const std::string& message,
-         const std::vector<std::string>& causes, int64_t code) {
+         const std::vector<std::string>& causes, int64_t code, const std::string& help) {
   if (g.json) {
     Json error = ErrorJson(code >= 0 ? code : status, message, causes);
-    const std::string text = Dump(Json{{"error", error}, {"exitStatus", status}}) + "\n";
     std::string unwritable;
     // Where the output goes; standard output when the --output file itself cannot be written.
-    if (!WriteOutput(g, text, unwritable)) {
+    if (!WriteOutput(g, Document(g, nullptr, status, error), unwritable)) {
       if (!unwritable.empty() && unwritable != message) error["causes"].push_back(unwritable);
-      WriteAll(STDOUT_FILENO, Dump(Json{{"error", error}, {"exitStatus", status}}) + "\n");
+      WriteAll(STDOUT_FILENO, Document(g, nullptr, status, error));
     }
     return status;
   }
   // Messages and causes carry values of instances, the store and the log: shown escaped.
   std::string text = "ebs-host: " + Shown(message) + "\n";
   for (const std::string& cause : causes) text += "  cause: " + Shown(cause) + "\n";
+  if (!help.empty()) text += "  " + help + "\n";
   WriteAll(STDERR_FILENO, text);
+  return status;
+}
+
+int EmitJson(const Global& g, const Json& body, int status, const Json& error) {
+  std::string unwritable;
+  if (!WriteOutput(g, Document(g, body, status, error), unwritable))
+    return Fail(g, kUnavailable, unwritable);
   return status;
 }
 

@@ -49,8 +49,12 @@ int RunAppsShow(const Global& g, int64_t id, const std::string& format);
 // and `metadata` saying how it was asked for; otherwise a failure printed.
 int DiscoverCall(const Global& g, const DiscoverArgs& args, Answer& answer,
                  Hux::OraEBSReqResp& inner, AppMetadata& metadata);
-// Prints a failed answer as `discover` does; its exit status.
-int ReportAnswer(const Global& g, const Answer& answer, const Hux::OraEBSReqResp& inner);
+// Prints a failed answer as `discover` does, under --json with `json` as the document's body
+// when it is not null; its exit status.
+int ReportAnswer(const Global& g, const Answer& answer, const Hux::OraEBSReqResp& inner,
+                 const Json& json = nullptr);
+// The error object of a failed answer (code, message, causes); null for a good one.
+Json AnswerErrorJson(const Answer& answer);
 
 // How a save is shown and recorded (SaveConfig).
 struct SaveContext {

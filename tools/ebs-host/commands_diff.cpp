@@ -33,21 +33,19 @@ std::string ScopeKey(DriftScope scope) {
 
 Json DriftJson(const ConfigDrift& drift) {
   Json changes = Json::array();
+  // Every change has the same keys; null where it has no value.
+  const auto given = [](const std::string& v) { return v.empty() ? Json(nullptr) : Json(v); };
   for (const DriftChange& c : drift.changes) {
-    Json j{{"scope", ScopeKey(c.scope)}};
-    if (!c.host.empty()) j["host"] = c.host;
-    if (!c.edition.empty()) j["edition"] = c.edition;
-    j["change"] = DriftKindName(c.kind);
-    if (c.kind == DriftKind::Changed) {
-      j["field"] = c.field;
-      j["old"] = c.before;
-      j["new"] = c.after;
-    }
-    changes.push_back(std::move(j));
+    const bool changed = c.kind == DriftKind::Changed;
+    changes.push_back({{"scope", ScopeKey(c.scope)},
+                       {"host", given(c.host)},
+                       {"edition", given(c.edition)},
+                       {"change", DriftKindName(c.kind)},
+                       {"field", changed ? given(c.field) : Json(nullptr)},
+                       {"old", changed ? Json(c.before) : Json(nullptr)},
+                       {"new", changed ? Json(c.after) : Json(nullptr)}});
   }
-  Json out{{"drift", drift.any()}, {"changes", changes}};
-  if (!drift.swappedTo.empty()) out["runEditionNow"] = drift.swappedTo;
-  return out;
+  return {{"drift", drift.any()}, {"changes", changes}, {"runEditionNow", given(drift.swappedTo)}};
 }
 
 // The heading of a change's block: "application node ebsapp01", "database tier".
@@ -135,18 +133,19 @@ int RunDiff(const Global& g, const DiffArgs& args) {
   Hux::OraEBSReqResp inner;
   AppMetadata metadata;
   if (int rc = DiscoverCall(g, discover, a, inner, metadata)) return rc;
-  if (!a.ok()) return ReportAnswer(g, a, inner);
+  // What is known of the app goes with a failed discovery under --json.
+  Json json{{"appId", args.appId},
+            {"name", app->name},
+            {"sid", discover.sid},
+            {"savedAt", app->updatedAt}};
+  if (!a.ok()) return ReportAnswer(g, a, inner, args.update ? Json{{"diff", json}} : json);
 
   Hux::OraEBSConfig saved;
   saved.unserialize(app->config);
   auto fresh = View(inner).child(Hux::OraEBSReqResp::ebsConfig, Create::No);
   const ConfigDrift drift = CompareConfigs(View(saved), fresh);
   const std::string name = Shown(app->name) + " (id " + id + ")";
-  Json json = DriftJson(drift);
-  json["appId"] = args.appId;
-  json["name"] = app->name;
-  json["sid"] = discover.sid;
-  json["savedAt"] = app->updatedAt;
+  json.update(DriftJson(drift));
   const std::string text =
       DriftText(drift, name,
                 "Virtual app " + name + " saved " + Shown(app->updatedAt) + ", against SID " +
@@ -163,7 +162,8 @@ int RunDiff(const Global& g, const DiffArgs& args) {
     return rc == kOk ? status : rc;
   }
   // Under --update the document has one shape whether or not there was anything to save.
-  if (args.update && g.json) json = Json{{"diff", json}, {"save", nullptr}};
-  if (int rc = Emit(g, g.json ? Dump(json) + "\n" : text)) return rc;
+  if (args.update && g.json) json = Json{{"diff", Shaped(json, JsonKeys("diff"))}};
+  if (g.json) return EmitJson(g, json, status);
+  if (int rc = Emit(g, text)) return rc;
   return status;
 }

@@ -33,24 +33,29 @@ namespace {
 // How much of the end of the log `save` reads for the names a discovery looked up.
 constexpr size_t kRecentLogBytes = 8u << 20;
 
-// What --json prints for an answer of the plug-in; "error" when it carries one.
+// What --json prints for an answer of the plug-in: {result, errorCode, errorMessage, answer},
+// `answer` null when the inner text is no message.
 Json AnswerJson(const Global& g, const Answer& a, const PXMessageBase& inner) {
   Json j;
   j["result"] = a.result;
   j["errorCode"] = a.errorCode;
   j["errorMessage"] = a.errorMessage;
-  j["answer"] = MessageToJson(inner, g.showSecrets);
-  if (!a.ok()) j["error"] = ErrorJson(a.errorCode, a.errorMessage, a.causes);
+  j["answer"] = inner.empty() ? Json(nullptr) : MessageToJson(inner, g.showSecrets);
   return j;
 }
+
+}  // namespace
+
+Json AnswerErrorJson(const Answer& a) {
+  return a.ok() ? Json(nullptr) : ErrorJson(a.errorCode, a.errorMessage, a.causes);
+}
+
+namespace {
 
 // Prints a command's outcome and returns its exit status: under --json the document `json` (exit 1
 // for a failed answer); otherwise `text`, when there is one, then a failed answer's error.
 int Report(const Global& g, const Answer& a, const Json& json, const std::string& text) {
-  if (g.json) {
-    if (int rc = Emit(g, Dump(json) + "\n")) return rc;
-    return a.ok() ? kOk : kAnswerError;
-  }
+  if (g.json) return EmitJson(g, json, a.ok() ? kOk : kAnswerError, AnswerErrorJson(a));
   if (!text.empty())
     if (int rc = Emit(g, text)) return rc;
   return a.ok() ? kOk : AnswerFailed(g, a);
@@ -68,12 +73,16 @@ std::string XmlOutput(const Global& g, const std::string& inner) {
   return XmlForTerminal(ShownInner(g, inner)) + "\n";
 }
 
-// The warnings about nodes without a client: into `json` when given, else on standard error.
+// The warnings about nodes without a client: into `json` when given (its "missingClients", an
+// array, empty when every node has one), else on standard error.
 void PrintWarnings(const std::vector<MissingClient>& missing, Json* json) {
+  if (json) (*json)["missingClients"] = Json::array();
   for (const MissingClient& m : missing) {
     if (json)
       (*json)["missingClients"].push_back(
-          {{"host", m.host}, {"lookedUp", m.fqdn}, {"warning", MissingClientWarning(m)}});
+          {{"host", m.host},
+           {"lookedUp", m.fqdn.empty() ? Json(nullptr) : Json(m.fqdn)},
+           {"warning", MissingClientWarning(m)}});
     else
       std::cerr << "ebs-host: " << MissingClientWarning(m) << "\n";
   }
@@ -202,11 +211,19 @@ void RecordMetadata(int64_t appId, const AppMetadata& metadata) {
 int SaveConfig(const Global& g, Hux::OraEBSConfig config, const std::string& name,
                const std::vector<LogLine>& lines, const SaveContext& how) {
   const Json* discovered = how.before;
-  if (!HasNodes(View(config)))
-    return Fail(g, kAnswerError,
-                "refusing to save " + name +
-                    ": the configuration has no database node and no application node (did the "
-                    "discovery fail?)");
+  // Under --json, what came before the save (the discovery, the drift) is part of the document.
+  const auto withBefore = [&](const Json& save) {
+    return Json{{how.beforeKey, Shaped(*discovered, JsonKeys(how.beforeKey))},
+                {"save", save.is_null() ? save : Shaped(save, JsonKeys("save"))}};
+  };
+  if (!HasNodes(View(config))) {
+    const std::string refused = "refusing to save " + name +
+                                ": the configuration has no database node and no application "
+                                "node (did the discovery fail?)";
+    if (g.json && discovered)
+      return EmitJson(g, withBefore(nullptr), kAnswerError, ErrorJson(kAnswerError, refused, {}));
+    return Fail(g, kAnswerError, refused);
+  }
   std::unique_ptr<ServerStore> store;
   if (int rc = OpenStoreReadOnly(g, store)) return rc;
   store.reset();
@@ -231,8 +248,7 @@ int SaveConfig(const Global& g, Hux::OraEBSConfig config, const std::string& nam
   if (a.ok()) j["appId"] = appId;
   j["name"] = name;
   for (auto& [key, value] : json.items()) j[key] = value;
-  if (discovered) j = Json{{how.beforeKey, *discovered}, {"save", j}};
-  if (!a.ok()) j["error"] = ErrorJson(a.errorCode, a.errorMessage, a.causes);
+  if (discovered) j = withBefore(j);
   // The metadata goes with the app the server saved; never a password.
   if (a.ok() && appId != 0) RecordMetadata(appId, how.metadata);
   std::string text = g.json ? "" : how.textBefore;
@@ -275,12 +291,9 @@ int RunRequest(const Global& g, const std::string& file) {
   Json j;
   std::string shown;
   if (g.json) {
-    j["result"] = a.result;
-    j["envelope"] = MessageToJson(a.envelope, g.showSecrets);
     Hux::OraEBSReqResp inner;
-    if (inner.unserialize(a.inner))
-      j["envelope"]["xmlString"] = MessageToJson(inner, g.showSecrets);
-    if (!a.ok()) j["error"] = ErrorJson(a.errorCode, a.errorMessage, a.causes);
+    if (!inner.unserialize(a.inner)) inner.clear();
+    j = AnswerJson(g, a, inner);
   } else if (g.xml) {
     shown = XmlOutput(g, a.inner);
   } else if (g.showSecrets) {
@@ -307,8 +320,10 @@ std::string UtcNow() {
 
 }  // namespace
 
-int ReportAnswer(const Global& g, const Answer& a, const Hux::OraEBSReqResp& inner) {
-  return Report(g, a, AnswerJson(g, a, inner), g.xml ? XmlOutput(g, a.inner) : "");
+int ReportAnswer(const Global& g, const Answer& a, const Hux::OraEBSReqResp& inner,
+                 const Json& json) {
+  return Report(g, a, json.is_null() ? AnswerJson(g, a, inner) : json,
+                g.xml ? XmlOutput(g, a.inner) : "");
 }
 
 int DiscoverCall(const Global& g, const DiscoverArgs& args, Answer& a, Hux::OraEBSReqResp& inner,
@@ -362,7 +377,9 @@ int RunDiscover(const Global& g, const DiscoverArgs& args) {
   Json j = AnswerJson(g, a, inner);
   std::string text;
   if (g.json) {
-    PrintWarnings(missing, &j);
+    if (a.ok()) PrintWarnings(missing, &j);
+    // With --save, the discovery that failed and no save.
+    if (!args.saveAs.empty()) j = Json{{"discover", Shaped(j, JsonKeys("discover"))}};
   } else if (g.xml) {
     text = XmlOutput(g, a.inner);
   } else if (a.ok() && IsPicture(args.format)) {

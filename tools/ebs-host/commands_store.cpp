@@ -82,7 +82,7 @@ int RunClientsAdd(const Global& g, const std::string& name, const std::vector<st
   int64_t id = 0;
   s = store->AddClient(name, hosts, hive, 0, &id);
   if (!s.ok) return Fail(g, kAnswerError, s.message);
-  if (g.json) return Emit(g, Dump(ClientJson(ClientRecord{id, name, hive, hosts}, {})) + "\n");
+  if (g.json) return EmitJson(g, ClientJson(ClientRecord{id, name, hive, hosts}, {}), kOk);
   return Emit(g, "Added client " + Shown(name) + " (id " + std::to_string(id) + ")\n");
 }
 
@@ -106,7 +106,7 @@ int RunClientsList(const Global& g) {
     rows.push_back({std::to_string(c.id), c.name, std::to_string(c.hiveId), Join(c.hosts, ","),
                     registry.empty() ? "-" : Join(registry, " ")});
   }
-  if (g.json) return Emit(g, Dump(all) + "\n");
+  if (g.json) return EmitJson(g, {{"clients", all}}, kOk);
   if (clients.empty()) return Emit(g, "No clients.\n");
   return Emit(g, Table(g, {"ID", "NAME", "DOMAIN", "HOSTS", "REGISTRY"}, rows));
 }
@@ -120,7 +120,7 @@ int RunClientsRemove(const Global& g, const std::string& name) {
   s = store->RemoveClient(name, &removed);
   if (!s.ok) return StoreFailed(g, s);
   if (!removed) return Fail(g, kAnswerError, "no client named " + name);
-  if (g.json) return Emit(g, Dump(Json{{"removed", name}}) + "\n");
+  if (g.json) return EmitJson(g, {{"removed", name}}, kOk);
   return Emit(g, "Removed client " + Shown(name) + "\n");
 }
 
@@ -138,7 +138,7 @@ int RunAppsList(const Global& g) {
     all.push_back({{"id", a.id}, {"name", a.name}, {"type", a.type}, {"updatedAt", a.updatedAt}});
     rows.push_back({std::to_string(a.id), a.name, std::to_string(a.type), a.updatedAt});
   }
-  if (g.json) return Emit(g, Dump(all) + "\n");
+  if (g.json) return EmitJson(g, {{"apps", all}}, kOk);
   if (apps.empty()) return Emit(g, "No virtual apps.\n");
   return Emit(g, Table(g, {"ID", "NAME", "TYPE", "SAVED"}, rows));
 }
@@ -159,13 +159,14 @@ int RunAppsShow(const Global& g, int64_t id, const std::string& format) {
   config.unserialize(app->config);
   if (!g.showSecrets) EmptyPasswords(config);
   if (g.json)
-    return Emit(g, Dump({{"id", app->id},
-                         {"name", app->name},
-                         {"type", app->type},
-                         {"updatedAt", app->updatedAt},
-                         {"discovery", DiscoveryJson(metadata)},
-                         {"ebsConfig", MessageToJson(config, g.showSecrets)}}) +
-                       "\n");
+    return EmitJson(g,
+                    {{"id", app->id},
+                     {"name", app->name},
+                     {"type", app->type},
+                     {"updatedAt", app->updatedAt},
+                     {"discovery", DiscoveryJson(metadata)},
+                     {"ebsConfig", MessageToJson(config, g.showSecrets)}},
+                    kOk);
   if (g.xml)
     return Emit(g, XmlForTerminal(g.showSecrets ? app->config : config.serialized()) + "\n");
   if (IsPicture(format)) return EmitPicture(g, format, View(config));

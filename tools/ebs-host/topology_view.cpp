@@ -12,10 +12,10 @@ std::string OrDash(const std::string& s) { return s.empty() ? "-" : Shown(s); }
 
 template <class N>
 std::string ClientText(Msg<N> node) {
-  if (!node.isSet(N::client)) return "no client";
+  if (!node.isSet(N::client)) return "none";
   auto client = node.child(N::client, Create::No);
   const std::string name = client.get(NqEntities::ClientEntity::clientName);
-  if (name.empty()) return "no client";
+  if (name.empty()) return "none";
   return Shown(name) + " (id " + std::to_string(client.get(NqEntities::ClientEntity::clientId)) +
          ", domain " + std::to_string(client.get(NqEntities::ClientEntity::hiveId)) + ")";
 }
