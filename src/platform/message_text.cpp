@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <string_view>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/sax2/Attributes.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
@@ -297,17 +299,18 @@ namespace {
 
 // A decimal integer of ASCII digits with an optional leading '-', nothing else, within the
 // range of long long (the rules of std::from_chars).
-bool ParseDecimal(const char16_t* p, size_t n, long long& value) {
-  const bool negative = n > 0 && p[0] == u'-';
+template <class Char>
+bool ParseDecimal(const Char* p, size_t n, long long& value) {
+  const bool negative = n > 0 && p[0] == '-';
   size_t i = negative ? 1 : 0;
   if (i == n) return false;
   // Accumulated as a negative number, whose range holds every value of long long.
   constexpr long long kMin = std::numeric_limits<long long>::min();
   long long v = 0;
   for (; i < n; ++i) {
-    const char16_t c = p[i];
-    if (c < u'0' || c > u'9') return false;
-    const int digit = c - u'0';
+    const Char c = p[i];
+    if (c < '0' || c > '9') return false;
+    const int digit = c - '0';
     if (v < (kMin + digit) / 10) return false;
     v = v * 10 - digit;
   }
@@ -319,16 +322,16 @@ bool ParseDecimal(const char16_t* p, size_t n, long long& value) {
   return true;
 }
 
-bool IsBlankChar(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+bool IsBlankChar(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-bool IsBlank(const std::u16string& text) {
-  for (char16_t c : text)
+bool IsBlank(const std::string& text) {
+  for (char c : text)
     if (!IsBlankChar(c)) return false;
   return true;
 }
 
 // An integer value of an element: a decimal with blanks around it.
-bool ParseIntText(const std::u16string& text, int64_t& value) {
+bool ParseIntText(const std::string& text, int64_t& value) {
   size_t b = 0, e = text.size();
   while (b < e && IsBlankChar(text[b])) ++b;
   while (e > b && IsBlankChar(text[e - 1])) --e;
@@ -338,14 +341,11 @@ bool ParseIntText(const std::u16string& text, int64_t& value) {
   return true;
 }
 
-// An attribute value that must be a decimal within [min, max], of at most 19 digits (which any
-// bound here leaves room for).
+// An attribute value that must be a decimal within [min, max]; leading zeros do not count.
 bool ParseAttr(const XMLCh* raw, long long min, long long max, long long& value) {
   const std::u16string_view text(raw);
-  const size_t digits = text.size() - (!text.empty() && text[0] == u'-' ? 1 : 0);
   long long parsed = 0;
-  if (digits > 19 || !ParseDecimal(text.data(), text.size(), parsed) || parsed < min ||
-      parsed > max)
+  if (!ParseDecimal(text.data(), text.size(), parsed) || parsed < min || parsed > max)
     return false;
   value = parsed;
   return true;
@@ -390,7 +390,9 @@ struct StopReading {};
 
 class MessageTextReader : public xercesc::DefaultHandler {
  public:
-  MessageTextReader(PXMessageBase& root, bool anyClass) : root_(root), anyClass_(anyClass) {
+  // `sizeHint` is the size of the text read: no value is longer.
+  MessageTextReader(PXMessageBase& root, bool anyClass, size_t sizeHint)
+      : root_(root), anyClass_(anyClass), sizeHint_(sizeHint) {
     stack_.reserve(16);
   }
 
@@ -401,7 +403,7 @@ class MessageTextReader : public xercesc::DefaultHandler {
                     const xercesc::Attributes& attrs) override {
     if (failed_) return;
     // Text may stand only inside a value: before a child element it must be blank.
-    if (!IsBlank(text_)) return Fail();
+    if (highSurrogate_ || !IsBlank(text_)) return Fail();
     text_.clear();
     Frame* top = stack_.empty() ? nullptr : &stack_.back();
     const ElementAttributes attributes(attrs);
@@ -465,6 +467,7 @@ class MessageTextReader : public xercesc::DefaultHandler {
 
   void endElement(const XMLCh*, const XMLCh*, const XMLCh*) override {
     if (failed_ || stack_.empty()) return;
+    if (highSurrogate_) return Fail();  // a character cut in half
     Frame& top = stack_.back();
     switch (top.kind) {
       case Frame::Message:
@@ -516,7 +519,11 @@ class MessageTextReader : public xercesc::DefaultHandler {
   void characters(const XMLCh* chars, const XMLSize_t length) override {
     if (failed_) return;
     if (stack_.empty()) return Fail();
-    text_.append(chars, length);
+    // A large value takes at once all the room it can need (a value is never longer than the
+    // text), so that it is not copied as it grows; pages it does not fill are never touched.
+    if (text_.size() + 3 * length > text_.capacity() && text_.size() > kGrowFrom)
+      text_.reserve(std::max(sizeHint_, text_.size() + 3 * length));
+    if (!AppendUtf8(chars, length)) Fail();
   }
 
   void ignorableWhitespace(const XMLCh*, const XMLSize_t) override {}
@@ -579,29 +586,69 @@ class MessageTextReader : public xercesc::DefaultHandler {
     throw StopReading();
   }
 
-  // The text of the closing element, in UTF-8 and decoded from base64 when `base64`.
-  bool Decode(bool base64, std::string& value) const {
-    value = Utf16ToUtf8(text_.data(), text_.size());
-    if (!text_.empty() && value.empty()) return false;
-    if (!base64) return true;
-    std::string decoded;
-    bool ok = Base64Decode(value, decoded);
-    WipeString(value);
-    value = std::move(decoded);
+  // Appends the UTF-16 `chars` to the text in UTF-8; false at a surrogate without its pair (a
+  // pair may come split over two calls).
+  bool AppendUtf8(const XMLCh* chars, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+      uint32_t c = chars[i];
+      if (highSurrogate_) {
+        if (c < 0xDC00 || c > 0xDFFF) return false;
+        c = 0x10000 + ((highSurrogate_ - 0xD800) << 10) + (c - 0xDC00);
+        highSurrogate_ = 0;
+      } else if (c >= 0xD800 && c <= 0xDBFF) {
+        highSurrogate_ = c;
+        continue;
+      } else if (c >= 0xDC00 && c <= 0xDFFF) {
+        return false;
+      }
+      if (c < 0x80) {
+        text_ += static_cast<char>(c);
+      } else if (c < 0x800) {
+        text_ += static_cast<char>(0xC0 | (c >> 6));
+        text_ += static_cast<char>(0x80 | (c & 0x3F));
+      } else if (c < 0x10000) {
+        text_ += static_cast<char>(0xE0 | (c >> 12));
+        text_ += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        text_ += static_cast<char>(0x80 | (c & 0x3F));
+      } else {
+        text_ += static_cast<char>(0xF0 | (c >> 18));
+        text_ += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        text_ += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        text_ += static_cast<char>(0x80 | (c & 0x3F));
+      }
+    }
+    return true;
+  }
+
+  // The text of the closing element, decoded from base64 when `base64`; the text is then empty.
+  bool Decode(bool base64, std::string& value) {
+    if (!base64) {
+      value = std::move(text_);
+      text_.clear();
+      return true;
+    }
+    const bool ok = Base64Decode(text_, value);
+    WipeText();
     return ok;
   }
 
   // The text buffer may have held a password.
   void WipeText() {
-    std::fill(text_.begin(), text_.end(), u'\0');
+    std::fill(text_.begin(), text_.end(), '\0');
     text_.clear();
   }
 
+  // Values up to this size grow as strings do.
+  static constexpr size_t kGrowFrom = 1u << 20;
+
   PXMessageBase& root_;
   const bool anyClass_;
+  const size_t sizeHint_;
   std::vector<Frame> stack_;
-  // Text of the innermost open element since its start or its last child's end.
-  std::u16string text_;
+  // Text of the innermost open element since its start or its last child's end, in UTF-8; a
+  // high surrogate whose pair has not come yet.
+  std::string text_;
+  uint32_t highSurrogate_ = 0;
   int depth_ = 0;
   bool failed_ = false;
   bool complete_ = false;
@@ -621,6 +668,8 @@ struct PooledReader {
     reader->setFeature(xercesc::XMLUni::fgXercesLoadExternalDTD, false);
     reader->setFeature(xercesc::XMLUni::fgXercesDisableDefaultEntityResolution, true);
     reader->setProperty(xercesc::XMLUni::fgXercesSecurityManager, &security);
+    // Character data comes in pieces of this size, not as one buffer of the whole value.
+    reader->setInputBufferSize(64u << 10);
   }
   ~PooledReader() { reader.reset(); }  // before the security manager it points to
 };
@@ -674,7 +723,7 @@ bool PXMessageBase::unserializeText(const std::string& text, bool anyClass) {
   PXMessageBase parsed(group_, number_);
   bool ok = false;
   try {
-    MessageTextReader handler(parsed, anyClass);
+    MessageTextReader handler(parsed, anyClass, text.size());
     std::unique_ptr<PooledReader> pooled = Readers().Take();
     xercesc::SAX2XMLReader& reader = *pooled->reader;
     reader.setContentHandler(&handler);
