@@ -242,24 +242,35 @@ int RunRequest(const Global& g, const std::string& file) {
   std::unique_ptr<ServerStore> store;
   if (int rc = OpenStoreReadOnly(g, store)) return rc;
   Answer a;
-  if (int rc = CallPlugin(g, text, a)) return rc;
+  if (int rc = CallPlugin(g, std::move(text), a)) return rc;
+  // A request (and so its answer) may be hundreds of megabytes: each text is let go as soon as
+  // what is shown no longer needs it, and none is copied whole.
   Json j;
   std::string shown;
   if (g.json) {
     j["result"] = a.result;
-    j["envelope"] = MessageToJson(a.envelope, g.showSecrets);
     Hux::OraEBSReqResp inner;
-    if (inner.unserialize(a.inner))
-      j["envelope"]["xmlString"] = MessageToJson(inner, g.showSecrets);
+    const bool isMessage = inner.unserialize(a.inner);
+    if (!isMessage)  // shown as the string it is
+      View(a.envelope).set(Hux::EnterpriseAppsReqResp::xmlString, std::move(a.inner));
+    j["envelope"] = MessageToJson(a.envelope, g.showSecrets);
+    if (isMessage) j["envelope"]["xmlString"] = MessageToJson(inner, g.showSecrets);
     if (!a.ok()) j["error"] = ErrorJson(a.errorCode, a.errorMessage, a.causes);
-  } else if (g.xml) {
-    shown = ShownInner(g, a.inner) + "\n";
-  } else if (g.showSecrets) {
-    shown = a.text + "\n";
+  } else if (g.showSecrets && !g.xml) {
+    shown = std::move(a.text);
+    shown += '\n';
   } else {
-    Hux::EnterpriseAppsReqResp envelope(a.envelope);
-    View(envelope).set(Hux::EnterpriseAppsReqResp::xmlString, ShownInner(g, a.inner));
-    shown = RedactPasswords(envelope.serialized()) + "\n";
+    std::string().swap(a.text);
+    shown = ShownInner(g, a.inner);
+    std::string().swap(a.inner);
+    if (!g.xml) {
+      Hux::EnterpriseAppsReqResp envelope(a.envelope);
+      View(envelope).set(Hux::EnterpriseAppsReqResp::xmlString, std::move(shown));
+      std::string serialized = envelope.serialized();
+      envelope.clear();
+      shown = RedactPasswords(serialized);
+    }
+    shown += '\n';
   }
   return Report(g, a, j, shown);
 }
