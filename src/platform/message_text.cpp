@@ -587,37 +587,48 @@ class MessageTextReader : public xercesc::DefaultHandler {
   }
 
   // Appends the UTF-16 `chars` to the text in UTF-8; false at a surrogate without its pair (a
-  // pair may come split over two calls).
+  // pair may come split over two calls). Written in place: the text is lengthened by the most
+  // the characters can take (three bytes per unit), then cut to what they took.
   bool AppendUtf8(const XMLCh* chars, size_t length) {
+    const size_t start = text_.size();
+    text_.resize(start + 3 * length);
+    char* const begin = &text_[0];
+    char* out = begin + start;
+    bool ok = true;
     for (size_t i = 0; i < length; ++i) {
       uint32_t c = chars[i];
+      if (c < 0x80 && !highSurrogate_) {
+        *out++ = static_cast<char>(c);
+        continue;
+      }
       if (highSurrogate_) {
-        if (c < 0xDC00 || c > 0xDFFF) return false;
+        if (c < 0xDC00 || c > 0xDFFF) {
+          ok = false;
+          break;
+        }
         c = 0x10000 + ((highSurrogate_ - 0xD800) << 10) + (c - 0xDC00);
         highSurrogate_ = 0;
       } else if (c >= 0xD800 && c <= 0xDBFF) {
         highSurrogate_ = c;
         continue;
       } else if (c >= 0xDC00 && c <= 0xDFFF) {
-        return false;
+        ok = false;
+        break;
       }
-      if (c < 0x80) {
-        text_ += static_cast<char>(c);
-      } else if (c < 0x800) {
-        text_ += static_cast<char>(0xC0 | (c >> 6));
-        text_ += static_cast<char>(0x80 | (c & 0x3F));
+      if (c < 0x800) {
+        *out++ = static_cast<char>(0xC0 | (c >> 6));
       } else if (c < 0x10000) {
-        text_ += static_cast<char>(0xE0 | (c >> 12));
-        text_ += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        text_ += static_cast<char>(0x80 | (c & 0x3F));
+        *out++ = static_cast<char>(0xE0 | (c >> 12));
+        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
       } else {
-        text_ += static_cast<char>(0xF0 | (c >> 18));
-        text_ += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        text_ += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        text_ += static_cast<char>(0x80 | (c & 0x3F));
+        *out++ = static_cast<char>(0xF0 | (c >> 18));
+        *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
       }
+      *out++ = static_cast<char>(0x80 | (c & 0x3F));
     }
-    return true;
+    text_.resize(static_cast<size_t>(out - begin));
+    return ok;
   }
 
   // The text of the closing element, decoded from base64 when `base64`; the text is then empty.

@@ -110,10 +110,13 @@ size_t PutUnit(unsigned char* out, size_t at, uint32_t c, size_t span) {
 // bit per position for an empty content. Masks that overlap or touch become one.
 class Masks {
  public:
-  explicit Masks(size_t textSize)
-      : size_(textSize), bytes_(textSize / 64 + 1), points_(textSize / 64 + 1) {}
+  explicit Masks(size_t textSize) : size_(textSize) {}
 
   void Add(size_t begin, size_t end) {
+    if (!any_) {  // most texts hold no password: the bits are made for the first mask
+      bytes_.assign(size_ / 64 + 1, 0);
+      points_.assign(size_ / 64 + 1, 0);
+    }
     any_ = true;
     if (begin >= end) {
       Set(points_, begin);
