@@ -11,6 +11,7 @@
 #include <optional>
 #include <sstream>
 #include <string_view>
+#include <utility>
 
 #include "client_hints.h"
 #include "commands.h"
@@ -53,11 +54,15 @@ int Report(const Global& g, const Answer& a, const Json& json, const std::string
   return a.ok() ? kOk : AnswerFailed(g, a);
 }
 
-// The answer's inner text as it may be shown: passwords emptied unless asked for by name.
-std::string ShownInner(const Global& g, const std::string& inner) {
+// The answer's inner text as it may be shown: passwords emptied unless asked for by name. The
+// text is let go once read, for an inner text may be as large as the request.
+std::string ShownInner(const Global& g, std::string inner) {
   if (g.showSecrets) return inner;
   Hux::OraEBSReqResp message;
-  return message.unserialize(inner) ? TextWithoutPasswords(message) : RedactPasswords(inner);
+  if (!message.unserialize(inner)) return RedactPasswords(inner);
+  std::string().swap(inner);
+  EmptyPasswords(message);
+  return message.serialized();
 }
 
 // The warnings about nodes without a client: into `json` when given, else on standard error.
@@ -261,7 +266,7 @@ int RunRequest(const Global& g, const std::string& file) {
     shown += '\n';
   } else {
     std::string().swap(a.text);
-    shown = ShownInner(g, a.inner);
+    shown = ShownInner(g, std::move(a.inner));
     std::string().swap(a.inner);
     if (!g.xml) {
       Hux::EnterpriseAppsReqResp envelope(a.envelope);
