@@ -189,6 +189,13 @@ TEST(Message, InvalidTextLeavesTheMessageEmpty) {
        "\x7D\x6F\x6E\x4C\x94\x40\x87\x7E\x7D\xF2\xF2\x7D\x40\x95\x7E\x7D\xF5\xF0\xF4\x7D\x6E"
        "\x4C\x61\x94\x6E"},
       {"10,000 levels deep", deepText},
+      // Markup the parser would keep whole, several times its size.
+      {"a tag of more than 64 KiB",
+       "<m g=\"22\" n=\"504\" q='" + std::string(64u << 10, 'q') + "'></m>"},
+      {"a CDATA section of more than 1 MiB",
+       "<m g=\"22\" n=\"504\"><s x=\"1\"><![CDATA[" + std::string(1u << 20, 'c') + "]]></s></m>"},
+      {"a comment of more than 1 MiB",
+       "<m g=\"22\" n=\"504\"><!--" + std::string(1u << 20, 'c') + "--></m>"},
       {"100 MB of junk", junk},
   };
   for (const auto& c : cases) {
@@ -238,6 +245,11 @@ TEST(Message, LenientWhereAPersonWritesByHand) {
   ASSERT_TRUE(request.unserialize(text));
   EXPECT_EQ(View(request).get(Hux::OraEBSReqResp::messageType), 2);
   EXPECT_EQ(request.getstring(2, 2, 0, 0), "<b>&</b>");
+  // Markup up to its bounds: an ignored attribute in a tag of 60 KiB, a CDATA section of 1000 KiB.
+  const std::string cdata(1000u << 10, 'c');
+  ASSERT_TRUE(request.unserialize("<m q='" + std::string(60u << 10, 'q') + "'><s x=\"2\"><![CDATA[" +
+                                  cdata + "]]></s></m>"));
+  EXPECT_TRUE(request.getstring(2, 0, 0, 0) == cdata);
   // The text is read as UTF-8 whatever it declares.
   ASSERT_TRUE(request.unserialize(
       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><m><s x=\"2\">\xC3\xA9</s></m>"));

@@ -35,7 +35,9 @@ class PXMessageBase {
   int number() const { return number_; }
 
   // Replaces the fields with those of `text`. A text that is not a valid message of this
-  // group and number (or is larger than kMaxTextBytes) leaves the message empty. Returns whether
+  // group and number (or is larger than kMaxTextBytes, or holds a tag longer than 64 KiB or a
+  // comment, CDATA section or processing instruction longer than 1 MiB, which the parser would
+  // keep whole) leaves the message empty. Returns whether
   // the text was accepted; callers of the framework's historic interface ignore it.
   bool unserialize(const std::string& text);
   bool unserialize(const char* text);

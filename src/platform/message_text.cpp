@@ -175,6 +175,44 @@ bool DeclaresDocumentType(const std::string& text) {
   }
 }
 
+// The longest markup the reader takes. The parser keeps a tag, a comment, a CDATA section or a
+// processing instruction whole, in UTF-16 and in buffers that grow by doubling, so one as large as
+// the text would take several times its size; the format's tags are short, and a value is
+// character data, which the parser hands over in pieces.
+constexpr size_t kMaxTagBytes = 64u << 10;
+constexpr size_t kMaxSectionBytes = 1u << 20;
+
+// Whether every tag, comment, CDATA section and processing instruction of `text` is within those
+// bounds. One pass: the text between markup holds no '<' and is skipped at once.
+bool MarkupWithinBounds(const std::string& text) {
+  size_t i = 0;
+  while ((i = text.find('<', i)) != std::string::npos) {
+    const char* close = text.compare(i, 4, "<!--") == 0        ? "-->"
+                        : text.compare(i, 9, "<![CDATA[") == 0 ? "]]>"
+                        : text.compare(i, 2, "<?") == 0        ? "?>"
+                                                               : nullptr;
+    if (close) {
+      const size_t end = text.find(close, i + 2);
+      if ((end == std::string::npos ? text.size() : end) - i > kMaxSectionBytes) return false;
+      if (end == std::string::npos) return true;  // the parser refuses the text
+      i = end + std::char_traits<char>::length(close);
+      continue;
+    }
+    // A tag, to its '>' past quoted values (which may hold one).
+    size_t j = i + 1;
+    for (; j < text.size() && text[j] != '>'; ++j) {
+      if (j - i > kMaxTagBytes) return false;
+      if (text[j] == '"' || text[j] == '\'') {
+        const size_t quote = text.find(text[j], j + 1);
+        j = quote == std::string::npos ? text.size() - 1 : quote;
+      }
+    }
+    if (j - i > kMaxTagBytes) return false;
+    i = j;
+  }
+  return true;
+}
+
 // `tag` is "i", "s", "pw", "o", "lo", "li" or "ls".
 void AddFieldOpen(Piece& piece, const char* tag, short index, short number, unsigned fieldId,
                   bool base64 = false) {
@@ -729,7 +767,8 @@ bool PXMessageBase::unserializeAnyClass(const std::string& text) {
 
 bool PXMessageBase::unserializeText(const std::string& text, bool anyClass) {
   clear();
-  if (text.size() > kMaxTextBytes || DeclaresDocumentType(text) || !EnsureXercesPlatform())
+  if (text.size() > kMaxTextBytes || DeclaresDocumentType(text) || !MarkupWithinBounds(text) ||
+      !EnsureXercesPlatform())
     return false;
   PXMessageBase parsed(group_, number_);
   bool ok = false;
