@@ -767,8 +767,9 @@ bool PXMessageBase::unserializeAnyClass(const std::string& text) {
 
 bool PXMessageBase::unserializeText(const std::string& text, bool anyClass) {
   clear();
-  if (text.size() > kMaxTextBytes || DeclaresDocumentType(text) || !MarkupWithinBounds(text) ||
-      !EnsureXercesPlatform())
+  // A text no longer than a tag may be cannot break the bounds of markup: it is not scanned.
+  if (text.size() > kMaxTextBytes || DeclaresDocumentType(text) ||
+      (text.size() > kMaxTagBytes && !MarkupWithinBounds(text)) || !EnsureXercesPlatform())
     return false;
   PXMessageBase parsed(group_, number_);
   bool ok = false;
