@@ -8,14 +8,21 @@
 //                                 application-tier file, against the same DOM parse; not judged.
 //   BM_Read200ContextFiles        resident memory while one worker reads 200 files.
 //   BM_ReadContextFileAlone, BM_BareDomParseAlone   the figure and its baseline apart (CPU time).
+//   BM_MergeManyHosts             9,999 small application-tier files of distinct hosts through
+//                                 one worker: the time of the last 1,000 files against that of
+//                                 the first 1,000; goal: ratio at most 2 (merging a file into its
+//                                 node does not grow with the nodes already there).
 //
 //   build/bench/context_bench
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <string>
 #include <unordered_map>
+#include <vector>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/HandlerBase.hpp>
@@ -246,5 +253,35 @@ void BM_Read200ContextFiles(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_Read200ContextFiles)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_MergeManyHosts(benchmark::State& state) {
+  SetUpHost();
+  constexpr int kFiles = 9999, kMeasured = 1000;
+  std::vector<std::string> texts;
+  for (int i = 0; i < kFiles; ++i)
+    texts.push_back("<oa_context><oa_host><host>h" + std::to_string(i) +
+                    "</host><domain>example.com</domain></oa_host></oa_context>");
+  std::vector<double> first, last;
+  size_t nodes = 0;
+  for (auto _ : state) {
+    NqEBSInterface worker;
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kFiles; ++i) {
+      if (i == kMeasured) first.push_back(bench::Elapsed(start, bench::Unit::Milliseconds));
+      if (i == kFiles - kMeasured) start = std::chrono::steady_clock::now();
+      if (worker.initParser(texts[static_cast<size_t>(i)])) worker.ProcessAppTierTags();
+    }
+    last.push_back(bench::Elapsed(start, bench::Unit::Milliseconds));
+    nodes = View(NqEBSInterfaceTest::Request(worker))
+                .child(Hux::OraEBSReqResp::ebsConfig, Create::No)
+                .child(Hux::OraEBSConfig::appTier, Create::No)
+                .list(Hux::OraEBSAppTier::appNodes, Create::No)
+                .size();
+  }
+  bench::ReportGoal(state, bench::Median(last), bench::Median(first), bench::Unit::Milliseconds,
+                    "the first 1,000 files", 2, true);
+  state.counters["app_nodes"] = static_cast<double>(nodes);
+}
+BENCHMARK(BM_MergeManyHosts)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "messages/catalogue.h"
 #include "platform/host_config.h"
@@ -57,7 +59,8 @@ int Serve(std::string& xml, EvEvent& log) {
                "XML string is not set for EnterpriseApsReqResp message");
       status = -1;
     } else {
-      inner = env.get(Hux::EnterpriseAppsReqResp::xmlString);
+      // Moved out, and back in below: a large request is not copied.
+      inner = env.take(Hux::EnterpriseAppsReqResp::xmlString);
       if (appType == kOracleEBS) {
         NqEBSInterface worker;
         worker.ProcessXMLReq(inner);
@@ -78,10 +81,15 @@ int Serve(std::string& xml, EvEvent& log) {
     }
   }
 
-  env.set(Hux::EnterpriseAppsReqResp::xmlString, inner);
+  env.set(Hux::EnterpriseAppsReqResp::xmlString, std::move(inner));
   if (status != 0 && resp.get(Hux::GenericResp::errorCode) == 0)
     resp.set(Hux::GenericResp::errorCode, 1);
   env.attach(Hux::EnterpriseAppsReqResp::response, std::move(answer));
+  // The request text is read: its memory goes before the answer is written, and the answer,
+  // about as long, is written into room taken at once (untouched pages cost nothing).
+  const size_t requestSize = xml.size();
+  std::string().swap(xml);
+  xml.reserve(requestSize + 4096);
   envelope.serialize(xml, false);
   EvDebug::Debug(log, kLabel, "Response XML - %s", xml.c_str());
   return status;

@@ -260,6 +260,21 @@ TEST(ContextParse, BoundsOnSizeElementsAndNames) {
        "an encoding other than"},
       {"EBCDIC", "\x4C\x6F\xA7\x94\x93\x40", "an encoding other than"},
       {"UTF-16 declared", "<?xml version='1.0' encoding='UTF-16'?><r/>", "an encoding other than"},
+      // Declared encodings in which the byte '<' is not always '<': EBCDIC, wide, stateful.
+      {"EBCDIC declared", "<?xml version='1.0' encoding='IBM037'?><r/>", "an encoding other than"},
+      {"UTF-32 declared", "<?xml version='1.0' encoding='UTF-32'?><r/>", "an encoding other than"},
+      {"ISO-2022-JP", "<?xml version='1.0' encoding='ISO-2022-JP'?><r/>", "an encoding other than"},
+      {"HZ", "<?xml version='1.0' encoding='HZ-GB-2312'?><r/>", "an encoding other than"},
+      {"UTF-7", "<?xml version='1.0' encoding='UTF-7'?><r/>", "an encoding other than"},
+      {"an encoding nobody knows", "<?xml version='1.0' encoding='x-none'?><r/>",
+       "an encoding other than"},
+      // A comment or a processing instruction ahead of the declaration hides nothing.
+      {"an internal subset after a comment",
+       "<!-- generated --><!DOCTYPE r [<!ENTITY e 'v'>]><r>&e;</r>",
+       "a document type declaration with an internal subset"},
+      {"an internal subset after a declaration and a comment",
+       "<?xml version='1.0'?>\n<!-- a --> <?pi x?><!DOCTYPE r [<!ENTITY e 'v'>]><r>&e;</r>",
+       "a document type declaration with an internal subset"},
   };
   NqEBSInterface worker;
   for (const Case& c : cases) {
@@ -281,8 +296,9 @@ TEST(ContextParse, BoundsOnSizeElementsAndNames) {
   }
 }
 
-// A value longer than any real one (a host name, a path) is read as empty, with an ERROR line;
-// one at the bound is read whole, also when it is made of several text nodes.
+// A value longer than any real one (a host name, a path) reads as empty and refuses the file:
+// the first one logs an ERROR line naming the file and the bound. One at the bound is read
+// whole, also when it is made of several text nodes.
 TEST(ContextLookup, ValuesAreBounded) {
   HostSandbox sandbox;
   const std::string atBound(kMaxContextValueChars, 'v'), half(kMaxContextValueChars / 2, 'h');
@@ -299,12 +315,75 @@ TEST(ContextLookup, ValuesAreBounded) {
   EXPECT_EQ(worker.getChildValue("r", 0, "f", 0), "");  // the text of its child counts
   EXPECT_EQ(worker.getChildAttribute("r", 0, "d", 0, "x"), "");
   const std::vector<std::string> values = LogLines(sandbox.log(), "getChildValue");
-  ASSERT_EQ(values.size(), 2u);
-  EXPECT_EQ(values[0], "The text of element b below r 0 in the context text of " +
-                           std::to_string(text.size()) +
-                           " bytes is longer than 65536 characters; it is read as empty");
-  EXPECT_EQ(LogLines(sandbox.log(), "getChildAttribute").size(), 1u);
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0], "The context text of " + std::to_string(text.size()) +
+                           " bytes is refused: the text of element b below r 0 is longer than "
+                           "65536 characters (the bound)");
+  EXPECT_EQ(LogLines(sandbox.log(), "getChildAttribute").size(), 0u);
   EXPECT_NE(sandbox.log().find(" ERROR "), std::string::npos);
+  // The next text starts afresh; an attribute over the bound is said as such.
+  ASSERT_TRUE(worker.initParser("<r><d x='" + atBound + "x'/></r>"));
+  EXPECT_EQ(worker.getChildAttribute("r", 0, "d", 0, "x"), "");
+  const std::vector<std::string> attributes = LogLines(sandbox.log(), "getChildAttribute");
+  ASSERT_EQ(attributes.size(), 1u);
+  EXPECT_NE(attributes[0].find("is refused: the attribute x of element d below r 0 is longer than "
+                               "65536 characters (the bound)"),
+            std::string::npos)
+      << attributes[0];
+}
+
+// A file with a value over the bound is refused whole: the tier readers say so and merge
+// nothing of it into the request (a dropped value is never taken for an empty one).
+TEST(ContextLookup, AFileWithAValueOverTheBoundMergesNothing) {
+  HostSandbox sandbox;
+  const std::string over(kMaxContextValueChars + 1, 'v');
+  const std::string host = "<oa_host><host>h1</host><domain>d</domain></oa_host>";
+  NqEBSInterface worker;
+  auto config = [&worker] {
+    return View(NqEBSInterfaceTest::Request(worker))
+        .child(Hux::OraEBSReqResp::ebsConfig, Create::No);
+  };
+  ASSERT_TRUE(worker.initParser("<oa_context>" + host + "<oa_shared_config><config_home>" + over +
+                                "</config_home></oa_shared_config></oa_context>"));
+  EXPECT_EQ(worker.ProcessAppTierTags(), 1);
+  ASSERT_TRUE(worker.initParser("<oa_context>" + host +
+                                "<oa_service_group_list><oa_service_group type='" + over +
+                                "'/></oa_service_group_list></oa_context>"));
+  EXPECT_EQ(worker.ProcessAppTierTags(), 1);
+  ASSERT_TRUE(worker.initParser("<oa_context><global_db_name>" + over +
+                                "</global_db_name></oa_context>"));
+  EXPECT_EQ(worker.ProcessDBTierTags(), 1);
+  EXPECT_FALSE(config().isSet(Hux::OraEBSConfig::appTier));
+  EXPECT_FALSE(config().isSet(Hux::OraEBSConfig::dbTier));
+  // Within the bound, the same files are merged.
+  ASSERT_TRUE(worker.initParser("<oa_context>" + host + "</oa_context>"));
+  EXPECT_EQ(worker.ProcessAppTierTags(), 0);
+  EXPECT_TRUE(config().isSet(Hux::OraEBSConfig::appTier));
+}
+
+// Every encoding the parser knows in which markup is plain ASCII is read, its values in UTF-8.
+TEST(ContextParse, EveryEncodingWithAsciiMarkupIsRead) {
+  HostSandbox sandbox;
+  const struct {
+    const char* encoding;
+    std::string value;  // in that encoding
+    std::string utf8;
+  } cases[] = {
+      {"KOI8-R", "\xC1\xC2", "\xD0\xB0\xD0\xB1"},
+      {"EUC-JP", "\xA4\xA2", "\xE3\x81\x82"},
+      {"Shift_JIS", "\x82\xA0", "\xE3\x81\x82"},
+      {"windows-1251", "\xE0", "\xD0\xB0"},
+      {"GB18030", "\xC4\xE3", "\xE4\xBD\xA0"},
+  };
+  NqEBSInterface worker;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.encoding);
+    ASSERT_TRUE(worker.initParser(std::string("<?xml version=\"1.0\" encoding=\"") + c.encoding +
+                                  "\"?><r><v a='" + c.value + "'>" + c.value + "</v></r>"))
+        << sandbox.log();
+    EXPECT_EQ(worker.getChildValue("r", 0, "v", 0), c.utf8);
+    EXPECT_EQ(worker.getChildAttribute("r", 0, "v", 0, "a"), c.utf8);
+  }
 }
 
 size_t ResidentBytes() {

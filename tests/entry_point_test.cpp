@@ -16,6 +16,9 @@ std::string InnerWithType(int64_t messageType) {
 TEST(EntryPoint, RefusalsCarryErrorCodeOneAndTheirMessages) {
   HostSandbox sandbox;
   const std::string inner = InnerWithType(5);
+  // An inner text of megabytes, moved through the refusal: it comes back exactly.
+  std::string large;
+  while (large.size() < (3u << 20)) large += "<pw x=\"1\">s3cret</pw> &amp; \xC3\xA9 \xF0\x9D\x84\x9E ";
   struct Case {
     const char* what;
     std::string request;
@@ -40,6 +43,8 @@ TEST(EntryPoint, RefusalsCarryErrorCodeOneAndTheirMessages) {
        "XML string is not set for EnterpriseApsReqResp message", ""},
       {"PeopleSoft", Envelope(2, inner),
        "PeopleSoft Enterprise Application type is not supported yet!", inner},
+      {"PeopleSoft, a large inner text", Envelope(2, large),
+       "PeopleSoft Enterprise Application type is not supported yet!", large},
       {"type 3", Envelope(3, inner), "Unknown Enterprise Application type", inner},
       {"negative type", Envelope(-7, inner), "Unknown Enterprise Application type", inner},
       {"a type beyond 32 bits is read by its low 32 bits", Envelope((1LL << 32) + 2, inner),
@@ -51,7 +56,7 @@ TEST(EntryPoint, RefusalsCarryErrorCodeOneAndTheirMessages) {
     EXPECT_EQ(call.result, -1);
     EXPECT_EQ(call.errorCode, 1);
     EXPECT_EQ(call.errorMessage, c.message);
-    EXPECT_EQ(call.inner, c.innerBack);
+    EXPECT_TRUE(call.inner == c.innerBack);  // not printed: it may be megabytes
     EXPECT_TRUE(View(call.envelope).isSet(Hux::EnterpriseAppsReqResp::xmlString));
   }
   EXPECT_NE(sandbox.log().find("[::OnMsgEnterpriseApps] Unknown Enterprise Application type [-7]"),

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <functional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "platform/message.h"
 #include "platform/message_passwords.h"
 #include "platform/pstring.h"
+#include "platform/redact.h"
 
 namespace {
 
@@ -186,6 +189,13 @@ TEST(Message, InvalidTextLeavesTheMessageEmpty) {
        "\x7D\x6F\x6E\x4C\x94\x40\x87\x7E\x7D\xF2\xF2\x7D\x40\x95\x7E\x7D\xF5\xF0\xF4\x7D\x6E"
        "\x4C\x61\x94\x6E"},
       {"10,000 levels deep", deepText},
+      // Markup the parser would keep whole, several times its size.
+      {"a tag of more than 64 KiB",
+       "<m g=\"22\" n=\"504\" q='" + std::string(64u << 10, 'q') + "'></m>"},
+      {"a CDATA section of more than 1 MiB",
+       "<m g=\"22\" n=\"504\"><s x=\"1\"><![CDATA[" + std::string(1u << 20, 'c') + "]]></s></m>"},
+      {"a comment of more than 1 MiB",
+       "<m g=\"22\" n=\"504\"><!--" + std::string(1u << 20, 'c') + "--></m>"},
       {"100 MB of junk", junk},
   };
   for (const auto& c : cases) {
@@ -235,6 +245,11 @@ TEST(Message, LenientWhereAPersonWritesByHand) {
   ASSERT_TRUE(request.unserialize(text));
   EXPECT_EQ(View(request).get(Hux::OraEBSReqResp::messageType), 2);
   EXPECT_EQ(request.getstring(2, 2, 0, 0), "<b>&</b>");
+  // Markup up to its bounds: an ignored attribute in a tag of 60 KiB, a CDATA section of 1000 KiB.
+  const std::string cdata(1000u << 10, 'c');
+  ASSERT_TRUE(request.unserialize("<m q='" + std::string(60u << 10, 'q') + "'><s x=\"2\"><![CDATA[" +
+                                  cdata + "]]></s></m>"));
+  EXPECT_TRUE(request.getstring(2, 0, 0, 0) == cdata);
   // The text is read as UTF-8 whatever it declares.
   ASSERT_TRUE(request.unserialize(
       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><m><s x=\"2\">\xC3\xA9</s></m>"));
@@ -302,8 +317,15 @@ TEST(Message, NumbersAtTheirBounds) {
       {"empty index", "<m g=\"22\" n=\"504\"><i x=\"\">1</i></m>", false},
       {"a sign alone", "<m g=\"22\" n=\"504\"><i x=\"-\">1</i></m>", false},
       {"index with leading zeros", "<m g=\"22\" n=\"504\"><i x=\"007\">1</i></m>", true},
+      // The value is bound, not the number of digits.
       {"index of 30 digits",
-       "<m g=\"22\" n=\"504\"><i x=\"000000000000000000000000000001\">1</i></m>", false},
+       "<m g=\"22\" n=\"504\"><i x=\"000000000000000000000000000001\">1</i></m>", true},
+      {"index of 30 digits one past",
+       "<m g=\"22\" n=\"504\"><i x=\"000000000000000000000000032768\">1</i></m>", false},
+      {"identity of 40 digits at its upper bound",
+       "<m g=\"22\" n=\"504\"><i x=\"1\" id=\"0000000000000000000000000000004294967295\">1</i>"
+       "</m>",
+       true},
       {"non-ASCII digit", "<m g=\"22\" n=\"504\"><i x=\"\xD9\xA1\">1</i></m>", false},
       {"identity at its upper bound",
        "<m g=\"22\" n=\"504\"><i x=\"1\" id=\"4294967295\">1</i></m>", true},
@@ -349,6 +371,11 @@ TEST(Message, StringsThatTurnOutNotToBeTextAreWrittenWholeInBase64) {
        "<s x=\"1\" enc=\"base64\">wK8=</s><ls x=\"2\"><v enc=\"base64\">wK8=</v></ls>"},
       {"a surrogate", "\xED\xA0\x80",
        "<s x=\"1\" enc=\"base64\">7aCA</s><ls x=\"2\"><v enc=\"base64\">7aCA</v></ls>"},
+      // Characters that are UTF-8 but that XML cannot hold.
+      {"U+FFFE", "\xEF\xBF\xBE",
+       "<s x=\"1\" enc=\"base64\">77++</s><ls x=\"2\"><v enc=\"base64\">77++</v></ls>"},
+      {"U+FFFF between letters", "a\xEF\xBF\xBF" "b",
+       "<s x=\"1\" enc=\"base64\">Ye+/v2I=</s><ls x=\"2\"><v enc=\"base64\">Ye+/v2I=</v></ls>"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -361,6 +388,51 @@ TEST(Message, StringsThatTurnOutNotToBeTextAreWrittenWholeInBase64) {
     ASSERT_TRUE(copy.unserialize(text));
     EXPECT_EQ(copy.getstring(1, 0, 0, 0), c.value);
     EXPECT_EQ((*copy.getliststring(2, 0, 0, 0, false))->at(0), c.value);
+  }
+}
+
+// A null child clears the field, whatever it held: no field is left that the writer would write
+// as an object without its message, which the reader refuses.
+TEST(Message, ANullChildRemovesTheField) {
+  const struct {
+    const char* what;
+    std::function<void(PXMessageBase&)> before;
+  } cases[] = {
+      {"an absent field", [](PXMessageBase&) {}},
+      {"a field with a child", [](PXMessageBase& m) { m.setObjectAccessor(new PXMessageBase(1, 1), 3, 0, 0, 0); }},
+      {"a string field", [](PXMessageBase& m) { m.setstring(3, 0, "s", 0, 0); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PXMessageBase m(1, 2);
+    m.setint64(1, 0, 7, 0, 0);
+    c.before(m);
+    m.setObjectAccessor(nullptr, 3, 0, 0, 0);
+    EXPECT_FALSE(m.isSet(3, 0, 0));
+    EXPECT_EQ(m.serialized(), "<m g=\"1\" n=\"2\"><i x=\"1\">7</i></m>");
+  }
+}
+
+// Values of any size arrive whole, whatever pieces the parser hands them over in: characters
+// outside the BMP (two UTF-16 units) fall across every boundary of a piece.
+TEST(Message, LargeValuesArriveWhole) {
+  std::string large;
+  for (int i = 0; large.size() < (1u << 20) + 77; ++i)
+    large += i % 3 ? "\xF0\x9D\x84\x9E" : "a<\xC3\xA9";
+  for (size_t offset : {0, 1, 2, 3}) {
+    SCOPED_TRACE(offset);
+    const std::string value = std::string(offset, 'x') + large;
+    Hux::EnterpriseAppsReqResp envelope;
+    View(envelope).set(Hux::EnterpriseAppsReqResp::xmlString, value);
+    envelope.setpstring(9, 0, value, 0, 0);
+    Hux::EnterpriseAppsReqResp copy;
+    ASSERT_TRUE(copy.unserialize(envelope.serialized()));
+    EXPECT_TRUE(View(copy).get(Hux::EnterpriseAppsReqResp::xmlString) == value);
+    EXPECT_TRUE((*copy.getpstringobject(9, 0, 0, 0))->getPlainPassword().str() == value);
+    // Taken out, the value leaves its field set and empty.
+    EXPECT_TRUE(View(copy).take(Hux::EnterpriseAppsReqResp::xmlString) == value);
+    EXPECT_TRUE(View(copy).isSet(Hux::EnterpriseAppsReqResp::xmlString));
+    EXPECT_EQ(View(copy).get(Hux::EnterpriseAppsReqResp::xmlString), "");
   }
 }
 
@@ -406,3 +478,48 @@ TEST(Message, ThreadsReadAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string Escaped(std::string text, int times) {
+  for (int i = 0; i < times; ++i) {
+    std::string out;
+    for (char c : text)
+      out += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
+    text = out;
+  }
+  return text;
+}
+
+}  // namespace
+
+// The scan of the redaction on the forms it must read as the message reader would.
+TEST(Redaction, QuotedValuesLongReferencesAndTheDepthBound) {
+  const std::string zeros(300, '0');
+  const std::string tooDeep = Escaped("<pw>s3cret</pw>", kMaxRedactionLevels + 1);
+  const struct {
+    const char* what;
+    std::string text, redacted;
+  } cases[] = {
+      // A '>' inside a quoted attribute value does not end the start tag, whichever the quote.
+      {"single quotes", "<pw x='a>b'>s3cret</pw>", "<pw x='a>b'>***</pw>"},
+      {"double quotes", "<pw x=\"a>b\">s3cret</pw>", "<pw x=\"a>b\">***</pw>"},
+      {"single quotes a level down", "&lt;pw x='a&gt;b'&gt;s3cret&lt;/pw&gt;",
+       "&lt;pw x='a&gt;b'&gt;***&lt;/pw&gt;"},
+      // One character written with hundreds of bytes, at the first level and the second.
+      {"a long reference", "&#" + zeros + "60;pw>s3cret&lt;/pw>",
+       "&#" + zeros + "60;pw>***&lt;/pw>"},
+      {"a long reference a level down", "&amp;#x" + zeros + "3C;pw&gt;s3cret&amp;lt;/pw&gt;",
+       "&amp;#x" + zeros + "3C;pw&gt;***&amp;lt;/pw&gt;"},
+      // Escaped as often as the scan looks: masked; once more: not shown at all.
+      {"at the depth bound", Escaped("<pw>s3cret</pw>", kMaxRedactionLevels),
+       Escaped("<pw>", kMaxRedactionLevels) + "***" + Escaped("</pw>", kMaxRedactionLevels)},
+      {"past the depth bound", tooDeep,
+       "[" + std::to_string(tooDeep.size()) + " bytes escaped more than " +
+           std::to_string(kMaxRedactionLevels) + " times, not shown]"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(RedactPasswords(c.text), c.redacted);
+  }
+}

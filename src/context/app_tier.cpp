@@ -1,6 +1,7 @@
 // Reader of an application-tier context file: merges the file's host into the application tier
 // (one node per distinct host, one context record per file, the enabled service groups as kinds).
 #include <cstdint>
+#include <vector>
 
 #include "worker/NqEBSInterface.h"
 
@@ -79,6 +80,21 @@ int NqEBSInterface::ProcessAppTierTags() {
 
     const std::string configHome = getChildValue("oa_shared_config", 0, "config_home", 0);
 
+    // Enabled service groups of a known kind, in file order, duplicates kept. The kind is read
+    // within the first service group list, the status from the group of the same position in the
+    // whole document.
+    std::vector<int64_t> kinds;
+    const int groups = getChildCount("oa_service_group_list", 0, "oa_service_group");
+    for (int g = 0; g < groups; ++g) {
+      const int32_t kind = ServiceGroupKind(
+          getChildAttribute("oa_service_group_list", 0, "oa_service_group", g, "type"));
+      if (kind == 0) continue;
+      if (getChildValue("oa_service_group", g, "oa_service_group_status", 0) == "enabled")
+        kinds.push_back(kind);
+    }
+
+    if (valueOverBound) return 1;  // the file is refused
+
     auto config = View(request).child(Hux::OraEBSReqResp::ebsConfig, Create::Yes);
     using Tier = Hux::OraEBSAppTier;
     auto tier = config.child(Hux::OraEBSConfig::appTier, Create::Yes);
@@ -92,9 +108,17 @@ int NqEBSInterface::ProcessAppTierTags() {
     // One node per host; a later file of the same host overwrites the node's values.
     using Node = Hux::OraEBSAppNode;
     MsgList<Node> nodes = tier.list(Tier::appNodes, Create::Yes);
-    size_t found = 0;
-    while (found < nodes.size() && nodes.at(found).get(Node::hostName) != host) ++found;
-    Msg<Node> node = found < nodes.size() ? nodes.at(found) : nodes.append();
+    if (appNodesIndexed != &nodes.raw() || appNodesCount != nodes.size()) {
+      // Not the list indexed last (a new request, or nodes that came with it): indexed again,
+      // the first node of a host being the one a file merges into.
+      appNodeByHost.clear();
+      for (size_t n = 0; n < nodes.size(); ++n)
+        appNodeByHost.emplace(nodes.at(n).get(Node::hostName), n);
+      appNodesIndexed = &nodes.raw();
+    }
+    const auto [at, added] = appNodeByHost.emplace(host, nodes.size());
+    Msg<Node> node = added ? nodes.append() : nodes.at(at->second);
+    appNodesCount = nodes.size();
     node.set(Node::appsBase, appsBase);
     node.set(Node::hostName, host);
     node.set(Node::appsVersion, appsVersion);
@@ -122,17 +146,9 @@ int NqEBSInterface::ProcessAppTierTags() {
     context.set(Context::configHome, configHome);
 
     if (!appsVersion.empty()) config.set(Hux::OraEBSConfig::appsVersion, appsVersion);
-
-    // Enabled service groups of a known kind, in file order, duplicates kept. The kind is read
-    // within the first service group list, the status from the group of the same position in the
-    // whole document.
-    const int groups = getChildCount("oa_service_group_list", 0, "oa_service_group");
-    for (int g = 0; g < groups; ++g) {
-      const int32_t kind = ServiceGroupKind(
-          getChildAttribute("oa_service_group_list", 0, "oa_service_group", g, "type"));
-      if (kind == 0) continue;
-      if (getChildValue("oa_service_group", g, "oa_service_group_status", 0) == "enabled")
-        node.list(Node::nodeTypes, Create::Yes).push_back(kind);
+    if (!kinds.empty()) {
+      std::vector<int64_t>& types = node.list(Node::nodeTypes, Create::Yes);
+      types.insert(types.end(), kinds.begin(), kinds.end());
     }
   } catch (const std::exception& e) {
     // Only running out of memory can get here; the file's values are then incomplete.

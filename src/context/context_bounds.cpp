@@ -1,7 +1,12 @@
 #include "context/context_bounds.h"
 
 #include <array>
+#include <memory>
 #include <unordered_set>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/TransService.hpp>
+
+#include "platform/xerces_platform.h"
 
 namespace {
 
@@ -47,8 +52,8 @@ std::string_view DeclaredEncoding(std::string_view text) {
   return declaration.substr(at + 1, close - at - 1);
 }
 
-// Encodings in which every ASCII byte stands for itself.
-bool AsciiCompatible(std::string_view encoding) {
+// Encodings known to read every ASCII byte as itself, without asking the parser.
+bool KnownAsciiCompatible(std::string_view encoding) {
   std::string upper;
   for (char c : encoding) upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
   static const std::string_view kPrefixes[] = {
@@ -56,6 +61,38 @@ bool AsciiCompatible(std::string_view encoding) {
   for (std::string_view prefix : kPrefixes)
     if (StartsWith(upper, 0, prefix)) return true;
   return false;
+}
+
+// Whether the parser, reading `encoding`, sees each byte of markup as the ASCII character it is:
+// the probe's bytes must decode one to one to themselves. Besides the characters of markup the
+// probe holds the sequences that would switch a stateful encoding (ISO-2022-JP and -KR, HZ,
+// UTF-7) away from ASCII. False for an encoding the parser does not know.
+bool MarkupIsAscii(std::string_view encoding) {
+  static constexpr char kProbe[] =
+      "<?xml version=\"1.0\"?><!DOCTYPE a [<!-- - -->]><![CDATA[]]><a b='c' d=\"e\"/>&#x3C;"
+      " \t\r\n\x1B$)C\x0E<>\x0F\x1B$B<>\x1B(B~{<>~}+ADw-";
+  constexpr size_t kLength = sizeof kProbe - 1;
+  if (encoding.size() > 64 || !EnsureXercesPlatform()) return false;
+  try {
+    const std::string name(encoding);
+    xercesc::XMLTransService::Codes code = xercesc::XMLTransService::Ok;
+    const std::unique_ptr<xercesc::XMLTranscoder> decoder(
+        xercesc::XMLPlatformUtils::fgTransService->makeNewTranscoderFor(name.c_str(), code,
+                                                                        kLength + 1));
+    if (!decoder || code != xercesc::XMLTransService::Ok) return false;
+    XMLCh decoded[kLength + 1];
+    unsigned char sizes[kLength + 1];
+    XMLSize_t eaten = 0;
+    const XMLSize_t count =
+        decoder->transcodeFrom(reinterpret_cast<const XMLByte*>(kProbe), kLength, decoded,
+                               kLength + 1, eaten, sizes);
+    if (count != kLength || eaten != kLength) return false;
+    for (size_t i = 0; i < kLength; ++i)
+      if (decoded[i] != static_cast<unsigned char>(kProbe[i])) return false;
+    return true;
+  } catch (...) {
+    return false;  // bytes the encoding cannot hold
+  }
 }
 
 // Whether the prolog of `text` holds a document type declaration with an internal subset
@@ -94,7 +131,8 @@ std::string CheckContextBounds(std::string_view text) {
     return std::to_string(text.size()) + " bytes, over the bound of " +
            std::to_string(kMaxContextBytes);
   const std::string_view encoding = DeclaredEncoding(text);
-  if (WideOrEbcdic(text) || (!encoding.empty() && !AsciiCompatible(encoding)))
+  if (WideOrEbcdic(text) ||
+      (!encoding.empty() && !KnownAsciiCompatible(encoding) && !MarkupIsAscii(encoding)))
     return "an encoding other than UTF-8 or an 8-bit superset of ASCII";
   if (InternalSubset(text)) return "a document type declaration with an internal subset";
 

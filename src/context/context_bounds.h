@@ -5,11 +5,14 @@
 // parsing, no allocation beyond the set of names): it counts start tags and their attributes
 // outside comments, CDATA sections and processing instructions, and the distinct names among
 // them, stopping at the first bound passed. It also refuses a text that the parser would read
-// in an encoding where '<' is not the byte 0x3C (UTF-16, UTF-32, EBCDIC), since the counts
-// would not see its markup, and one whose document type declaration has an internal subset:
+// in an encoding where '<' is not the byte 0x3C (UTF-16, UTF-32, EBCDIC, stateful encodings such
+// as ISO-2022-JP), or in one the parser does not know, since the counts would not see its markup;
+// every other encoding (KOI8-R, EUC-JP, Shift_JIS, ...) is read. An unusual declared encoding is
+// tried on the parser's transcoding service, so the Xerces platform is initialised on the way.
+// It refuses too a text whose document type declaration has an internal subset:
 // entities declared there could expand to many times the text, and their markup is not counted
 // (a declaration that only names an external DTD is read; that DTD is never read). Pure
-// function; thread-safe.
+// function otherwise; thread-safe.
 #pragma once
 
 #include <cstddef>
@@ -22,7 +25,7 @@ constexpr size_t kMaxContextNodes = 200000;
 // Distinct element and attribute names.
 constexpr size_t kMaxContextNames = 10000;
 // Characters of one value read from a context file (the text of an element, an attribute); a
-// longer value is read as empty, with an ERROR line.
+// longer value refuses the file (see NqEBSInterface's lookups).
 constexpr size_t kMaxContextValueChars = 64u << 10;
 
 // Empty when `text` is within the bounds; otherwise why not, for a log line, e.g.

@@ -45,6 +45,7 @@ bool NqEBSInterface::initParser(const std::string& xmlText) {
   // The previous document goes first, whatever happens to this one.
   document = nullptr;
   lastParseFailed = true;
+  valueOverBound = false;
   std::string failure;
   bool parserBroken = false, refused = false;
   try {
@@ -131,11 +132,12 @@ std::string NqEBSInterface::getChildValue(const char* tagName, int index, const 
     const xercesc::DOMElement* child =
         FindChild(parser->Index(), tagName, index, childName, childIndex);
     std::string value;
-    if (child && !ElementText(*child, kMaxContextValueChars, value)) {
+    if (child && !ElementText(*child, kMaxContextValueChars, value) && !valueOverBound) {
+      valueOverBound = true;
       EvDebug::Error(logContext, "getChildValue",
-                     "The text of element %s below %s %d in the %s is longer than %zu "
-                     "characters; it is read as empty",
-                     childName, tagName, index, errorHandler.describeContent().c_str(),
+                     "The %s is refused: the text of element %s below %s %d is longer than %zu "
+                     "characters (the bound)",
+                     errorHandler.describeContent().c_str(), childName, tagName, index,
                      kMaxContextValueChars);
     }
     return value;
@@ -168,11 +170,14 @@ std::string NqEBSInterface::getChildAttribute(const std::string& tagName, int in
     const xercesc::DOMAttr* attribute = child->getAttributeNode(name);
     const XMLCh* value = attribute ? AttributeValue(*attribute) : nullptr;
     if (std::u16string_view(value ? value : u"").size() > kMaxContextValueChars) {
-      EvDebug::Error(logContext, "getChildAttribute",
-                     "The attribute %s of element %s below %s %d in the %s is longer than %zu "
-                     "characters; it is read as empty",
-                     attributeName.c_str(), childName.c_str(), tagName.c_str(), index,
-                     errorHandler.describeContent().c_str(), kMaxContextValueChars);
+      if (!valueOverBound) {
+        valueOverBound = true;
+        EvDebug::Error(logContext, "getChildAttribute",
+                       "The %s is refused: the attribute %s of element %s below %s %d is longer "
+                       "than %zu characters (the bound)",
+                       errorHandler.describeContent().c_str(), attributeName.c_str(),
+                       childName.c_str(), tagName.c_str(), index, kMaxContextValueChars);
+      }
       return std::string();
     }
     return Utf16ToUtf8(value);

@@ -54,6 +54,8 @@ int NqEBSInterface::ProcessDBTierTags() {
         appsVersion = getChildValue("oa_system", 0, "config_option", i);
     }
 
+    if (valueOverBound) return 1;  // the file is refused
+
     EvDebug::Debug(logContext, kLabel, "DB SID %s", dbName.c_str());
     EvDebug::Debug(logContext, kLabel, "Service Name %s", serviceNames.c_str());
     EvDebug::Debug(logContext, kLabel, "Host Name %s", hostName.c_str());

@@ -216,10 +216,12 @@ int NqEBSInterface::Discover() {
       if (invalid++ == 0) firstInvalid = name;
       continue;
     }
-    if (type == "D")
-      ProcessDBTierTags();
-    else
-      ProcessAppTierTags();
+    // A file with a value over the bound is refused as one that does not parse.
+    if ((type == "D" ? ProcessDBTierTags() : ProcessAppTierTags()) != 0) {
+      EvDebug::Error(logContext, kLabel, "Invalid EBS context file [%s] (%zu bytes) skipped",
+                     name.c_str(), record.context.size());
+      if (invalid++ == 0) firstInvalid = name;
+    }
   }
   EvDebug::Debug(logContext, kLabel, "Read %zu context records, %zu of them invalid",
                  records.size(), invalid);

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/message.h"
@@ -108,6 +109,12 @@ class Msg {
   void set(const StringField<H>& f, const std::string& v) const {
     m_->setstring(f.index, f.number, v, H::kClassId, f.fieldId);
   }
+  void set(const StringField<H>& f, std::string&& v) const {
+    m_->setstring(f.index, f.number, std::move(v), H::kClassId, f.fieldId);
+  }
+  // The string, moved out of the message: the field stays set, and empty (for large texts that
+  // pass through).
+  std::string take(const StringField<H>& f) const { return m_->takestring(f.index); }
   void set(const PasswordField<H>& f, const std::string& plain) const {
     m_->setpstring(f.index, f.number, plain, H::kClassId, f.fieldId);
   }

@@ -84,6 +84,19 @@ void PXMessageBase::setstring(short index, short number, const std::string& valu
   place(index, number, fieldId, FieldKind::String).s = value;
 }
 
+void PXMessageBase::setstring(short index, short number, std::string&& value, unsigned long,
+                              unsigned int fieldId) {
+  place(index, number, fieldId, FieldKind::String).s = std::move(value);
+}
+
+std::string PXMessageBase::takestring(short index) {
+  Field* f = find(index);
+  if (!f || f->kind != FieldKind::String) return std::string();
+  std::string value = std::move(f->s);
+  f->s.clear();
+  return value;
+}
+
 PXMessageBase::Field& PXMessageBase::scratch(short index, FieldKind kind) {
   if (!scratch_)
     scratch_ = std::make_unique<std::map<std::pair<short, int>, std::unique_ptr<Field>>>();
@@ -121,11 +134,14 @@ PXMessageBase** PXMessageBase::getObjectAccessor(bool, bool create, short index,
 
 void PXMessageBase::setObjectAccessor(PXMessageBase* child, short index, short number,
                                       unsigned long, unsigned int fieldId) {
+  if (!child) {  // no child: no field, whatever the field held
+    fields_.erase(index);
+    return;
+  }
   Field& f = place(index, number, fieldId, FieldKind::Object);
   if (f.o == child) return;
   delete f.o;
   f.o = child;
-  if (!child) fields_.erase(index);
 }
 
 namespace {

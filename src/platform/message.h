@@ -35,7 +35,9 @@ class PXMessageBase {
   int number() const { return number_; }
 
   // Replaces the fields with those of `text`. A text that is not a valid message of this
-  // group and number (or is larger than kMaxTextBytes) leaves the message empty. Returns whether
+  // group and number (or is larger than kMaxTextBytes, or holds a tag longer than 64 KiB or a
+  // comment, CDATA section or processing instruction longer than 1 MiB, which the parser would
+  // keep whole) leaves the message empty. Returns whether
   // the text was accepted; callers of the framework's historic interface ignore it.
   bool unserialize(const std::string& text);
   bool unserialize(const char* text);
@@ -54,6 +56,11 @@ class PXMessageBase {
                         unsigned int fieldId) const;
   void setstring(short index, short number, const std::string& value, unsigned long classId,
                  unsigned int fieldId);
+  void setstring(short index, short number, std::string&& value, unsigned long classId,
+                 unsigned int fieldId);
+  // The string of the field, moved out: the field stays set, and empty. "" when the field is
+  // absent or holds no string.
+  std::string takestring(short index);
 
   // Slot of a child message. With create false an absent child reads as an empty detached
   // message (writes to it are not kept); with create true it is made with the given group and
@@ -61,7 +68,8 @@ class PXMessageBase {
   PXMessageBase** getObjectAccessor(bool flag, bool create, short index, short number,
                                     unsigned long classId, unsigned int fieldId, int childGroup,
                                     int childNumber);
-  // Takes over `child` (made with new); a previous child of the field is destroyed.
+  // Takes over `child` (made with new); a previous child of the field is destroyed. A null
+  // `child` removes the field.
   void setObjectAccessor(PXMessageBase* child, short index, short number, unsigned long classId,
                          unsigned int fieldId);
 

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <string_view>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/sax2/Attributes.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
@@ -173,6 +175,44 @@ bool DeclaresDocumentType(const std::string& text) {
   }
 }
 
+// The longest markup the reader takes. The parser keeps a tag, a comment, a CDATA section or a
+// processing instruction whole, in UTF-16 and in buffers that grow by doubling, so one as large as
+// the text would take several times its size; the format's tags are short, and a value is
+// character data, which the parser hands over in pieces.
+constexpr size_t kMaxTagBytes = 64u << 10;
+constexpr size_t kMaxSectionBytes = 1u << 20;
+
+// Whether every tag, comment, CDATA section and processing instruction of `text` is within those
+// bounds. One pass: the text between markup holds no '<' and is skipped at once.
+bool MarkupWithinBounds(const std::string& text) {
+  size_t i = 0;
+  while ((i = text.find('<', i)) != std::string::npos) {
+    const char* close = text.compare(i, 4, "<!--") == 0        ? "-->"
+                        : text.compare(i, 9, "<![CDATA[") == 0 ? "]]>"
+                        : text.compare(i, 2, "<?") == 0        ? "?>"
+                                                               : nullptr;
+    if (close) {
+      const size_t end = text.find(close, i + 2);
+      if ((end == std::string::npos ? text.size() : end) - i > kMaxSectionBytes) return false;
+      if (end == std::string::npos) return true;  // the parser refuses the text
+      i = end + std::char_traits<char>::length(close);
+      continue;
+    }
+    // A tag, to its '>' past quoted values (which may hold one).
+    size_t j = i + 1;
+    for (; j < text.size() && text[j] != '>'; ++j) {
+      if (j - i > kMaxTagBytes) return false;
+      if (text[j] == '"' || text[j] == '\'') {
+        const size_t quote = text.find(text[j], j + 1);
+        j = quote == std::string::npos ? text.size() - 1 : quote;
+      }
+    }
+    if (j - i > kMaxTagBytes) return false;
+    i = j;
+  }
+  return true;
+}
+
 // `tag` is "i", "s", "pw", "o", "lo", "li" or "ls".
 void AddFieldOpen(Piece& piece, const char* tag, short index, short number, unsigned fieldId,
                   bool base64 = false) {
@@ -297,17 +337,18 @@ namespace {
 
 // A decimal integer of ASCII digits with an optional leading '-', nothing else, within the
 // range of long long (the rules of std::from_chars).
-bool ParseDecimal(const char16_t* p, size_t n, long long& value) {
-  const bool negative = n > 0 && p[0] == u'-';
+template <class Char>
+bool ParseDecimal(const Char* p, size_t n, long long& value) {
+  const bool negative = n > 0 && p[0] == '-';
   size_t i = negative ? 1 : 0;
   if (i == n) return false;
   // Accumulated as a negative number, whose range holds every value of long long.
   constexpr long long kMin = std::numeric_limits<long long>::min();
   long long v = 0;
   for (; i < n; ++i) {
-    const char16_t c = p[i];
-    if (c < u'0' || c > u'9') return false;
-    const int digit = c - u'0';
+    const Char c = p[i];
+    if (c < '0' || c > '9') return false;
+    const int digit = c - '0';
     if (v < (kMin + digit) / 10) return false;
     v = v * 10 - digit;
   }
@@ -319,16 +360,16 @@ bool ParseDecimal(const char16_t* p, size_t n, long long& value) {
   return true;
 }
 
-bool IsBlankChar(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+bool IsBlankChar(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-bool IsBlank(const std::u16string& text) {
-  for (char16_t c : text)
+bool IsBlank(const std::string& text) {
+  for (char c : text)
     if (!IsBlankChar(c)) return false;
   return true;
 }
 
 // An integer value of an element: a decimal with blanks around it.
-bool ParseIntText(const std::u16string& text, int64_t& value) {
+bool ParseIntText(const std::string& text, int64_t& value) {
   size_t b = 0, e = text.size();
   while (b < e && IsBlankChar(text[b])) ++b;
   while (e > b && IsBlankChar(text[e - 1])) --e;
@@ -338,14 +379,11 @@ bool ParseIntText(const std::u16string& text, int64_t& value) {
   return true;
 }
 
-// An attribute value that must be a decimal within [min, max], of at most 19 digits (which any
-// bound here leaves room for).
+// An attribute value that must be a decimal within [min, max]; leading zeros do not count.
 bool ParseAttr(const XMLCh* raw, long long min, long long max, long long& value) {
   const std::u16string_view text(raw);
-  const size_t digits = text.size() - (!text.empty() && text[0] == u'-' ? 1 : 0);
   long long parsed = 0;
-  if (digits > 19 || !ParseDecimal(text.data(), text.size(), parsed) || parsed < min ||
-      parsed > max)
+  if (!ParseDecimal(text.data(), text.size(), parsed) || parsed < min || parsed > max)
     return false;
   value = parsed;
   return true;
@@ -390,7 +428,9 @@ struct StopReading {};
 
 class MessageTextReader : public xercesc::DefaultHandler {
  public:
-  MessageTextReader(PXMessageBase& root, bool anyClass) : root_(root), anyClass_(anyClass) {
+  // `sizeHint` is the size of the text read: no value is longer.
+  MessageTextReader(PXMessageBase& root, bool anyClass, size_t sizeHint)
+      : root_(root), anyClass_(anyClass), sizeHint_(sizeHint) {
     stack_.reserve(16);
   }
 
@@ -401,7 +441,7 @@ class MessageTextReader : public xercesc::DefaultHandler {
                     const xercesc::Attributes& attrs) override {
     if (failed_) return;
     // Text may stand only inside a value: before a child element it must be blank.
-    if (!IsBlank(text_)) return Fail();
+    if (highSurrogate_ || !IsBlank(text_)) return Fail();
     text_.clear();
     Frame* top = stack_.empty() ? nullptr : &stack_.back();
     const ElementAttributes attributes(attrs);
@@ -465,6 +505,7 @@ class MessageTextReader : public xercesc::DefaultHandler {
 
   void endElement(const XMLCh*, const XMLCh*, const XMLCh*) override {
     if (failed_ || stack_.empty()) return;
+    if (highSurrogate_) return Fail();  // a character cut in half
     Frame& top = stack_.back();
     switch (top.kind) {
       case Frame::Message:
@@ -516,7 +557,11 @@ class MessageTextReader : public xercesc::DefaultHandler {
   void characters(const XMLCh* chars, const XMLSize_t length) override {
     if (failed_) return;
     if (stack_.empty()) return Fail();
-    text_.append(chars, length);
+    // A large value takes at once all the room it can need (a value is never longer than the
+    // text), so that it is not copied as it grows; pages it does not fill are never touched.
+    if (text_.size() + 3 * length > text_.capacity() && text_.size() > kGrowFrom)
+      text_.reserve(std::max(sizeHint_, text_.size() + 3 * length));
+    if (!AppendUtf8(chars, length)) Fail();
   }
 
   void ignorableWhitespace(const XMLCh*, const XMLSize_t) override {}
@@ -579,29 +624,80 @@ class MessageTextReader : public xercesc::DefaultHandler {
     throw StopReading();
   }
 
-  // The text of the closing element, in UTF-8 and decoded from base64 when `base64`.
-  bool Decode(bool base64, std::string& value) const {
-    value = Utf16ToUtf8(text_.data(), text_.size());
-    if (!text_.empty() && value.empty()) return false;
-    if (!base64) return true;
-    std::string decoded;
-    bool ok = Base64Decode(value, decoded);
-    WipeString(value);
-    value = std::move(decoded);
+  // Appends the UTF-16 `chars` to the text in UTF-8; false at a surrogate without its pair (a
+  // pair may come split over two calls). Written in place: the text is lengthened by the most
+  // the characters can take (three bytes per unit), then cut to what they took.
+  bool AppendUtf8(const XMLCh* chars, size_t length) {
+    const size_t start = text_.size();
+    text_.resize(start + 3 * length);
+    char* const begin = &text_[0];
+    char* out = begin + start;
+    bool ok = true;
+    for (size_t i = 0; i < length; ++i) {
+      uint32_t c = chars[i];
+      if (c < 0x80 && !highSurrogate_) {
+        *out++ = static_cast<char>(c);
+        continue;
+      }
+      if (highSurrogate_) {
+        if (c < 0xDC00 || c > 0xDFFF) {
+          ok = false;
+          break;
+        }
+        c = 0x10000 + ((highSurrogate_ - 0xD800) << 10) + (c - 0xDC00);
+        highSurrogate_ = 0;
+      } else if (c >= 0xD800 && c <= 0xDBFF) {
+        highSurrogate_ = c;
+        continue;
+      } else if (c >= 0xDC00 && c <= 0xDFFF) {
+        ok = false;
+        break;
+      }
+      if (c < 0x800) {
+        *out++ = static_cast<char>(0xC0 | (c >> 6));
+      } else if (c < 0x10000) {
+        *out++ = static_cast<char>(0xE0 | (c >> 12));
+        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      } else {
+        *out++ = static_cast<char>(0xF0 | (c >> 18));
+        *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      }
+      *out++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    text_.resize(static_cast<size_t>(out - begin));
+    return ok;
+  }
+
+  // The text of the closing element, decoded from base64 when `base64`; the text is then empty.
+  bool Decode(bool base64, std::string& value) {
+    if (!base64) {
+      value = std::move(text_);
+      text_.clear();
+      return true;
+    }
+    const bool ok = Base64Decode(text_, value);
+    WipeText();
     return ok;
   }
 
   // The text buffer may have held a password.
   void WipeText() {
-    std::fill(text_.begin(), text_.end(), u'\0');
+    std::fill(text_.begin(), text_.end(), '\0');
     text_.clear();
   }
 
+  // Values up to this size grow as strings do.
+  static constexpr size_t kGrowFrom = 1u << 20;
+
   PXMessageBase& root_;
   const bool anyClass_;
+  const size_t sizeHint_;
   std::vector<Frame> stack_;
-  // Text of the innermost open element since its start or its last child's end.
-  std::u16string text_;
+  // Text of the innermost open element since its start or its last child's end, in UTF-8; a
+  // high surrogate whose pair has not come yet.
+  std::string text_;
+  uint32_t highSurrogate_ = 0;
   int depth_ = 0;
   bool failed_ = false;
   bool complete_ = false;
@@ -621,6 +717,8 @@ struct PooledReader {
     reader->setFeature(xercesc::XMLUni::fgXercesLoadExternalDTD, false);
     reader->setFeature(xercesc::XMLUni::fgXercesDisableDefaultEntityResolution, true);
     reader->setProperty(xercesc::XMLUni::fgXercesSecurityManager, &security);
+    // Character data comes in pieces of this size, not as one buffer of the whole value.
+    reader->setInputBufferSize(64u << 10);
   }
   ~PooledReader() { reader.reset(); }  // before the security manager it points to
 };
@@ -669,12 +767,14 @@ bool PXMessageBase::unserializeAnyClass(const std::string& text) {
 
 bool PXMessageBase::unserializeText(const std::string& text, bool anyClass) {
   clear();
-  if (text.size() > kMaxTextBytes || DeclaresDocumentType(text) || !EnsureXercesPlatform())
+  // A text no longer than a tag may be cannot break the bounds of markup: it is not scanned.
+  if (text.size() > kMaxTextBytes || DeclaresDocumentType(text) ||
+      (text.size() > kMaxTagBytes && !MarkupWithinBounds(text)) || !EnsureXercesPlatform())
     return false;
   PXMessageBase parsed(group_, number_);
   bool ok = false;
   try {
-    MessageTextReader handler(parsed, anyClass);
+    MessageTextReader handler(parsed, anyClass, text.size());
     std::unique_ptr<PooledReader> pooled = Readers().Take();
     xercesc::SAX2XMLReader& reader = *pooled->reader;
     reader.setContentHandler(&handler);

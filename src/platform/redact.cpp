@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -19,14 +20,156 @@ constexpr size_t kMaxStructuralBytes = 1u << 20;
 // Messages inside strings inside messages are written again to this depth; the scan goes on.
 constexpr int kMaxStructuralDepth = 4;
 
-// One character of the text as seen at some level of decoding, with the bytes of the original
-// text it comes from.
-struct Unit {
-  uint32_t c;
-  uint32_t begin, end;
+// The levels of decoding of a text. Level 0 is the text itself, one unit per byte; each further
+// level decodes the references of the one before, so one of its units stands for a run of the
+// text's bytes, and the units of a level cover the text without gap or overlap. A level other
+// than the text is kept as a byte stream, built in place over the one before (decoding never
+// makes it longer): a unit that stands for one byte is its character (kOther for any character
+// that is not ASCII: only ASCII characters make markup or references); a unit that stands for
+// several is kLong, the number of bytes as a varint, then its character. So a level takes at most
+// one byte per byte of the text.
+constexpr unsigned char kOther = 0xFF;
+constexpr unsigned char kLong = 0xFE;
+
+// A position in a level, with the unit there.
+class Cursor {
+ public:
+  // The first unit of the text itself, or of a level stream.
+  static Cursor Text(const std::string& text) {
+    return Cursor(reinterpret_cast<const unsigned char*>(text.data()), text.size(), false);
+  }
+  static Cursor Stream(const unsigned char* stream, size_t size) {
+    return Cursor(stream, size, true);
+  }
+
+  bool AtEnd() const { return pos_ >= size_; }
+  uint32_t c() const { return c_; }
+  // The bytes of the text the unit stands for.
+  size_t begin() const { return begin_; }
+  size_t end() const { return begin_ + span_; }
+  size_t span() const { return span_; }
+  void Next() {
+    pos_ += width_;
+    begin_ += span_;
+    Load();
+  }
+
+ private:
+  Cursor(const unsigned char* data, size_t size, bool stream)
+      : data_(data), size_(size), stream_(stream) {
+    Load();
+  }
+
+  void Load() {
+    if (pos_ >= size_) {
+      c_ = 0;
+      span_ = width_ = 0;
+      return;
+    }
+    const unsigned char b = data_[pos_];
+    if (!stream_ || b != kLong) {
+      c_ = b;
+      span_ = width_ = 1;
+      return;
+    }
+    size_t at = pos_ + 1, value = 0;
+    for (int shift = 0; at < size_; shift += 7) {
+      const unsigned char v = data_[at++];
+      value |= static_cast<size_t>(v & 0x7F) << shift;
+      if (!(v & 0x80)) break;
+    }
+    c_ = at < size_ ? data_[at] : 0;
+    span_ = value;
+    width_ = at + 1 - pos_;
+  }
+
+  const unsigned char* data_;
+  size_t size_;
+  bool stream_;
+  size_t pos_ = 0;
+  size_t begin_ = 0;
+  uint32_t c_ = 0;
+  size_t span_ = 0, width_ = 0;
 };
-using Units = std::vector<Unit>;
-using Span = std::pair<size_t, size_t>;
+
+// Writes a unit of a level stream at `at` of `out` (which has room); returns the next position.
+size_t PutUnit(unsigned char* out, size_t at, uint32_t c, size_t span) {
+  const unsigned char character = c < 0x80 ? static_cast<unsigned char>(c) : kOther;
+  if (span == 1) {
+    out[at++] = character;
+    return at;
+  }
+  out[at++] = kLong;
+  for (; span >= 0x80; span >>= 7) out[at++] = static_cast<unsigned char>((span & 0x7F) | 0x80);
+  out[at++] = static_cast<unsigned char>(span);
+  out[at++] = character;
+  return at;
+}
+
+// The original bytes under a password element's content, over all levels: a bit per byte, and a
+// bit per position for an empty content. Masks that overlap or touch become one.
+class Masks {
+ public:
+  explicit Masks(size_t textSize) : size_(textSize) {}
+
+  void Add(size_t begin, size_t end) {
+    if (!any_) {  // most texts hold no password: the bits are made for the first mask
+      bytes_.assign(size_ / 64 + 1, 0);
+      points_.assign(size_ / 64 + 1, 0);
+    }
+    any_ = true;
+    if (begin >= end) {
+      Set(points_, begin);
+      return;
+    }
+    for (; begin < end && begin % 64 != 0; ++begin) Set(bytes_, begin);
+    for (; begin + 64 <= end; begin += 64) bytes_[begin / 64] = ~uint64_t{0};
+    for (; begin < end; ++begin) Set(bytes_, begin);
+  }
+
+  bool any() const { return any_; }
+
+  // `text` with each group of masks replaced by `mask`.
+  std::string Apply(const std::string& text, const char* mask) const {
+    std::string out;
+    out.reserve(text.size());
+    size_t copied = 0;
+    for (size_t p = NextMarked(0); p != kNone; p = NextMarked(p)) {
+      size_t end = p;
+      while (end < size_ && Test(bytes_, end)) ++end;
+      out.append(text, copied, p - copied);
+      out += mask;
+      copied = end;
+      p = end + 1;  // an empty mask at `end` touches the group
+    }
+    out.append(text, copied, std::string::npos);
+    return out;
+  }
+
+ private:
+  static constexpr size_t kNone = ~size_t{0};
+  static void Set(std::vector<uint64_t>& bits, size_t i) { bits[i / 64] |= uint64_t{1} << (i % 64); }
+  static bool Test(const std::vector<uint64_t>& bits, size_t i) {
+    return (bits[i / 64] >> (i % 64)) & 1;
+  }
+
+  // The first position at or after `from` with a masked byte or an empty mask.
+  size_t NextMarked(size_t from) const {
+    for (size_t word = from / 64; word < bytes_.size(); ++word) {
+      uint64_t bits = bytes_[word] | points_[word];
+      if (word == from / 64) bits &= ~uint64_t{0} << (from % 64);
+      if (bits) {
+        const size_t p = word * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+        return p <= size_ ? p : kNone;
+      }
+    }
+    return kNone;
+  }
+
+  size_t size_;
+  std::vector<uint64_t> bytes_, points_;
+  bool any_ = false;
+};
 
 uint32_t Lower(uint32_t c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
 
@@ -36,19 +179,22 @@ int DigitValue(uint32_t c, bool hex) {
   return -1;
 }
 
-// The reference that starts at in[at] (an '&'): its character and the index of its ';'. Named
+// The reference that starts at `at` (an '&'): its character, and `semicolon` at its ';'. Named
 // references are those of XML, in any case; numeric ones may have any number of digits.
-bool ReadReference(const Units& in, size_t at, uint32_t& c, size_t& semicolon) {
-  size_t i = at + 1;
-  if (i < in.size() && in[i].c == '#') {
-    ++i;
-    const bool hex = i < in.size() && Lower(in[i].c) == 'x';
-    if (hex) ++i;
-    const size_t first = i;
+bool ReadReference(const Cursor& at, uint32_t& c, Cursor& semicolon) {
+  Cursor i = at;
+  i.Next();
+  if (!i.AtEnd() && i.c() == '#') {
+    i.Next();
+    const bool hex = !i.AtEnd() && Lower(i.c()) == 'x';
+    if (hex) i.Next();
+    bool digits = false;
     uint64_t value = 0;
-    for (int d; i < in.size() && (d = DigitValue(in[i].c, hex)) >= 0; ++i)
+    for (int d; !i.AtEnd() && (d = DigitValue(i.c(), hex)) >= 0; i.Next()) {
       value = std::min<uint64_t>(value * (hex ? 16 : 10) + static_cast<uint64_t>(d), 0x110000);
-    if (i == first || i >= in.size() || in[i].c != ';' || value > 0x10FFFF) return false;
+      digits = true;
+    }
+    if (!digits || i.AtEnd() || i.c() != ';' || value > 0x10FFFF) return false;
     c = static_cast<uint32_t>(value);
     semicolon = i;
     return true;
@@ -58,83 +204,86 @@ bool ReadReference(const Units& in, size_t at, uint32_t& c, size_t& semicolon) {
     char c;
   } kNames[] = {{"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
   for (const auto& n : kNames) {
-    size_t k = 0;
-    while (n.name[k] && i + k < in.size() && Lower(in[i + k].c) == static_cast<uint32_t>(n.name[k]))
-      ++k;
-    if (!n.name[k] && i + k < in.size() && in[i + k].c == ';') {
+    Cursor k = i;
+    size_t matched = 0;
+    while (n.name[matched] && !k.AtEnd() &&
+           Lower(k.c()) == static_cast<uint32_t>(n.name[matched])) {
+      ++matched;
+      k.Next();
+    }
+    if (!n.name[matched] && !k.AtEnd() && k.c() == ';') {
       c = static_cast<uint32_t>(n.c);
-      semicolon = i + k;
+      semicolon = k;
       return true;
     }
   }
   return false;
 }
 
-// One level of decoding. Returns whether any reference was decoded.
-bool DecodeLevel(const Units& in, Units& out) {
-  out.clear();
-  out.reserve(in.size());
-  bool changed = false;
-  for (size_t i = 0; i < in.size(); ++i) {
+// One level of decoding: the units from `in` written as a level stream into `out` from its
+// start, which has room for them (`out` may be the stream `in` reads: the writes never pass the
+// reads). Returns the length written; `changed` tells whether any reference was decoded.
+size_t DecodeLevel(Cursor in, unsigned char* out, bool& changed) {
+  changed = false;
+  size_t w = 0;
+  while (!in.AtEnd()) {
     uint32_t c;
-    size_t semicolon;
-    if (in[i].c == '&' && ReadReference(in, i, c, semicolon)) {
-      out.push_back({c, in[i].begin, in[semicolon].end});
-      i = semicolon;
+    Cursor semicolon = in;
+    if (in.c() == '&' && ReadReference(in, c, semicolon)) {
+      const size_t begin = in.begin();
+      in = semicolon;
+      in.Next();
+      w = PutUnit(out, w, c, semicolon.end() - begin);
       changed = true;
     } else {
-      out.push_back(in[i]);
+      const uint32_t here = in.c();
+      const size_t span = in.span();
+      in.Next();
+      w = PutUnit(out, w, here, span);
     }
   }
-  return changed;
+  return w;
 }
 
 bool Blank(uint32_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// The bytes of a text seen as the units of its first level, made as they are read: a text
-// without '&' has no other level, and needs no copy.
-struct ByteUnits {
-  const std::string& text;
-  size_t size() const { return text.size(); }
-  Unit operator[](size_t i) const {
-    return {static_cast<unsigned char>(text[i]), static_cast<uint32_t>(i),
-            static_cast<uint32_t>(i + 1)};
+// Whether the units from `at` spell `word`; `after` is then past them.
+bool Spells(Cursor at, std::string_view word, Cursor* after = nullptr) {
+  for (char w : word) {
+    if (at.AtEnd() || at.c() != static_cast<unsigned char>(w)) return false;
+    at.Next();
   }
-};
-
-// Whether the units from `at` spell `word`.
-template <class U>
-bool Spells(const U& u, size_t at, std::string_view word) {
-  if (at + word.size() > u.size()) return false;
-  for (size_t k = 0; k < word.size(); ++k)
-    if (u[at + k].c != static_cast<unsigned char>(word[k])) return false;
+  if (after) *after = at;
   return true;
 }
 
-// Index of the first unit at or after `from` that starts `word`, or u.size().
-template <class U>
-size_t FindWord(const U& u, size_t from, std::string_view word) {
-  for (size_t i = from; i < u.size(); ++i)
-    if (u[i].c == static_cast<unsigned char>(word[0]) && Spells(u, i, word)) return i;
-  return u.size();
+// The first position at or after `from` that starts `word` (at the end when there is none).
+Cursor FindWord(Cursor from, std::string_view word) {
+  while (!from.AtEnd() && !(from.c() == static_cast<unsigned char>(word[0]) && Spells(from, word)))
+    from.Next();
+  return from;
+}
+
+Cursor Advanced(Cursor at, size_t units) {
+  for (; units > 0 && !at.AtEnd(); --units) at.Next();
+  return at;
 }
 
 // Adds to `masks` the original bytes of the content of every password element of one level.
-template <class U>
-void ScanLevel(const U& u, size_t textSize, std::vector<Span>& masks) {
-  const size_t n = u.size();
-  size_t i = 0;
-  while (i < n) {
-    if (!(u[i].c == '<' && Spells(u, i + 1, "pw") &&
-          (i + 3 >= n || Blank(u[i + 3].c) || u[i + 3].c == '>' || u[i + 3].c == '/'))) {
-      ++i;
+void ScanLevel(Cursor i, size_t textSize, Masks& masks) {
+  while (!i.AtEnd()) {
+    Cursor tag = i;  // past "<pw"
+    if (i.c() != '<' || !Spells(Advanced(i, 1), "pw", &tag) ||
+        !(tag.AtEnd() || Blank(tag.c()) || tag.c() == '>' || tag.c() == '/')) {
+      i.Next();
       continue;
     }
+    const size_t nameEnd = tag.begin();
     // The end of the start tag, past quoted attribute values.
-    size_t j = i + 3;
-    uint32_t quote = 0;
-    for (; j < n; ++j) {
-      const uint32_t c = u[j].c;
+    Cursor j = tag;
+    uint32_t quote = 0, previous = 'w';
+    for (; !j.AtEnd(); previous = j.c(), j.Next()) {
+      const uint32_t c = j.c();
       if (quote) {
         if (c == quote) quote = 0;
       } else if (c == '"' || c == '\'') {
@@ -143,79 +292,70 @@ void ScanLevel(const U& u, size_t textSize, std::vector<Span>& masks) {
         break;
       }
     }
-    if (j >= n) {
-      masks.push_back({u[i + 2].end, textSize});
+    if (j.AtEnd()) {
+      masks.Add(nameEnd, textSize);
       return;
     }
-    if (u[j - 1].c == '/') {  // <pw .../> holds nothing
-      i = j + 1;
+    if (previous == '/') {  // <pw .../> holds nothing
+      i = Advanced(j, 1);
       continue;
     }
     // The content ends at "</pw"; markup that cannot end it is skipped.
-    const size_t contentBegin = u[j].end;
-    size_t k = j + 1;
+    const size_t contentBegin = j.end();
+    Cursor k = Advanced(j, 1);
     for (;;) {
-      while (k < n && u[k].c != '<') ++k;
-      if (k >= n) {
-        masks.push_back({contentBegin, textSize});
+      while (!k.AtEnd() && k.c() != '<') k.Next();
+      if (k.AtEnd()) {
+        masks.Add(contentBegin, textSize);
         return;
       }
-      if (Spells(u, k + 1, "/pw") && (k + 4 >= n || Blank(u[k + 4].c) || u[k + 4].c == '>')) {
-        masks.push_back({contentBegin, u[k].begin});
-        i = k + 4;
+      const Cursor next = Advanced(k, 1);
+      Cursor closed = next;
+      if (Spells(next, "/pw", &closed) && (closed.AtEnd() || Blank(closed.c()) || closed.c() == '>')) {
+        masks.Add(contentBegin, k.begin());
+        i = closed;
         break;
       }
       std::string_view close;
-      if (Spells(u, k + 1, "![CDATA["))
+      if (Spells(next, "![CDATA["))
         close = "]]>";
-      else if (Spells(u, k + 1, "!--"))
+      else if (Spells(next, "!--"))
         close = "-->";
-      else if (u[k + 1 < n ? k + 1 : k].c == '?')
+      else if (!next.AtEnd() && next.c() == '?')
         close = "?>";
       if (close.empty()) {
-        ++k;
+        k = next;
         continue;
       }
-      const size_t end = FindWord(u, k + 1, close);
-      if (end >= n) {
-        masks.push_back({contentBegin, textSize});
+      const Cursor end = FindWord(next, close);
+      if (end.AtEnd()) {
+        masks.Add(contentBegin, textSize);
         return;
       }
-      k = end + close.size();
+      k = Advanced(end, close.size());
     }
   }
 }
 
-// The end of the markup that cannot hold a tag and starts at u[k] ('<'): a comment, a CDATA
-// section or a processing instruction. Returns k when none starts there, u.size() when it does
-// not end.
-template <class U>
-size_t SkipUnread(const U& u, size_t k) {
+// The markup that cannot hold a tag and starts at `at` ('<'): a comment, a CDATA section or a
+// processing instruction. Returns whether one starts there; `past` is then past its end (at the
+// end of the level when it does not end).
+bool SkipUnread(const Cursor& at, Cursor& past) {
+  const Cursor next = Advanced(at, 1);
   std::string_view close;
-  if (Spells(u, k + 1, "![CDATA["))
+  if (Spells(next, "![CDATA["))
     close = "]]>";
-  else if (Spells(u, k + 1, "!--"))
+  else if (Spells(next, "!--"))
     close = "-->";
-  else if (Spells(u, k + 1, "?"))
+  else if (!next.AtEnd() && next.c() == '?')
     close = "?>";
-  if (close.empty()) return k;
-  const size_t end = FindWord(u, k + 1, close);
-  return end >= u.size() ? end : end + close.size();
+  if (close.empty()) return false;
+  const Cursor end = FindWord(next, close);
+  past = end.AtEnd() ? end : Advanced(end, close.size());
+  return true;
 }
 
 bool NameEnd(uint32_t c) { return Blank(c) || c == '>' || c == '/' || c == '<'; }
-
-// A tag that starts at u[at] ('<'): its name, whether it closes or is empty, the attributes the
-// message format reads as numbers, and the index of its '>' (u.size() when it has none). Names
-// and values are kept as ASCII, cut short (the ones that matter are short).
-struct Tag {
-  bool closing = false, empty = false;
-  bool broken = false;  // no name, or a '<' before its end: no tag (`end` is at that '<')
-  std::string name;
-  bool hasG = false, hasN = false, hasX = false;
-  long long g = 0, n = 0, x = 0;
-  size_t end = 0;
-};
 
 char Ascii(uint32_t c) { return c < 0x80 ? static_cast<char>(c) : '?'; }
 
@@ -232,40 +372,56 @@ bool Decimal(std::string_view text, long long& value) {
   return true;
 }
 
-template <class U>
-Tag ReadTag(const U& u, size_t at) {
+// A tag that starts at a '<': its name, whether it closes or is empty, the attributes the
+// message format reads as numbers, and its '>' (`end`: at the end of the level when it has
+// none). Names and values are kept as ASCII, cut short (the ones that matter are short).
+struct Tag {
+  explicit Tag(const Cursor& at) : end(at) {}
+  bool closing = false, empty = false;
+  bool broken = false;  // no name, or a '<' before its end: no tag (`end` is at that '<')
+  std::string name;
+  bool hasG = false, hasN = false, hasX = false;
+  long long g = 0, n = 0, x = 0;
+  Cursor end;
+};
+
+Tag ReadTag(const Cursor& at) {
   constexpr size_t kKept = 15;
-  Tag tag;
-  const size_t n = u.size();
-  size_t j = at + 1;
-  tag.closing = j < n && u[j].c == '/';
-  if (tag.closing) ++j;
-  for (; j < n && !NameEnd(u[j].c); ++j)
-    if (tag.name.size() < kKept) tag.name += Ascii(u[j].c);
+  Tag tag(at);
+  Cursor j = Advanced(at, 1);
+  uint32_t previous = '<';
+  const auto next = [&] {
+    previous = j.c();
+    j.Next();
+  };
+  tag.closing = !j.AtEnd() && j.c() == '/';
+  if (tag.closing) next();
+  for (; !j.AtEnd() && !NameEnd(j.c()); next())
+    if (tag.name.size() < kKept) tag.name += Ascii(j.c());
   // Attributes, up to the '>' outside quotes.
   tag.broken = tag.name.empty();
-  while (j < n && u[j].c != '>' && !tag.broken) {
-    if (u[j].c == '<') {
+  while (!j.AtEnd() && j.c() != '>' && !tag.broken) {
+    if (j.c() == '<') {
       tag.broken = true;
       break;
     }
-    if (NameEnd(u[j].c)) {
-      ++j;
+    if (NameEnd(j.c())) {
+      next();
       continue;
     }
     std::string attribute;
-    for (; j < n && !NameEnd(u[j].c) && u[j].c != '='; ++j)
-      if (attribute.size() < kKept) attribute += Ascii(u[j].c);
-    while (j < n && Blank(u[j].c)) ++j;
-    if (j >= n || u[j].c != '=') continue;
-    ++j;
-    while (j < n && Blank(u[j].c)) ++j;
-    if (j >= n || (u[j].c != '"' && u[j].c != '\'')) continue;
-    const uint32_t quote = u[j].c;
+    for (; !j.AtEnd() && !NameEnd(j.c()) && j.c() != '='; next())
+      if (attribute.size() < kKept) attribute += Ascii(j.c());
+    while (!j.AtEnd() && Blank(j.c())) next();
+    if (j.AtEnd() || j.c() != '=') continue;
+    next();
+    while (!j.AtEnd() && Blank(j.c())) next();
+    if (j.AtEnd() || (j.c() != '"' && j.c() != '\'')) continue;
+    const uint32_t quote = j.c();
     std::string value;
-    for (++j; j < n && u[j].c != quote; ++j)
-      if (value.size() < kKept) value += Ascii(u[j].c);
-    if (j < n) ++j;
+    for (next(); !j.AtEnd() && j.c() != quote; next())
+      if (value.size() < kKept) value += Ascii(j.c());
+    if (!j.AtEnd()) next();
     long long number = 0;
     if (!Decimal(value, number)) continue;
     if (attribute == "g") {
@@ -280,42 +436,42 @@ Tag ReadTag(const U& u, size_t at) {
     }
   }
   tag.end = j;
-  tag.empty = j < n && u[j - 1].c == '/';
+  tag.empty = !j.AtEnd() && previous == '/';
   return tag;
+}
+
+// Where the scan goes on after the broken tag `tag` that starts at `at`: at the '<' that broke
+// it, or past `at`.
+Cursor PastBroken(const Cursor& at, const Tag& tag) {
+  return tag.end.begin() > at.begin() ? tag.end : Advanced(at, 1);
 }
 
 // Adds to `masks` the original bytes of the content of every field that stands at a password's
 // place (IsPasswordPlace) of the message around it, whatever its element, on one level: the
 // messages' classes are followed from their start and end tags.
-template <class U>
-void ScanPlaces(const U& u, size_t textSize, std::vector<Span>& masks) {
+void ScanPlaces(Cursor i, size_t textSize, Masks& masks) {
   struct Open {
     bool known;
     long long group, number;
   };
   std::vector<Open> messages;
-  const size_t n = u.size();
-  size_t i = 0;
-  while (i < n) {
-    if (u[i].c != '<') {
-      ++i;
+  while (!i.AtEnd()) {
+    if (i.c() != '<') {
+      i.Next();
       continue;
     }
-    const size_t skipped = SkipUnread(u, i);
-    if (skipped != i) {
-      i = skipped;
+    Cursor past = i;
+    if (SkipUnread(i, past)) {
+      i = past;
       continue;
     }
-    const Tag tag = ReadTag(u, i);
+    const Tag tag = ReadTag(i);
     if (tag.broken) {
-      i = std::max(tag.end, i + 1);
+      i = PastBroken(i, tag);
       continue;
     }
-    if (tag.end >= n) {
-      // A start tag cut off: what would follow it is gone anyway.
-      return;
-    }
-    i = tag.end + 1;
+    if (tag.end.AtEnd()) return;  // a start tag cut off: what would follow it is gone anyway
+    i = Advanced(tag.end, 1);
     if (tag.name == "m") {
       if (tag.closing && !messages.empty()) messages.pop_back();
       if (!tag.closing && !tag.empty) messages.push_back({tag.hasG && tag.hasN, tag.g, tag.n});
@@ -326,32 +482,33 @@ void ScanPlaces(const U& u, size_t textSize, std::vector<Span>& masks) {
                          static_cast<int>(messages.back().number), tag.x))
       continue;
     // The content goes to the end tag of this element; elements of its name inside it nest.
-    const size_t contentBegin = u[tag.end].end;
-    size_t depth = 1, k = i;
-    while (k < n) {
-      if (u[k].c != '<') {
-        ++k;
+    const size_t contentBegin = tag.end.end();
+    size_t depth = 1;
+    Cursor k = i;
+    while (!k.AtEnd()) {
+      if (k.c() != '<') {
+        k.Next();
         continue;
       }
-      const size_t past = SkipUnread(u, k);
-      if (past != k) {
-        k = past;
+      Cursor skipped = k;
+      if (SkipUnread(k, skipped)) {
+        k = skipped;
         continue;
       }
-      const Tag inner = ReadTag(u, k);
+      const Tag inner = ReadTag(k);
       if (inner.broken) {
-        k = std::max(inner.end, k + 1);
+        k = PastBroken(k, inner);
         continue;
       }
       if (inner.name == tag.name && !inner.empty && !inner.closing) ++depth;
       if (inner.name == tag.name && inner.closing && --depth == 0) break;
-      k = inner.end >= n ? n : inner.end + 1;
+      k = inner.end.AtEnd() ? inner.end : Advanced(inner.end, 1);
     }
-    if (k >= n) {
-      masks.push_back({contentBegin, textSize});
+    if (k.AtEnd()) {
+      masks.Add(contentBegin, textSize);
       return;
     }
-    masks.push_back({contentBegin, u[k].begin});
+    masks.Add(contentBegin, k.begin());
     i = k;
   }
 }
@@ -363,41 +520,26 @@ bool MayHoldMarkup(const std::string& text) {
 
 std::string Scan(const std::string& text) {
   if (!MayHoldMarkup(text)) return text;
-  if (text.size() >= UINT32_MAX) return "[" + std::to_string(text.size()) + " bytes not shown]";
-  std::vector<Span> masks;
-  if (text.find('&') == std::string::npos) {
-    ScanLevel(ByteUnits{text}, text.size(), masks);  // no reference: the only level
-    ScanPlaces(ByteUnits{text}, text.size(), masks);
-  } else {
-    Units level(text.size()), next;
-    for (uint32_t i = 0; i < text.size(); ++i)
-      level[i] = {static_cast<unsigned char>(text[i]), i, i + 1};
-    for (int depth = 0;; ++depth) {
-      ScanLevel(level, text.size(), masks);
-      ScanPlaces(level, text.size(), masks);
-      if (!DecodeLevel(level, next)) break;
+  Masks masks(text.size());
+  ScanLevel(Cursor::Text(text), text.size(), masks);
+  ScanPlaces(Cursor::Text(text), text.size(), masks);
+  if (text.find('&') != std::string::npos) {
+    // Level 1 into a stream of its own, every further level in place over it. The stream is
+    // left uninitialised: only the bytes a level fills take memory.
+    const std::unique_ptr<unsigned char[]> level(new unsigned char[text.size()]);
+    bool changed;
+    size_t size = DecodeLevel(Cursor::Text(text), level.get(), changed);
+    for (int depth = 0; changed; ++depth) {
       if (depth == kMaxRedactionLevels) {
         return "[" + std::to_string(text.size()) + " bytes escaped more than " +
                std::to_string(kMaxRedactionLevels) + " times, not shown]";
       }
-      std::swap(level, next);
+      ScanLevel(Cursor::Stream(level.get(), size), text.size(), masks);
+      ScanPlaces(Cursor::Stream(level.get(), size), text.size(), masks);
+      size = DecodeLevel(Cursor::Stream(level.get(), size), level.get(), changed);
     }
   }
-  if (masks.empty()) return text;
-  std::sort(masks.begin(), masks.end());
-  std::string out;
-  out.reserve(text.size());
-  size_t copied = 0;
-  for (size_t m = 0; m < masks.size();) {
-    size_t begin = masks[m].first, end = masks[m].second;
-    for (++m; m < masks.size() && masks[m].first <= end; ++m) end = std::max(end, masks[m].second);
-    begin = std::max(begin, copied);
-    out.append(text, copied, begin - copied);
-    out += kMask;
-    copied = std::max(end, begin);
-  }
-  out.append(text, copied, std::string::npos);
-  return out;
+  return masks.any() ? masks.Apply(text, kMask) : text;
 }
 
 // The message text within `text`: from its XML declaration or outermost "<m" to the last "</m>".

@@ -462,7 +462,9 @@ Status ServerStore::RemoveClient(const std::string& name, bool* removed) {
 
 Status ServerStore::ListClients(std::vector<ClientRecord>& out) {
   out.clear();
+  // Emptied again inside the transaction: a retry after a busy store starts from nothing.
   return Transaction([&] {
+    out.clear();
     Stmt q(db_, "SELECT id, name, hive_id FROM clients ORDER BY id");
     int rc;
     while ((rc = q.step()) == SQLITE_ROW)
@@ -537,7 +539,9 @@ Status ServerStore::DeleteApp(int64_t id, bool* removed) {
 
 Status ServerStore::ListApps(std::vector<AppRecord>& out) {
   out.clear();
+  // Emptied again inside the transaction: a retry after a busy store starts from nothing.
   return Transaction([&] {
+    out.clear();
     Stmt q(db_, "SELECT id, name, type, config, updated_at FROM apps ORDER BY id");
     int rc;
     while ((rc = q.step()) == SQLITE_ROW)
@@ -641,7 +645,9 @@ Status ServerStore::SetRegistryValues(const std::vector<int64_t>& clientIds,
 
 Status ServerStore::RegistryValues(int64_t clientId, std::vector<RegistryValue>& out) {
   out.clear();
+  // Emptied again inside the transaction: a retry after a busy store starts from nothing.
   return Transaction([&] {
+    out.clear();
     Stmt q(db_,
            "SELECT path, name, type, value, mode, flags, options FROM registry_values "
            "WHERE client_id = ? ORDER BY path, name");

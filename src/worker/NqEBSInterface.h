@@ -8,6 +8,8 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "context/xml_error_handler.h"
 #include "discovery/temp_files.h"
@@ -32,6 +34,8 @@ class NqEBSInterface {
   XmlDomErrorHandler errorHandler;
   // Whether the latest initParser failed (see initParser).
   bool lastParseFailed = false;
+  // Whether a lookup on the current document met a value longer than kMaxContextValueChars.
+  bool valueOverBound = false;
 
  public:
   NqEBSInterface();
@@ -73,11 +77,14 @@ class NqEBSInterface {
   // Lookups on the current document. The parent is the index-th element named tagName in the
   // whole document; the child the childIndex-th element named childName at any depth below it,
   // both in document order. Names compare exactly. A missing parent, child or attribute reads
-  // as "" (count 0). Values are UTF-8.
+  // as "" (count 0). Values are UTF-8. A value longer than kMaxContextValueChars reads as "" too,
+  // and refuses the file: the first such value logs an ERROR line naming the file and the bound.
   int getChildCount(const char* tagName, int index, const char* childName);
   std::string getChildValue(const char* tagName, int index, const char* childName, int childIndex);
   std::string getChildAttribute(const std::string& tagName, int index, const std::string& childName,
                                 int childIndex, const std::string& attributeName);
+  // Merge the current document into the request: 0 when done; 1, with nothing merged, when a
+  // value they take was over the bound (see the lookups), and the file is to be refused.
   int ProcessDBTierTags();
   int ProcessAppTierTags();
   friend class NqEBSInterfaceTest;  // test access to the request
@@ -99,6 +106,12 @@ class NqEBSInterface {
   std::string oracleSid;
   std::string tempDir;
   bool platformReady = false;
+  // Positions of the application nodes of the request by host name (the first node of each
+  // host), so that merging a context file into its node costs one lookup; the list indexed and
+  // its length, to tell when it must be indexed again (src/context/app_tier.cpp).
+  std::unordered_map<std::string, size_t> appNodeByHost;
+  const std::vector<PXMessageBase>* appNodesIndexed = nullptr;
+  size_t appNodesCount = 0;
 
   // Discovery (src/discovery): the owner of <dbHome>/bin/oracle, who runs sqlplus and writes
   // the export; the trusted temporary directory, the lock that serialises discoveries sharing it

@@ -1,8 +1,12 @@
 #include "cli.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <initializer_list>
@@ -118,18 +122,34 @@ int Emit(const Global& g, const std::string& text) {
 }
 
 bool ReadInput(const std::string& path, std::string& text, std::string& error) {
-  std::ostringstream s;
-  if (path.empty() || path == "-") {
-    s << std::cin.rdbuf();
-  } else {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-      error = "cannot read " + path;
-      return false;
-    }
-    s << in.rdbuf();
+  // Read straight into `text`, sized from the file when it is one: a request may be hundreds of
+  // megabytes, and a stream would hold a second copy.
+  const bool standardInput = path.empty() || path == "-";
+  const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "cannot read " + path;
+    return false;
   }
-  text = s.str();
+  text.clear();
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    text.reserve(static_cast<size_t>(st.st_size));
+  char buffer[65536];
+  bool failed = false;
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) failed = true;
+    if (n <= 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  const int readError = errno;
+  if (!standardInput) ::close(fd);
+  if (failed) {
+    error = "cannot read " + (standardInput ? std::string("standard input") : path) + ": " +
+            std::strerror(readError);
+    return false;
+  }
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include <optional>
 #include <sstream>
 #include <string_view>
+#include <utility>
 
 #include "client_hints.h"
 #include "commands.h"
@@ -61,11 +62,15 @@ int Report(const Global& g, const Answer& a, const Json& json, const std::string
   return a.ok() ? kOk : AnswerFailed(g, a);
 }
 
-// The answer's inner text as it may be shown: passwords emptied unless asked for by name.
-std::string ShownInner(const Global& g, const std::string& inner) {
+// The answer's inner text as it may be shown: passwords emptied unless asked for by name. The
+// text is let go once read, for an inner text may be as large as the request.
+std::string ShownInner(const Global& g, std::string inner) {
   if (g.showSecrets) return inner;
   Hux::OraEBSReqResp message;
-  return message.unserialize(inner) ? TextWithoutPasswords(message) : RedactPasswords(inner);
+  if (!message.unserialize(inner)) return RedactPasswords(inner);
+  std::string().swap(inner);
+  EmptyPasswords(message);
+  return message.serialized();
 }
 
 // What --xml prints: the inner text as ShownInner makes it, safe for a terminal.
@@ -287,21 +292,32 @@ int RunRequest(const Global& g, const std::string& file) {
   std::unique_ptr<ServerStore> store;
   if (int rc = OpenStoreReadOnly(g, store)) return rc;
   Answer a;
-  if (int rc = CallPlugin(g, text, a)) return rc;
+  if (int rc = CallPlugin(g, std::move(text), a)) return rc;
+  // A request (and so its answer) may be hundreds of megabytes: each text is let go as soon as
+  // what is shown no longer needs it, and none is copied whole.
   Json j;
   std::string shown;
   if (g.json) {
     Hux::OraEBSReqResp inner;
     if (!inner.unserialize(a.inner)) inner.clear();
     j = AnswerJson(g, a, inner);
-  } else if (g.xml) {
-    shown = XmlOutput(g, a.inner);
-  } else if (g.showSecrets) {
-    shown = XmlForTerminal(a.text) + "\n";
+  } else if (g.showSecrets && !g.xml) {
+    shown = XmlForTerminal(a.text);
+    std::string().swap(a.text);
+    shown += '\n';
   } else {
-    Hux::EnterpriseAppsReqResp envelope(a.envelope);
-    View(envelope).set(Hux::EnterpriseAppsReqResp::xmlString, ShownInner(g, a.inner));
-    shown = XmlForTerminal(RedactPasswords(envelope.serialized())) + "\n";
+    std::string().swap(a.text);
+    shown = ShownInner(g, std::move(a.inner));
+    std::string().swap(a.inner);
+    if (!g.xml) {
+      Hux::EnterpriseAppsReqResp envelope(a.envelope);
+      View(envelope).set(Hux::EnterpriseAppsReqResp::xmlString, std::move(shown));
+      std::string serialized = envelope.serialized();
+      envelope.clear();
+      shown = RedactPasswords(serialized);
+    }
+    shown = XmlForTerminal(shown);
+    shown += '\n';
   }
   return Report(g, a, j, shown);
 }

@@ -123,11 +123,15 @@ int CallPlugin(const Global& g, std::string text, Answer& answer, const Progress
   answer.lines = watch.Finish();
   WaitIfInterrupted();
   answer.causes = Causes(answer.lines);
-  answer.text = text;
-  AnswerParts parts = ReadAnswer(text, answer.envelope);
-  answer.errorCode = parts.errorCode;
-  answer.errorMessage = std::move(parts.errorMessage);
-  answer.inner = std::move(parts.inner);
+  // Read as ReadAnswer reads it, the inner text moved rather than copied: an answer may be
+  // as large as the request.
+  answer.text = std::move(text);
+  answer.envelope.unserialize(answer.text);
+  auto env = View(answer.envelope);
+  auto resp = env.child(Hux::EnterpriseAppsReqResp::response, Create::No);
+  answer.errorCode = resp.get(Hux::GenericResp::errorCode);
+  answer.errorMessage = resp.get(Hux::GenericResp::errorMessage);
+  answer.inner = env.take(Hux::EnterpriseAppsReqResp::xmlString);
   return kOk;
 }
 

@@ -18,7 +18,7 @@ struct Answer {
   std::string errorMessage;
   std::string text;   // the whole answer envelope
   std::string inner;  // its xmlString
-  Hux::EnterpriseAppsReqResp envelope;
+  Hux::EnterpriseAppsReqResp envelope;  // read from `text`, its xmlString moved to `inner`
   std::vector<LogLine> lines;  // the log lines of the call
   std::vector<std::string> causes;
   bool ok() const { return result == 0 && errorCode == 0; }
