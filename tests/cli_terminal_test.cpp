@@ -224,7 +224,7 @@ TEST(HostTerminal, AValueAtAPasswordsPlaceIsMaskedInEveryOutput) {
     }
     HostRun json = Host("--json request " + dir.file("request.xml"));
     const nlohmann::json doc = OneDocument(json.out);
-    EXPECT_EQ(doc["envelope"]["xmlString"]["ebsConfig"]["appTier"]["databaseLogin"]["password"],
+    EXPECT_EQ(doc["answer"]["ebsConfig"]["appTier"]["databaseLogin"]["password"],
               "***")
         << json.out;
     // Saved, the configuration keeps no value at the place.
@@ -260,7 +260,7 @@ TEST(HostTerminal, JsonMasksPasswordsInListsOfStrings) {
   HostRun r = Host("--json request " + dir.file("request.xml"));
   ASSERT_EQ(r.status, 0) << r.err;
   const nlohmann::json doc = OneDocument(r.out);
-  const auto& list = doc["envelope"]["xmlString"]["ebsConfig"]["dbTier"]["dbNodes"][0];
+  const auto& list = doc["answer"]["ebsConfig"]["dbTier"]["dbNodes"][0];
   ASSERT_EQ(list["dataDirectories"].size(), 2u) << r.out;
   EXPECT_EQ(list["dataDirectories"][0], "/u02/data");
   EXPECT_EQ(r.out.find(secret), std::string::npos) << r.out;
