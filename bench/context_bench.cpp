@@ -14,6 +14,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <fstream>
 #include <unordered_map>
 #include <xercesc/framework/MemBufInputSource.hpp>

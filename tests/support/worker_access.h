@@ -2,6 +2,7 @@
 // files of tests/testdata and a store with clients registered.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>

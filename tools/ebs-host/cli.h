@@ -8,6 +8,8 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 

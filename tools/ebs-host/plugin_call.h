@@ -5,6 +5,7 @@
 // seconds and the time limit. Main thread only.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
