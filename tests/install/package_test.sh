@@ -34,9 +34,9 @@ Depends|libxerces-c3|the Xerces runtime that the plug-in links, found by shlibde
 Depends|libsqlite3-0|the SQLite runtime
 Depends|libstdc\+\+6 \(>=|the C++ runtime, with the version the binaries need
 Architecture|^[a-z0-9]+$|a binary package
-Recommends|(^|, )man-db($|,)|`man ebs-host` needs man-db, which a minimal system lacks
-Suggests|(^|, )bash-completion($|,)|the completion is loaded by bash-completion
-Suggests|(^|, )graphviz($|,)|`--format svg` runs Graphviz's dot
+Recommends|^(.*, )?man-db(,.*)?$|`man ebs-host` needs man-db, which a minimal system lacks
+Suggests|^(.*, )?bash-completion(,.*)?$|the completion is loaded by bash-completion
+Suggests|^(.*, )?graphviz(,.*)?$|`--format svg` runs Graphviz's dot
 ROWS
 
 # Purge removes the plug-in's temporary directory, with the lock and a killed run's directory in
