@@ -16,6 +16,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdint>
+
 #include "messages/catalogue.h"
 #include "platform/log.h"
 #include "platform/redact.h"

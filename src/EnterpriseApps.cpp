@@ -1,5 +1,6 @@
 #include "EnterpriseApps.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>

@@ -1,6 +1,8 @@
 // The client lookup by host name against the client directory.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "support/worker_access.h"
 
 namespace {

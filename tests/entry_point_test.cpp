@@ -1,6 +1,7 @@
 // The entry point and the request dispatch, through the plug-in loaded as the host loads it.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <thread>
 
 #include "support/plugin.h"

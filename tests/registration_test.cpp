@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <optional>
 
 #include "support/worker_access.h"

@@ -1,5 +1,7 @@
 #include "messages/requests.h"
 
+#include <cstdint>
+
 namespace {
 
 // Message types of Hux::OraEBSReqResp.

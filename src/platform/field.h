@@ -6,6 +6,7 @@
 // spells a raw field number. Views are cheap to copy and valid as long as the viewed message.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>

@@ -1,5 +1,7 @@
 #include "platform/message.h"
 
+#include <cstdint>
+
 #include "platform/message_field.h"
 
 PXMessageBase::PXMessageBase(int group, int number) : group_(group), number_(number) {}

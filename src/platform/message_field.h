@@ -2,6 +2,8 @@
 // behind raw owning pointers because the framework hands out pointers to those pointers.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/message.h"
 #include "platform/pstring.h"
 

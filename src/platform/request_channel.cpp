@@ -1,5 +1,6 @@
 #include "platform/request_channel.h"
 
+#include <cstdint>
 #include <memory>
 
 #include "messages/catalogue.h"

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <limits>

@@ -1,5 +1,7 @@
 #include "worker/NqEBSInterface.h"
 
+#include <cstdint>
+
 #include "platform/temp_dir.h"
 #include "platform/xerces_platform.h"
 

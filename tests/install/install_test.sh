@@ -25,6 +25,7 @@ share/doc/ebs-host/README.md
 share/doc/ebs-host/changelog.gz
 share/doc/ebs-host/copyright
 share/doc/ebs-host/discovery.md
+share/doc/ebs-host/first-discovery.md
 share/doc/ebs-host/examples/ebs-host-diff@.service
 share/doc/ebs-host/examples/ebs-host-diff@.timer
 share/doc/ebs-host/message-format.md

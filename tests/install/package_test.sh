@@ -34,7 +34,32 @@ Depends|libxerces-c3|the Xerces runtime that the plug-in links, found by shlibde
 Depends|libsqlite3-0|the SQLite runtime
 Depends|libstdc\+\+6 \(>=|the C++ runtime, with the version the binaries need
 Architecture|^[a-z0-9]+$|a binary package
+Recommends|^(.*, )?man-db(,.*)?$|`man ebs-host` needs man-db, which a minimal system lacks
+Suggests|^(.*, )?bash-completion(,.*)?$|the completion is loaded by bash-completion
+Suggests|^(.*, )?graphviz(,.*)?$|`--format svg` runs Graphviz's dot
 ROWS
+
+# Purge removes the plug-in's temporary directory, with the lock and a killed run's directory in
+# it; a plain removal keeps it. The package's postrm runs against a scratch root (DPKG_ROOT).
+dpkg-deb -e "$deb" "$scratch/control"
+if [ ! -x "$scratch/control/postrm" ]; then
+  fail "the package has no executable postrm"
+else
+  # Each row: the postrm's argument, and whether /var/lib/ebs-host/tmp is left.
+  while read -r action left; do
+    root=$scratch/root-$action
+    mkdir -p "$root/var/lib/ebs-host/tmp/NqEBSRun.x1Y2z3/sub"
+    : >"$root/var/lib/ebs-host/tmp/NqEBSDiscover.lock"
+    ln -s /etc "$root/var/lib/ebs-host/tmp/NqEBSRun.x1Y2z3/sub/out"  # not followed
+    DPKG_ROOT=$root sh "$scratch/control/postrm" "$action" || fail "postrm $action failed"
+    if [ -e "$root/var/lib/ebs-host/tmp" ]; then now=yes; else now=no; fi
+    [ "$now" = "$left" ] || fail "after postrm $action, /var/lib/ebs-host/tmp left: $now, want $left"
+  done <<'ROWS'
+purge no
+remove yes
+upgrade yes
+ROWS
+fi
 
 # The contents: the programs, the docs, the manual page compressed, the completion.
 contents=$(dpkg-deb -c "$deb" | awk '{ print $NF }')

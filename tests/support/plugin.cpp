@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>

@@ -2,7 +2,9 @@
 // files of tests/testdata and a store with clients registered.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 

@@ -10,6 +10,8 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 

@@ -1,6 +1,7 @@
 // The commands on the managing-server stand-in's store: clients add|list|remove, apps list|show.
 // Commands that only read open the store read-only and never create it; a missing store reads
 // as an empty one.
+#include <cstdint>
 #include <iostream>
 #include <limits>
 #include <optional>

@@ -1,6 +1,7 @@
 #include "config_diff.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <set>
 

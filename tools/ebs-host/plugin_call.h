@@ -5,6 +5,7 @@
 // shows one status line with the elapsed seconds and the time limit. Main thread only.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 

@@ -1,5 +1,6 @@
 #include "topology_view.h"
 
+#include <cstdint>
 #include <string>
 #include <unordered_set>
 
