@@ -4,6 +4,7 @@
 // takes, and a value at a password's place is masked in every output, whatever its kind.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <regex>
 
 #include "cli_host.h"

@@ -19,6 +19,7 @@
 
 #include "platform/message.h"
 #include "platform/message_field.h"
+#include "platform/text.h"
 #include "platform/xerces_platform.h"
 
 namespace {
@@ -26,31 +27,9 @@ namespace {
 // Length of the UTF-8 sequence at p[0..n) of a character that XML 1.0 can carry and that is not
 // ASCII, or 0 when there is none.
 size_t CarriedSequence(const unsigned char* p, size_t n) {
-  const unsigned c = p[0];
-  size_t extra;
-  uint32_t cp;
-  if ((c & 0xE0) == 0xC0) {
-    extra = 1;
-    cp = c & 0x1F;
-  } else if ((c & 0xF0) == 0xE0) {
-    extra = 2;
-    cp = c & 0x0F;
-  } else if ((c & 0xF8) == 0xF0) {
-    extra = 3;
-    cp = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (extra >= n) return 0;
-  for (size_t k = 1; k <= extra; ++k) {
-    if ((p[k] & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (p[k] & 0x3F);
-  }
-  static const uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-  if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE ||
-      cp == 0xFFFF)
-    return 0;
-  return extra + 1;
+  uint32_t cp = 0;
+  const size_t length = Utf8Character(p, n, cp);
+  return cp < 0x80 || cp == 0xFFFE || cp == 0xFFFF ? 0 : length;
 }
 
 // Appends `s` with the characters that XML would not keep as they are escaped; the runs between

@@ -440,10 +440,24 @@ Tag ReadTag(const Cursor& at) {
   return tag;
 }
 
-// Where the scan goes on after the broken tag `tag` that starts at `at`: at the '<' that broke
-// it, or past `at`.
-Cursor PastBroken(const Cursor& at, const Tag& tag) {
-  return tag.end.begin() > at.begin() ? tag.end : Advanced(at, 1);
+// The next tag from `at` on, past text, comments, CDATA sections, processing instructions and
+// broken tags: `at` is left at its '<' and `tag` read. False at the end of the level.
+bool NextTag(Cursor& at, Tag& tag) {
+  while (!at.AtEnd()) {
+    if (at.c() != '<') {
+      at.Next();
+      continue;
+    }
+    Cursor past = at;
+    if (SkipUnread(at, past)) {
+      at = past;
+      continue;
+    }
+    tag = ReadTag(at);
+    if (!tag.broken) return true;
+    at = tag.end.begin() > at.begin() ? tag.end : Advanced(at, 1);
+  }
+  return false;
 }
 
 // Adds to `masks` the original bytes of the content of every field that stands at a password's
@@ -455,21 +469,8 @@ void ScanPlaces(Cursor i, size_t textSize, Masks& masks) {
     long long group, number;
   };
   std::vector<Open> messages;
-  while (!i.AtEnd()) {
-    if (i.c() != '<') {
-      i.Next();
-      continue;
-    }
-    Cursor past = i;
-    if (SkipUnread(i, past)) {
-      i = past;
-      continue;
-    }
-    const Tag tag = ReadTag(i);
-    if (tag.broken) {
-      i = PastBroken(i, tag);
-      continue;
-    }
+  Tag tag(i);
+  while (NextTag(i, tag)) {
     if (tag.end.AtEnd()) return;  // a start tag cut off: what would follow it is gone anyway
     i = Advanced(tag.end, 1);
     if (tag.name == "m") {
@@ -484,32 +485,20 @@ void ScanPlaces(Cursor i, size_t textSize, Masks& masks) {
     // The content goes to the end tag of this element; elements of its name inside it nest.
     const size_t contentBegin = tag.end.end();
     size_t depth = 1;
-    Cursor k = i;
-    while (!k.AtEnd()) {
-      if (k.c() != '<') {
-        k.Next();
-        continue;
-      }
-      Cursor skipped = k;
-      if (SkipUnread(k, skipped)) {
-        k = skipped;
-        continue;
-      }
-      const Tag inner = ReadTag(k);
-      if (inner.broken) {
-        k = PastBroken(k, inner);
-        continue;
-      }
+    Tag inner(i);
+    bool closed = false;
+    while (!closed && NextTag(i, inner)) {
       if (inner.name == tag.name && !inner.empty && !inner.closing) ++depth;
-      if (inner.name == tag.name && inner.closing && --depth == 0) break;
-      k = inner.end.AtEnd() ? inner.end : Advanced(inner.end, 1);
+      if (inner.name == tag.name && inner.closing && --depth == 0)
+        closed = true;
+      else
+        i = inner.end.AtEnd() ? inner.end : Advanced(inner.end, 1);
     }
-    if (k.AtEnd()) {
+    if (!closed) {
       masks.Add(contentBegin, textSize);
       return;
     }
-    masks.Add(contentBegin, k.begin());
-    i = k;
+    masks.Add(contentBegin, i.begin());  // `i` is at the end tag, which the loop reads next
   }
 }
 

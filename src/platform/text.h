@@ -4,6 +4,8 @@
 // well-formed text (it moves back over at most three continuation bytes). Thread-safe.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,3 +22,8 @@ std::string CutMark(size_t cutBytes);
 // `text` as it is when it has at most `maxBytes` bytes; otherwise the part CutPoint keeps,
 // followed by CutMark of the rest.
 std::string CutText(std::string_view text, size_t maxBytes);
+
+// The length of the well-formed UTF-8 character at `p` (with `n` bytes left, n >= 1) and its
+// code point in `cp`; 0 for a byte that does not start one (overlong forms, surrogates and code
+// points past U+10FFFF included).
+size_t Utf8Character(const unsigned char* p, size_t n, uint32_t& cp);

@@ -4,38 +4,9 @@
 #include <cstdio>
 
 #include "discovery/export_scripts.h"
+#include "platform/text.h"
 
 namespace {
-
-// The length of the well-formed UTF-8 character at `p` (with `n` bytes left) and its code point
-// in `cp`; 0 for a byte that does not start one (overlong forms and surrogates included).
-size_t Character(const unsigned char* p, size_t n, uint32_t& cp) {
-  const unsigned c = p[0];
-  size_t extra;
-  if (c < 0x80) {
-    cp = c;
-    return 1;
-  } else if ((c & 0xE0) == 0xC0) {
-    extra = 1;
-    cp = c & 0x1F;
-  } else if ((c & 0xF0) == 0xE0) {
-    extra = 2;
-    cp = c & 0x0F;
-  } else if ((c & 0xF8) == 0xF0) {
-    extra = 3;
-    cp = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (extra >= n) return 0;
-  for (size_t k = 1; k <= extra; ++k) {
-    if ((p[k] & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (p[k] & 0x3F);
-  }
-  static const uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-  if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return extra + 1;
-}
 
 // A character that a terminal acts upon, or that reorders the text around it.
 bool Control(uint32_t cp) {
@@ -58,7 +29,7 @@ void Walk(std::string_view text, Keep keep, Escape escape, Invalid invalid) {
   size_t run = 0;
   for (size_t i = 0; i < n;) {
     uint32_t cp = 0;
-    const size_t length = Character(p + i, n - i, cp);
+    const size_t length = Utf8Character(p + i, n - i, cp);
     if (length != 0 && !Control(cp)) {
       i += length;
       continue;
