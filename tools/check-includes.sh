@@ -37,7 +37,7 @@ sed "s/@PROJECT_VERSION@/$version/" src/version/ebs_version.h.in >"$work/generat
 # What the build defines for the tests and ebs-host; the values do not matter to a syntax check.
 FLAGS=(-std=c++17 -w -I"$ROOT/src" -I"$ROOT/tests" -I"$ROOT/tools/ebs-host" -I"$work/generated"
        -DGTEST_HAS_PTHREAD=1 -DEBS_SOURCE_DIR='"/"' -DEBS_HOST_TOOL='"/"' -DEBS_BUILD_HOST='"/"'
-       -DEBS_BUILD_PLUGIN='"/"' -DEBS_PLUGIN_PATH='"/"' -DEBS_PLUGIN_FROM_BINDIR='"/"')
+       -DEBS_BUILD_PLUGIN='"/"' -DEBS_PLUGIN_PATH='"/"' -DEBS_PLUGIN_FROM_BINDIR='"/"' -DEBS_INTRUDER='"/"')
 
 if ! printf '#include <string>\nint main() {}\n' |
     clang++ -stdlib=libc++ -std=c++17 -fsyntax-only -x c++ - >/dev/null 2>&1; then
