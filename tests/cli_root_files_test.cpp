@@ -213,6 +213,14 @@ TEST(HostRootFiles, APasswordFileMustBePrivate) {
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find(row.why), std::string::npos) << r.err;
   }
+  // The fix it names is a command a root shell takes as it is: a path with shell syntax quoted.
+  const std::string odd = dir.file("p w$(id)");
+  WriteFile(odd, "pw\n");
+  ::chmod(odd.c_str(), 0644);
+  HostRun r = Host("discover --sid PROD --db-user apps --db-password-file " + ShellWord(odd));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("make it private with: chmod 600 '" + odd + "'\n"), std::string::npos)
+      << r.err;
 }
 
 }  // namespace

@@ -117,7 +117,7 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
               "; the password file must be root's or yours";
     else if ((st.st_mode & 077) != 0)
       error = path + " may be read or changed by other accounts (mode " + ModeText(st.st_mode) +
-              "); make it private with: chmod 600 " + path;
+              "); make it private with: " + ShellCommand({"chmod", "600", path});
     if (!error.empty()) {
       ::close(fd);
       return false;
