@@ -170,6 +170,13 @@ BENCHMARK(BM_MessageRoundTripAlone)->Unit(benchmark::kMicrosecond);
 
 // The entry point's answer to a request of an unknown message (range(0): 0 logging off, 1 debug
 // logging to a file), against unserialise + serialise of the same envelope.
+// The plug-in's entry point, loaded as a host loads it; null when it cannot be loaded.
+int (*PluginEntry())(std::string&) {
+  void* handle = dlopen(EBS_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+  return handle ? reinterpret_cast<int (*)(std::string&)>(dlsym(handle, "OnMsgEnterpriseApps"))
+                : nullptr;
+}
+
 void BM_EntryPointRefusedRequest(benchmark::State& state) {
   const bool debugToFile = state.range(0) == 1;
   char dir[] = "/tmp/message_bench-XXXXXX";
@@ -180,10 +187,7 @@ void BM_EntryPointRefusedRequest(benchmark::State& state) {
     setenv("EBS_HOST_LOG", logPath.c_str(), 1);
   else
     unsetenv("EBS_HOST_LOG");
-  void* handle = dlopen(EBS_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-  auto entry = handle
-                   ? reinterpret_cast<int (*)(std::string&)>(dlsym(handle, "OnMsgEnterpriseApps"))
-                   : nullptr;
+  const auto entry = PluginEntry();
   if (!entry) return state.SkipWithError("the plug-in cannot be loaded");
   Hux::EnterpriseAppsReqResp envelope;
   View(envelope).set(Hux::EnterpriseAppsReqResp::appType, 2);
@@ -231,10 +235,7 @@ std::string LargeRefusedRequest() {
 void BM_EntryPointLargeRefusedRequest(benchmark::State& state) {
   setenv("EBS_HOST_LOG_LEVEL", "off", 1);
   unsetenv("EBS_HOST_LOG");
-  void* handle = dlopen(EBS_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-  auto entry = handle
-                   ? reinterpret_cast<int (*)(std::string&)>(dlsym(handle, "OnMsgEnterpriseApps"))
-                   : nullptr;
+  const auto entry = PluginEntry();
   if (!entry) return state.SkipWithError("the plug-in cannot be loaded");
   // Peak memory of one call in a child of its own, made before this process holds the request
   // (a child counts the pages it shares with its parent).

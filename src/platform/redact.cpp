@@ -269,6 +269,24 @@ Cursor Advanced(Cursor at, size_t units) {
   return at;
 }
 
+// The markup that cannot hold a tag and starts at `at` ('<'): a comment, a CDATA section or a
+// processing instruction. Returns whether one starts there; `past` is then past its end (at the
+// end of the level when it does not end).
+bool SkipUnread(const Cursor& at, Cursor& past) {
+  const Cursor next = Advanced(at, 1);
+  std::string_view close;
+  if (Spells(next, "![CDATA["))
+    close = "]]>";
+  else if (Spells(next, "!--"))
+    close = "-->";
+  else if (!next.AtEnd() && next.c() == '?')
+    close = "?>";
+  if (close.empty()) return false;
+  const Cursor end = FindWord(next, close);
+  past = end.AtEnd() ? end : Advanced(end, close.size());
+  return true;
+}
+
 // Adds to `masks` the original bytes of the content of every password element of one level.
 void ScanLevel(Cursor i, size_t textSize, Masks& masks) {
   while (!i.AtEnd()) {
@@ -316,43 +334,14 @@ void ScanLevel(Cursor i, size_t textSize, Masks& masks) {
         i = closed;
         break;
       }
-      std::string_view close;
-      if (Spells(next, "![CDATA["))
-        close = "]]>";
-      else if (Spells(next, "!--"))
-        close = "-->";
-      else if (!next.AtEnd() && next.c() == '?')
-        close = "?>";
-      if (close.empty()) {
+      Cursor skipped = k;
+      if (!SkipUnread(k, skipped)) {
         k = next;
         continue;
       }
-      const Cursor end = FindWord(next, close);
-      if (end.AtEnd()) {
-        masks.Add(contentBegin, textSize);
-        return;
-      }
-      k = Advanced(end, close.size());
+      k = skipped;  // at the end of the level when it does not end: all masked below
     }
   }
-}
-
-// The markup that cannot hold a tag and starts at `at` ('<'): a comment, a CDATA section or a
-// processing instruction. Returns whether one starts there; `past` is then past its end (at the
-// end of the level when it does not end).
-bool SkipUnread(const Cursor& at, Cursor& past) {
-  const Cursor next = Advanced(at, 1);
-  std::string_view close;
-  if (Spells(next, "![CDATA["))
-    close = "]]>";
-  else if (Spells(next, "!--"))
-    close = "-->";
-  else if (!next.AtEnd() && next.c() == '?')
-    close = "?>";
-  if (close.empty()) return false;
-  const Cursor end = FindWord(next, close);
-  past = end.AtEnd() ? end : Advanced(end, close.size());
-  return true;
 }
 
 bool NameEnd(uint32_t c) { return Blank(c) || c == '>' || c == '/' || c == '<'; }
