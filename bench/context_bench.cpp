@@ -37,7 +37,7 @@
 #include "context/context_parser.h"
 #include "goal.h"
 #include "in_child.h"
-#include "platform/xerces_platform.h"
+#include "platform/message/xerces_platform.h"
 #include "support/worker_access.h"
 
 namespace {

@@ -17,7 +17,7 @@
 
 #include "context/context_bounds.h"
 #include "in_child.h"
-#include "platform/xerces_platform.h"
+#include "platform/message/xerces_platform.h"
 #include "support/test_text.h"
 #include "support/worker_access.h"
 

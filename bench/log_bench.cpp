@@ -6,8 +6,8 @@
 
 #include <optional>
 
-#include "platform/host_config.h"
-#include "platform/log.h"
+#include "platform/host/host_config.h"
+#include "platform/host/log.h"
 #include "support/plugin.h"
 
 namespace {

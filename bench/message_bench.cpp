@@ -33,8 +33,8 @@
 #include "goal.h"
 #include "in_child.h"
 #include "messages/catalogue.h"
-#include "platform/host_config.h"
-#include "platform/xerces_platform.h"
+#include "platform/host/host_config.h"
+#include "platform/message/xerces_platform.h"
 
 namespace {
 

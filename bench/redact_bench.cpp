@@ -19,8 +19,8 @@
 #include <cstdint>
 
 #include "messages/catalogue.h"
-#include "platform/log.h"
-#include "platform/redact.h"
+#include "platform/host/log.h"
+#include "messages/redact.h"
 
 namespace {
 

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "goal.h"
-#include "platform/host_config.h"
-#include "platform/store.h"
+#include "platform/host/host_config.h"
+#include "platform/server/store.h"
 #include "support/plugin.h"
 #include "worker/NqEBSInterface.h"
 
@@ -59,7 +59,7 @@ std::string HostOf(int i) { return "node" + std::to_string(i) + ".example.com"; 
 // `nodes - 1` application nodes, each on its own client.
 std::string SaveRequest(const HostSandbox& sandbox, int nodes) {
   std::unique_ptr<ServerStore> store;
-  ServerStore::Open(sandbox.storePath(), store);
+  if (!ServerStore::Open(sandbox.storePath(), store).ok || !store) return "";
   Hux::OraEBSReqResp request;
   auto r = View(request);
   r.set(Hux::OraEBSReqResp::messageType, 1);
@@ -73,7 +73,7 @@ std::string SaveRequest(const HostSandbox& sandbox, int nodes) {
                       .list(Hux::OraEBSAppTier::appNodes, Create::Yes);
   for (int i = 0; i < nodes; ++i) {
     const std::string name = "node" + std::to_string(i);
-    store->AddClient(name, {HostOf(i)}, 1, 0, nullptr);
+    if (!store->AddClient(name, {HostOf(i)}, 1, 0, nullptr).ok) return "";
     if (i == 0) {
       auto node = dbNodes.append();
       node.set(Hux::OraEBSDBNode::hostName, name);

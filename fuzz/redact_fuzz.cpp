@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/message.h"
-#include "platform/pstring.h"
-#include "platform/redact.h"
+#include "platform/message/message.h"
+#include "platform/message/pstring.h"
+#include "messages/redact.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "messages/catalogue.h"
-#include "platform/host_config.h"
-#include "platform/log.h"
-#include "platform/xerces_platform.h"
+#include "platform/host/host_config.h"
+#include "platform/host/log.h"
+#include "platform/message/xerces_platform.h"
 #include "worker/NqEBSInterface.h"
 
 namespace {

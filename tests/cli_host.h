@@ -7,7 +7,7 @@
 #include <string>
 
 #include "discovery/export_scripts.h"
-#include "platform/process.h"
+#include "platform/host/process.h"
 #include "support/plugin.h"
 
 struct HostRun {

@@ -21,8 +21,8 @@
 #include <memory>
 #include <thread>
 
-#include "platform/process.h"
-#include "platform/store.h"
+#include "platform/host/process.h"
+#include "platform/server/store.h"
 #include "support/fake_oracle.h"
 #include "support/test_text.h"
 
@@ -33,15 +33,6 @@ const char* const kFailed = "Unable to fetch EBS Context Files";
 
 bool Logged(const std::string& log, const std::string& label, const std::string& text) {
   return log.find("[" + label + "] " + text + "\n") != std::string::npos;
-}
-
-// The running processes of the process group `pgid` but its leader and the leader's children
-// (the watcher of a run and its sleep).
-size_t MembersRunning(const std::string& pgid) {
-  const pid_t leader = std::stoi(pgid);
-  size_t n = 0;
-  for (const GroupMember& m : GroupMembers(leader)) n += m.pid != leader && m.parent != leader;
-  return n;
 }
 
 std::string Parent(const std::string& path) { return path.substr(0, path.rfind('/')); }

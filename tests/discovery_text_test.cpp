@@ -11,7 +11,7 @@
 #include "discovery/export_scripts.h"
 #include "discovery/oratab.h"
 #include "discovery/temp_files.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/plugin.h"
 #include "support/test_text.h"
 

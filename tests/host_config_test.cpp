@@ -2,8 +2,8 @@
 // stays within the line cap where an escape meets it.
 #include <gtest/gtest.h>
 
-#include "platform/host_config.h"
-#include "platform/log.h"
+#include "platform/host/host_config.h"
+#include "platform/host/log.h"
 #include "support/worker_access.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/log.h"
-#include "platform/redact.h"
+#include "platform/host/log.h"
+#include "messages/redact.h"
 #include "support/plugin.h"
 #include "support/test_text.h"
 #include "support/worker_access.h"

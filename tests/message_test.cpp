@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "messages/catalogue.h"
-#include "platform/message.h"
-#include "platform/message_passwords.h"
-#include "platform/pstring.h"
-#include "platform/redact.h"
+#include "platform/message/message.h"
+#include "messages/message_passwords.h"
+#include "platform/message/pstring.h"
+#include "messages/redact.h"
 
 namespace {
 

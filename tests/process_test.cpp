@@ -14,7 +14,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/process.h"
+#include "platform/host/process.h"
 #include "support/plugin.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include <optional>
 #include <thread>
 
-#include "platform/client_directory.h"
-#include "platform/host_config.h"
-#include "platform/request_channel.h"
-#include "platform/store.h"
+#include "platform/server/client_directory.h"
+#include "platform/host/host_config.h"
+#include "platform/server/request_channel.h"
+#include "platform/server/store.h"
 #include "support/plugin.h"
 #include "support/test_text.h"
 

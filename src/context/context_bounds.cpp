@@ -6,7 +6,7 @@
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/TransService.hpp>
 
-#include "platform/xerces_platform.h"
+#include "platform/message/xerces_platform.h"
 
 namespace {
 

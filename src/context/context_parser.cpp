@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "platform/xerces_platform.h"
+#include "platform/message/xerces_platform.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "context/xml_error_handler.h"
 
-#include "platform/text.h"
-#include "platform/xerces_platform.h"
+#include "base/text.h"
+#include "platform/message/xerces_platform.h"
 
 XmlDomErrorHandler::~XmlDomErrorHandler() = default;
 

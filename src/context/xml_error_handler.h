@@ -12,7 +12,7 @@
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 
-#include "platform/log.h"
+#include "platform/host/log.h"
 
 class XmlDomErrorHandler : public xercesc::HandlerBase {
  public:

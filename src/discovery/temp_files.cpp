@@ -12,9 +12,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/file_io.h"
-#include "platform/text.h"
-#include "platform/trusted_dir.h"
+#include "base/file_io.h"
+#include "base/text.h"
+#include "base/trusted_dir.h"
 
 namespace {
 

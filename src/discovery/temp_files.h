@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_io.h"
+#include "base/file_io.h"
 
 // The operating-system account that discovery runs sqlplus as.
 struct OracleAccount {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/field.h"
-#include "platform/message.h"
+#include "platform/message/field.h"
+#include "platform/message/message.h"
 
 #define EBS_MESSAGE(Name, Group, Number, ClassId)    \
   static constexpr int kGroup = Group;               \

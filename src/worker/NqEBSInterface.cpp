@@ -2,10 +2,9 @@
 
 #include <cstdint>
 
-#include "platform/temp_dir.h"
-#include "platform/xerces_platform.h"
+#include "platform/message/xerces_platform.h"
 
-NqEBSInterface::NqEBSInterface() {
+NqEBSInterface::NqEBSInterface(HostServices& host) : host(host) {
   std::string error;
   platformReady = EnsureXercesPlatform(&error);
   if (!platformReady) {
@@ -43,8 +42,7 @@ std::string NqEBSInterface::GetErrorMessage() {
 int NqEBSInterface::ProcessXMLReq(std::string& xml) {
   static const char* const kLabel = "ProcessXMLReq";
   if (!platformReady) return 1;
-  NQPI_Base platform;
-  tempDir = platform.getTesselTempDirectory();
+  tempDir = host.TempDirectory();
   request.unserialize(xml);
   EvDebug::Debug(logContext, kLabel, "Enter");
   EvDebug::Debug(logContext, kLabel, "Input XML [%s]", xml.c_str());

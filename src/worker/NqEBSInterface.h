@@ -14,8 +14,9 @@
 #include "context/xml_error_handler.h"
 #include "discovery/temp_files.h"
 #include "messages/catalogue.h"
-#include "platform/file_io.h"
-#include "platform/log.h"
+#include "platform/services/host_services.h"
+#include "base/file_io.h"
+#include "platform/host/log.h"
 
 XERCES_CPP_NAMESPACE_BEGIN
 class DOMDocument;
@@ -38,7 +39,9 @@ class NqEBSInterface {
   bool valueOverBound = false;
 
  public:
-  NqEBSInterface();
+  // Every service of the host (process runner, request channel, client directory, configuration,
+  // temporary directory, clock) is reached through `host`, which must outlive the worker.
+  explicit NqEBSInterface(HostServices& host = DefaultHostServices());
   ~NqEBSInterface();
   NqEBSInterface(const NqEBSInterface&) = delete;
   NqEBSInterface& operator=(const NqEBSInterface&) = delete;
@@ -96,6 +99,7 @@ class NqEBSInterface {
   int SetRegistryKeyForClients();
 
  private:
+  HostServices& host;
   EvEvent logContext;
   Hux::GenericResp genericResp;
   Hux::OraEBSReqResp request;
@@ -108,7 +112,7 @@ class NqEBSInterface {
   bool platformReady = false;
   // Positions of the application nodes of the request by host name (the first node of each
   // host), so that merging a context file into its node costs one lookup; the list indexed and
-  // its length, to tell when it must be indexed again (src/context/app_tier.cpp).
+  // its length, to tell when it must be indexed again (src/worker/app_tier.cpp).
   std::unordered_map<std::string, size_t> appNodeByHost;
   const std::vector<PXMessageBase>* appNodesIndexed = nullptr;
   size_t appNodesCount = 0;

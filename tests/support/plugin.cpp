@@ -1,7 +1,7 @@
 #include "support/plugin.h"
 
 #include "messages/requests.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>

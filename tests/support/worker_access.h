@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/store.h"
+#include "platform/server/store.h"
 #include "support/plugin.h"
 #include "worker/NqEBSInterface.h"
 

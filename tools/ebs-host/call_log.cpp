@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "platform/file_io.h"
-#include "platform/host_config.h"
+#include "base/file_io.h"
+#include "platform/host/host_config.h"
 
 bool ParseLogLine(std::string_view line, long pid, LogLine& out) {
   // <stamp> <LEVEL> <pid> [<label>] <text>

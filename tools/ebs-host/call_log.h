@@ -1,6 +1,6 @@
 // The log of ebs-host's plug-in calls. ebs-host points EBS_HOST_LOG at one file (--log, else
 // EBS_HOST_LOG, else $XDG_STATE_HOME/ebs-host/ebs-host.log or ~/.local/state/ebs-host/...), used
-// by the rules of platform/log_file.h (mode 0600, never through a link, as root only in a
+// by the rules of platform/host/log_file.h (mode 0600, never through a link, as root only in a
 // trusted directory, never a file that is not already a log), and reads back the lines that its
 // own process appends during a call: their ERROR texts are the call's causes, and the progress of
 // a discovery shows in them. Lines are "<UTC stamp> <LEVEL> <pid> [<label>] <text>". One object
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/log_file.h"
+#include "platform/host/log_file.h"
 
 struct LogLine {
   std::string level, label, text;
@@ -50,7 +50,7 @@ class CallLog {
 };
 
 // The log lines of every process among the last `maxBytes` of LogPathFor(explicitPath); none when
-// there is no such file, or it is not one that Open would use (platform/file_io.h's
+// there is no such file, or it is not one that Open would use (base/file_io.h's
 // OpenOwnRegularFile). Opens nothing for writing and follows no link.
 std::vector<LogLine> RecentLogLines(const std::string& explicitPath, size_t maxBytes);
 

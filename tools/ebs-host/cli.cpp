@@ -15,7 +15,7 @@
 #include <map>
 #include <sstream>
 
-#include "platform/file_io.h"
+#include "base/file_io.h"
 #include "private_file.h"
 #include "terminal_text.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli.h"
-#include "platform/store.h"
+#include "platform/server/store.h"
 #include "plugin_call.h"
 
 struct DiscoverArgs {

@@ -10,7 +10,7 @@
 #include "commands.h"
 #include "config_diff.h"
 #include "json_view.h"
-#include "platform/host_config.h"
+#include "platform/host/host_config.h"
 #include "terminal_text.h"
 
 namespace {

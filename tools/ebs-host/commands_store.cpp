@@ -11,8 +11,8 @@
 #include "host_names.h"
 #include "json_view.h"
 #include "picture.h"
-#include "platform/host_config.h"
-#include "platform/redact.h"
+#include "platform/host/host_config.h"
+#include "messages/redact.h"
 #include "terminal_text.h"
 #include "topology_view.h"
 

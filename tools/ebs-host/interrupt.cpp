@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/process.h"
+#include "platform/host/process.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "json_view.h"
 
 #include "messages/catalogue.h"
-#include "platform/pstring.h"
-#include "platform/redact.h"
+#include "platform/message/pstring.h"
+#include "messages/redact.h"
 
 nlohmann::ordered_json MessageToJson(const PXMessageBase& message, bool showSecrets) {
   nlohmann::ordered_json out = nlohmann::ordered_json::object();

@@ -26,7 +26,7 @@
 #include "host_names.h"
 #include "interrupt.h"
 #include "picture.h"
-#include "platform/file_io.h"
+#include "base/file_io.h"
 #include "plugin_locator.h"
 #include "terminal_text.h"
 

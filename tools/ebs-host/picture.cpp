@@ -1,6 +1,6 @@
 #include "picture.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "svg_render.h"
 #include "topology_dot.h"
 

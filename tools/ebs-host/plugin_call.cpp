@@ -11,7 +11,7 @@
 
 #include "interrupt.h"
 #include "messages/requests.h"
-#include "platform/host_config.h"
+#include "platform/host/host_config.h"
 #include "plugin_loader.h"
 #include "terminal_text.h"
 

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "ebs_version.h"
-#include "platform/file_io.h"
+#include "base/file_io.h"
 #include "trusted_path.h"
 
 // Set by tools/ebs-host/CMakeLists.txt: where the installed plug-in is relative to the installed

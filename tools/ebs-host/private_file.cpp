@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/file_io.h"
+#include "base/file_io.h"
 
 int OpenPrivateFile(const std::string& path, FileMode mode, std::string& error) {
   std::string why;

@@ -1,6 +1,6 @@
-// Files that ebs-host writes itself (--output; its log follows platform/log_file.h): created mode
+// Files that ebs-host writes itself (--output; its log follows platform/host/log_file.h): created mode
 // 0600 and never through a symbolic link. An existing file is used only when it is a regular file owned by this process's
-// user with one link, by the same rule as the plug-in's log (platform/file_io.h); anything else
+// user with one link, by the same rule as the plug-in's log (base/file_io.h); anything else
 // (a link, a FIFO, a directory, another user's file, a file with a second name) is refused with
 // the reason. The returned descriptor is close-on-exec, blocking and owned by the caller.
 // Thread-safe.

@@ -9,8 +9,8 @@
 #include <sstream>
 
 #include "discovery/temp_files.h"
-#include "platform/host_config.h"
-#include "platform/process.h"
+#include "platform/host/host_config.h"
+#include "platform/host/process.h"
 #include "trusted_path.h"
 
 namespace {

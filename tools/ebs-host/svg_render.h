@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "platform/file_io.h"
+#include "base/file_io.h"
 
 enum class SvgResult {
   kRendered,

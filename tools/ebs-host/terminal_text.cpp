@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "discovery/export_scripts.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "platform/file_io.h"
+#include "base/file_io.h"
 
 struct TrustedFile {
   UniqueFd fd{-1};       // the file, open for reading (close-on-exec); -1 when refused

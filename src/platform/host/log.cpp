@@ -1,0 +1,149 @@
+#include "platform/host/log.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <vector>
+
+#include "base/file_io.h"
+#include "platform/host/host_config.h"
+#include "platform/host/log_file.h"
+#include "messages/redact.h"
+#include "base/text.h"
+
+namespace {
+
+struct Sink {
+  std::mutex mutex;
+  std::string path;
+  LogFile log;
+};
+
+Sink& TheSink() {
+  static Sink sink;  // closed when the library is unloaded
+  return sink;
+}
+
+std::string Stamp() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm utc{};
+  gmtime_r(&now.tv_sec, &utc);
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%06ldZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                now.tv_nsec / 1000);
+  return stamp;
+}
+
+std::string Line(const char* level, const std::string& label, const std::string& text) {
+  return Stamp() + " " + level + " " + std::to_string(getpid()) + " [" + label + "] " + text + "\n";
+}
+
+// Appends the escaped form of `text` to `out` while `out` stays within `budget` bytes; returns
+// how many bytes of `text` went in. Runs of bytes that need no escape are appended at once.
+size_t AppendEscaped(std::string& out, const std::string& text, size_t budget) {
+  auto plain = [](unsigned char c) { return c >= 0x20 || c == '\t'; };
+  size_t used = 0;
+  while (used < text.size() && out.size() < budget) {
+    size_t run = used;
+    while (run < text.size() && plain(static_cast<unsigned char>(text[run]))) ++run;
+    // A run cut by the budget ends before the character that would be split.
+    const size_t fits =
+        CutPoint(std::string_view(text).substr(used, run - used), budget - out.size());
+    out.append(text, used, fits);
+    used += fits;
+    if (used < run || used == text.size()) break;
+    const unsigned char c = static_cast<unsigned char>(text[used]);
+    char buf[8];
+    if (c == '\n')
+      std::memcpy(buf, "\\n", 3);
+    else if (c == '\r')
+      std::memcpy(buf, "\\r", 3);
+    else
+      std::snprintf(buf, sizeof buf, "\\x%02x", c);
+    const size_t length = std::strlen(buf);
+    if (out.size() + length > budget) break;
+    out.append(buf, length);
+    ++used;
+  }
+  return used;
+}
+
+// The text of a line: at most kMaxLogTextBytes, redacted, control characters escaped, and
+// "…[N bytes cut]" when the text was longer. Only the kept part is redacted, so the work is
+// bounded whatever the size of the text; a password element cut off at the end is masked to
+// the end by the redaction.
+std::string LineText(const std::string& text, size_t fullSize, size_t maxBytes) {
+  size_t cut = fullSize - text.size();
+  std::string out;
+  const std::string redacted = RedactPasswords(text);
+  const size_t used = AppendEscaped(out, redacted, maxBytes);
+  cut += redacted.size() - used;
+  if (cut > 0) out += CutMark(cut);
+  return out;
+}
+
+void Emit(const char* level, LogLevel needed, const char* label, const char* format, va_list args) {
+  const HostConfig& config = CurrentHostConfig();
+  if (config.logLevel == LogLevel::Off) return;
+  if (config.logLevel == LogLevel::Error && needed == LogLevel::Debug) return;
+
+  // The text is formatted once, into a buffer of the thread that keeps what a line holds and the
+  // first byte after (which tells whether the cut splits a character); vsnprintf still tells the
+  // full size.
+  static thread_local std::vector<char> buffer(kMaxLogTextBytes + 2);
+  const int size = std::vsnprintf(buffer.data(), buffer.size(), format, args);
+  const size_t fullSize = size > 0 ? static_cast<size_t>(size) : 0;
+  std::string text(buffer.data(), std::min(fullSize, kMaxLogTextBytes + 1));
+  const size_t maxBytes = config.logLevel == LogLevel::Info ? kInfoLogTextBytes : kMaxLogTextBytes;
+  text.resize(CutPoint(text, maxBytes));
+
+  std::string labelText;
+  AppendEscaped(labelText, label ? label : "", 256);
+  const std::string line = Line(level, labelText, LineText(text, fullSize, maxBytes));
+
+  Sink& sink = TheSink();
+  std::lock_guard<std::mutex> lock(sink.mutex);
+  const auto warn = [](const std::string& what) {
+    std::string escaped;
+    AppendEscaped(escaped, what, 8192);
+    WriteAll(STDERR_FILENO, Line("ERROR", "Log", escaped));
+  };
+  if (sink.path != config.logPath) {
+    sink.log = LogFile{};
+    sink.path = config.logPath;
+    std::string why;
+    if (!sink.path.empty() && !OpenLogFile(sink.path, false, sink.log, &why))
+      warn("The log file " + why + "; logging to standard error instead");
+  }
+  std::string why;
+  if (!RotateLogFile(sink.log, config.logMaxBytes, line.size(), &why))
+    warn("The log file cannot be rotated: " + why);
+  const int fd = sink.log.file.get();
+  WriteAll(fd >= 0 ? fd : STDERR_FILENO, line);
+}
+
+}  // namespace
+
+void EvDebug::Debug(EvEvent&, const char* label, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  Emit("DEBUG", LogLevel::Debug, label, format, args);
+  va_end(args);
+}
+
+void EvDebug::Error(EvEvent&, const char* label, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  Emit("ERROR", LogLevel::Error, label, format, args);
+  va_end(args);
+}

@@ -1,0 +1,671 @@
+#include "platform/server/store.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <thread>
+
+#include "base/file_io.h"
+#include "base/trusted_dir.h"
+
+namespace {
+
+constexpr int kBusyTimeoutMillis = 200;
+constexpr int kTransactionAttempts = 10;
+
+// Marks a store of this program in the database header ("EBSH").
+constexpr int32_t kApplicationId = 0x45425348;
+
+// The tables that hand out ids: AUTOINCREMENT keeps the highest id ever given in sqlite_sequence,
+// so the id of a removed row is never given again.
+std::string ClientsTable(const std::string& name) {
+  return "CREATE TABLE " + name +
+         " (\n"
+         "  id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+         "  name TEXT NOT NULL UNIQUE,\n"
+         "  hive_id INTEGER NOT NULL DEFAULT 0\n"
+         ");\n";
+}
+
+std::string AppsTable(const std::string& name) {
+  return "CREATE TABLE " + name +
+         " (\n"
+         "  id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+         "  name TEXT NOT NULL UNIQUE,\n"
+         "  type INTEGER NOT NULL,\n"
+         "  config TEXT NOT NULL,\n"
+         "  updated_at TEXT NOT NULL\n"
+         ");\n";
+}
+
+const char* const kDependentTables = R"sql(
+CREATE TABLE client_hosts (
+  host TEXT NOT NULL PRIMARY KEY COLLATE NOCASE,
+  client_id INTEGER NOT NULL REFERENCES clients(id) ON DELETE CASCADE
+);
+CREATE TABLE registry_values (
+  client_id INTEGER NOT NULL REFERENCES clients(id) ON DELETE CASCADE,
+  path TEXT NOT NULL,
+  name TEXT NOT NULL,
+  type TEXT NOT NULL,
+  value TEXT NOT NULL,
+  mode INTEGER NOT NULL,
+  flags INTEGER NOT NULL,
+  options INTEGER NOT NULL,
+  PRIMARY KEY (client_id, path, name)
+);
+)sql";
+
+// Since version 3: how each app was discovered, and the hosts of a client found by its id (a
+// client's host list and the cascade of its removal no longer scan every host).
+const char* const kVersion3Additions = R"sql(
+CREATE INDEX client_hosts_by_client ON client_hosts (client_id);
+CREATE TABLE app_metadata (
+  app_id INTEGER NOT NULL PRIMARY KEY REFERENCES apps(id) ON DELETE CASCADE,
+  sid TEXT NOT NULL,
+  db_user TEXT NOT NULL,
+  discovered_at TEXT NOT NULL,
+  plugin_version TEXT NOT NULL
+);
+)sql";
+
+// The tables that every version of the schema has.
+const char* const kStoreTables[] = {"apps", "client_hosts", "clients", "registry_values"};
+
+bool Busy(int rc) {
+  rc &= 0xFF;
+  return rc == SQLITE_BUSY || rc == SQLITE_LOCKED;
+}
+
+// A prepared statement; Step() returns the raw sqlite code.
+class Stmt {
+ public:
+  Stmt(sqlite3* db, const char* sql) : db_(db) {
+    rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
+  }
+  ~Stmt() { sqlite3_finalize(stmt_); }
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+
+  bool ok() const { return rc_ == SQLITE_OK; }
+  int rc() const { return rc_; }
+  Stmt& bind(int i, int64_t v) {
+    if (ok()) rc_ = sqlite3_bind_int64(stmt_, i, v);
+    return *this;
+  }
+  Stmt& bind(int i, const std::string& v) {
+    if (ok())
+      rc_ = sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  int step() { return ok() ? sqlite3_step(stmt_) : rc_; }
+  int64_t integer(int col) const { return sqlite3_column_int64(stmt_, col); }
+  std::string text(int col) const {
+    const unsigned char* t = sqlite3_column_text(stmt_, col);
+    return t ? std::string(reinterpret_cast<const char*>(t),
+                           static_cast<size_t>(sqlite3_column_bytes(stmt_, col)))
+             : std::string();
+  }
+  std::string error() const { return sqlite3_errmsg(db_); }
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* stmt_ = nullptr;
+  int rc_;
+};
+
+// Thrown inside a transaction body to roll back with a message; never leaves this file.
+struct Abort {
+  int rc;
+  std::string message;
+};
+
+// The words for a statement that the bound on its work ended (see BoundStatements).
+constexpr const char* kTooLong =
+    "a statement did more work than any of this store's may (a trigger or view that is not "
+    "this program's?), so it was stopped";
+
+void Check(int rc, sqlite3* db, int expected = SQLITE_DONE) {
+  if (rc == SQLITE_INTERRUPT) throw Abort{rc, kTooLong};
+  if (rc != expected) throw Abort{rc, sqlite3_errmsg(db)};
+}
+
+void Exec(sqlite3* db, const char* sql) {
+  char* message = nullptr;
+  int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message);
+  if (rc != SQLITE_OK) {
+    std::string text = rc == SQLITE_INTERRUPT ? kTooLong : message ? message : sqlite3_errstr(rc);
+    sqlite3_free(message);
+    throw Abort{rc, text};
+  }
+}
+
+std::vector<std::string> HostsOf(sqlite3* db, int64_t clientId) {
+  std::vector<std::string> hosts;
+  Stmt q(db, "SELECT host FROM client_hosts WHERE client_id = ? ORDER BY host");
+  q.bind(1, clientId);
+  int rc;
+  while ((rc = q.step()) == SQLITE_ROW) hosts.push_back(q.text(0));
+  Check(rc, db);
+  return hosts;
+}
+
+std::optional<ClientRecord> ClientWhere(sqlite3* db, const char* sql,
+                                        const std::function<void(Stmt&)>& bind) {
+  Stmt q(db, sql);
+  bind(q);
+  int rc = q.step();
+  if (rc == SQLITE_DONE) return std::nullopt;
+  Check(rc, db, SQLITE_ROW);
+  ClientRecord c{q.integer(0), q.text(1), q.integer(2), {}};
+  c.hosts = HostsOf(db, c.id);
+  return c;
+}
+
+int64_t PragmaValue(sqlite3* db, const char* pragma) {
+  Stmt q(db, (std::string("PRAGMA ") + pragma).c_str());
+  Check(q.step(), db, SQLITE_ROW);
+  return q.integer(0);
+}
+
+void SetPragma(sqlite3* db, const char* pragma, int64_t value) {
+  Exec(db, ("PRAGMA " + std::string(pragma) + " = " + std::to_string(value)).c_str());
+}
+
+// The names of the database's own tables (SQLite's internal ones left out), in order.
+std::vector<std::string> TablesOf(sqlite3* db) {
+  std::vector<std::string> tables;
+  Stmt q(db,
+         "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
+         "ESCAPE '\\' ORDER BY name");
+  int rc;
+  while ((rc = q.step()) == SQLITE_ROW) tables.push_back(q.text(0));
+  Check(rc, db);
+  return tables;
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
+  return out;
+}
+
+void CreateSchema(sqlite3* db) {
+  Exec(db, (ClientsTable("clients") + AppsTable("apps") + kDependentTables + kVersion3Additions)
+               .c_str());
+  SetPragma(db, "application_id", kApplicationId);
+  SetPragma(db, "user_version", ServerStore::kSchemaVersion);
+}
+
+// Version 1 to 2: clients and apps are rebuilt with AUTOINCREMENT, every row with its id. The
+// caller has turned foreign keys off (dropping the old clients table would otherwise take the
+// hosts and registry values with it) and runs this in the transaction that checks the version.
+void MigrateFrom1To2(sqlite3* db) {
+  Exec(db, (ClientsTable("clients_v2") +
+            "INSERT INTO clients_v2 (id, name, hive_id) SELECT id, name, hive_id FROM clients;\n"
+            "DROP TABLE clients;\n"
+            "ALTER TABLE clients_v2 RENAME TO clients;\n" +
+            AppsTable("apps_v2") +
+            "INSERT INTO apps_v2 (id, name, type, config, updated_at)\n"
+            "  SELECT id, name, type, config, updated_at FROM apps;\n"
+            "DROP TABLE apps;\n"
+            "ALTER TABLE apps_v2 RENAME TO apps;\n")
+               .c_str());
+}
+
+// Version 2 to 3: the index and the metadata table, empty (no saved app says how it was
+// discovered).
+void MigrateFrom2To3(sqlite3* db) { Exec(db, kVersion3Additions); }
+
+// Brings a store of an older version to this one, step by step, in the caller's transaction.
+void Migrate(sqlite3* db, int64_t version) {
+  if (version < 2) MigrateFrom1To2(db);
+  if (version < 3) MigrateFrom2To3(db);
+  SetPragma(db, "application_id", kApplicationId);
+  SetPragma(db, "user_version", ServerStore::kSchemaVersion);
+}
+
+// An id the store chose: ids are carried as 32-bit values, so one beyond that range (reached
+// only after an explicit id near the top) is refused rather than given.
+int64_t NewId(sqlite3* db, const char* what) {
+  const int64_t id = sqlite3_last_insert_rowid(db);
+  if (id > std::numeric_limits<int32_t>::max())
+    throw Abort{SQLITE_FULL, std::string("no ") + what + " id within the 32-bit range is left (" +
+                                 std::to_string(id) + " would be next)"};
+  return id;
+}
+
+// The file's content is input: SQLite's defensive mode (no writes to its own schema tables, no
+// journal tricks), no function or virtual table from the schema that is not innocuous, and a
+// bound on the work of any one statement, triggers included: a progress callback every
+// kStepsPerTick virtual-machine steps counts `ticks`, which the start of every statement but a
+// trigger's resets, and ends the statement beyond kMaxTicks (SQLITE_INTERRUPT).
+constexpr int kStepsPerTick = 1000;
+constexpr long long kMaxTicks = 100000;  // 100 million steps: seconds, far beyond any query here
+
+void BoundStatements(sqlite3* db, long long* ticks) {
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  sqlite3_trace_v2(
+      db, SQLITE_TRACE_STMT,
+      [](unsigned, void* context, void*, void* sql) {
+        // A trigger's program starts with its name as an SQL comment.
+        const char* text = static_cast<const char*>(sql);
+        if (!(text && text[0] == '-' && text[1] == '-')) *static_cast<long long*>(context) = 0;
+        return 0;
+      },
+      ticks);
+  sqlite3_progress_handler(
+      db, kStepsPerTick,
+      [](void* context) { return ++*static_cast<long long*>(context) > kMaxTicks ? 1 : 0; },
+      ticks);
+}
+
+// The store's directory when root opens it: a trusted path (trusted_dir.h), made with its
+// missing parents when `create`. Another account can then swap neither it nor the file in it.
+bool TrustedStoreDirectory(const std::string& path, bool create, std::string* error) {
+  const size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  if (dir[0] != '/') {
+    char cwd[PATH_MAX];
+    if (!::getcwd(cwd, sizeof cwd)) {
+      *error = std::string("cannot tell the working directory: ") + std::strerror(errno);
+      return false;
+    }
+    dir = std::string(cwd) + (dir == "." ? "" : "/" + dir);
+  }
+  TrustedDirOptions options;
+  options.what = "the store's directory";
+  options.create = create;
+  UniqueFd fd(OpenTrustedDir(dir, options, error));
+  return fd.get() >= 0;
+}
+
+}  // namespace
+
+ServerStore::~ServerStore() { sqlite3_close_v2(db_); }
+
+template <class F>
+Status ServerStore::Transaction(F&& body) {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      // A writer takes the write lock up front, so that a busy store shows at BEGIN, where a
+      // retry is safe; a read-only store only reads.
+      Exec(db_, readOnly_ ? "BEGIN" : "BEGIN IMMEDIATE");
+      try {
+        body();
+        Exec(db_, "COMMIT");
+        return Status::Ok();
+      } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+      }
+    } catch (const Abort& a) {
+      if (Busy(a.rc) && attempt + 1 < kTransactionAttempts) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 * (attempt + 1)));
+        continue;
+      }
+      if (Busy(a.rc))
+        return Status::Error("the store is busy, try again later (" + a.message + ")");
+      return Status::Error(a.message);
+    } catch (const std::exception& e) {
+      return Status::Error(e.what());
+    }
+  }
+}
+
+Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& store,
+                         StoreAccess access) {
+  store.reset();
+  const bool readOnly = access == StoreAccess::ReadOnly;
+  const bool mayCreate = access == StoreAccess::ReadWrite;
+  auto refuse = [&path](const std::string& why) {
+    return Status::Error("cannot open store " + path + ": " + why);
+  };
+  if (path.empty()) return Status::Error("cannot open store: its path is empty");
+
+  std::string error;
+  struct stat st {};
+  // A directory named as the store is said as such, wherever it is.
+  if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    return refuse("it is a directory, not a store file");
+  if (::geteuid() == 0 && !TrustedStoreDirectory(path, mayCreate, &error)) {
+    if (!mayCreate && ::access(path.c_str(), F_OK) != 0 && errno == ENOENT)
+      return Status::Ok();  // no store yet: an empty one
+    return refuse(error);
+  }
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno != ENOENT) return refuse(std::strerror(errno));
+    if (!mayCreate) return Status::Ok();  // no store yet: an empty one
+    // Create the missing parent directories, then the file, private to its owner (SQLite gives
+    // its journal files the same mode).
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos && !MakePrivateDirectories(path.substr(0, slash), &error))
+      return refuse(error);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) return refuse(std::strerror(errno));
+    if (fd >= 0) ::close(fd);
+    if (::lstat(path.c_str(), &st) != 0) return refuse(std::strerror(errno));
+  }
+  if (S_ISLNK(st.st_mode)) return refuse("it is a symbolic link; name the store file itself");
+  if (S_ISDIR(st.st_mode)) return refuse("it is a directory, not a store file");
+  if (!S_ISREG(st.st_mode)) return refuse("it is not a regular file");
+  // Its owner could change it under the process, or make it reach for more than a store holds.
+  if (st.st_uid != ::geteuid())
+    return refuse("it belongs to user id " + std::to_string(st.st_uid) + ", not to " +
+                  std::to_string(::geteuid()) + "; use a store of your own (EBS_HOST_STORE)");
+
+  // The file exists now: it is opened, never created (one removed meanwhile is an error). SQLite
+  // falls back to reading when the file is write-protected.
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW,
+                           nullptr);
+  if (rc != SQLITE_OK) {
+    std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close_v2(db);
+    return refuse(message);
+  }
+  std::unique_ptr<ServerStore> opened(new ServerStore(db, readOnly));
+  BoundStatements(db, &opened->ticks_);
+  sqlite3_busy_timeout(db, kBusyTimeoutMillis);
+  // Nothing is written before the file is known to be SQLite.
+  rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  if ((rc & 0xFF) == SQLITE_NOTADB) return refuse("it is not an SQLite database, so not a store");
+  // A read-only store refuses every change. A writer's foreign keys are off while the schema is
+  // checked (a migration rebuilds the clients table), and on afterwards.
+  sqlite3_exec(db, readOnly ? "PRAGMA query_only=ON" : "PRAGMA foreign_keys=OFF", nullptr, nullptr,
+               nullptr);
+  bool empty = false;
+  Status s = opened->Transaction([db, readOnly, &empty] {
+    const int64_t version = PragmaValue(db, "user_version");
+    const int64_t application = PragmaValue(db, "application_id");
+    const std::vector<std::string> tables = TablesOf(db);
+    if (application != 0 && application != kApplicationId)
+      throw Abort{SQLITE_ERROR, "it is an SQLite database of another program (application id " +
+                                    std::to_string(application) + ")"};
+    if (version > kSchemaVersion)
+      throw Abort{SQLITE_ERROR, "its schema version " + std::to_string(version) +
+                                    " is newer than this program's " +
+                                    std::to_string(kSchemaVersion) + "; use a newer ebs-host"};
+    if (version == 0 && tables.empty()) {
+      if (readOnly)
+        empty = true;  // a store being created: nothing in it yet
+      else
+        CreateSchema(db);
+      return;
+    }
+    const bool ours =
+        version > 0 &&
+        std::all_of(std::begin(kStoreTables), std::end(kStoreTables), [&tables](const char* table) {
+          return std::find(tables.begin(), tables.end(), table) != tables.end();
+        });
+    if (!ours)
+      throw Abort{SQLITE_ERROR,
+                  "it is an SQLite database of another program (tables: " + Joined(tables) + ")"};
+    if (version < kSchemaVersion && !readOnly) Migrate(db, version);
+  });
+  if (!s.ok) return refuse(s.message);
+  if (!readOnly) {
+    // Only a store of this program gets these settings.
+    sqlite3_exec(db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    // With WAL, NORMAL never corrupts the store; a power cut may lose the last change.
+    sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  }
+  if (!empty) store = std::move(opened);
+  return Status::Ok();
+}
+
+Status ServerStore::AddClient(const std::string& name, const std::vector<std::string>& hosts,
+                              int64_t hiveId, int64_t id, int64_t* newId) {
+  if (name.empty()) return Status::Error("a client needs a name");
+  return Transaction([&] {
+    Stmt insert(db_, id ? "INSERT INTO clients (name, hive_id, id) VALUES (?, ?, ?)"
+                        : "INSERT INTO clients (name, hive_id) VALUES (?, ?)");
+    insert.bind(1, name).bind(2, hiveId);
+    if (id) insert.bind(3, id);
+    int rc = insert.step();
+    if ((rc & 0xFF) == SQLITE_CONSTRAINT)
+      throw Abort{rc, "a client named " + name + " or with that id exists already"};
+    Check(rc, db_);
+    const int64_t created = id ? id : NewId(db_, "client");
+    for (const std::string& host : hosts) {
+      Stmt h(db_, "INSERT INTO client_hosts (host, client_id) VALUES (?, ?)");
+      h.bind(1, host).bind(2, created);
+      rc = h.step();
+      if ((rc & 0xFF) == SQLITE_CONSTRAINT)
+        throw Abort{rc, "host " + host + " belongs to another client already"};
+      Check(rc, db_);
+    }
+    if (newId) *newId = created;
+  });
+}
+
+Status ServerStore::RemoveClient(const std::string& name, bool* removed) {
+  return Transaction([&] {
+    Stmt del(db_, "DELETE FROM clients WHERE name = ?");
+    del.bind(1, name);
+    Check(del.step(), db_);
+    if (removed) *removed = sqlite3_changes(db_) > 0;
+  });
+}
+
+Status ServerStore::ListClients(std::vector<ClientRecord>& out) {
+  out.clear();
+  // Emptied again inside the transaction: a retry after a busy store starts from nothing.
+  return Transaction([&] {
+    out.clear();
+    Stmt q(db_, "SELECT id, name, hive_id FROM clients ORDER BY id");
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW)
+      out.push_back(ClientRecord{q.integer(0), q.text(1), q.integer(2), {}});
+    Check(rc, db_);
+    for (ClientRecord& c : out) c.hosts = HostsOf(db_, c.id);
+  });
+}
+
+Status ServerStore::FindClientByHost(const std::string& host, std::optional<ClientRecord>& out) {
+  return Transaction([&] {
+    out = ClientWhere(db_,
+                      "SELECT c.id, c.name, c.hive_id FROM clients c JOIN client_hosts h "
+                      "ON h.client_id = c.id WHERE h.host = ?",
+                      [&](Stmt& q) { q.bind(1, host); });
+  });
+}
+
+Status ServerStore::FindClientByName(const std::string& name, std::optional<ClientRecord>& out) {
+  return Transaction([&] {
+    out = ClientWhere(db_, "SELECT id, name, hive_id FROM clients WHERE name = ?",
+                      [&](Stmt& q) { q.bind(1, name); });
+  });
+}
+
+Status ServerStore::FindClientById(int64_t id, std::optional<ClientRecord>& out) {
+  return Transaction([&] {
+    out = ClientWhere(db_, "SELECT id, name, hive_id FROM clients WHERE id = ?",
+                      [&](Stmt& q) { q.bind(1, id); });
+  });
+}
+
+Status ServerStore::SaveApp(const std::string& name, int64_t type, const std::string& config,
+                            int64_t* id, bool* created) {
+  if (name.empty()) return Status::Error("a virtual app needs a name");
+  return Transaction([&] {
+    Stmt find(db_, "SELECT id FROM apps WHERE name = ?");
+    find.bind(1, name);
+    int rc = find.step();
+    if (rc == SQLITE_ROW) {
+      int64_t existing = find.integer(0);
+      Stmt update(db_,
+                  "UPDATE apps SET type = ?, config = ?, "
+                  "updated_at = strftime('%Y-%m-%dT%H:%M:%SZ','now') WHERE id = ?");
+      update.bind(1, type).bind(2, config).bind(3, existing);
+      Check(update.step(), db_);
+      if (id) *id = existing;
+      if (created) *created = false;
+      return;
+    }
+    Check(rc, db_);
+    Stmt insert(db_,
+                "INSERT INTO apps (name, type, config, updated_at) "
+                "VALUES (?, ?, ?, strftime('%Y-%m-%dT%H:%M:%SZ','now'))");
+    insert.bind(1, name).bind(2, type).bind(3, config);
+    Check(insert.step(), db_);
+    const int64_t newId = NewId(db_, "virtual app");
+    if (id) *id = newId;
+    if (created) *created = true;
+  });
+}
+
+Status ServerStore::DeleteApp(int64_t id, bool* removed) {
+  return Transaction([&] {
+    // Its metadata goes by the cascade, as a client's hosts and values do.
+    Stmt del(db_, "DELETE FROM apps WHERE id = ?");
+    del.bind(1, id);
+    Check(del.step(), db_);
+    if (removed) *removed = sqlite3_changes(db_) > 0;
+  });
+}
+
+Status ServerStore::ListApps(std::vector<AppRecord>& out) {
+  out.clear();
+  // Emptied again inside the transaction: a retry after a busy store starts from nothing.
+  return Transaction([&] {
+    out.clear();
+    Stmt q(db_, "SELECT id, name, type, config, updated_at FROM apps ORDER BY id");
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW)
+      out.push_back(AppRecord{q.integer(0), q.text(1), q.integer(2), q.text(3), q.text(4)});
+    Check(rc, db_);
+  });
+}
+
+namespace {
+
+// The app that `q`, bound to its key, selects; none when it selects no row.
+void ReadApp(sqlite3* db, Stmt& q, std::optional<AppRecord>& out) {
+  out.reset();
+  const int rc = q.step();
+  if (rc == SQLITE_DONE) return;
+  Check(rc, db, SQLITE_ROW);
+  out = AppRecord{q.integer(0), q.text(1), q.integer(2), q.text(3), q.text(4)};
+}
+
+}  // namespace
+
+Status ServerStore::GetApp(int64_t id, std::optional<AppRecord>& out) {
+  return Transaction([&] {
+    Stmt q(db_, "SELECT id, name, type, config, updated_at FROM apps WHERE id = ?");
+    q.bind(1, id);
+    ReadApp(db_, q, out);
+  });
+}
+
+Status ServerStore::FindAppByName(const std::string& name, std::optional<AppRecord>& out) {
+  return Transaction([&] {
+    Stmt q(db_, "SELECT id, name, type, config, updated_at FROM apps WHERE name = ?");
+    q.bind(1, name);
+    ReadApp(db_, q, out);
+  });
+}
+
+Status ServerStore::SetAppMetadata(int64_t id, const AppMetadata& metadata) {
+  return Transaction([&] {
+    Stmt exists(db_, "SELECT 1 FROM apps WHERE id = ?");
+    exists.bind(1, id);
+    const int rc = exists.step();
+    if (rc == SQLITE_DONE)
+      throw Abort{SQLITE_NOTFOUND, "no virtual app with id " + std::to_string(id)};
+    Check(rc, db_, SQLITE_ROW);
+    Stmt put(db_,
+             "INSERT OR REPLACE INTO app_metadata "
+             "(app_id, sid, db_user, discovered_at, plugin_version) VALUES (?, ?, ?, ?, ?)");
+    put.bind(1, id).bind(2, metadata.sid).bind(3, metadata.dbUser).bind(4, metadata.discoveredAt);
+    put.bind(5, metadata.pluginVersion);
+    Check(put.step(), db_);
+  });
+}
+
+Status ServerStore::GetAppMetadata(int64_t id, std::optional<AppMetadata>& out) {
+  out.reset();
+  return Transaction([&] {
+    // A store of an older version, read as it is, has no metadata yet.
+    if (PragmaValue(db_, "user_version") < 3) return;
+    Stmt q(db_,
+           "SELECT sid, db_user, discovered_at, plugin_version FROM app_metadata WHERE app_id = ?");
+    q.bind(1, id);
+    const int rc = q.step();
+    if (rc == SQLITE_DONE) return;
+    Check(rc, db_, SQLITE_ROW);
+    out = AppMetadata{q.text(0), q.text(1), q.text(2), q.text(3)};
+  });
+}
+
+Status ServerStore::SetRegistryValues(const std::vector<int64_t>& clientIds,
+                                      const std::vector<RegistryValue>& values,
+                                      std::string* missing) {
+  return Transaction([&] {
+    for (int64_t clientId : clientIds) {
+      Stmt exists(db_, "SELECT 1 FROM clients WHERE id = ?");
+      exists.bind(1, clientId);
+      int rc = exists.step();
+      if (rc == SQLITE_DONE) {
+        if (missing) *missing = std::to_string(clientId);
+        throw Abort{SQLITE_NOTFOUND, "unknown client id " + std::to_string(clientId)};
+      }
+      Check(rc, db_, SQLITE_ROW);
+      for (const RegistryValue& v : values) {
+        Stmt put(db_,
+                 // A value set already as it is changes nothing, so writes nothing.
+                 "INSERT INTO registry_values "
+                 "(client_id, path, name, type, value, mode, flags, options) "
+                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?) "
+                 "ON CONFLICT (client_id, path, name) DO UPDATE SET type = excluded.type, "
+                 "value = excluded.value, mode = excluded.mode, flags = excluded.flags, "
+                 "options = excluded.options WHERE (type, value, mode, flags, options) IS NOT "
+                 "(excluded.type, excluded.value, excluded.mode, excluded.flags, "
+                 "excluded.options)");
+        put.bind(1, clientId).bind(2, v.path).bind(3, v.name).bind(4, v.type).bind(5, v.value);
+        put.bind(6, v.mode).bind(7, v.flags).bind(8, v.options);
+        Check(put.step(), db_);
+      }
+    }
+  });
+}
+
+Status ServerStore::RegistryValues(int64_t clientId, std::vector<RegistryValue>& out) {
+  out.clear();
+  // Emptied again inside the transaction: a retry after a busy store starts from nothing.
+  return Transaction([&] {
+    out.clear();
+    Stmt q(db_,
+           "SELECT path, name, type, value, mode, flags, options FROM registry_values "
+           "WHERE client_id = ? ORDER BY path, name");
+    q.bind(1, clientId);
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW) {
+      RegistryValue v;
+      v.clientId = clientId;
+      v.path = q.text(0);
+      v.name = q.text(1);
+      v.type = q.text(2);
+      v.value = q.text(3);
+      v.mode = q.integer(4);
+      v.flags = q.integer(5);
+      v.options = q.integer(6);
+      out.push_back(std::move(v));
+    }
+    Check(rc, db_);
+  });
+}
