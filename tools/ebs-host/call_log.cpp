@@ -63,7 +63,7 @@ bool CallLog::Open(const std::string& explicitPath, std::string& error) {
   if (::fstat(log_.file.get(), &st) == 0 && (st.st_mode & 077) != 0)
     ::fchmod(log_.file.get(), st.st_mode & 0700);
   // A full log is rotated before the call, so that the call's lines are in one file.
-  if (!RotateLogFile(log_, LoadHostConfig().logMaxBytes, 1, &why)) {
+  if (!RotateLogFile(log_, CurrentHostConfig().logMaxBytes, 1, &why)) {
     error = why;
     return false;
   }

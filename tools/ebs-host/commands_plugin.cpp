@@ -171,7 +171,7 @@ bool ReadPassword(const DiscoverArgs& args, std::string& password, std::string& 
 int64_t SavedAppId(const std::string& name) {
   std::unique_ptr<ServerStore> store;
   std::optional<AppRecord> app;
-  if (!ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadOnly).ok || !store ||
+  if (!ServerStore::Open(CurrentHostConfig().storePath, store, StoreAccess::ReadOnly).ok || !store ||
       !store->FindAppByName(name, app).ok || !app)
     return 0;
   return app->id;
@@ -180,7 +180,7 @@ int64_t SavedAppId(const std::string& name) {
 // The registry value asked for on every node's client, as the server now holds it.
 std::string ClientValues(Msg<Hux::OraEBSConfig> cfg) {
   std::unique_ptr<ServerStore> store;
-  if (!ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadOnly).ok || !store)
+  if (!ServerStore::Open(CurrentHostConfig().storePath, store, StoreAccess::ReadOnly).ok || !store)
     return "";
   std::vector<std::string> clients;
   ForEachNode(cfg, [&](auto node) { clients.push_back(ClientOf(node)); });
@@ -202,7 +202,7 @@ std::string ClientValues(Msg<Hux::OraEBSConfig> cfg) {
 // Records how the app `appId` was discovered; a failure is a warning, the save stands.
 void RecordMetadata(int64_t appId, const AppMetadata& metadata) {
   std::unique_ptr<ServerStore> store;
-  Status s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadWriteExisting);
+  Status s = ServerStore::Open(CurrentHostConfig().storePath, store, StoreAccess::ReadWriteExisting);
   if (s.ok && store) s = store->SetAppMetadata(appId, metadata);
   if (!s.ok || !store)
     std::cerr << "ebs-host: warning: the discovery metadata of virtual app " << appId
@@ -283,7 +283,7 @@ bool ReadConfig(const std::string& text, Hux::OraEBSConfig& config) {
 }  // namespace
 
 int OpenStoreReadOnly(const Global& g, std::unique_ptr<ServerStore>& store) {
-  const Status s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadOnly);
+  const Status s = ServerStore::Open(CurrentHostConfig().storePath, store, StoreAccess::ReadOnly);
   return s.ok ? kOk : StoreFailed(g, s);
 }
 

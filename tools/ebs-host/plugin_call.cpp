@@ -23,7 +23,7 @@ class Watch {
   Watch(const Global& g, CallLog& log, const Progress& progress)
       : g_(g), log_(log), sid_(progress.sid) {
     status_ = !sid_.empty() && Styled(STDERR_FILENO);
-    limit_ = LoadHostConfig().commandTimeoutSeconds;
+    limit_ = CurrentHostConfig().commandTimeoutSeconds;
     stage_ = "looking up SID " + sid_ + " in the instance table";
     if (g_.verbose || status_) thread_ = std::thread([this] { Run(); });
   }
