@@ -1,7 +1,6 @@
 // ebs-host's reading of the plug-in's version mark from a library file (what --version prints),
 // and its judgement of the places another account could swap a library in.
 #include "plugin_locator.h"
-#include "trusted_path.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,6 +8,7 @@
 
 #include <functional>
 
+#include "base/trusted_dir.h"
 #include "ebs_version.h"
 #include "support/plugin.h"
 
@@ -111,11 +111,11 @@ TEST(OpenTrustedFile, RefusesWhatAnotherAccountCanWriteOrOwns) {
     chmod(lib.c_str(), 0644);
     chmod(dir.path().c_str(), 0700);
     row.prepare();
-    const TrustedFile file = OpenTrustedFile(row.path);
-    EXPECT_EQ(file.why, row.why);
-    EXPECT_EQ(file.fd.get() >= 0, row.why.empty());
-    if (file.fd.get() >= 0) {
-      EXPECT_EQ(file.resolved, lib);
+    const Result<TrustedFile> file = OpenTrustedFile(row.path);
+    EXPECT_EQ(file.ok() ? "" : file.status().message, row.why);
+    EXPECT_EQ(file.ok() && file->fd.get() >= 0, row.why.empty());
+    if (file.ok()) {
+      EXPECT_EQ(file->resolved, lib);
     }
     chmod(dir.path().c_str(), 0700);
     unlink(dir.file("link").c_str());
@@ -123,9 +123,10 @@ TEST(OpenTrustedFile, RefusesWhatAnotherAccountCanWriteOrOwns) {
     rmdir(sub.c_str());
     unlink(lib.c_str());
   }
-  const TrustedFile missing = OpenTrustedFile(dir.file("missing"));
-  EXPECT_FALSE(missing.refused);
-  EXPECT_NE(missing.why.find("cannot be opened"), std::string::npos);
+  bool refused = true;
+  const Result<TrustedFile> missing = OpenTrustedFile(dir.file("missing"), &refused);
+  EXPECT_FALSE(refused);
+  EXPECT_NE(missing.status().message.find("cannot be opened"), std::string::npos);
 }
 
 }  // namespace

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "base/file_io.h"
+#include "base/text.h"
+#include "messages/redact.h"
 #include "platform/host/host_config.h"
 #include "platform/host/log_file.h"
-#include "messages/redact.h"
-#include "base/text.h"
 
 namespace {
 
@@ -121,13 +121,12 @@ void Emit(const char* level, LogLevel needed, const char* label, const char* for
   if (sink.path != config.logPath) {
     sink.log = LogFile{};
     sink.path = config.logPath;
-    std::string why;
-    if (!sink.path.empty() && !OpenLogFile(sink.path, false, sink.log, &why))
-      warn("The log file " + why + "; logging to standard error instead");
+    if (!sink.path.empty())
+      if (Status s = OpenLogFile(sink.path, false, sink.log); !s.ok)
+        warn("The log file " + s.message + "; logging to standard error instead");
   }
-  std::string why;
-  if (!RotateLogFile(sink.log, config.logMaxBytes, line.size(), &why))
-    warn("The log file cannot be rotated: " + why);
+  if (Status s = RotateLogFile(sink.log, config.logMaxBytes, line.size()); !s.ok)
+    warn("The log file cannot be rotated: " + s.message);
   const int fd = sink.log.file.get();
   WriteAll(fd >= 0 ? fd : STDERR_FILENO, line);
 }

@@ -86,22 +86,20 @@ void BoundStatements(sqlite3* db, long long* ticks) {
 
 // The store's directory when root opens it: a trusted path (trusted_dir.h), made with its
 // missing parents when `create`. Another account can then swap neither it nor the file in it.
-bool TrustedStoreDirectory(const std::string& path, bool create, std::string* error) {
-  const size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+Status TrustedStoreDirectory(const std::string& path, bool create) {
+  std::string dir = Directory(path);
   if (dir[0] != '/') {
     char cwd[PATH_MAX];
-    if (!::getcwd(cwd, sizeof cwd)) {
-      *error = std::string("cannot tell the working directory: ") + std::strerror(errno);
-      return false;
-    }
+    if (!::getcwd(cwd, sizeof cwd))
+      return Status::Error(std::string("cannot tell the working directory: ") +
+                           std::strerror(errno));
     dir = std::string(cwd) + (dir == "." ? "" : "/" + dir);
   }
   TrustedDirOptions options;
   options.what = "the store's directory";
   options.create = create;
-  UniqueFd fd(OpenTrustedDir(dir, options, error));
-  return fd.get() >= 0;
+  const Result<UniqueFd> fd = OpenTrustedDir(dir, options);
+  return fd.ok() ? Status::Ok() : fd.status();
 }
 
 }  // namespace
@@ -147,24 +145,24 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
   };
   if (path.empty()) return Status::Error("cannot open store: its path is empty");
 
-  std::string error;
   struct stat st {};
   // A directory named as the store is said as such, wherever it is.
   if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
     return refuse("it is a directory, not a store file");
-  if (::geteuid() == 0 && !TrustedStoreDirectory(path, mayCreate, &error)) {
-    if (!mayCreate && ::access(path.c_str(), F_OK) != 0 && errno == ENOENT)
-      return Status::Ok();  // no store yet: an empty one
-    return refuse(error);
-  }
+  if (::geteuid() == 0)
+    if (Status trusted = TrustedStoreDirectory(path, mayCreate); !trusted.ok) {
+      if (!mayCreate && ::access(path.c_str(), F_OK) != 0 && errno == ENOENT)
+        return Status::Ok();  // no store yet: an empty one
+      return refuse(trusted.message);
+    }
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno != ENOENT) return refuse(std::strerror(errno));
     if (!mayCreate) return Status::Ok();  // no store yet: an empty one
     // Create the missing parent directories, then the file, private to its owner (SQLite gives
     // its journal files the same mode).
-    const size_t slash = path.rfind('/');
-    if (slash != std::string::npos && !MakePrivateDirectories(path.substr(0, slash), &error))
-      return refuse(error);
+    if (const size_t slash = path.rfind('/'); slash != std::string::npos)
+      if (Status made = MakePrivateDirectories(path.substr(0, slash)); !made.ok)
+        return refuse(made.message);
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST) return refuse(std::strerror(errno));
     if (fd >= 0) ::close(fd);
