@@ -30,9 +30,7 @@ TEST(HostConfig, AScopeHoldsTheConfigurationItRead) {
 
 TEST(HostConfig, TheStoreDefaultsToTheUserStateDirectory) {
   struct Case {
-    const char* store;  // EBS_HOST_STORE ("" = unset)
-    const char* state;  // XDG_STATE_HOME ("" = unset)
-    const char* path;
+    const char *store, *state, *path;  // EBS_HOST_STORE, XDG_STATE_HOME ("" = unset), the store
   } cases[] = {
       {"", "", "/home/u/.local/state/ebs-host/store.db"},
       {"", "/srv/state", "/srv/state/ebs-host/store.db"},
