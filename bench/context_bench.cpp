@@ -12,6 +12,7 @@
 //                                 one worker: the time of the last 1,000 files against that of
 //                                 the first 1,000; goal: ratio at most 2 (merging a file into its
 //                                 node does not grow with the nodes already there).
+//   BM_LargeAppFile/N             one file of N options and N/4 service groups; fitted O(N).
 //
 //   build/bench/context_bench
 #include <benchmark/benchmark.h>
@@ -284,5 +285,27 @@ void BM_MergeManyHosts(benchmark::State& state) {
   state.counters["app_nodes"] = static_cast<double>(nodes);
 }
 BENCHMARK(BM_MergeManyHosts)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// One application-tier file of N configuration options and N/4 service groups: reading and
+// merging it grows linearly with N (the fitted complexity is reported as O(N)).
+void BM_LargeAppFile(benchmark::State& state) {
+  SetUpHost();
+  const int n = static_cast<int>(state.range(0));
+  std::string text = "<oa_context><oa_host><host>h</host></oa_host><oa_system_config>";
+  for (int i = 0; i < n; ++i)
+    text += "<config_option oa_var=\"s_o" + std::to_string(i) + "\">v</config_option>";
+  text += "</oa_system_config><oa_service_group_list>";
+  for (int i = 0; i < n / 4; ++i)
+    text += std::string("<oa_service_group type=\"") + (i % 2 ? "batch" : "forms") +
+            "\"><oa_service_group_status>enabled</oa_service_group_status></oa_service_group>";
+  text += "</oa_service_group_list></oa_context>";
+  for (auto _ : state) {
+    NqEBSInterface worker;
+    if (worker.initParser(text)) worker.ProcessAppTierTags();
+  }
+  state.SetComplexityN(n);
+}
+BENCHMARK(BM_LargeAppFile)->RangeMultiplier(4)->Range(1250, 20000)->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

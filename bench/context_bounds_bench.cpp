@@ -106,8 +106,8 @@ void SetUpHost() {
 void BM_WorstContextText(benchmark::State& state) {
   SetUpHost();
   const std::string text = kShapes[state.range(0)]();
-  if (!CheckContextBounds(text).empty()) {
-    state.SkipWithError(("not within the bounds: " + CheckContextBounds(text)).c_str());
+  if (Status bounds = CheckContextBounds(text); !bounds.ok) {
+    state.SkipWithError(("not within the bounds: " + bounds.message).c_str());
     return;
   }
   for (auto _ : state) {

@@ -1,40 +1,38 @@
 // The database-tier reader: a realistic context file field by field, then the rules one by one.
 #include <gtest/gtest.h>
 
-#include "support/worker_access.h"
+#include "support/context_reader.h"
+#include "support/worker_access.h"  // LogLines, TestData
 
 namespace {
 
 using Node = Hux::OraEBSDBNode;
 using Tier = Hux::OraEBSDBTier;
 
-Msg<Tier> DBTier(NqEBSInterface& worker) {
-  return View(NqEBSInterfaceTest::Request(worker))
-      .child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
-      .child(Hux::OraEBSConfig::dbTier, Create::Yes);
+Msg<Tier> DBTier(ContextReader& reader) {
+  return reader.Config().child(Hux::OraEBSConfig::dbTier, Create::Yes);
 }
 
 // Reads `text` and returns the tier's only node.
-Msg<Node> ReadDB(NqEBSInterface& worker, const std::string& text) {
-  EXPECT_TRUE(worker.initParser(text));
-  EXPECT_EQ(worker.ProcessDBTierTags(), 0);
-  MsgList<Node> nodes = DBTier(worker).list(Tier::dbNodes, Create::Yes);
+Msg<Node> ReadDB(ContextReader& reader, const std::string& text) {
+  reader.Read(text, true);
+  MsgList<Node> nodes = DBTier(reader).list(Tier::dbNodes, Create::Yes);
   EXPECT_EQ(nodes.size(), 1u);
   return nodes.at(0);
 }
 
 TEST(DBTier, RealisticContextFileThenAnEmptyOne) {
   HostSandbox sandbox;
-  AddClient(sandbox, "ebsdb01-client", {"EBSDB01.corp.example.com"}, 7, 1201);
-  NqEBSInterface worker;
+  ContextReader reader;
+  reader.AddClient("ebsdb01.corp.example.com", "ebsdb01-client", 1201, 7);
   // The request already held a tier with a node, a SID and a password for the database owner.
-  auto given = DBTier(worker);
+  auto given = DBTier(reader);
   given.list(Tier::dbNodes, Create::Yes).append().set(Node::hostName, "old");
   given.set(Tier::dbSid, "VISSID");
   given.child(Tier::osUser, Create::Yes).set(UserCredentials::password, "kept-password");
 
-  Msg<Node> node = ReadDB(worker, TestData("db_VIS_ebsdb01.xml"));
-  auto tier = DBTier(worker);
+  Msg<Node> node = ReadDB(reader, TestData("db_VIS_ebsdb01.xml"));
+  auto tier = DBTier(reader);
   EXPECT_EQ(tier.get(Tier::dbName), "VIS");
   EXPECT_EQ(tier.get(Tier::dbSid), "VIS,ebs_VIS");  // the service names replace the SID
   EXPECT_EQ(tier.get(Tier::dbPort), "1521");
@@ -74,8 +72,9 @@ TEST(DBTier, RealisticContextFileThenAnEmptyOne) {
                   '|'));
 
   // A file with nothing but a host that is not s_hostname: the node and the tier values are
-  // replaced with empty ones, and the empty host and domain are looked up as ".".
-  node = ReadDB(worker, "<oa_context><oa_host><host>plain</host></oa_host></oa_context>");
+  // replaced with empty ones, and the empty host and domain are looked up as ".", which no client
+  // is.
+  node = ReadDB(reader, "<oa_context><oa_host><host>plain</host></oa_host></oa_context>");
   for (auto f : {&Node::dbName, &Node::hostName, &Node::appsVersion, &Node::oracleHome,
                  &Node::dbPort, &Node::contextName, &Node::contextFilePath, &Node::osGroup,
                  &Node::platform, &Node::baseDirectory}) {
@@ -87,19 +86,17 @@ TEST(DBTier, RealisticContextFileThenAnEmptyOne) {
   EXPECT_EQ(node.list(Node::dataDirectories, Create::No), std::vector<std::string>{""});
   EXPECT_TRUE(node.isSet(Node::client));
   EXPECT_TRUE(node.child(Node::client, Create::No).raw().empty());
-  tier = DBTier(worker);
+  tier = DBTier(reader);
   for (auto f : {&Tier::dbName, &Tier::dbSid, &Tier::dbPort, &Tier::osGroup})
     EXPECT_EQ(tier.get(*f), "") << f->name;
   EXPECT_EQ(tier.child(Tier::osUser, Create::No).get(UserCredentials::userName), "");
-  EXPECT_NE(sandbox.log().find("Unable to fetch client ID for Client host name [.]"),
-            std::string::npos);
+  EXPECT_EQ(reader.lookups.back(), ".");
 }
 
 TEST(DBTier, Rules) {
-  HostSandbox sandbox;
-  NqEBSInterface worker;
+  ContextReader reader;
   // Of the s_hostname hosts at any depth the last wins; other names and letter case do not match.
-  Msg<Node> node = ReadDB(worker, R"(<oa_context><oa_host>
+  Msg<Node> node = ReadDB(reader, R"(<oa_context><oa_host>
       <host oa_var="s_hostname">first</host><host oa_var="s_virtual_hostname">virtual</host>
       <sub><host oa_var="s_hostname">second</host></sub><host oa_var="S_HOSTNAME">upper</host>
       <domain>d.example</domain></oa_host></oa_context>)");
@@ -108,7 +105,7 @@ TEST(DBTier, Rules) {
   // Environments: the last of each type wins, its values at any depth; the winner gives no data
   // files, so they are empty rather than the first's; types compare exactly; a second list of
   // environments is not counted.
-  node = ReadDB(worker, R"(<oa_context><oa_environments>
+  node = ReadDB(reader, R"(<oa_context><oa_environments>
       <oa_environment type="rapid_install"><APPS_BASE>/b1</APPS_BASE><db_datfiles>/d1</db_datfiles></oa_environment>
       <oa_environment type="db_home"><ORACLE_HOME>/h1</ORACLE_HOME></oa_environment>
       <oa_environment type="rapid_install"><APPS_BASE>/b2</APPS_BASE></oa_environment>
@@ -123,7 +120,7 @@ TEST(DBTier, Rules) {
   EXPECT_EQ(node.get(Node::oracleHome), "/h2");
 
   // The release: the last s_apps_version option at any depth within oa_system only.
-  node = ReadDB(worker, R"(<oa_context><oa_system>
+  node = ReadDB(reader, R"(<oa_context><oa_system>
       <config_option oa_var="s_apps_version">12.1.3</config_option>
       <deep><config_option oa_var="s_apps_version">12.2.10</config_option></deep>
       <config_option oa_var="S_APPS_VERSION">9.9</config_option></oa_system>

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <memory>
+#include <string>
 #include <unordered_set>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/TransService.hpp>
@@ -126,15 +127,16 @@ bool InternalSubset(std::string_view text) {
 
 }  // namespace
 
-std::string CheckContextBounds(std::string_view text) {
+Status CheckContextBounds(std::string_view text) {
   if (text.size() > kMaxContextBytes)
-    return std::to_string(text.size()) + " bytes, over the bound of " +
-           std::to_string(kMaxContextBytes);
+    return Status::Error(std::to_string(text.size()) + " bytes, over the bound of " +
+                         std::to_string(kMaxContextBytes));
   const std::string_view encoding = DeclaredEncoding(text);
   if (WideOrEbcdic(text) ||
       (!encoding.empty() && !KnownAsciiCompatible(encoding) && !MarkupIsAscii(encoding)))
-    return "an encoding other than UTF-8 or an 8-bit superset of ASCII";
-  if (InternalSubset(text)) return "a document type declaration with an internal subset";
+    return Status::Error("an encoding other than UTF-8 or an 8-bit superset of ASCII");
+  if (InternalSubset(text))
+    return Status::Error("a document type declaration with an internal subset");
 
   std::unordered_set<std::string_view> names;
   // Names repeat: a small table of names already in the set spares most lookups in it.
@@ -154,10 +156,11 @@ std::string CheckContextBounds(std::string_view text) {
     return nodes <= kMaxContextNodes && names.size() <= kMaxContextNames;
   };
   auto over = [&] {
-    return nodes > kMaxContextNodes ? "more than " + std::to_string(kMaxContextNodes) +
-                                          " elements and attributes (the bound)"
-                                    : "more than " + std::to_string(kMaxContextNames) +
-                                          " distinct element and attribute names (the bound)";
+    return Status::Error(nodes > kMaxContextNodes
+                             ? "more than " + std::to_string(kMaxContextNodes) +
+                                   " elements and attributes (the bound)"
+                             : "more than " + std::to_string(kMaxContextNames) +
+                                   " distinct element and attribute names (the bound)");
   };
   auto nameEnd = [&](size_t from) {
     size_t i = from;
@@ -197,9 +200,9 @@ std::string CheckContextBounds(std::string_view text) {
       i = text.find_first_not_of(" \t\r\n", i + 1);
       if (i == std::string_view::npos || (text[i] != '"' && text[i] != '\'')) break;
       const size_t quote = text.find(text[i], i + 1);
-      if (quote == std::string_view::npos) return std::string();  // the parser stops there
+      if (quote == std::string_view::npos) return Status::Ok();  // the parser stops there
       i = quote + 1;
     }
   }
-  return std::string();
+  return Status::Ok();
 }

@@ -16,8 +16,9 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 #include <string_view>
+
+#include "base/status.h"
 
 constexpr size_t kMaxContextBytes = 16u << 20;
 // Elements and attributes together.
@@ -25,9 +26,9 @@ constexpr size_t kMaxContextNodes = 200000;
 // Distinct element and attribute names.
 constexpr size_t kMaxContextNames = 10000;
 // Characters of one value read from a context file (the text of an element, an attribute); a
-// longer value refuses the file (see NqEBSInterface's lookups).
+// longer value refuses the file (see ContextDocument's lookups).
 constexpr size_t kMaxContextValueChars = 64u << 10;
 
-// Empty when `text` is within the bounds; otherwise why not, for a log line, e.g.
+// OK when `text` is within the bounds; otherwise an error saying why not, for a log line, e.g.
 // "more than 200000 elements and attributes (the bound)".
-std::string CheckContextBounds(std::string_view text);
+Status CheckContextBounds(std::string_view text);

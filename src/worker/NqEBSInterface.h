@@ -6,37 +6,23 @@
 // context files and registration in their own directories). Used by one thread at a time.
 #pragma once
 
-#include <memory>
 #include <string>
-#include <unordered_map>
-#include <vector>
 
-#include "context/xml_error_handler.h"
+#include "context/context_document.h"
+#include "context/tier_merge.h"
 #include "discovery/temp_files.h"
 #include "messages/catalogue.h"
 #include "platform/services/host_services.h"
 #include "base/file_io.h"
 #include "platform/host/log.h"
 
-XERCES_CPP_NAMESPACE_BEGIN
-class DOMDocument;
-XERCES_CPP_NAMESPACE_END
-class ContextParser;
-struct ContextParserDeleter {
-  void operator()(ContextParser* parser) const noexcept;
-};
-
 class NqEBSInterface {
-  // Context files (src/context). `document` is the latest parsed context document, owned by
-  // `parser`, null until a parse succeeds and after one fails. The parser is made on the first
-  // parse (the XML platform must be initialised by then) and holds one document at a time.
-  xercesc::DOMDocument* document = nullptr;
-  std::unique_ptr<ContextParser, ContextParserDeleter> parser;
-  XmlDomErrorHandler errorHandler;
-  // Whether the latest initParser failed (see initParser).
-  bool lastParseFailed = false;
-  // Whether a lookup on the current document met a value longer than kMaxContextValueChars.
-  bool valueOverBound = false;
+  // Context files (src/context): the current context document and the index of the application
+  // nodes by host that merges use.
+  ContextDocument context;
+  AppNodeIndex appNodes;
+  // The handler of the context parser's errors, which names the file whose text comes next.
+  XmlDomErrorHandler& errorHandler = context.errors();
 
  public:
   // Every service of the host (process runner, request channel, client directory, configuration,
@@ -69,19 +55,10 @@ class NqEBSInterface {
   int ExecShellScript();
   int FetchEBSContextFiles();
 
-  // Context files (src/context): parse one context text, then look values up in it.
-  // initParser returns true when the text became the current document. It returns false (and
-  // sets lastParseFailed) when the text is not well-formed XML, carries a DOCTYPE with an
-  // internal subset, breaks the bounds of context_bounds.h or makes the parser fail in any other
-  // way (a DOCTYPE that only names an external DTD parses; the DTD is never read): the two
-  // reportError lines are logged, there is no current document, and the lookups then read "" and 0,
-  // so the caller must skip that context file. Nothing is thrown.
+  // Context files (src/context), as ContextDocument parses and looks up (context_document.h).
+  // initParser returns true when the text became the current document; otherwise the failure is
+  // logged and the lookups read "" and 0, so the caller must skip that context file.
   bool initParser(const std::string& xmlText);
-  // Lookups on the current document. The parent is the index-th element named tagName in the
-  // whole document; the child the childIndex-th element named childName at any depth below it,
-  // both in document order. Names compare exactly. A missing parent, child or attribute reads
-  // as "" (count 0). Values are UTF-8. A value longer than kMaxContextValueChars reads as "" too,
-  // and refuses the file: the first such value logs an ERROR line naming the file and the bound.
   int getChildCount(const char* tagName, int index, const char* childName);
   std::string getChildValue(const char* tagName, int index, const char* childName, int childIndex);
   std::string getChildAttribute(const std::string& tagName, int index, const std::string& childName,
@@ -92,7 +69,7 @@ class NqEBSInterface {
   int ProcessAppTierTags();
   friend class NqEBSInterfaceTest;  // test access to the request
 
-  // Registration with the managing server (src/registration).
+  // Registration with the managing server (src/worker/registration.cpp).
   bool GetClientForHost(const std::string& hostName, NqEntities::ClientEntity* client);
   bool SetRemoteRegKey(std::string clientName, int mode, std::string keyName, std::string keyPath,
                        std::string keyType, std::string keyValue);
@@ -110,12 +87,6 @@ class NqEBSInterface {
   std::string oracleSid;
   std::string tempDir;
   bool platformReady = false;
-  // Positions of the application nodes of the request by host name (the first node of each
-  // host), so that merging a context file into its node costs one lookup; the list indexed and
-  // its length, to tell when it must be indexed again (src/worker/app_tier.cpp).
-  std::unordered_map<std::string, size_t> appNodeByHost;
-  const std::vector<PXMessageBase>* appNodesIndexed = nullptr;
-  size_t appNodesCount = 0;
 
   // Discovery (src/discovery): the owner of <dbHome>/bin/oracle, who runs sqlplus and writes
   // the export; the trusted temporary directory, the lock that serialises discoveries sharing it

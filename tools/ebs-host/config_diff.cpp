@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "messages/node_types.h"
 #include "topology_view.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "messages/node_types.h"
 #include "topology_view.h"
 
 namespace {

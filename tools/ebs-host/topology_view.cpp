@@ -23,25 +23,6 @@ std::string ClientText(Msg<N> node) {
 
 }  // namespace
 
-const char* NodeTypeName(int64_t value) {
-  switch (value) {
-    case Hux::WebEntry:
-      return "web entry";
-    case Hux::WebApplications:
-      return "web applications";
-    case Hux::Root:
-      return "root";
-    case Hux::Batch:
-      return "batch";
-    case Hux::WebAdmin:
-      return "web admin";
-    case Hux::Other:
-      return "other";
-    default:
-      return "unknown";
-  }
-}
-
 std::vector<int64_t> ServiceKinds(Msg<Hux::OraEBSAppNode> node) {
   std::vector<int64_t> kinds;
   std::unordered_set<int64_t> seen;

@@ -7,10 +7,9 @@
 #include <vector>
 
 #include "messages/catalogue.h"
+#include "messages/node_types.h"  // NodeTypeName: the name of one service kind value
 
 void PrintTopology(std::ostream& out, Msg<Hux::OraEBSConfig> config);
-// The name of one service kind value ("web entry", "batch", ...).
-const char* NodeTypeName(int64_t value);
 // The service kinds of an application node, each once, in the order first met (the answer keeps
 // a kind once per context of the node). Linear in the node's list.
 std::vector<int64_t> ServiceKinds(Msg<Hux::OraEBSAppNode> node);

@@ -1,28 +1,21 @@
-// Parsing of one context text and the lookups the tier readers make on it.
+#include "context/context_document.h"
+
 #include <algorithm>
 #include <climits>
 #include <iterator>
-#include <new>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 
 #include "context/context_bounds.h"
 #include "context/context_parser.h"
 #include "platform/message/xerces_platform.h"
-#include "worker/NqEBSInterface.h"
 
 namespace {
-
-// The parent of a lookup, or null when it is not there.
-const ContextIndex::Entry* FindParent(const ContextIndex* index, std::string_view tagName,
-                                      int parentIndex) {
-  return index ? index->Find(tagName, parentIndex) : nullptr;
-}
 
 // The child element of a lookup, or null when the parent or the child is not there.
 const xercesc::DOMElement* FindChild(const ContextIndex* index, std::string_view tagName,
                                      int parentIndex, std::string_view childName, int childIndex) {
-  const ContextIndex::Entry* parent = FindParent(index, tagName, parentIndex);
+  const ContextIndex::Entry* parent = index ? index->Find(tagName, parentIndex) : nullptr;
   if (!parent) return nullptr;
   const ContextIndex::Entry* child = index->NthBelow(*parent, childName, childIndex);
   return child ? child->element : nullptr;
@@ -39,43 +32,41 @@ const XMLCh* AttributeValue(const xercesc::DOMAttr& attribute) {
 
 }  // namespace
 
-void ContextParserDeleter::operator()(ContextParser* p) const noexcept { delete p; }
+ContextDocument::ContextDocument() = default;
+ContextDocument::~ContextDocument() = default;
 
-bool NqEBSInterface::initParser(const std::string& xmlText) {
+Status ContextDocument::Parse(const std::string& text) {
   // The previous document goes first, whatever happens to this one.
-  document = nullptr;
-  lastParseFailed = true;
-  valueOverBound = false;
+  loaded_ = false;
+  valueOverBound_ = false;
   std::string failure;
   bool parserBroken = false, refused = false;
   try {
-    if (parser) parser->ReleaseDocuments();
-    errorHandler.setXMLContent(xmlText);
-    const std::string overBound = CheckContextBounds(xmlText);
-    if (!overBound.empty()) {
+    if (parser_) parser_->ReleaseDocuments();
+    errors_.setXMLContent(text);
+    if (Status bounds = CheckContextBounds(text); !bounds.ok) {
       // Refused before parsing: the parser's time and memory would grow beyond reason.
-      failure = "The " + errorHandler.describeContent() + " is refused: " + overBound;
+      failure = "The " + errors_.describeContent() + " is refused: " + bounds.message;
       refused = true;
-      EvDebug::Error(logContext, "initParser", "%s", failure.c_str());
-    } else if (!platformReady) {
+      EvDebug::Error(log_, "initParser", "%s", failure.c_str());
+    } else if (!EnsureXercesPlatform()) {
       failure = "XML platform is not initialised";
     } else {
-      if (!parser) parser.reset(new ContextParser());
-      xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte*>(xmlText.data()),
-                                        xmlText.size(), "XML in memory", false,
+      if (!parser_) parser_ = std::make_unique<ContextParser>();
+      xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte*>(text.data()),
+                                        text.size(), "XML in memory", false,
                                         xercesc::XMLPlatformUtils::fgMemoryManager);
       source.setCopyBufToStream(false);
-      parser->setErrorHandler(&errorHandler);
-      parser->Harden();
-      parser->parse(source);
-      xercesc::DOMDocument* parsed = parser->getDocument();
-      if (errorHandler.sawFatalError()) {
+      parser_->setErrorHandler(&errors_);
+      parser_->Harden();
+      parser_->parse(source);
+      const xercesc::DOMDocument* parsed = parser_->getDocument();
+      if (errors_.sawFatalError()) {
         // The handler has reported it.
       } else if (!parsed || !parsed->getDocumentElement()) {
         failure = "The text holds no document element";
       } else {
-        document = parsed;
-        lastParseFailed = false;
+        loaded_ = true;
       }
     }
   } catch (const xercesc::SAXParseException& e) {
@@ -94,29 +85,29 @@ bool NqEBSInterface::initParser(const std::string& xmlText) {
     failure = "Parser failure";
     parserBroken = true;
   }
-  if (!lastParseFailed) return true;
+  if (loaded_) return Status::Ok();
   try {
-    if (!failure.empty()) errorHandler.reportError(failure);
+    if (!failure.empty()) errors_.reportError(failure);
     if (!refused) {
-      const std::string& cause =
-          errorHandler.firstError().empty() ? failure : errorHandler.firstError();
-      EvDebug::Error(logContext, "initParser", "The %s cannot be read as XML: %s",
-                     errorHandler.describeContent().c_str(), cause.c_str());
+      const std::string& cause = errors_.firstError().empty() ? failure : errors_.firstError();
+      EvDebug::Error(log_, "initParser", "The %s cannot be read as XML: %s",
+                     errors_.describeContent().c_str(), cause.c_str());
+      failure = cause;
     }
     // After an exception the parser's state is unknown: a fresh one is made for the next text.
-    if (parserBroken) parser.reset();
-    if (parser) parser->ReleaseDocuments();
+    if (parserBroken) parser_.reset();
+    if (parser_) parser_->ReleaseDocuments();
   } catch (...) {
-    parser.reset();
+    parser_.reset();
   }
-  return false;
+  return Status::Error(failure.empty() ? "parser failure" : failure);
 }
 
-int NqEBSInterface::getChildCount(const char* tagName, int index, const char* childName) {
-  if (!document || !tagName || !childName || !parser) return 0;
+int ContextDocument::ChildCount(std::string_view tagName, int index, std::string_view childName) {
+  if (!loaded_ || !parser_) return 0;
   try {
-    const ContextIndex* elements = parser->Index();
-    const ContextIndex::Entry* parent = FindParent(elements, tagName, index);
+    const ContextIndex* elements = parser_->Index();
+    const ContextIndex::Entry* parent = elements ? elements->Find(tagName, index) : nullptr;
     if (!parent) return 0;
     const size_t count = elements->CountBelow(*parent, childName);
     return count > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(count);
@@ -125,20 +116,20 @@ int NqEBSInterface::getChildCount(const char* tagName, int index, const char* ch
   }
 }
 
-std::string NqEBSInterface::getChildValue(const char* tagName, int index, const char* childName,
-                                          int childIndex) {
-  if (!document || !tagName || !childName || !parser) return std::string();
+std::string ContextDocument::ChildValue(std::string_view tagName, int index,
+                                        std::string_view childName, int childIndex) {
+  if (!loaded_ || !parser_) return std::string();
   try {
     const xercesc::DOMElement* child =
-        FindChild(parser->Index(), tagName, index, childName, childIndex);
+        FindChild(parser_->Index(), tagName, index, childName, childIndex);
     std::string value;
-    if (child && !ElementText(*child, kMaxContextValueChars, value) && !valueOverBound) {
-      valueOverBound = true;
-      EvDebug::Error(logContext, "getChildValue",
+    if (child && !ElementText(*child, kMaxContextValueChars, value) && !valueOverBound_) {
+      valueOverBound_ = true;
+      EvDebug::Error(log_, "getChildValue",
                      "The %s is refused: the text of element %s below %s %d is longer than %zu "
                      "characters (the bound)",
-                     errorHandler.describeContent().c_str(), childName, tagName, index,
-                     kMaxContextValueChars);
+                     errors_.describeContent().c_str(), std::string(childName).c_str(),
+                     std::string(tagName).c_str(), index, kMaxContextValueChars);
     }
     return value;
   } catch (...) {
@@ -146,13 +137,13 @@ std::string NqEBSInterface::getChildValue(const char* tagName, int index, const 
   }
 }
 
-std::string NqEBSInterface::getChildAttribute(const std::string& tagName, int index,
-                                              const std::string& childName, int childIndex,
-                                              const std::string& attributeName) {
-  if (!document || !parser) return std::string();
+std::string ContextDocument::ChildAttribute(std::string_view tagName, int index,
+                                            std::string_view childName, int childIndex,
+                                            std::string_view attributeName) {
+  if (!loaded_ || !parser_) return std::string();
   try {
     const xercesc::DOMElement* child =
-        FindChild(parser->Index(), tagName, index, childName, childIndex);
+        FindChild(parser_->Index(), tagName, index, childName, childIndex);
     if (!child) return std::string();
     // Attribute names are short ASCII: converted without an allocation.
     char16_t shortName[64];
@@ -164,19 +155,20 @@ std::string NqEBSInterface::getChildAttribute(const std::string& tagName, int in
       std::copy(attributeName.begin(), attributeName.end(), shortName);
       shortName[attributeName.size()] = u'\0';
     } else {
-      longName = Utf8ToUtf16(attributeName);
+      longName = Utf8ToUtf16(std::string(attributeName));
       name = longName.c_str();
     }
     const xercesc::DOMAttr* attribute = child->getAttributeNode(name);
     const XMLCh* value = attribute ? AttributeValue(*attribute) : nullptr;
     if (std::u16string_view(value ? value : u"").size() > kMaxContextValueChars) {
-      if (!valueOverBound) {
-        valueOverBound = true;
-        EvDebug::Error(logContext, "getChildAttribute",
+      if (!valueOverBound_) {
+        valueOverBound_ = true;
+        EvDebug::Error(log_, "getChildAttribute",
                        "The %s is refused: the attribute %s of element %s below %s %d is longer "
                        "than %zu characters (the bound)",
-                       errorHandler.describeContent().c_str(), attributeName.c_str(),
-                       childName.c_str(), tagName.c_str(), index, kMaxContextValueChars);
+                       errors_.describeContent().c_str(), std::string(attributeName).c_str(),
+                       std::string(childName).c_str(), std::string(tagName).c_str(), index,
+                       kMaxContextValueChars);
       }
       return std::string();
     }
