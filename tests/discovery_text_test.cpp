@@ -10,7 +10,7 @@
 #include "discovery/export_file.h"
 #include "discovery/export_scripts.h"
 #include "discovery/oratab.h"
-#include "discovery/temp_files.h"
+#include "base/file_at.h"
 #include "base/text.h"
 #include "support/plugin.h"
 #include "support/test_text.h"
@@ -125,14 +125,14 @@ TEST(ReadRegularFile, TheBoundIsExactAndAFileOverItIsNotRead) {
     const char* what;
     size_t size;  // of a file of "x" bytes; over 16 MiB a sparse one (zero bytes)
     bool keepPartial;
-    ReadResult want;
+    bool read;    // read whole, not refused
     size_t kept;  // bytes of content afterwards
   } cases[] = {
-      {"exactly the bound", kBound, false, ReadResult::kRead, kBound},
-      {"one byte over it", kBound + 1, false, ReadResult::kRefused, 0},
-      {"far over it", size_t{1} << 30, false, ReadResult::kRefused, 0},
-      {"exactly the bound, kept", kBound, true, ReadResult::kRead, kBound},
-      {"one byte over it, kept up to the bound", kBound + 1, true, ReadResult::kRefused, kBound},
+      {"exactly the bound", kBound, false, true, kBound},
+      {"one byte over it", kBound + 1, false, false, 0},
+      {"far over it", size_t{1} << 30, false, false, 0},
+      {"exactly the bound, kept", kBound, true, true, kBound},
+      {"one byte over it, kept up to the bound", kBound + 1, true, false, kBound},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -143,20 +143,19 @@ TEST(ReadRegularFile, TheBoundIsExactAndAFileOverItIsNotRead) {
     } else {
       WriteFile(path, std::string(c.size, 'x'));
     }
-    std::string content, error;
-    struct stat st {};
+    FileRead file;
     const uint64_t before = BytesRead();
-    EXPECT_EQ(ReadRegularFileAt(AT_FDCWD, path.c_str(), kBound, &content, &st, &error,
-                                {false, "", c.keepPartial}),
-              c.want);
+    const Status s =
+        ReadRegularFileAt(AT_FDCWD, path.c_str(), kBound, &file, {false, "", c.keepPartial});
+    EXPECT_EQ(s.ok, c.read);
     const uint64_t read = BytesRead() - before;
-    EXPECT_EQ(content.size(), c.kept);
-    EXPECT_EQ(content.find_first_not_of('x'), std::string::npos);
-    if (c.want == ReadResult::kRefused) {
-      EXPECT_EQ(error, path + " is larger than 1048576 bytes");
+    EXPECT_EQ(file.content.size(), c.kept);
+    EXPECT_EQ(file.content.find_first_not_of('x'), std::string::npos);
+    if (!c.read) {
+      EXPECT_EQ(s.message, path + " is larger than 1048576 bytes");
     }
     // Refused by its size: nothing read (but /proc/self/io itself).
-    if (!c.keepPartial && c.want == ReadResult::kRefused) {
+    if (!c.keepPartial && !c.read) {
       EXPECT_LT(read, 4096u);
     }
   }
