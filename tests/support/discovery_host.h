@@ -13,6 +13,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/account.h"
 #include "discovery/export_scripts.h"
