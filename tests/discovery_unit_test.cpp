@@ -178,13 +178,14 @@ TEST(Discovery, EachFailureAnswers520AndLogsItsCause) {
       // An export of exactly the size bound is read (and found cut short: it is all zeros).
       {"an export of exactly the size bound", exports(sized(268435456)),
        "/NqEBSContext.out ends inside a record (268435456 bytes)", true},
-      {"the export a second name of a file of the test",
+      {"the export a second name of a file of the owner",
        [](auto& b) {
-         WriteFile(b.dir().file("file"), Export({"PROD_db,D,<oa_context/>"}));
          const std::string file = b.dir().file("file");
+         WriteFile(file, Export({"PROD_db,D,<oa_context/>"}));
+         (void)!::chown(file.c_str(), HomeOwner(), static_cast<gid_t>(-1));
          b.host.sqlplus.act = [file](int fd) { ::linkat(AT_FDCWD, file.c_str(), fd, kExportFileName, 0); };
        },
-       "/NqEBSContext.out belongs to user id " + std::to_string(::geteuid()) + " with 2 links",
+       "/NqEBSContext.out belongs to user id $U with 2 links",
        true},
   };
   for (const auto& c : cases) {
