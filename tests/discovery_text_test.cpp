@@ -166,8 +166,7 @@ TEST(ExportScripts, SqlplusErrorLinesAreCutMaskedAndExplained) {
        std::vector<std::string>(10, "ORA-00001: x")},
       {"no code, no line", "Connected.\nDisconnected\n", {}},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(SqlplusErrorLines(c.output, "S3cret-pw"), c.want) << c.what;
+  for (const auto& c : cases) EXPECT_EQ(SqlplusErrorLines(c.output, "S3cret-pw"), c.want) << c.what;
 }
 
 // sqlplus output is logged with the password masked wherever it shows, also when the password

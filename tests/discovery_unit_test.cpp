@@ -75,7 +75,7 @@ TEST(Discovery, EachFailureAnswers520AndLogsItsCause) {
     std::string cause;  // a part of an ERROR line, marks as ExpectFailure's
     bool runs;          // whether sqlplus was started
     std::string sid = "PROD", user = "apps", password = "apps";
-    bool bounded = false;  // the call may block: it runs in a child ended after 5 s
+    bool bounded = false;    // the call may block: it runs in a child ended after 5 s
     std::string debug = "";  // a DEBUG line of FetchDBHome, if any, marks as for `cause`
   } cases[] = {
       {"no instance table", [](auto& b) { ::unlink(b.oratabPath().c_str()); },
@@ -133,8 +133,8 @@ TEST(Discovery, EachFailureAnswers520AndLogsItsCause) {
        false, "PROD", "ap\nps"},
       // su would ask for a password.
       {"not root", [](auto& b) { b.host.uid = 65534; },
-       "[FetchEBSContextFiles] Discovery must run as root to switch to the Oracle owner $O; it runs "
-       "as uid 65534",
+       "[FetchEBSContextFiles] Discovery must run as root to switch to the Oracle owner $O; "
+       "it runs as uid 65534",
        false},
       {"the owner cannot enter a directory above the temporary directory",
        [](auto& b) {
@@ -157,7 +157,8 @@ TEST(Discovery, EachFailureAnswers520AndLogsItsCause) {
        sqlplusSays("ERROR:\nORA-12541: " + Repeat(e, 300) + "\n"),
        "ORA-12541: " + Repeat(e, 194) + " (no listener", true},
       {"no context file", exportsText(""),
-       "/NqEBSContext.out is empty: fnd_oam_context_files of SID [PROD] gave no context file", true},
+       "/NqEBSContext.out is empty: fnd_oam_context_files of SID [PROD] gave no context file",
+       true},
       {"a cut export: the write fails",
        [](auto& b) {
          b.host.sqlplus = {1, "ERROR at line 1:\nORA-29285: file write error\n", "", "", nullptr};
@@ -171,7 +172,8 @@ TEST(Discovery, EachFailureAnswers520AndLogsItsCause) {
       // A name is written as it is, line feeds included: one row makes a line per record.
       {"an export of more lines than any instance has",
        exportsText(Export({Repeat("x,A,<a/>\n", 20000) + ",A,<a/>"})),
-       "/NqEBSContext.out has more than 20000 lines; no instance has that many context files", true},
+       "/NqEBSContext.out has more than 20000 lines; no instance has that many context files",
+       true},
       // A sparse file of 1 TiB costs nothing to make: refused by its size, before any read.
       {"an export larger than any instance's", exports(sized(off_t{1} << 40)),
        "/NqEBSContext.out: NqEBSContext.out is larger than 268435456 bytes", true},
@@ -183,10 +185,11 @@ TEST(Discovery, EachFailureAnswers520AndLogsItsCause) {
          const std::string file = b.dir().file("file");
          WriteFile(file, Export({"PROD_db,D,<oa_context/>"}));
          (void)!::chown(file.c_str(), HomeOwner(), static_cast<gid_t>(-1));
-         b.host.sqlplus.act = [file](int fd) { ::linkat(AT_FDCWD, file.c_str(), fd, kExportFileName, 0); };
+         b.host.sqlplus.act = [file](int fd) {
+           ::linkat(AT_FDCWD, file.c_str(), fd, kExportFileName, 0);
+         };
        },
-       "/NqEBSContext.out belongs to user id $U with 2 links",
-       true},
+       "/NqEBSContext.out belongs to user id $U with 2 links", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -245,8 +248,8 @@ TEST(Discovery, AHugeInstanceTableIsReadInLinearTimeAndUpToTheBound) {
   EXPECT_TRUE(HoldsWithin(60, [&] { return box.Discover().errorCode == 520; }));
   std::string entries;  // the first twenty, in the order of the table
   for (int i = 0; i < 20; ++i) entries += "S" + std::to_string(i) + ", ";
-  EXPECT_NE(box.log().find("SID [PROD] has no entry in " + box.oratabPath() + " (entries: " +
-                           entries + "...)"),
+  EXPECT_NE(box.log().find("SID [PROD] has no entry in " + box.oratabPath() +
+                           " (entries: " + entries + "...)"),
             std::string::npos);
 
   constexpr size_t kBound = 16u << 20;
@@ -273,8 +276,8 @@ TEST(Discovery, AHugeInstanceTableIsReadInLinearTimeAndUpToTheBound) {
               c.inPart);
     if (c.errorCode != 0) {
       EXPECT_NE(log.find("SID [PROD] has no entry in " + box.oratabPath() +
-                         " (entries: none); read in part: the instance table " +
-                         box.oratabPath() + " is larger than 16777216 bytes"),
+                         " (entries: none); read in part: the instance table " + box.oratabPath() +
+                         " is larger than 16777216 bytes"),
                 std::string::npos)
           << log.substr(0, 4000);
     }
@@ -287,12 +290,12 @@ TEST(Discovery, AHugeInstanceTableIsReadInLinearTimeAndUpToTheBound) {
 // most 20000 lines: exactly that many are read.
 TEST(Discovery, TheExportsRecordsAreReadOrNamed) {
   DiscoveryBox box;
-  box.host.sqlplus.exportText = Export(
-      {"PROD_db,D,<oa_context/>", "PROD_broken,A,<oa_context><oa_host><host>x</oa_host>",
-       "PROD_ebsdb01,D,<oa_context><global_db_name>PROD</global_db_name></oa_context>",
-       "PROD_notxml,A,not XML at all",
-       "PROD_ebsapp01,A,<oa_context><oa_host><host>ebsapp01</host></oa_host></oa_context>",
-       "PROD_lower,d,<oa_context><oa_host><host>ebsapp02</host></oa_host></oa_context>"});
+  box.host.sqlplus.exportText =
+      Export({"PROD_db,D,<oa_context/>", "PROD_broken,A,<oa_context><oa_host><host>x</oa_host>",
+              "PROD_ebsdb01,D,<oa_context><global_db_name>PROD</global_db_name></oa_context>",
+              "PROD_notxml,A,not XML at all",
+              "PROD_ebsapp01,A,<oa_context><oa_host><host>ebsapp01</host></oa_host></oa_context>",
+              "PROD_lower,d,<oa_context><oa_host><host>ebsapp02</host></oa_host></oa_context>"});
   DiscoveryBox::Answer answer = box.Discover();
   EXPECT_EQ(answer.errorCode, 520);
   EXPECT_EQ(answer.errorMessage, "Invalid EBS context file [PROD_broken]");
@@ -320,8 +323,8 @@ TEST(Discovery, TheExportsRecordsAreReadOrNamed) {
 
   // Two rows of two line feeds each, and the name's: 20000, then 20001.
   for (const size_t names : {19996u, 19997u}) {
-    box.host.sqlplus.exportText = Export(
-        {"PROD_db,D,<oa_context/>", std::string(names, '\n') + "PROD_x,D,<oa_context/>"});
+    box.host.sqlplus.exportText =
+        Export({"PROD_db,D,<oa_context/>", std::string(names, '\n') + "PROD_x,D,<oa_context/>"});
     EXPECT_EQ(box.Discover().errorCode, names == 19996 ? 0 : 520) << names;
   }
   EXPECT_EQ(Count(box.log(), "has more than 20000 lines"), 1u);

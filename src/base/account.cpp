@@ -11,8 +11,8 @@ std::optional<Account> LookupAccount(uid_t uid) {
   // An entry larger than the buffer (ERANGE) is read again with a larger one, up to a bound.
   constexpr size_t kMaxEntryBytes = size_t{1} << 20;
   const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  for (size_t size = suggested > 0 ? static_cast<size_t>(suggested) : 16384;
-       size <= kMaxEntryBytes; size *= 2) {
+  for (size_t size = suggested > 0 ? static_cast<size_t>(suggested) : 16384; size <= kMaxEntryBytes;
+       size *= 2) {
     std::vector<char> buffer(size);
     passwd entry{};
     passwd* found = nullptr;

@@ -117,6 +117,4 @@ Status ReadRegularFileAt(int dirFd, const char* name, size_t maxBytes, FileRead*
   }
 }
 
-Status RemoveTreeAt(int dirFd, const std::string& name) {
-  return RemoveTreeIn(dirFd, name, 0, 0);
-}
+Status RemoveTreeAt(int dirFd, const std::string& name) { return RemoveTreeIn(dirFd, name, 0, 0); }

@@ -43,12 +43,13 @@ Result<std::string> ReadExportFile(int dirFd, const char* name, const std::strin
   if (read.st.st_uid != owner || read.st.st_nlink != 1)
     return Status::Error("The export file " + shownPath + " belongs to user id " +
                          std::to_string(static_cast<int>(read.st.st_uid)) + " with " +
-                         std::to_string(static_cast<int>(read.st.st_nlink)) +
-                         " links, not to " + ownerName + " with one");
+                         std::to_string(static_cast<int>(read.st.st_nlink)) + " links, not to " +
+                         ownerName + " with one");
   // Every record ends with two line feeds: anything else was cut short.
   if (text.empty())
-    return Status::Error("The export file " + shownPath + " is empty: fnd_oam_context_files of SID [" +
-                         sid + "] gave no context file");
+    return Status::Error("The export file " + shownPath +
+                         " is empty: fnd_oam_context_files of SID [" + sid +
+                         "] gave no context file");
   if (text.size() < 2 || text.compare(text.size() - 2, 2, "\n\n") != 0)
     return Status::Error("The export file " + shownPath + " ends inside a record (" +
                          std::to_string(text.size()) + " bytes): the export was cut short");

@@ -41,9 +41,8 @@ ExportOutcome RunExport(HostServices& host, const ExportRun& run) {
   // A failed login or a failing database leaves no export file behind.
   struct stat st {};
   if (::fstatat(run.runDirFd, kExportFileName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    outcome.detail = "The database wrote no export file " + c(run.exportFilePath) +
-                     ", command [" + c(shown) + "] , Output [" + c(output) + "], Error [" +
-                     c(errors) + "]";
+    outcome.detail = "The database wrote no export file " + c(run.exportFilePath) + ", command [" +
+                     c(shown) + "] , Output [" + c(output) + "], Error [" + c(errors) + "]";
     outcome.status = Status::Error("The database wrote no export file " + c(run.exportFilePath));
   }
   return outcome;

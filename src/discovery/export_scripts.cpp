@@ -141,8 +141,10 @@ Status CheckScriptValues(const ScriptValuesToCheck& v) {
     std::string_view value;
   };
   const Value user{"database user", v.dbUser}, pass{"database password", v.dbPassword};
-  const Value values[] = {{"Oracle home", v.dbHome},         {"SID", v.oracleSid},
-                          {"Oracle owner", v.oracleUser},    {"temporary directory", v.tempDir},
+  const Value values[] = {{"Oracle home", v.dbHome},
+                          {"SID", v.oracleSid},
+                          {"Oracle owner", v.oracleUser},
+                          {"temporary directory", v.tempDir},
                           user,
                           pass};
   for (const Value& value : values)
@@ -192,4 +194,3 @@ std::vector<std::string> SqlplusErrorLines(std::string_view output, const std::s
   }
   return lines;
 }
-

@@ -89,9 +89,11 @@ std::string Who(uid_t uid) {
 // followed: the table is the administrator's).
 Result<std::string> ResolveHome(const std::string& home) {
   if (home.find('\0') != std::string::npos) errno = EINVAL;
-  char* resolved = home.find('\0') == std::string::npos ? ::realpath(home.c_str(), nullptr) : nullptr;
+  char* resolved =
+      home.find('\0') == std::string::npos ? ::realpath(home.c_str(), nullptr) : nullptr;
   if (!resolved)
-    return Status::Error("the Oracle home " + home + " cannot be resolved: " + std::strerror(errno));
+    return Status::Error("the Oracle home " + home +
+                         " cannot be resolved: " + std::strerror(errno));
   std::string path = resolved;
   std::free(resolved);
   return path;
@@ -176,8 +178,10 @@ OracleHomeLookup FindOracleHome(std::string_view table, const std::string& table
     const Result<std::string> home = ResolveHome(line.home);
     const std::string executable = (home.ok() ? *home : line.home) + "/bin/oracle";
     Owner owner;
-    if (home.ok()) owner = OwnerOf(executable);
-    else owner.status = home.status();
+    if (home.ok())
+      owner = OwnerOf(executable);
+    else
+      owner.status = home.status();
     if (owner.problem == OwnerProblem::kNone &&
         !(owner.status = CheckOracleHome(*home, owner.account)).ok)
       owner.problem = OwnerProblem::kUnsafe;
@@ -210,17 +214,16 @@ OracleHomeLookup FindOracleHome(std::string_view table, const std::string& table
   if (!refusals.empty()) {
     std::string reasons;
     for (const std::string& r : refusals) reasons += (reasons.empty() ? "" : "; ") + r;
-    found.status = Status::Error("SID [" + shownSid + "] has no usable Oracle home in " + shownTable +
-                                 ": " + reasons);
+    found.status = Status::Error("SID [" + shownSid + "] has no usable Oracle home in " +
+                                 shownTable + ": " + reasons);
   } else if (sid.empty()) {
-    found.status = Status::Error(
-        "The request names no SID (the database tier's dbSid is empty); entries in " + shownTable +
-        ": " + listed + inPart);
+    found.status =
+        Status::Error("The request names no SID (the database tier's dbSid is empty); entries in " +
+                      shownTable + ": " + listed + inPart);
   } else if (!otherCase.empty()) {
-    found.status = Status::Error("SID [" + shownSid + "] has no entry in " + shownTable +
-                                 "; SIDs are case-sensitive and [" + otherCase +
-                                 "] differs only in letter case (entries: " + entries + ")" +
-                                 inPart);
+    found.status = Status::Error(
+        "SID [" + shownSid + "] has no entry in " + shownTable + "; SIDs are case-sensitive and [" +
+        otherCase + "] differs only in letter case (entries: " + entries + ")" + inPart);
   } else {
     found.status = Status::Error("SID [" + shownSid + "] has no entry in " + shownTable +
                                  " (entries: " + listed + ")" + inPart);

@@ -136,8 +136,7 @@ bool NqEBSInterface::LockTempDir() {
 
 void NqEBSInterface::EndRun() {
   if (const Status s = runDirectory.Remove(); !s.ok)
-    EvDebug::Error(logContext, "Discover", "Cannot remove the run directory %s",
-                   s.message.c_str());
+    EvDebug::Error(logContext, "Discover", "Cannot remove the run directory %s", s.message.c_str());
   discoveryLock.Release();
   tempDirFd.reset();
 }
@@ -147,8 +146,7 @@ int NqEBSInterface::PrepareSQLScript() {
   sqlScriptPath = runDir + "/" + kSqlScriptName;
   exportFilePath = runDir + "/" + kExportFileName;
   // Read by sqlplus as the Oracle owner; it holds no secret.
-  const Status s =
-      WriteNewFileAt(runDirectory.fd(), kSqlScriptName, BuildSqlScript(runDir), 0644);
+  const Status s = WriteNewFileAt(runDirectory.fd(), kSqlScriptName, BuildSqlScript(runDir), 0644);
   if (!s.ok) {
     EvDebug::Error(logContext, "PrepareSQLScript", "Cannot write the PL/SQL script in %s: %s",
                    runDir.c_str(), s.message.c_str());
@@ -207,10 +205,9 @@ int NqEBSInterface::Discover() {
   static const char* const kLabel = "Discover";
   Result<std::string> exported = Status::Error("not exported");
   if (FetchEBSContextFiles() == 0) {
-    exported = ReadExportFile(runDirectory.fd(), kExportFileName, exportFilePath,
-                              oracleAccount.uid, oracleUser, oracleSid);
-    if (!exported.ok())
-      EvDebug::Error(logContext, kLabel, "%s", exported.status().message.c_str());
+    exported = ReadExportFile(runDirectory.fd(), kExportFileName, exportFilePath, oracleAccount.uid,
+                              oracleUser, oracleSid);
+    if (!exported.ok()) EvDebug::Error(logContext, kLabel, "%s", exported.status().message.c_str());
   }
   // The text is in memory: the run directory and the export go now.
   EndRun();

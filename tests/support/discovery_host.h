@@ -37,7 +37,7 @@ struct FakeSqlplus {
 class FakeDiscoveryHost : public HostServices {
  public:
   FakeSqlplus sqlplus;
-  uid_t uid = 0;  // what EffectiveUid answers
+  uid_t uid = 0;                    // what EffectiveUid answers
   std::vector<NqCommand> commands;  // every command run, its input kept
 
   int Execute(const NqCommand& command, std::string* out, std::string* err) override {
@@ -56,8 +56,8 @@ class FakeDiscoveryHost : public HostServices {
   // The export file, made in the run directory `runFd` as its owner's database makes it.
   static int NewExport(int runFd) {
     struct stat dir {};
-    const int fd =
-        ::openat(runFd, kExportFileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = ::openat(runFd, kExportFileName,
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0 && ::fstat(runFd, &dir) == 0) (void)!::fchown(fd, dir.st_uid, dir.st_gid);
     return fd;
   }
