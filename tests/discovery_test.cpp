@@ -556,41 +556,28 @@ TEST_F(OwnedDiscovery, AnUnsafeTemporaryDirectoryIsRefused) {
     std::vector<Dir> dirs;   // made in this order
     std::string dir, cause;  // relative to the sandbox; `cause` is part of the ERROR line
   } cases[] = {
-      {"a symbolic link to a safe directory",
-       {{"real", 0711, 0, 0}},
-       "link",
+      // clang-format off
+      {"a symbolic link to a safe directory", {{"real", 0711, 0, 0}}, "link",
        "/link is a symbolic link"},
-      {"writable by all",
-       {{"tmp", 0777, 0, 0}},
-       "tmp",
+      {"writable by all", {{"tmp", 0777, 0, 0}}, "tmp",
        "/tmp may be written by others (mode 0777)"},
-      {"writable by all and sticky (the former default)",
-       {{"tmp", 01777, 0, 0}},
-       "tmp",
+      {"writable by all and sticky (the former default)", {{"tmp", 01777, 0, 0}}, "tmp",
        "/tmp may be written by others (mode 1777); the temporary directory must be writable by "
        "root only"},
-      {"writable by a group",
-       {{"tmp", 0771, 0, 54321}},
-       "tmp",
+      {"writable by a group", {{"tmp", 0771, 0, 54321}}, "tmp",
        "/tmp may be written by others (mode 0771)"},
       {"owned by another user", {{"tmp", 0711, 54321, 0}}, "tmp", "/tmp belongs to user id 54321"},
       {"not a directory", {}, "file", "/file is not a directory"},
-      {"a parent owned by another user",
-       {{"a", 0755, 54321, 54321}, {"a/tmp", 0711, 0, 0}},
-       "a/tmp",
-       "/a belongs to user id 54321"},
-      {"a parent writable by a group, not sticky",
-       {{"a", 0775, 0, 54321}, {"a/tmp", 0711, 0, 0}},
-       "a/tmp",
-       "/a may be written by others (mode 0775) and is not sticky"},
+      {"a parent owned by another user", {{"a", 0755, 54321, 54321}, {"a/tmp", 0711, 0, 0}},
+       "a/tmp", "/a belongs to user id 54321"},
+      {"a parent writable by a group, not sticky", {{"a", 0775, 0, 54321}, {"a/tmp", 0711, 0, 0}},
+       "a/tmp", "/a may be written by others (mode 0775) and is not sticky"},
       {"a sticky parent whose entry belongs to another user",
-       {{"a", 01777, 0, 0}, {"a/u", 0755, 54321, 54321}, {"a/u/tmp", 0711, 0, 0}},
-       "a/u/tmp",
+       {{"a", 01777, 0, 0}, {"a/u", 0755, 54321, 54321}, {"a/u/tmp", 0711, 0, 0}}, "a/u/tmp",
        "/a may be written by others (mode 1777) and "},
-      {"a \"..\" component",
-       {{"tmp", 0711, 0, 0}},
-       "tmp/../tmp",
+      {"a \"..\" component", {{"tmp", 0711, 0, 0}}, "tmp/../tmp",
        "holds a \".\" or \"..\" component"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
