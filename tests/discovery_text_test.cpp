@@ -1,17 +1,15 @@
-// The texts of discovery: reading the instance table and the export file (and their bounds), and
-// the generated scripts, including a run of the shell script through a stand-in su and the fake sqlplus.
+// The texts of discovery: the instance table, the export file and the generated scripts, and
+// the lines taken from sqlplus's output.
 #include <gtest/gtest.h>
-#include <cstdint>
-#include <fcntl.h>
-#include <string>
+
 #include <sys/stat.h>
-#include <unistd.h>
+
+#include <string>
+#include <vector>
 
 #include "discovery/export_file.h"
 #include "discovery/export_scripts.h"
 #include "discovery/oratab.h"
-#include "discovery/temp_files.h"
-#include "base/text.h"
 #include "support/plugin.h"
 #include "support/test_text.h"
 
@@ -82,128 +80,38 @@ TEST(ExportFile, LinesSplitIntoNameTypeAndContext) {
   }
 }
 
-// Names of context files and log lines are cut to a length, never inside a UTF-8 character.
-TEST(CutText, KeepsWholeCharactersAndCountsTheRest) {
-  const std::string euro = "\xE2\x82\xAC", emoji = "\xF0\x9F\x98\x80";
-  const struct {
-    const char* what;
-    std::string text;
-    size_t maxBytes;
-    std::string want;
-  } cases[] = {
-      {"a text that fits is unchanged", "abcd", 4, "abcd"},
-      {"an empty text", "", 0, ""},
-      {"plain bytes are cut at the length", "abcdef", 4, "abcd\xE2\x80\xA6[2 bytes cut]"},
-      {"a cut after a whole character keeps it", "ab" + euro + "c", 5,
-       "ab" + euro + "\xE2\x80\xA6[1 bytes cut]"},
-      {"a cut inside a 3-byte character leaves it all out", "ab" + euro, 4,
-       "ab\xE2\x80\xA6[3 bytes cut]"},
-      {"a cut inside a 4-byte character leaves it all out", "a" + emoji + "b", 4,
-       "a\xE2\x80\xA6[5 bytes cut]"},
-      {"a character at the very start may go whole", emoji, 2, "\xE2\x80\xA6[4 bytes cut]"},
-      // Not UTF-8: the cut moves back three bytes at most, so something is kept.
-      {"a run of continuation bytes", "ab" + std::string(8, '\x80'), 6,
-       "ab\x80\xE2\x80\xA6[7 bytes cut]"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(CutText(c.text, c.maxBytes), c.want) << c.what;
+// The PL/SQL script points the directory object at the run directory (a quote in its path
+// doubled inside the SQL literal) and writes the records of the export file in the form that
+// ParseExport reads: NAME,CTX_TYPE,TEXT with TEXT's line feeds made blanks, then two line feeds.
+TEST(ExportScripts, SqlScriptExportsIntoTheRunDirectoryInTheFormRead) {
+  const std::vector<std::string> lines = Split(BuildSqlScript("/tmp/it's"));
+  EXPECT_EQ(lines.front(), "CREATE OR REPLACE DIRECTORY CONTEXT_OUPUT_DIR AS '/tmp/it''s';");
+  const std::string script = BuildSqlScript("/tmp/x");
+  for (const std::string& part :
+       {std::string("lv_file_name VARCHAR2(100) :='") + kExportFileName + "'; ",
+        std::string("SELECT NAME || ',' || CTX_TYPE || ',' || REPLACE(TEXT, CHR(10), ' ')"),
+        std::string("WHERE NAME != 'TEMPLATE' AND NAME != 'METADATA'"),
+        std::string("utl_file.put_line(Lv_file, '\n'); ")})
+    EXPECT_NE(script.find(part), std::string::npos) << part;
+  EXPECT_EQ(lines.back(), "/ ");
+  EXPECT_EQ(script.back(), '\n');
 }
 
-// Bytes this process has read so far (rchar of /proc/self/io).
-uint64_t BytesRead() {
-  const std::string io = ReadFile("/proc/self/io");
-  const size_t at = io.find("rchar: ");
-  return at == std::string::npos ? 0 : std::stoull(io.substr(at + 7));
-}
-
-// The bound is exact: a file of its size is read, one byte more is refused. A file over it is
-// refused by its size before a byte is read, unless the caller keeps what can be read (the
-// instance table): then the first bytes up to the bound are kept.
-TEST(ReadRegularFile, TheBoundIsExactAndAFileOverItIsNotRead) {
-  constexpr size_t kBound = 1u << 20;
-  TempDir dir;
-  const struct {
-    const char* what;
-    size_t size;  // of a file of "x" bytes; over 16 MiB a sparse one (zero bytes)
-    bool keepPartial;
-    ReadResult want;
-    size_t kept;  // bytes of content afterwards
-  } cases[] = {
-      {"exactly the bound", kBound, false, ReadResult::kRead, kBound},
-      {"one byte over it", kBound + 1, false, ReadResult::kRefused, 0},
-      {"far over it", size_t{1} << 30, false, ReadResult::kRefused, 0},
-      {"exactly the bound, kept", kBound, true, ReadResult::kRead, kBound},
-      {"one byte over it, kept up to the bound", kBound + 1, true, ReadResult::kRefused, kBound},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    const std::string path = dir.file("file");
-    if (c.size > (16u << 20)) {
-      WriteFile(path, "");
-      ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(c.size)), 0);
-    } else {
-      WriteFile(path, std::string(c.size, 'x'));
-    }
-    std::string content, error;
-    struct stat st {};
-    const uint64_t before = BytesRead();
-    EXPECT_EQ(ReadRegularFileAt(AT_FDCWD, path.c_str(), kBound, &content, &st, &error,
-                                {false, "", c.keepPartial}),
-              c.want);
-    const uint64_t read = BytesRead() - before;
-    EXPECT_EQ(content.size(), c.kept);
-    EXPECT_EQ(content.find_first_not_of('x'), std::string::npos);
-    if (c.want == ReadResult::kRefused) {
-      EXPECT_EQ(error, path + " is larger than 1048576 bytes");
-    }
-    // Refused by its size: nothing read (but /proc/self/io itself).
-    if (!c.keepPartial && c.want == ReadResult::kRefused) {
-      EXPECT_LT(read, 4096u);
-    }
-  }
-}
-
-TEST(ExportScripts, SqlScriptHas43LinesAndNamesTheDirectory) {
-  const std::vector<std::string> lines = Split(BuildSqlScript("/tmp/x"));
-  ASSERT_EQ(lines.size(), 43u);
-  EXPECT_EQ(lines[0], "CREATE OR REPLACE DIRECTORY CONTEXT_OUPUT_DIR AS '/tmp/x';");
-  EXPECT_EQ(lines[5], "P_SubstrVal VARCHAR2(32767); ");
-  EXPECT_EQ(lines[15], "");
-  EXPECT_EQ(lines[18],
-            "FOR i IN(SELECT NAME || ',' || CTX_TYPE || ',' || REPLACE(TEXT, CHR(10), ' ') AS "
-            "CONTEXT FROM fnd_oam_context_files WHERE NAME != 'TEMPLATE' AND NAME != 'METADATA') ");
-  // One statement whose literal is a single line feed.
-  EXPECT_EQ(lines[36] + "\n" + lines[37], "utl_file.put_line(Lv_file, '\n'); ");
-  EXPECT_EQ(lines[42], "/ ");
-  EXPECT_EQ(BuildSqlScript("/tmp/x").back(), '\n');
-  // A quote in the directory is doubled inside the SQL literal.
-  EXPECT_EQ(Split(BuildSqlScript("/tmp/it's"))[0],
-            "CREATE OR REPLACE DIRECTORY CONTEXT_OUPUT_DIR AS '/tmp/it''s';");
-}
-
-TEST(ExportScripts, ShellScriptOfPlainValues) {
-  const std::string script = BuildShellScript(
-      {"oracle", "/u01/db", "PROD", "/var/tmp/ebs-host/NqEBSFetchContext.sql"}, "apps", "apps");
-  EXPECT_EQ(script,
-            "su -s /bin/sh oracle << 'EOF_MAIN' \n"
-            "export ORACLE_HOME=/u01/db\n"
-            "export ORACLE_SID=PROD\n"
-            "export LD_LIBRARY_PATH=/u01/db/lib\n"
-            "/u01/db/bin/sqlplus /nolog << 'EOF' \n"
-            "SET DEFINE OFF\n"
-            "WHENEVER SQLERROR EXIT FAILURE\n"
-            "WHENEVER OSERROR EXIT FAILURE\n"
-            "CONNECT apps/apps\n"
-            "@/var/tmp/ebs-host/NqEBSFetchContext.sql\n"
-            "EOF\n"
-            "EOF_MAIN\n");
-  // A leading "-" of the owner is no option of su; no login is a lone slash; a script path with
-  // a blank is quoted for sqlplus.
+// Both here-documents have quoted delimiters, so that the shell that runs the script as root
+// expands nothing of the values; the password travels on a CONNECT line, never a command line.
+// A leading "-" of the owner is no option of su; no login is a lone slash; a script path with a
+// blank is quoted for sqlplus.
+TEST(ExportScripts, ShellScriptQuotesItsHereDocumentsAndValues) {
   const std::vector<std::string> lines =
       Split(BuildShellScript({"-own$er", "/d", "S", "/my dir/x.sql"}, "", ""));
   ASSERT_EQ(lines.size(), 12u);
   EXPECT_EQ(lines[0], "su -s /bin/sh -- '-own$er' << 'EOF_MAIN' ");
+  EXPECT_EQ(lines[4], "/d/bin/sqlplus /nolog << 'EOF' ");
+  EXPECT_EQ(lines[6], "WHENEVER SQLERROR EXIT FAILURE");
   EXPECT_EQ(lines[8], "CONNECT /");
   EXPECT_EQ(lines[9], "@\"/my dir/x.sql\"");
+  EXPECT_EQ(Split(BuildShellScript({"oracle", "/d", "S", "/x.sql"}, "apps", "pw"))[8],
+            "CONNECT apps/pw");
 }
 
 TEST(ExportScripts, QuotingOnlyWhereNeeded) {
@@ -258,8 +166,7 @@ TEST(ExportScripts, SqlplusErrorLinesAreCutMaskedAndExplained) {
        std::vector<std::string>(10, "ORA-00001: x")},
       {"no code, no line", "Connected.\nDisconnected\n", {}},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(SqlplusErrorLines(c.output, "S3cret-pw"), c.want) << c.what;
+  for (const auto& c : cases) EXPECT_EQ(SqlplusErrorLines(c.output, "S3cret-pw"), c.want) << c.what;
 }
 
 // sqlplus output is logged with the password masked wherever it shows, also when the password

@@ -34,6 +34,13 @@ std::string CutText(std::string_view text, size_t maxBytes) {
   return std::string(text.substr(0, kept)) + CutMark(text.size() - kept);
 }
 
+std::string AsciiUpper(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return upper;
+}
+
 size_t Utf8Character(const unsigned char* p, size_t n, uint32_t& cp) {
   const unsigned c = p[0];
   size_t extra;

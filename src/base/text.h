@@ -23,6 +23,9 @@ std::string CutMark(size_t cutBytes);
 // followed by CutMark of the rest.
 std::string CutText(std::string_view text, size_t maxBytes);
 
+// `text` with the ASCII letters a-z made upper case; every other byte as it is.
+std::string AsciiUpper(std::string_view text);
+
 // The length of the well-formed UTF-8 character at `p` (with `n` bytes left, n >= 1) and its
 // code point in `cp`; 0 for a byte that does not start one (overlong forms, surrogates and code
 // points past U+10FFFF included).

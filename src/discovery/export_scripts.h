@@ -12,13 +12,18 @@
 // never on a command line. Values must not hold a line feed or NUL byte (see IsScriptSafe).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/status.h"
+
 inline constexpr const char* kSqlScriptName = "NqEBSFetchContext.sql";
 inline constexpr const char* kExportFileName = "NqEBSContext.out";
 inline constexpr const char* kDiscoveryLockName = "NqEBSDiscover.lock";
+// Of a line of sqlplus's output, no more than this reaches an ERROR line, and whole characters.
+inline constexpr size_t kMaxShownLineBytes = 400;
 
 struct ShellScriptValues {
   std::string oracleUser;
@@ -27,8 +32,18 @@ struct ShellScriptValues {
   std::string sqlScriptPath;
 };
 
-// The 43 lines of the PL/SQL export script, each ended by a line feed; line 1 names `tempDir`.
+// The PL/SQL export script, each line ended by a line feed; line 1 names `tempDir`.
 std::string BuildSqlScript(const std::string& tempDir);
+
+// The values that go into the scripts, checked before either is written.
+struct ScriptValuesToCheck {
+  std::string_view dbHome, oracleSid, oracleUser, tempDir, dbUser, dbPassword;
+};
+
+// Whether every value can be put into a script line (IsScriptSafe), and the database login is
+// neither empty (operating-system authentication to sqlplus) nor holds a double quote (which
+// cannot be quoted for it). The error names the first value that cannot.
+Status CheckScriptValues(const ScriptValuesToCheck& values);
 
 // The shell script, given to "sh -s" on standard input; the caller wipes the result, which holds
 // the password.

@@ -10,7 +10,9 @@
 
 #include "context/context_document.h"
 #include "context/tier_merge.h"
-#include "discovery/temp_files.h"
+#include "discovery/discovery_lock.h"
+#include "discovery/oracle_home.h"
+#include "discovery/run_directory.h"
 #include "messages/catalogue.h"
 #include "platform/services/host_services.h"
 #include "base/file_io.h"
@@ -21,8 +23,6 @@ class NqEBSInterface {
   // nodes by host that merges use.
   ContextDocument context;
   AppNodeIndex appNodes;
-  // The handler of the context parser's errors, which names the file whose text comes next.
-  XmlDomErrorHandler& errorHandler = context.errors();
 
  public:
   // Every service of the host (process runner, request channel, client directory, configuration,
@@ -88,10 +88,11 @@ class NqEBSInterface {
   std::string tempDir;
   bool platformReady = false;
 
-  // Discovery (src/discovery): the owner of <dbHome>/bin/oracle, who runs sqlplus and writes
-  // the export; the trusted temporary directory, the lock that serialises discoveries sharing it
-  // (held from the export scripts to the end of reading the export) and the private directory
-  // of this run inside it, removed with the export when the discovery ends.
+  // Discovery (src/discovery; glue in discovery.cpp): the owner of <dbHome>/bin/oracle, who
+  // runs sqlplus and writes the export; the trusted temporary directory, the lock that
+  // serialises discoveries sharing it (held from the export scripts to the end of reading the
+  // export) and the private directory of this run inside it (which holds its own descriptor of
+  // the temporary directory), removed with the export when the discovery ends.
   OracleAccount oracleAccount;
   UniqueFd tempDirFd;
   DiscoveryLock discoveryLock;
@@ -100,8 +101,8 @@ class NqEBSInterface {
   bool CheckOracleProgram();
   bool LockTempDir();
   void EndRun();
-  // Logs every ORA- and SP2- line of sqlplus's output at error level, `secret` masked.
-  void ReportSqlplusErrors(const std::string& output, const std::string& secret);
+  // Logs the ORA- and SP2- lines of sqlplus's output (SqlplusErrorLines) at error level.
+  void ReportSqlplusErrors(const std::vector<std::string>& lines);
 };
 
 // Message types of Hux::OraEBSReqResp.

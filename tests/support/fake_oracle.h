@@ -33,7 +33,7 @@ class FakeOracle {
 
   // A row of fnd_oam_context_files, returned after the rows added before it.
   void AddContext(const std::string& name, const std::string& type, const std::string& text);
-  // Writes or removes a control file of the fake sqlplus (db_user, db_password, hang, fail,
+  // Writes or removes a control file of the fake sqlplus (db_user, db_password, hang, logon_error,
   // delay; see tests/fake-oracle/bin/sqlplus).
   void Set(const std::string& control, const std::string& content);
   void Unset(const std::string& control);

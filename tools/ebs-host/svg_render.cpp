@@ -8,8 +8,8 @@
 #include <memory>
 #include <sstream>
 
+#include "base/file_at.h"
 #include "base/trusted_dir.h"
-#include "discovery/temp_files.h"
 #include "platform/host/host_config.h"
 #include "platform/host/process.h"
 
@@ -25,8 +25,7 @@ class PrivateHome {
   }
   ~PrivateHome() {
     if (path_.empty()) return;
-    std::string ignored;
-    RemoveTreeAt(AT_FDCWD, path_, &ignored);
+    (void)RemoveTreeAt(AT_FDCWD, path_);  // what cannot be removed stays in /tmp
   }
   const std::string& path() const { return path_; }
 

@@ -1,5 +1,7 @@
 #include "platform/services/host_services.h"
 
+#include <unistd.h>
+
 #include "platform/host/temp_dir.h"
 #include "platform/server/request_channel.h"
 
@@ -33,6 +35,8 @@ std::string HostServices::TempDirectory() {
 std::chrono::system_clock::time_point HostServices::Now() {
   return std::chrono::system_clock::now();
 }
+
+uid_t HostServices::EffectiveUid() { return ::geteuid(); }
 
 HostServices& DefaultHostServices() {
   static HostServices host;

@@ -10,6 +10,8 @@
 // the stand-ins it calls are thread-safe, and so must a fake be that several workers share.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <string>
 
@@ -47,6 +49,10 @@ class HostServices {
 
   // The wall clock.
   virtual std::chrono::system_clock::time_point Now();
+
+  // The effective user id of the process (geteuid): discovery switches to the Oracle owner only
+  // from root.
+  virtual uid_t EffectiveUid();
 };
 
 // The real host: every member as above.

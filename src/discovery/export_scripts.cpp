@@ -1,26 +1,13 @@
-// Context export: the PL/SQL script that dumps the context files, and the shell script that runs
-// it through sqlplus as the Oracle owner.
 #include "discovery/export_scripts.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "discovery/temp_files.h"
-#include "platform/host/host_config.h"
-#include "platform/host/process.h"
-#include "platform/message/pstring.h"
 #include "base/text.h"
-#include "worker/NqEBSInterface.h"
 
 namespace {
-
-// Of a line of sqlplus's output, no more than this reaches an ERROR line, and whole characters.
-constexpr size_t kMaxShownLineBytes = 400;
 
 bool IsAlnum(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
@@ -148,6 +135,35 @@ std::string BuildShellScript(const ShellScriptValues& v, const std::string& dbUs
   return script;
 }
 
+Status CheckScriptValues(const ScriptValuesToCheck& v) {
+  struct Value {
+    const char* what;
+    std::string_view value;
+  };
+  const Value user{"database user", v.dbUser}, pass{"database password", v.dbPassword};
+  const Value values[] = {{"Oracle home", v.dbHome},
+                          {"SID", v.oracleSid},
+                          {"Oracle owner", v.oracleUser},
+                          {"temporary directory", v.tempDir},
+                          user,
+                          pass};
+  for (const Value& value : values)
+    if (!IsScriptSafe(value.value))
+      return Status::Error(std::string("The ") + value.what +
+                           " holds a line feed or NUL byte; it cannot be put into a script");
+  // An empty login is operating-system authentication to sqlplus, and a double quote cannot be
+  // quoted for it.
+  for (const Value& value : {user, pass}) {
+    if (value.value.empty())
+      return Status::Error(std::string("The ") + value.what +
+                           " is empty; the export needs a database login");
+    if (value.value.find('"') != std::string_view::npos)
+      return Status::Error(std::string("The ") + value.what +
+                           " holds a double quote, which sqlplus cannot take in a login");
+  }
+  return Status::Ok();
+}
+
 std::vector<std::string> ExportEnvironment() { return {"PATH=/usr/bin:/bin", "LANG=C"}; }
 
 std::string MaskSecret(std::string text, const std::string& secret) {
@@ -177,75 +193,4 @@ std::vector<std::string> SqlplusErrorLines(std::string_view output, const std::s
     lines.push_back(text + hint);
   }
   return lines;
-}
-
-void NqEBSInterface::ReportSqlplusErrors(const std::string& output, const std::string& secret) {
-  for (const std::string& line : SqlplusErrorLines(output, secret))
-    EvDebug::Error(logContext, "ExecShellScript", "sqlplus as %s for SID [%s]: %s",
-                   oracleUser.c_str(), oracleSid.c_str(), line.c_str());
-}
-
-int NqEBSInterface::PrepareSQLScript() {
-  static const char* const kLabel = "PrepareSQLScript";
-  const std::string runDir = runDirectory.path();
-  sqlScriptPath = runDir + "/" + kSqlScriptName;
-  exportFilePath = runDir + "/" + kExportFileName;
-  std::string error;
-  // Read by sqlplus as the Oracle owner; it holds no secret.
-  if (!WriteNewFileAt(runDirectory.fd(), kSqlScriptName, BuildSqlScript(runDir), 0644, &error)) {
-    EvDebug::Error(logContext, kLabel, "Cannot write the PL/SQL script in %s: %s", runDir.c_str(),
-                   error.c_str());
-    return 1;
-  }
-  return 0;
-}
-
-int NqEBSInterface::ExecShellScript() {
-  static const char* const kLabel = "ExecShellScript";
-  auto login = View(request)
-                   .child(Hux::OraEBSReqResp::ebsConfig, Create::No)
-                   .child(Hux::OraEBSConfig::appTier, Create::No)
-                   .child(Hux::OraEBSAppTier::databaseLogin, Create::No);
-  const std::string userName = login.get(UserCredentials::userName);
-  const bstring password = pstring(login.get(UserCredentials::password)).getPlainPassword();
-
-  // The script holds the password: it goes to "sh -s" on standard input from an anonymous file,
-  // never into a named one.
-  NqCommand command;
-  command.argv = {"/bin/sh", "-s"};
-  command.env = ExportEnvironment();
-  command.cwdFd = runDirectory.fd();
-  command.timeoutMillis = LoadHostConfig().commandTimeoutSeconds * 1000L;
-  command.input =
-      BuildShellScript({oracleUser, dbHome, oracleSid, sqlScriptPath}, userName, password.str());
-  const std::string shown = "sh -s (script on standard input, as " + oracleUser + ")";
-  std::string output, errors;
-  const int rc = NqProcess::Execute(command, &output, &errors);
-  WipeString(command.input);
-  ReportSqlplusErrors(output + "\n" + errors, password.str());
-  output = MaskSecret(std::move(output), password.str());
-  errors = MaskSecret(std::move(errors), password.str());
-  if (rc != 0) {
-    EvDebug::Debug(logContext, kLabel,
-                   "Script execution failed, command [%s] , Output [%s], Error [%s]", shown.c_str(),
-                   output.c_str(), errors.c_str());
-    std::string last;
-    for (std::string_view line : SplitView(errors, '\n'))
-      if (!line.empty()) last = std::string(line.substr(0, CutPoint(line, kMaxShownLineBytes)));
-    EvDebug::Error(logContext, kLabel, "The export as %s through sqlplus failed with status %d%s%s",
-                   oracleUser.c_str(), rc, last.empty() ? "" : ": ", last.c_str());
-    return 1;
-  }
-
-  // A failed login or a failing database leaves no export file behind.
-  struct stat st {};
-  if (::fstatat(runDirectory.fd(), kExportFileName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    EvDebug::Debug(logContext, kLabel,
-                   "The database wrote no export file %s, command [%s] , Output [%s], Error [%s]",
-                   exportFilePath.c_str(), shown.c_str(), output.c_str(), errors.c_str());
-    EvDebug::Error(logContext, kLabel, "The database wrote no export file %s",
-                   exportFilePath.c_str());
-    return 1;
-  }
-  return 0;
 }
