@@ -28,6 +28,14 @@ inline nlohmann::json OneDocument(const std::string& out) {
   return nlohmann::json::parse(out, nullptr, false);
 }
 
+// A request that any plug-in refuses (an unknown application type): exit status 1 once loaded.
+inline std::string UnknownTypeRequest(const TempDir& dir, size_t innerBytes = 0) {
+  const std::string file = dir.file("request.xml");
+  WriteFile(file, Envelope(7, "<m g=\"22\" n=\"505\"><s x=\"9\">" + std::string(innerBytes, 'x') +
+                                  "</s></m>"));
+  return file;
+}
+
 // A configuration as `discover --xml` prints it: one database node on db01 with client
 // `dbClient` and one application node on `appHost` with client `appClient` (none when empty),
 // whose service kinds repeat as the answer keeps them, and a database login with a password.
