@@ -12,8 +12,9 @@
 #     output and exit status;
 #   - then the store the saves left, `clients list` and `apps show` of every app (--json, the
 #     times of a save left out);
-#   - ebs-host's own command lines: help, versions, usage errors (standard output, standard error
-#     and exit status; the build directory's path written as BUILD);
+#   - ebs-host's own command lines: help, versions, usage errors, the store's commands (standard
+#     output, standard error and exit status; the build directory's path written as BUILD, a time
+#     of day as TIME);
 #   - as root, the discovery of the fake Oracle installation's PROD
 #     (tests/fake-oracle/discover-sandbox.sh) as text, --json and --xml (its sandbox path written
 #     as SANDBOX). Skipped, with a notice, for another user.
@@ -125,9 +126,12 @@ answers() {
       { "$host" --json request "$file" || echo "exit status $?"; } >"$work/$side/$name.json" 2>/dev/null
     done
     { "$host" --json clients list || echo "exit status $?"; } >"$work/$side/store-clients" 2>&1
+    local status
     for id in $(seq 1 60); do
-      { "$host" --json apps show "$id" || echo "exit status $?"; } 2>&1 |
-        jq 'del(.updatedAt, .discovery.savedAt)' >"$work/$side/store-app-$id" 2>&1 || true
+      status=0
+      "$host" --json apps show "$id" >"$work/box/app.json" 2>&1 || status=$?
+      { jq 'del(.updatedAt, .discovery.savedAt)' "$work/box/app.json" 2>&1 || true
+        echo "exit status $status"; } >"$work/$side/store-app-$id"
     done
     local n=0 line
     while IFS= read -r line; do
@@ -135,7 +139,8 @@ answers() {
       eval "set -- $line"
       { "$host" "$@" </dev/null || echo "exit status $?"; } >"$work/$side/cli-$n.out" \
         2>"$work/$side/cli-$n.err"
-      sed -i "s#$build#BUILD#g" "$work/$side/cli-$n.out" "$work/$side/cli-$n.err"
+      sed -i -E "s#$build#BUILD#g; s#[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z#TIME#g" \
+        "$work/$side/cli-$n.out" "$work/$side/cli-$n.err"
     done <"$work/command-lines"
   )
   if [ "$(id -u)" -eq 0 ]; then
