@@ -6,7 +6,7 @@
 # Run as root. The account gets a private directory of its own, mode 0700, as TMPDIR and HOME;
 # the build tree is only read. ctest writes its logs beside its test files, so those files are
 # copied into that directory and ctest runs there; the tests' programs stay in BUILD_DIR.
-# Exit status: ctest's; 2 when not run as root or BUILD_DIR has no tests.
+# Exit status: ctest's; 2 when not run as root, or BUILD_DIR has no tests or nobody cannot read it.
 set -euo pipefail
 build=${1:?usage: tools/unit-tier.sh BUILD_DIR [CTEST_OPTION...]}
 shift
@@ -20,6 +20,11 @@ if [ ! -f "$build/CTestTestfile.cmake" ]; then
   exit 2
 fi
 uid=$(id -u nobody) gid=$(id -g nobody)
+if ! setpriv --reuid="$uid" --regid="$gid" --clear-groups test -r "$build/CTestTestfile.cmake"; then
+  echo "tools/unit-tier.sh: the account nobody cannot read $build; make it and the directories" \
+    "above it readable and searchable by others (chmod o+rx DIR)" >&2
+  exit 2
+fi
 home=$(mktemp -d /tmp/ebs-unit.XXXXXX)
 trap 'rm -rf "$home"' EXIT
 (cd "$build" && find . -name CTestTestfile.cmake -print0 | xargs -0 cp --parents -t "$home")
