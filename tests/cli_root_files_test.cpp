@@ -1,7 +1,7 @@
 // What root loads, runs and opens for the operator in ebs-host, against files, links and
 // directories of another account (nobody, uid 65534): a plug-in it could swap is never loaded,
-// a state directory, log or store it could swap is refused with nothing written, and the password
-// file must be private. Needs root: each case skips without it.
+// a state directory, log or store it could swap is refused, the password file must be private,
+// and the trust rule itself, for the plug-in and for Graphviz's dot. Root only: skipped without.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,6 +12,8 @@
 
 #include "cli_host.h"
 #include "support/plugin.h"
+#include "svg_render.h"
+#include "trusted_path.h"
 
 namespace {
 
@@ -163,6 +165,112 @@ TEST(HostRootFiles, APasswordFileMustBePrivate) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("make it private with: chmod 600 '" + odd + "'\n"), std::string::npos)
       << r.err;
+}
+
+// Each row prepares a library below a private directory; the rule takes it or names what is at
+// fault. A link counts as a component of its own and is judged by its owner, then followed.
+TEST(OpenTrustedFile, RefusesWhatAnotherAccountCanWriteOrOwns) {
+  SKIP_UNLESS_ROOT();
+  TempDir dir;  // private, below a sticky /tmp
+  const std::string lib = dir.file("lib.so"), sub = dir.file("sub");
+  const struct {
+    const char* what;
+    std::function<void()> prepare;
+    std::string path, why;  // why: "" when taken
+  } rows[] = {
+      {"a file of the user's own, in the user's directory", [] {}, lib, ""},
+      {"group-writable file", [&] { chmod(lib.c_str(), 0664); }, lib,
+       lib + " is writable by other accounts"},
+      {"a world-writable directory above", [&] { chmod(dir.path().c_str(), 0777); }, lib,
+       dir.path() + " is writable by other accounts"},
+      {"a sticky directory above, as /tmp", [&] { chmod(dir.path().c_str(), 01777); }, lib, ""},
+      {"a 0666 file of nobody's in it", [&] {
+         chmod(dir.path().c_str(), 01777);
+         chmod(lib.c_str(), 0666);
+         ASSERT_EQ(chown(lib.c_str(), 65534, 65534), 0);
+       },
+       lib, lib + " belongs to user id 65534"},
+      {"a link to a bad file: judged by where it leads",
+       [&] {
+         chmod(lib.c_str(), 0666);
+         ASSERT_EQ(symlink(lib.c_str(), dir.file("link").c_str()), 0);
+       },
+       dir.file("link"), lib + " is writable by other accounts"},
+      {"a link of another account, to a good file",
+       [&] {
+         ASSERT_EQ(symlink(lib.c_str(), dir.file("link").c_str()), 0);
+         ASSERT_EQ(lchown(dir.file("link").c_str(), 65534, 65534), 0);
+       },
+       dir.file("link"), dir.file("link") + " belongs to user id 65534"},
+      {"a relative link through a directory of another account",
+       [&] {
+         mkdir(sub.c_str(), 0755);
+         ASSERT_EQ(chown(sub.c_str(), 65534, 65534), 0);
+         ASSERT_EQ(symlink("../lib.so", (sub + "/up").c_str()), 0);
+         ASSERT_EQ(symlink("sub/up", dir.file("link").c_str()), 0);
+       },
+       dir.file("link"), sub + " belongs to user id 65534"},
+      {"a relative link with ..", [&] {
+         mkdir(sub.c_str(), 0755);
+         ASSERT_EQ(symlink("../lib.so", (sub + "/up").c_str()), 0);
+       },
+       sub + "/up", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    WriteFile(lib, "x");
+    chmod(lib.c_str(), 0644);
+    chmod(dir.path().c_str(), 0700);
+    row.prepare();
+    const TrustedFile file = OpenTrustedFile(row.path);
+    EXPECT_EQ(file.why, row.why);
+    EXPECT_EQ(file.fd.get() >= 0, row.why.empty());
+    if (file.fd.get() >= 0) {
+      EXPECT_EQ(file.resolved, lib);
+    }
+    chmod(dir.path().c_str(), 0700);
+    unlink(dir.file("link").c_str());
+    unlink((sub + "/up").c_str());
+    rmdir(sub.c_str());
+    unlink(lib.c_str());
+  }
+  const TrustedFile missing = OpenTrustedFile(dir.file("missing"));
+  EXPECT_FALSE(missing.refused);
+  EXPECT_NE(missing.why.find("cannot be opened"), std::string::npos);
+}
+
+TEST(SvgRender, FindsOnlyADotNoOtherAccountCanChange) {
+  SKIP_UNLESS_ROOT();
+  TempDir open, plain, notExecutable, linked, theirs, viaTheirs;
+  FakeDot(open, "");
+  ::chmod(open.path().c_str(), 0777);
+  FakeDot(plain, "");
+  FakeDot(notExecutable, "", 0644);
+  ::chmod(linked.path().c_str(), 0755);
+  ASSERT_EQ(::symlink(plain.file("dot").c_str(), linked.file("dot").c_str()), 0);
+  // A link in a trusted directory that leads through a directory of another account, whose
+  // link there leads back to a trusted dot: the other account could flip it at any time.
+  ::chmod(theirs.path().c_str(), 0755);
+  ASSERT_EQ(::symlink(plain.file("dot").c_str(), theirs.file("dot").c_str()), 0);
+  ASSERT_EQ(::lchown(theirs.file("dot").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chown(theirs.path().c_str(), 65534, 65534), 0);
+  ::chmod(viaTheirs.path().c_str(), 0755);
+  ASSERT_EQ(::symlink(theirs.file("dot").c_str(), viaTheirs.file("dot").c_str()), 0);
+  const struct {
+    std::string searchPath, found;
+  } cases[] = {
+      {open.path() + ":" + plain.path(), plain.file("dot")},  // anyone may put a dot there
+      {open.path(), ""},
+      {".:relative:" + notExecutable.path(), ""},  // the working directory; one that cannot run
+      {linked.path(), linked.file("dot")},  // a link runs by its own name (Debian's dot needs it)
+      {viaTheirs.path(), ""},               // the link leads through another account's directory
+  };
+  for (const auto& c : cases) EXPECT_EQ(FindDot(c.searchPath, nullptr).path, c.found) << c.searchPath;
+  std::string why;
+  FindDot(open.path(), &why);
+  EXPECT_EQ(why, open.path() + " is writable by other accounts");
+  FindDot(viaTheirs.path(), &why);
+  EXPECT_EQ(why, theirs.path() + " belongs to user id 65534");
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // drawing it, which dot is run and how its failures are said, and --format in ebs-host.
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -144,13 +143,6 @@ TEST(TopologyDot, HostileValuesAddNoStatement) {
   EXPECT_EQ(Count(svg, "class=\"cluster\""), 2u);
   plain = Config({}, "");  // the placeholders of empty tiers
   EXPECT_EQ(DrawnSilently(TopologyDot(View(plain)), svg), "");
-}
-
-// A `dot` for the tests: a shell script in `dir`, both mode 0755.
-void FakeDot(const TempDir& dir, const std::string& body, mode_t mode = 0755) {
-  WriteFile(dir.file("dot"), "#!/bin/sh\n" + body + "\n");
-  ::chmod(dir.file("dot").c_str(), mode);
-  ::chmod(dir.path().c_str(), 0755);
 }
 
 // What runs is the file that was judged: a name swapped after the check runs nothing else.
