@@ -4,9 +4,11 @@
 # Lines: the C++ (.cpp, .h) and shell files git tracks (.sh, and files whose first line runs sh
 # or bash, as ./run and the fake Oracle's programs), without blank lines and without comment
 # lines (C++: lines only of a // comment or inside /* */; shell: lines starting with #, the
-# first line included). Test lines are those under tests/ (test support and the fake Oracle
-# installation included), tests/testdata excluded; code lines are all the others (src, tools,
-# fuzz, bench, packaging, contrib, run). Other languages (Python, CMake, awk, SQL) are not counted.
+# first line included; a /* or // inside a string or character literal opens no comment; a raw
+# string literal over several lines counts as code). Test lines are those under tests/ (test
+# support and the fake Oracle installation included), tests/testdata excluded; code lines are all
+# the others (src, tools, fuzz, bench, packaging, contrib, run). Other languages (Python, CMake,
+# awk, SQL) are not counted.
 # Cases: the gtest cases of the suites ctest lists, by --gtest_list_tests of each suite's program;
 # the unit tier is the suites labelled unit (ctest -L unit). Tests that are not gtest programs
 # (install_test, package_test, docs_test) are counted as suites only.
@@ -21,6 +23,7 @@ lines() {
     shell { if ($0 !~ /^[ \t]*(#|$)/) n++; next }
     {
       line = $0
+      gsub(/"([^"\\]|\\.)*"|\047([^\047\\]|\\.)*\047/, "\"\"", line)  # no comment inside a literal
       if (block) { if (sub(/.*\*\//, "", line)) block = 0; else next }
       while (match(line, /\/\*/)) {  # a block comment opens on the line
         rest = substr(line, RSTART + 2)
