@@ -4,6 +4,7 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <sys/stat.h>
 #include <string>
 
 #include "discovery/export_scripts.h"
@@ -26,6 +27,21 @@ inline HostRun Host(const std::string& args, const std::string& env = "") {
 // The one JSON document of `out`; null (discarded) when it is not exactly one.
 inline nlohmann::json OneDocument(const std::string& out) {
   return nlohmann::json::parse(out, nullptr, false);
+}
+
+// A request that any plug-in refuses (an unknown application type): exit status 1 once loaded.
+inline std::string UnknownTypeRequest(const TempDir& dir, size_t innerBytes = 0) {
+  const std::string file = dir.file("request.xml");
+  WriteFile(file, Envelope(7, "<m g=\"22\" n=\"505\"><s x=\"9\">" + std::string(innerBytes, 'x') +
+                                  "</s></m>"));
+  return file;
+}
+
+// A `dot` for the tests: a shell script in `dir`, both mode 0755.
+inline void FakeDot(const TempDir& dir, const std::string& body, mode_t mode = 0755) {
+  WriteFile(dir.file("dot"), "#!/bin/sh\n" + body + "\n");
+  ::chmod(dir.file("dot").c_str(), mode);
+  ::chmod(dir.path().c_str(), 0755);
 }
 
 // A configuration as `discover --xml` prints it: one database node on db01 with client

@@ -1,7 +1,7 @@
 // What root loads, runs and opens for the operator in ebs-host, against files, links and
 // directories of another account (nobody, uid 65534): a plug-in it could swap is never loaded,
-// a state directory, log or store it could swap is refused with nothing written, the log is never
-// a file that is not one, it stays bounded, and the password file must be private.
+// a state directory, log or store it could swap is refused, the password file must be private,
+// and the trust rule itself, for the plug-in and for Graphviz's dot. Root only: skipped without.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,20 +12,14 @@
 
 #include "cli_host.h"
 #include "support/plugin.h"
+#include "svg_render.h"
+#include "base/trusted_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 constexpr uid_t kNobody = 65534;
-
-// A request that any plug-in refuses (an unknown application type): exit status 1 once loaded.
-std::string UnknownTypeRequest(const TempDir& dir, size_t innerBytes = 0) {
-  const std::string file = dir.file("request.xml");
-  WriteFile(file, Envelope(7, "<m g=\"22\" n=\"505\"><s x=\"9\">" + std::string(innerBytes, 'x') +
-                                  "</s></m>"));
-  return file;
-}
 
 #define SKIP_UNLESS_ROOT() \
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to make files of another account"
@@ -111,56 +105,6 @@ TEST(HostRootFiles, AStateDirectoryOfAnotherAccountIsRefused) {
   }
 }
 
-// --log and EBS_HOST_LOG naming a file that is not a log (a system file, by mistake): refused,
-// untouched. An empty file, or a log already, is appended to.
-TEST(HostRootFiles, OnlyALogIsAppendedTo) {
-  HostSandbox sandbox;
-  TempDir dir;
-  const std::string request = UnknownTypeRequest(dir);
-  const std::string passwd = "root:x:0:0:root:/root:/bin/bash\n";
-  const std::string file = dir.file("file");
-  for (const std::string& how : {"--log " + file + " request " + request, "request " + request}) {
-    SCOPED_TRACE(how);
-    WriteFile(file, passwd);
-    ::chmod(file.c_str(), 0600);
-    HostRun r = Host(how, "EBS_HOST_LOG=" + file);
-    EXPECT_EQ(r.status, 3);
-    EXPECT_NE(r.err.find(file + " is not a log of this program"), std::string::npos) << r.err;
-    EXPECT_EQ(ReadFile(file), passwd);
-    WriteFile(file, "");
-    EXPECT_EQ(Host(how, "EBS_HOST_LOG=" + file).status, 1);
-    EXPECT_EQ(Host(how, "EBS_HOST_LOG=" + file).status, 1) << "a log of ours is used again";
-    EXPECT_EQ(Count(ReadFile(file), "Unknown Enterprise Application type ["), 2u);
-  }
-}
-
-// The log by default: every line, message texts cut at 1 KiB; -v (or EBS_HOST_LOG_LEVEL) debug,
-// whole. It is renamed to FILE.1 when full, replacing the older one without following a link.
-TEST(HostRootFiles, TheLogIsQuietAndBounded) {
-  HostSandbox sandbox;
-  TempDir dir;
-  const std::string request = UnknownTypeRequest(dir, 4000);
-  const std::string env = "env -u EBS_HOST_LOG_LEVEL";
-  EXPECT_EQ(Host("request " + request, env).status, 1);
-  EXPECT_GE(Count(sandbox.log(), " bytes cut]"), 1u) << sandbox.log();
-  const size_t quiet = sandbox.log().size();
-  EXPECT_LT(quiet, 3000u);
-  EXPECT_EQ(Host("-v request " + request, env).status, 1);
-  EXPECT_GT(sandbox.log().size() - quiet, 4000u) << "debug keeps the message texts whole";
-
-  const std::string older = sandbox.logPath() + ".1", victim = dir.file("victim");
-  WriteFile(victim, "");
-  ASSERT_EQ(::symlink(victim.c_str(), older.c_str()), 0);
-  const std::string bounded = env + " EBS_HOST_LOG_MAX_SIZE=3000";
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(Host("request " + request, bounded).status, 1);
-  struct stat st {};
-  ASSERT_EQ(::lstat(older.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISREG(st.st_mode)) << "the link is replaced, not followed";
-  EXPECT_EQ(ReadFile(victim), "");
-  EXPECT_LE(sandbox.log().size(), 3000u);
-  EXPECT_NE(sandbox.log().find("Unknown Enterprise Application type"), std::string::npos);
-}
-
 // A store file of another account is never opened: it could hold anything a trigger can do.
 TEST(HostRootFiles, AStoreOfAnotherAccountIsRefused) {
   SKIP_UNLESS_ROOT();
@@ -221,6 +165,109 @@ TEST(HostRootFiles, APasswordFileMustBePrivate) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("make it private with: chmod 600 '" + odd + "'\n"), std::string::npos)
       << r.err;
+}
+
+// Each row prepares a library below a private directory; the rule takes it or names what is at
+// fault. A link counts as a component of its own and is judged by its owner, then followed.
+TEST(OpenTrustedFile, RefusesWhatAnotherAccountCanWriteOrOwns) {
+  SKIP_UNLESS_ROOT();
+  TempDir dir;  // private, below a sticky /tmp
+  const std::string lib = dir.file("lib.so"), sub = dir.file("sub");
+  const struct {
+    const char* what;
+    std::function<void()> prepare;
+    std::string path, why;  // why: "" when taken
+  } rows[] = {
+      {"a file of the user's own, in the user's directory", [] {}, lib, ""},
+      {"group-writable file", [&] { chmod(lib.c_str(), 0664); }, lib,
+       lib + " is writable by other accounts"},
+      {"a world-writable directory above", [&] { chmod(dir.path().c_str(), 0777); }, lib,
+       dir.path() + " is writable by other accounts"},
+      {"a sticky directory above, as /tmp", [&] { chmod(dir.path().c_str(), 01777); }, lib, ""},
+      {"a 0666 file of nobody's in it", [&] {
+         chmod(dir.path().c_str(), 01777);
+         chmod(lib.c_str(), 0666);
+         ASSERT_EQ(chown(lib.c_str(), 65534, 65534), 0);
+       },
+       lib, lib + " belongs to user id 65534"},
+      {"a link to a bad file: judged by where it leads",
+       [&] {
+         chmod(lib.c_str(), 0666);
+         ASSERT_EQ(symlink(lib.c_str(), dir.file("link").c_str()), 0);
+       },
+       dir.file("link"), lib + " is writable by other accounts"},
+      {"a link of another account, to a good file",
+       [&] {
+         ASSERT_EQ(symlink(lib.c_str(), dir.file("link").c_str()), 0);
+         ASSERT_EQ(lchown(dir.file("link").c_str(), 65534, 65534), 0);
+       },
+       dir.file("link"), dir.file("link") + " belongs to user id 65534"},
+      {"a relative link through a directory of another account",
+       [&] {
+         mkdir(sub.c_str(), 0755);
+         ASSERT_EQ(chown(sub.c_str(), 65534, 65534), 0);
+         ASSERT_EQ(symlink("../lib.so", (sub + "/up").c_str()), 0);
+         ASSERT_EQ(symlink("sub/up", dir.file("link").c_str()), 0);
+       },
+       dir.file("link"), sub + " belongs to user id 65534"},
+      {"a relative link with ..", [&] {
+         mkdir(sub.c_str(), 0755);
+         ASSERT_EQ(symlink("../lib.so", (sub + "/up").c_str()), 0);
+       },
+       sub + "/up", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    WriteFile(lib, "x");
+    chmod(lib.c_str(), 0644);
+    chmod(dir.path().c_str(), 0700);
+    row.prepare();
+    const Result<TrustedFile> file = OpenTrustedFile(row.path);
+    EXPECT_EQ(file.ok() ? "" : file.status().message, row.why);
+    EXPECT_EQ(file.ok() && file->fd.get() >= 0, row.why.empty());
+    if (file.ok()) {
+      EXPECT_EQ(file->resolved, lib);
+    }
+    chmod(dir.path().c_str(), 0700);
+    unlink(dir.file("link").c_str());
+    unlink((sub + "/up").c_str());
+    rmdir(sub.c_str());
+    unlink(lib.c_str());
+  }
+}
+
+TEST(SvgRender, FindsOnlyADotNoOtherAccountCanChange) {
+  SKIP_UNLESS_ROOT();
+  TempDir open, plain, notExecutable, linked, theirs, viaTheirs;
+  FakeDot(open, "");
+  ::chmod(open.path().c_str(), 0777);
+  FakeDot(plain, "");
+  FakeDot(notExecutable, "", 0644);
+  ::chmod(linked.path().c_str(), 0755);
+  ASSERT_EQ(::symlink(plain.file("dot").c_str(), linked.file("dot").c_str()), 0);
+  // A link in a trusted directory that leads through a directory of another account, whose
+  // link there leads back to a trusted dot: the other account could flip it at any time.
+  ::chmod(theirs.path().c_str(), 0755);
+  ASSERT_EQ(::symlink(plain.file("dot").c_str(), theirs.file("dot").c_str()), 0);
+  ASSERT_EQ(::lchown(theirs.file("dot").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chown(theirs.path().c_str(), 65534, 65534), 0);
+  ::chmod(viaTheirs.path().c_str(), 0755);
+  ASSERT_EQ(::symlink(theirs.file("dot").c_str(), viaTheirs.file("dot").c_str()), 0);
+  const struct {
+    std::string searchPath, found;
+  } cases[] = {
+      {open.path() + ":" + plain.path(), plain.file("dot")},  // anyone may put a dot there
+      {open.path(), ""},
+      {".:relative:" + notExecutable.path(), ""},  // the working directory; one that cannot run
+      {linked.path(), linked.file("dot")},  // a link runs by its own name (Debian's dot needs it)
+      {viaTheirs.path(), ""},               // the link leads through another account's directory
+  };
+  for (const auto& c : cases) EXPECT_EQ(FindDot(c.searchPath, nullptr).path, c.found) << c.searchPath;
+  std::string why;
+  FindDot(open.path(), &why);
+  EXPECT_EQ(why, open.path() + " is writable by other accounts");
+  FindDot(viaTheirs.path(), &why);
+  EXPECT_EQ(why, theirs.path() + " belongs to user id 65534");
 }
 
 }  // namespace

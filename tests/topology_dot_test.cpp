@@ -2,7 +2,6 @@
 // drawing it, which dot is run and how its failures are said, and --format in ebs-host.
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -144,46 +143,6 @@ TEST(TopologyDot, HostileValuesAddNoStatement) {
   EXPECT_EQ(Count(svg, "class=\"cluster\""), 2u);
   plain = Config({}, "");  // the placeholders of empty tiers
   EXPECT_EQ(DrawnSilently(TopologyDot(View(plain)), svg), "");
-}
-
-// A `dot` for the tests: a shell script in `dir`, both mode 0755.
-void FakeDot(const TempDir& dir, const std::string& body, mode_t mode = 0755) {
-  WriteFile(dir.file("dot"), "#!/bin/sh\n" + body + "\n");
-  ::chmod(dir.file("dot").c_str(), mode);
-  ::chmod(dir.path().c_str(), 0755);
-}
-
-TEST(SvgRender, FindsOnlyADotNoOtherAccountCanChange) {
-  TempDir open, plain, notExecutable, linked, theirs, viaTheirs;
-  FakeDot(open, "");
-  ::chmod(open.path().c_str(), 0777);
-  FakeDot(plain, "");
-  FakeDot(notExecutable, "", 0644);
-  ::chmod(linked.path().c_str(), 0755);
-  ASSERT_EQ(::symlink(plain.file("dot").c_str(), linked.file("dot").c_str()), 0);
-  // A link in a trusted directory that leads through a directory of another account, whose
-  // link there leads back to a trusted dot: the other account could flip it at any time.
-  ::chmod(theirs.path().c_str(), 0755);
-  ASSERT_EQ(::symlink(plain.file("dot").c_str(), theirs.file("dot").c_str()), 0);
-  ASSERT_EQ(::lchown(theirs.file("dot").c_str(), 65534, 65534), 0);
-  ASSERT_EQ(::chown(theirs.path().c_str(), 65534, 65534), 0);
-  ::chmod(viaTheirs.path().c_str(), 0755);
-  ASSERT_EQ(::symlink(theirs.file("dot").c_str(), viaTheirs.file("dot").c_str()), 0);
-  const struct {
-    std::string searchPath, found;
-  } cases[] = {
-      {open.path() + ":" + plain.path(), plain.file("dot")},  // anyone may put a dot there
-      {open.path(), ""},
-      {".:relative:" + notExecutable.path(), ""},  // the working directory; one that cannot run
-      {linked.path(), linked.file("dot")},  // a link runs by its own name (Debian's dot needs it)
-      {viaTheirs.path(), ""},               // the link leads through another account's directory
-  };
-  for (const auto& c : cases) EXPECT_EQ(FindDot(c.searchPath, nullptr).path, c.found) << c.searchPath;
-  std::string why;
-  FindDot(open.path(), &why);
-  EXPECT_EQ(why, open.path() + " is writable by other accounts");
-  FindDot(viaTheirs.path(), &why);
-  EXPECT_EQ(why, theirs.path() + " belongs to user id 65534");
 }
 
 // What runs is the file that was judged: a name swapped after the check runs nothing else.

@@ -13,12 +13,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <iostream>
 #include <map>
 #include <string>
 #include <system_error>
-#include <utility>
+#include <vector>
 
 #include "commands.h"
 #include "ebs_version.h"
@@ -110,19 +109,6 @@ std::string JsonShape(const std::vector<std::string>& words, int argc, char** ar
   return shape;
 }
 
-// The database password options of `discover` and `diff`: one of them is required.
-void AddPasswordOptions(CLI::App* command, DiscoverArgs& args) {
-  command
-      ->add_option("--db-password-file", args.passwordFile,
-                   "file whose first line is the password (- for standard input)")
-      ->type_name("FILE");
-  command
-      ->add_option("--db-password-env", args.passwordEnv,
-                   "environment variable holding the password (removed from the environment "
-                   "once read)")
-      ->type_name("VAR");
-}
-
 // The usage error of a password option missing, or of both given; kOk when there is one.
 int CheckPassword(const Global& g, const DiscoverArgs& args, const char* command) {
   const std::string help = std::string("see ebs-host ") + command + " --help";
@@ -154,11 +140,6 @@ int WholeNumber(const Global& g, const std::string& text, const std::string& wha
               what + ": '" + text + "' is " +
                   (error == std::errc::result_out_of_range ? "out of range" : "not a whole number"),
               {}, -1, std::string("see ebs-host ") + command + " --help");
-}
-
-// Refuses --xml for a command that has no XML form.
-int NoXml(const Global& g, const char* command) {
-  return Fail(g, kUsage, std::string("--xml: `") + command + "` has no XML form (use --json)");
 }
 
 // The command words of the deepest command parsed: "apps show"; "" for ebs-host itself.
@@ -213,28 +194,190 @@ std::string UsageMessage(const CLI::App& command, const std::string& synopsis,
   return refusal;
 }
 
-}  // namespace
+// What the commands' options fill in. Only one command is parsed per run, so commands share the
+// fields they have in common.
+struct Args {
+  std::string requestFile = "-";  // request
+  DiscoverArgs discover;          // discover; the password, --sid and --db-user of diff
+  CLI::Option* saveAs = nullptr;  // discover --save, to tell "--save ''" from no --save
+  std::string configFile;         // save
+  std::string name;               // save, clients add, clients remove
+  std::string id;                 // delete, diff, apps show: ID or --app-id, read by WholeNumber
+  bool update = false;            // diff
+  std::vector<std::string> hosts;  // clients add
+  std::string hive = "0";          // clients add
+  std::string format = "text";     // apps show
+};
 
-static int Main(int argc, char** argv) {
-  Global g;
-  // Known before parsing, so that a usage error is a JSON document too.
-  g.json = HasArg(argc, argv, "--json");
+// One command of ebs-host. Its options are bound to Args; once the command line is parsed, --xml
+// is refused where the command has no XML form, then `run` checks the values left as text and
+// runs the command. A group ("apps") has no `run`: one of its commands is required.
+struct Command {
+  const char* words;  // "apps show": the group's words, then the command's
+  const char* summary;
+  std::string synopsis;  // what its help shows after "Usage:"
+  bool xml;              // --xml prints the answer's inner text
+  void (*options)(CLI::App&, Args&);
+  int (*run)(const Global&, Args&);
+};
 
-  CLI::App app{
-      "ebs-host: loads the EBS enterprise-applications plug-in and calls it as the "
-      "platform does; manages the managing-server stand-in's store."};
-  // Global options are taken before or after the command; what nobody takes is reported below,
+const char* const kFormatHelp =
+    "text (the summary, default), dot (a Graphviz graph of the topology) or svg (that graph drawn "
+    "by Graphviz's dot); not with --json or --xml";
+const char* const kFormatType = "text|dot|svg";
+
+// The app a command acts on: its argument ID, or --app-id ID.
+void IdArgument(CLI::App& command, Args& a) {
+  command.add_option("id,--app-id", a.id, "id of the virtual app")->required()->type_name("ID");
+}
+
+// The database password options of `discover` and `diff`: one of them is required (CheckPassword).
+void PasswordOptions(CLI::App& command, DiscoverArgs& args) {
+  command
+      .add_option("--db-password-file", args.passwordFile,
+                  "file whose first line is the password (- for standard input)")
+      ->type_name("FILE");
+  command
+      .add_option("--db-password-env", args.passwordEnv,
+                  "environment variable holding the password (removed from the environment "
+                  "once read)")
+      ->type_name("VAR");
+}
+
+void NoOptions(CLI::App&, Args&) {}
+
+// The commands, each group before its own; the help lists them in this order.
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> table = {
+      {"request", "send a raw request envelope, print the answer", "ebs-host request [FILE|-]",
+       true,
+       [](CLI::App& c, Args& a) {
+         c.add_option("file", a.requestFile, "request text file, or - for standard input (default)")
+             ->type_name("FILE");
+       },
+       [](const Global& g, Args& a) { return RunRequest(g, a.requestFile); }},
+      {"discover", "discover the EBS instance of a SID",
+       std::string("ebs-host discover --sid SID --db-user USER (--db-password-file FILE | "
+                   "--db-password-env VAR)\n    [--save NAME] [--format ") +
+           kFormatType + "]",
+       true,
+       [](CLI::App& c, Args& a) {
+         c.add_option("--sid", a.discover.sid, "SID of the database")->required()->type_name("SID");
+         c.add_option("--db-user", a.discover.user, "database account")
+             ->required()
+             ->type_name("USER");
+         PasswordOptions(c, a.discover);
+         a.saveAs = c.add_option("--save", a.discover.saveAs,
+                                 "save what was found as the virtual app NAME, in the same run")
+                        ->type_name("NAME");
+         c.add_option("--format", a.discover.format, kFormatHelp)->type_name(kFormatType);
+       },
+       [](const Global& g, Args& a) {
+         a.discover.saveAsGiven = a.saveAs->count() > 0;
+         if (int rc = CheckFormatWord(g, a.discover.format, "discover")) return rc;
+         if (int rc = CheckPassword(g, a.discover, "discover")) return rc;
+         return RunDiscover(g, a.discover);
+       }},
+      {"save", "save a discovered instance as a virtual app",
+       "ebs-host save --config FILE --name NAME", true,
+       [](CLI::App& c, Args& a) {
+         c.add_option("--config", a.configFile, "what `discover --xml` or `apps show --xml` printed")
+             ->required()
+             ->type_name("FILE");
+         c.add_option("--name", a.name, "name of the virtual app")->required()->type_name("NAME");
+       },
+       [](const Global& g, Args& a) { return RunSave(g, a.configFile, a.name); }},
+      {"delete", "delete a virtual app", "ebs-host delete ID", true, IdArgument,
+       [](const Global& g, Args& a) {
+         int64_t id = 0;
+         if (int rc = WholeNumber(g, a.id, "ID", "delete", id)) return rc;
+         return RunDelete(g, id);
+       }},
+      {"diff",
+       "discover a saved app's instance again and show how it drifted (exit 4 if it did)",
+       "ebs-host diff ID (--db-password-file FILE | --db-password-env VAR)\n"
+       "    [--sid SID] [--db-user USER] [--update]",
+       false,
+       [](CLI::App& c, Args& a) {
+         IdArgument(c, a);
+         c.add_option("--sid", a.discover.sid, "SID (default: the one it was discovered with)")
+             ->type_name("SID");
+         c.add_option("--db-user", a.discover.user,
+                      "database account (default: the one it was discovered with)")
+             ->type_name("USER");
+         PasswordOptions(c, a.discover);
+         c.add_flag("--update", a.update,
+                    "after showing the drift, save the fresh discovery over the app");
+       },
+       [](const Global& g, Args& a) {
+         DiffArgs diff;
+         if (int rc = WholeNumber(g, a.id, "ID", "diff", diff.appId)) return rc;
+         if (int rc = CheckPassword(g, a.discover, "diff")) return rc;
+         diff.discover = a.discover;
+         diff.update = a.update;
+         return RunDiff(g, diff);
+       }},
+      {"clients", "clients of the managing server", "ebs-host clients add|list|remove ...", false,
+       NoOptions, nullptr},
+      {"clients add", "register a client",
+       "ebs-host clients add --name NAME --host FQDN [--host FQDN ...] [--hive ID]", false,
+       [](CLI::App& c, Args& a) {
+         c.add_option("--name", a.name, "client name")->required()->type_name("NAME");
+         c.add_option("--host", a.hosts, "fully qualified host name (repeatable)")
+             ->required()
+             ->type_name("FQDN");
+         c.add_option("--hive", a.hive, "managed-domain id (0..2147483647, default 0)")
+             ->type_name("ID");
+       },
+       [](const Global& g, Args& a) {
+         int64_t domain = 0;
+         if (int rc = WholeNumber(g, a.hive, "--hive", "clients add", domain)) return rc;
+         return RunClientsAdd(g, a.name, a.hosts, domain);
+       }},
+      {"clients list", "list clients and their registry values", "ebs-host clients list", false,
+       NoOptions, [](const Global& g, Args&) { return RunClientsList(g); }},
+      {"clients remove", "remove a client", "ebs-host clients remove --name NAME", false,
+       [](CLI::App& c, Args& a) {
+         c.add_option("--name", a.name, "client name")->required()->type_name("NAME");
+       },
+       [](const Global& g, Args& a) { return RunClientsRemove(g, a.name); }},
+      {"apps", "virtual apps of the managing server", "ebs-host apps list|show ...", false,
+       NoOptions, nullptr},
+      {"apps list", "list virtual apps", "ebs-host apps list", false, NoOptions,
+       [](const Global& g, Args&) { return RunAppsList(g); }},
+      {"apps show", "show one virtual app",
+       std::string("ebs-host apps show ID [--format ") + kFormatType + "]", true,
+       [](CLI::App& c, Args& a) {
+         IdArgument(c, a);
+         c.add_option("--format", a.format, kFormatHelp)->type_name(kFormatType);
+       },
+       [](const Global& g, Args& a) {
+         if (int rc = CheckFormatWord(g, a.format, "apps show")) return rc;
+         int64_t id = 0;
+         if (int rc = WholeNumber(g, a.id, "ID", "apps show", id)) return rc;
+         return RunAppsShow(g, id, a.format);
+       }},
+  };
+  return table;
+}
+
+// Adds the global options to `app` and every command of Commands() under it. `rows` gets the row
+// of each command's CLI::App, and of `app` itself a row holding its synopsis alone.
+void DefineCommands(CLI::App& app, Global& g, Args& a,
+                    std::map<const CLI::App*, const Command*>& rows) {
+  // Global options are taken before or after the command; what nobody takes is reported in Main,
   // with the nearest option.
   app.fallthrough();
   app.allow_extras();
   app.require_subcommand(1);
   app.set_help_flag("-h,--help", "print this help");
-  // What each command's help shows after "Usage:".
-  std::map<const CLI::App*, std::string> synopsis;
-  synopsis[&app] =
+  static const Command self{
+      "", "",
       "ebs-host [--plugin PATH] [--json | --xml] [-v] [--log FILE] [-o FILE] [--show-secrets] "
-      "COMMAND\nebs-host --version | --help";
-  // CLI11 ends the parse when it meets --version; what is printed is made below.
+      "COMMAND\nebs-host --version | --help",
+      false, NoOptions, nullptr};
+  rows[&app] = &self;
+  // CLI11 ends the parse when it meets --version; what is printed is made in Main.
   app.set_version_flag("--version", std::string(EBS_VERSION),
                        "print the versions of ebs-host and of the plug-in it would load");
   app.add_option("--plugin", g.plugin,
@@ -253,158 +396,103 @@ static int Main(int argc, char** argv) {
       ->type_name("FILE");
   app.add_flag("--show-secrets", g.showSecrets, "print passwords instead of hiding them");
 
-  std::function<int()> run;
-
-  std::string requestFile = "-";
-  auto* request = app.add_subcommand("request", "send a raw request envelope, print the answer");
-  synopsis[request] = "ebs-host request [FILE|-]";
-  request->add_option("file", requestFile, "request text file, or - for standard input (default)")
-      ->type_name("FILE");
-  request->callback([&] { run = [&] { return RunRequest(g, requestFile); }; });
-
-  const char* formatHelp =
-      "text (the summary, default), dot (a Graphviz graph of the topology) or svg (that graph "
-      "drawn by Graphviz's dot); not with --json or --xml";
-  const std::string formats = "text|dot|svg";
-
-  DiscoverArgs discoverArgs;
-  auto* discover = app.add_subcommand("discover", "discover the EBS instance of a SID");
-  synopsis[discover] =
-      "ebs-host discover --sid SID --db-user USER (--db-password-file FILE | --db-password-env "
-      "VAR)\n    [--save NAME] [--format " +
-      formats + "]";
-  discover->add_option("--sid", discoverArgs.sid, "SID of the database")
-      ->required()
-      ->type_name("SID");
-  discover->add_option("--db-user", discoverArgs.user, "database account")
-      ->required()
-      ->type_name("USER");
-  AddPasswordOptions(discover, discoverArgs);
-  auto* saveAs = discover
-                     ->add_option("--save", discoverArgs.saveAs,
-                                  "save what was found as the virtual app NAME, in the same run")
-                     ->type_name("NAME");
-  discover->add_option("--format", discoverArgs.format, formatHelp)->type_name(formats);
-  discover->callback([&] {
-    discoverArgs.saveAsGiven = saveAs->count() > 0;
-    run = [&] {
-      if (int rc = CheckFormatWord(g, discoverArgs.format, "discover")) return rc;
-      if (int rc = CheckPassword(g, discoverArgs, "discover")) return rc;
-      return RunDiscover(g, discoverArgs);
-    };
-  });
-
-  std::string configFile, name;
-  auto* save = app.add_subcommand("save", "save a discovered instance as a virtual app");
-  synopsis[save] = "ebs-host save --config FILE --name NAME";
-  save->add_option("--config", configFile, "what `discover --xml` or `apps show --xml` printed")
-      ->required()
-      ->type_name("FILE");
-  save->add_option("--name", name, "name of the virtual app")->required()->type_name("NAME");
-  save->callback([&] { run = [&] { return RunSave(g, configFile, name); }; });
-
-  std::string appId;
-  auto* del = app.add_subcommand("delete", "delete a virtual app");
-  synopsis[del] = "ebs-host delete ID";
-  del->add_option("id,--app-id", appId, "id of the virtual app")->required()->type_name("ID");
-  del->callback([&] {
-    run = [&] {
-      int64_t id = 0;
-      if (int rc = WholeNumber(g, appId, "ID", "delete", id)) return rc;
-      return RunDelete(g, id);
-    };
-  });
-
-  DiffArgs diffArgs;
-  auto* diff = app.add_subcommand(
-      "diff", "discover a saved app's instance again and show how it drifted (exit 4 if it did)");
-  synopsis[diff] =
-      "ebs-host diff ID (--db-password-file FILE | --db-password-env VAR)\n"
-      "    [--sid SID] [--db-user USER] [--update]";
-  std::string diffId;
-  diff->add_option("id,--app-id", diffId, "id of the virtual app")->required()->type_name("ID");
-  diff->add_option("--sid", diffArgs.discover.sid, "SID (default: the one it was discovered with)")
-      ->type_name("SID");
-  diff->add_option("--db-user", diffArgs.discover.user,
-                   "database account (default: the one it was discovered with)")
-      ->type_name("USER");
-  AddPasswordOptions(diff, diffArgs.discover);
-  diff->add_flag("--update", diffArgs.update,
-                 "after showing the drift, save the fresh discovery over the app");
-  diff->callback([&] {
-    run = [&] {
-      if (g.xml) return NoXml(g, "diff");
-      if (int rc = WholeNumber(g, diffId, "ID", "diff", diffArgs.appId)) return rc;
-      if (int rc = CheckPassword(g, diffArgs.discover, "diff")) return rc;
-      return RunDiff(g, diffArgs);
-    };
-  });
-
-  auto* clients = app.add_subcommand("clients", "clients of the managing server");
-  synopsis[clients] = "ebs-host clients add|list|remove ...";
-  clients->require_subcommand(1);
-  std::string clientName;
-  std::vector<std::string> hosts;
-  std::string hive = "0";
-  auto* clientsAdd = clients->add_subcommand("add", "register a client");
-  synopsis[clientsAdd] =
-      "ebs-host clients add --name NAME --host FQDN [--host FQDN ...] [--hive ID]";
-  clientsAdd->add_option("--name", clientName, "client name")->required()->type_name("NAME");
-  clientsAdd->add_option("--host", hosts, "fully qualified host name (repeatable)")
-      ->required()
-      ->type_name("FQDN");
-  clientsAdd->add_option("--hive", hive, "managed-domain id (0..2147483647, default 0)")
-      ->type_name("ID");
-  clientsAdd->callback([&] {
-    run = [&] {
-      if (g.xml) return NoXml(g, "clients add");
-      int64_t domain = 0;
-      if (int rc = WholeNumber(g, hive, "--hive", "clients add", domain)) return rc;
-      return RunClientsAdd(g, clientName, hosts, domain);
-    };
-  });
-  auto* clientsList = clients->add_subcommand("list", "list clients and their registry values");
-  synopsis[clientsList] = "ebs-host clients list";
-  clientsList->callback(
-      [&] { run = [&] { return g.xml ? NoXml(g, "clients list") : RunClientsList(g); }; });
-  auto* clientsRemove = clients->add_subcommand("remove", "remove a client");
-  synopsis[clientsRemove] = "ebs-host clients remove --name NAME";
-  clientsRemove->add_option("--name", clientName, "client name")->required()->type_name("NAME");
-  clientsRemove->callback([&] {
-    run = [&] { return g.xml ? NoXml(g, "clients remove") : RunClientsRemove(g, clientName); };
-  });
-
-  auto* apps = app.add_subcommand("apps", "virtual apps of the managing server");
-  synopsis[apps] = "ebs-host apps list|show ...";
-  apps->require_subcommand(1);
-  auto* appsList = apps->add_subcommand("list", "list virtual apps");
-  synopsis[appsList] = "ebs-host apps list";
-  appsList->callback([&] { run = [&] { return g.xml ? NoXml(g, "apps list") : RunAppsList(g); }; });
-  std::string showId;
-  auto* appsShow = apps->add_subcommand("show", "show one virtual app");
-  synopsis[appsShow] = "ebs-host apps show ID [--format " + formats + "]";
-  appsShow->add_option("id,--app-id", showId, "id of the virtual app")->required()->type_name("ID");
-  std::string showFormat = "text";
-  appsShow->add_option("--format", showFormat, formatHelp)->type_name(formats);
-  appsShow->callback([&] {
-    run = [&] {
-      if (int rc = CheckFormatWord(g, showFormat, "apps show")) return rc;
-      int64_t id = 0;
-      if (int rc = WholeNumber(g, showId, "ID", "apps show", id)) return rc;
-      return RunAppsShow(g, id, showFormat);
-    };
-  });
-
-  // The command words, as defined above.
-  const auto all = [](const CLI::App*) { return true; };
-  std::map<std::string, std::vector<std::string>> commands;
-  for (const CLI::App* command : std::as_const(app).get_subcommands(all)) {
-    std::vector<std::string>& words = commands[command->get_name()];
-    for (const CLI::App* sub : command->get_subcommands(all)) words.push_back(sub->get_name());
+  std::map<std::string, CLI::App*> groups;
+  for (const Command& row : Commands()) {
+    const std::string words = row.words;
+    const size_t space = words.rfind(' ');
+    CLI::App* parent = space == std::string::npos ? &app : groups.at(words.substr(0, space));
+    CLI::App* command = parent->add_subcommand(words.substr(space + 1), row.summary);
+    if (!row.run) {
+      command->require_subcommand(1);
+      groups[words] = command;
+    }
+    row.options(*command, a);
+    rows[command] = &row;
   }
+}
+
+// The words of each command, and of each group the words of its commands, as CheckCommandWords
+// takes them.
+std::map<std::string, std::vector<std::string>> CommandWords() {
+  std::map<std::string, std::vector<std::string>> words;
+  for (const Command& row : Commands()) {
+    const std::string all = row.words;
+    const size_t space = all.find(' ');
+    if (space == std::string::npos)
+      words[all];
+    else
+      words[all.substr(0, space)].push_back(all.substr(space + 1));
+  }
+  return words;
+}
+
+// --help of `command`, as text or as the --json document.
+int PrintHelp(Global& g, const CLI::App& command, const std::string& synopsis) {
+  const std::string text = HelpText(command, synopsis);
+  if (!g.json) return Emit(g, text);
+  g.jsonKeys = JsonKeys("--help");
+  return EmitJson(g, {{"help", text}}, kOk);
+}
+
+// --version: ebs-host's and that of the plug-in it would load.
+int PrintVersion(Global& g, int argc, char** argv) {
+  const PluginChoice plugin = FindPlugin(PluginArg(argc, argv));
+  if (!g.json) return Emit(g, VersionLine(plugin) + "\n");
+  const std::string version = plugin.path.empty() ? "" : PluginVersion(plugin.path);
+  g.jsonKeys = JsonKeys("--version");
+  return EmitJson(g,
+                  {{"version", EBS_VERSION},
+                   {"plugin", plugin.path.empty() ? Json(nullptr) : Json(plugin.path)},
+                   {"pluginVersion", version.empty() ? Json(nullptr) : Json(version)}},
+                  kOk);
+}
+
+// Runs the command of `row` as parsed: --xml refused where it has no XML form, then its own run.
+int RunCommand(Global& g, const Command& row, Args& args) {
+  // The log's level unless EBS_HOST_LOG_LEVEL says: info (every line, message texts cut), debug
+  // with -v.
+  ::setenv("EBS_HOST_LOG_LEVEL", g.verbose ? "debug" : "info", 0);
+  InstallInterruptHandling([&g](int signal) {
+    const std::string message = std::string("interrupted by ") +
+                                (signal == SIGINT    ? "SIGINT"
+                                 : signal == SIGTERM ? "SIGTERM"
+                                                     : "SIGHUP") +
+                                "; the processes it started were ended";
+    // Runs on the handling thread while the main thread prints nothing; Fail writes with
+    // write(2), so no stream lock can hold it.
+    if (Styled(STDERR_FILENO)) WriteAll(STDERR_FILENO, "\r\033[K");
+    Fail(g, 128 + signal, message);
+  });
+  int status = kUsage;
+  try {
+    if (row.run && g.xml && !row.xml)
+      status = Fail(g, kUsage,
+                    std::string("--xml: `") + row.words + "` has no XML form (use --json)");
+    else if (row.run)
+      status = row.run(g, args);
+  } catch (const std::exception& e) {
+    status = Fail(g, kUnavailable, e.what());
+  }
+  WaitIfInterrupted();
+  return status;
+}
+
+}  // namespace
+
+static int Main(int argc, char** argv) {
+  Global g;
+  // Known before parsing, so that a usage error is a JSON document too.
+  g.json = HasArg(argc, argv, "--json");
+  CLI::App app{
+      "ebs-host: loads the EBS enterprise-applications plug-in and calls it as the "
+      "platform does; manages the managing-server stand-in's store."};
+  Args args;
+  std::map<const CLI::App*, const Command*> rows;
+  DefineCommands(app, g, args, rows);
+
   int status = kOk;
   std::vector<std::string> words;
-  if (!CheckCommandWords(g, argc, argv, commands, words, status)) return status;
+  if (!CheckCommandWords(g, argc, argv, CommandWords(), words, status)) return status;
   g.jsonKeys = JsonKeys(JsonShape(words, argc, argv));
 
   bool helpAsked = false, versionAsked = false, missing = false;
@@ -423,53 +511,17 @@ static int Main(int argc, char** argv) {
   }
   const CLI::App* command = nullptr;
   const std::string parsed = ParsedWords(app, &command);
-  const std::string help = "see ebs-host" + (parsed.empty() ? "" : " " + parsed) + " --help";
-  if (helpAsked) {
-    const std::string text = HelpText(*command, synopsis[command]);
-    if (!g.json) return Emit(g, text);
-    g.jsonKeys = JsonKeys("--help");
-    return EmitJson(g, {{"help", text}}, kOk);
-  }
-  if (versionAsked) {
-    const PluginChoice plugin = FindPlugin(PluginArg(argc, argv));
-    if (!g.json) return Emit(g, VersionLine(plugin) + "\n");
-    const std::string version = plugin.path.empty() ? "" : PluginVersion(plugin.path);
-    g.jsonKeys = JsonKeys("--version");
-    return EmitJson(g,
-                    {{"version", EBS_VERSION},
-                     {"plugin", plugin.path.empty() ? Json(nullptr) : Json(plugin.path)},
-                     {"pluginVersion", version.empty() ? Json(nullptr) : Json(version)}},
-                    kOk);
-  }
+  const Command& row = *rows.at(command);
+  if (helpAsked) return PrintHelp(g, *command, row.synopsis);
+  if (versionAsked) return PrintVersion(g, argc, argv);
   const std::vector<std::string> extras = app.remaining(true);
   if (!refusal.empty() || !extras.empty())
     return Fail(g, kUsage,
-                UsageMessage(*command, synopsis[command].substr(0, synopsis[command].find('\n')),
-                             extras, missing, refusal),
-                {}, -1, help);
+                UsageMessage(*command, row.synopsis.substr(0, row.synopsis.find('\n')), extras,
+                             missing, refusal),
+                {}, -1, "see ebs-host" + (parsed.empty() ? "" : " " + parsed) + " --help");
   g.plugin = FindPlugin(g.plugin).path;
-  // The log's level unless EBS_HOST_LOG_LEVEL says: info (every line, message texts cut), debug
-  // with -v.
-  ::setenv("EBS_HOST_LOG_LEVEL", g.verbose ? "debug" : "info", 0);
-
-  InstallInterruptHandling([&g](int signal) {
-    const std::string message = std::string("interrupted by ") +
-                                (signal == SIGINT    ? "SIGINT"
-                                 : signal == SIGTERM ? "SIGTERM"
-                                                     : "SIGHUP") +
-                                "; the processes it started were ended";
-    // Runs on the handling thread while the main thread prints nothing; Fail writes with
-    // write(2), so no stream lock can hold it.
-    if (Styled(STDERR_FILENO)) WriteAll(STDERR_FILENO, "\r\033[K");
-    Fail(g, 128 + signal, message);
-  });
-  try {
-    status = run ? run() : kUsage;
-  } catch (const std::exception& e) {
-    status = Fail(g, kUnavailable, e.what());
-  }
-  WaitIfInterrupted();
-  return status;
+  return RunCommand(g, row, args);
 }
 
 int main(int argc, char** argv) {
