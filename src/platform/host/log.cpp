@@ -1,10 +1,12 @@
 #include "platform/host/log.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -25,6 +27,10 @@ struct Sink {
   std::mutex mutex;
   std::string path;
   LogFile log;
+  // The log's size as read at the first line of the request `sizeSerial` (HostConfig's
+  // scopeSerial; 0: read it at the next line), and counted on with every line written since.
+  unsigned long long sizeSerial = 0;
+  long long size = 0;
 };
 
 Sink& TheSink() {
@@ -44,13 +50,31 @@ std::string Stamp() {
   return stamp;
 }
 
-std::string Line(const char* level, const std::string& label, const std::string& text) {
-  return Stamp() + " " + level + " " + std::to_string(getpid()) + " [" + label + "] " + text + "\n";
+// The process's id, asked of the kernel once: a child made by fork asks again.
+pid_t ProcessId() {
+  static std::atomic<pid_t> cached{0};
+  static const bool forgetInChild =
+      pthread_atfork(nullptr, nullptr, [] { cached.store(0, std::memory_order_relaxed); }) == 0;
+  (void)forgetInChild;
+  pid_t pid = cached.load(std::memory_order_relaxed);
+  if (pid == 0) cached.store(pid = ::getpid(), std::memory_order_relaxed);
+  return pid;
 }
 
-// Appends the escaped form of `text` to `out` while `out` stays within `budget` bytes; returns
-// how many bytes of `text` went in. Runs of bytes that need no escape are appended at once.
-size_t AppendEscaped(std::string& out, const std::string& text, size_t budget) {
+std::string Line(const char* level, const std::string& label, const std::string& text) {
+  const std::string stamp = Stamp();
+  const std::string pid = std::to_string(ProcessId());
+  std::string line;
+  line.reserve(stamp.size() + std::strlen(level) + pid.size() + label.size() + text.size() + 7);
+  line.append(stamp).append(" ").append(level).append(" ").append(pid).append(" [");
+  line.append(label).append("] ").append(text).append("\n");
+  return line;
+}
+
+// Appends `text` to `out` with its control characters (other than tab) escaped, "\n", "\r" or
+// "\xNN", so that one call stays one line, while `out` stays within `budget` bytes; returns how
+// many bytes of `text` went in. Runs of bytes that need no escape are appended at once.
+size_t AppendControlsEscaped(std::string& out, const std::string& text, size_t budget) {
   auto plain = [](unsigned char c) { return c >= 0x20 || c == '\t'; };
   size_t used = 0;
   while (used < text.size() && out.size() < budget) {
@@ -86,7 +110,7 @@ std::string LineText(const std::string& text, size_t fullSize, size_t maxBytes) 
   size_t cut = fullSize - text.size();
   std::string out;
   const std::string redacted = RedactPasswords(text);
-  const size_t used = AppendEscaped(out, redacted, maxBytes);
+  const size_t used = AppendControlsEscaped(out, redacted, maxBytes);
   cut += redacted.size() - used;
   if (cut > 0) out += CutMark(cut);
   return out;
@@ -108,28 +132,46 @@ void Emit(const char* level, LogLevel needed, const char* label, const char* for
   text.resize(CutPoint(text, maxBytes));
 
   std::string labelText;
-  AppendEscaped(labelText, label ? label : "", 256);
+  AppendControlsEscaped(labelText, label ? label : "", 256);
   const std::string line = Line(level, labelText, LineText(text, fullSize, maxBytes));
 
   Sink& sink = TheSink();
   std::lock_guard<std::mutex> lock(sink.mutex);
   const auto warn = [](const std::string& what) {
     std::string escaped;
-    AppendEscaped(escaped, what, 8192);
+    AppendControlsEscaped(escaped, what, 8192);
     WriteAll(STDERR_FILENO, Line("ERROR", "Log", escaped));
   };
   if (sink.path != config.logPath) {
     sink.log = LogFile{};
     sink.path = config.logPath;
+    sink.sizeSerial = 0;
     std::string why;
     if (!sink.path.empty() && !OpenLogFile(sink.path, false, sink.log, &why))
       warn("The log file " + why + "; logging to standard error instead");
   }
-  std::string why;
-  if (!RotateLogFile(sink.log, config.logMaxBytes, line.size(), &why))
-    warn("The log file cannot be rotated: " + why);
-  const int fd = sink.log.file.get();
+  // The size is read once per request (at every line outside one): rotation is judged on it and
+  // on the lines written since. Another process's lines in between count from its next request.
+  int fd = sink.log.file.get();
+  if (fd >= 0 && config.logMaxBytes > 0) {
+    struct stat st {};
+    if (config.scopeSerial == 0 || sink.sizeSerial != config.scopeSerial) {
+      sink.size = ::fstat(fd, &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+      sink.sizeSerial = config.scopeSerial;
+    }
+    if (sink.size > 0 &&
+        static_cast<unsigned long long>(sink.size) + line.size() >
+            static_cast<unsigned long long>(config.logMaxBytes)) {
+      std::string why;
+      if (!RotateLogFile(sink.log, config.logMaxBytes, line.size(), &why))
+        warn("The log file cannot be rotated: " + why);
+      fd = sink.log.file.get();
+      sink.sizeSerial = 0;
+      sink.size = 0;
+    }
+  }
   WriteAll(fd >= 0 ? fd : STDERR_FILENO, line);
+  sink.size += static_cast<long long>(line.size());
 }
 
 }  // namespace
