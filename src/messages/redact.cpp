@@ -54,6 +54,20 @@ class Cursor {
     begin_ += span_;
     Load();
   }
+  // In the text itself (one unit per byte): the bytes from this unit up to the first `c` or the
+  // end, which the cursor moves past, with their number in `length`. Null in a level stream.
+  const unsigned char* TakeTextRun(unsigned char c, size_t& length) {
+    if (stream_ || AtEnd()) return nullptr;
+    const void* found = std::memchr(data_ + pos_, c, size_ - pos_);
+    const size_t to = found ? static_cast<size_t>(static_cast<const unsigned char*>(found) - data_)
+                            : size_;
+    const unsigned char* run = data_ + pos_;
+    length = to - pos_;
+    begin_ += length;
+    pos_ = to;
+    Load();
+    return run;
+  }
   // Moves to the first unit at or after this one that is `c`, or to the end. In the text itself
   // (one unit per byte) the bytes are searched at once.
   void SkipTo(unsigned char c) {
@@ -246,7 +260,13 @@ size_t DecodeLevel(Cursor in, unsigned char* out, bool& changed, bool& ampersand
   while (!in.AtEnd()) {
     uint32_t c;
     Cursor semicolon = in;
-    if (in.c() == '&' && ReadReference(in, c, semicolon)) {
+    const unsigned char* run = nullptr;
+    size_t length = 0;
+    if (in.c() != '&' && (run = in.TakeTextRun('&', length))) {
+      // Bytes of the text up to the next '&': each is a unit of its own.
+      for (size_t k = 0; k < length; ++k) out[w + k] = run[k] < 0x80 ? run[k] : kOther;
+      w += length;
+    } else if (in.c() == '&' && ReadReference(in, c, semicolon)) {
       const size_t begin = in.begin();
       in = semicolon;
       in.Next();

@@ -41,13 +41,20 @@ Sink& TheSink() {
 std::string Stamp() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  tm utc{};
-  gmtime_r(&now.tv_sec, &utc);
-  char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%06ldZ", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                now.tv_nsec / 1000);
-  return stamp;
+  // The date and time to the second are written once per second of the thread.
+  static thread_local time_t second = -1;
+  static thread_local char head[48];
+  if (now.tv_sec != second) {
+    tm utc{};
+    gmtime_r(&now.tv_sec, &utc);
+    std::snprintf(head, sizeof head, "%04d-%02d-%02dT%02d:%02d:%02d", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    second = now.tv_sec;
+  }
+  char micros[] = ".000000Z";
+  for (long us = now.tv_nsec / 1000, i = 6; i > 0; --i, us /= 10)
+    micros[i] = static_cast<char>('0' + us % 10);
+  return std::string(head) + micros;
 }
 
 // The process's id, asked of the kernel once: a child made by fork asks again.
