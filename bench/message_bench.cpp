@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>

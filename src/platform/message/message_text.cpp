@@ -2,6 +2,7 @@
 // type declaration, bounds of markup), then the reader (message_reader.h) into a message of its
 // own, which replaces this one only when the whole text was valid.
 #include <string>
+#include <utility>
 
 #include "platform/message/markup_bounds.h"
 #include "platform/message/message.h"
