@@ -1,5 +1,5 @@
-// The host configuration a request reads once, and the escaping of a log line's text, which
-// stays within the line cap where an escape meets it.
+// The host configuration (its defaults, what a request reads once), and the escaping of a log
+// line's text, which stays within the line cap where an escape meets it.
 #include <gtest/gtest.h>
 
 #include "platform/host/host_config.h"
@@ -26,6 +26,24 @@ TEST(HostConfig, AScopeHoldsTheConfigurationItRead) {
   ScopedEnv changed("EBS_HOST_STORE", "/srv/three.db");
   EXPECT_EQ(CurrentHostConfig().storePath, "/srv/three.db");
   EXPECT_EQ(LoadHostConfig().storePath, "/srv/three.db");
+}
+
+TEST(HostConfig, TheStoreDefaultsToTheUserStateDirectory) {
+  struct Case {
+    const char *store, *state, *path;  // EBS_HOST_STORE, XDG_STATE_HOME ("" = unset), the store
+  } cases[] = {
+      {"", "", "/home/u/.local/state/ebs-host/store.db"},
+      {"", "/srv/state", "/srv/state/ebs-host/store.db"},
+      // A relative XDG_STATE_HOME is not a state directory.
+      {"", "state", "/home/u/.local/state/ebs-host/store.db"},
+      {"/data/store.db", "/srv/state", "/data/store.db"},
+  };
+  ScopedEnv home("HOME", "/home/u");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.store) + "," + c.state);
+    ScopedEnv store("EBS_HOST_STORE", c.store), state("XDG_STATE_HOME", c.state);
+    EXPECT_EQ(CurrentHostConfig().storePath, c.path);
+  }
 }
 
 // A request reads the log level once: a change while it runs does not apply to its lines.

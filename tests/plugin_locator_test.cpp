@@ -1,7 +1,6 @@
 // ebs-host's reading of the plug-in's version mark from a library file (what --version prints),
 // and its judgement of the places another account could swap a library in.
 #include "plugin_locator.h"
-#include "trusted_path.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,6 +8,7 @@
 
 #include <functional>
 
+#include "base/trusted_dir.h"
 #include "ebs_version.h"
 #include "support/plugin.h"
 
@@ -54,6 +54,33 @@ TEST(PluginVersion, ReadsTheMarkWhereverItIsAndRefusesWhatIsNoMark) {
   EXPECT_EQ(PluginVersion(dir.path()), "");
   ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
   EXPECT_EQ(PluginVersion(dir.file("fifo")), "");
+}
+
+// A refusal (a file EBS_HOST_ALLOW_UNTRUSTED_PLUGIN may still load) is told from no file at all.
+TEST(OpenTrustedFile, TellsARefusalFromAFileThatIsNotThere) {
+  TempDir dir;
+  WriteFile(dir.file("shared.so"), "x");
+  ASSERT_EQ(chmod(dir.file("shared.so").c_str(), 0664), 0);
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  const struct {
+    std::string path, why;
+    bool refused;
+  } rows[] = {
+      // Not there, or nothing to load: no allowance loads it.
+      {dir.file("missing"), dir.file("missing") + " cannot be opened: No such file or directory",
+       false},
+      {dir.path(), dir.path() + " is a directory", false},
+      {dir.file("shared.so/x"), dir.file("shared.so") + " is not a directory", false},
+      // There, but another account could change it or block the reader.
+      {dir.file("shared.so"), dir.file("shared.so") + " is writable by other accounts", true},
+      {dir.file("fifo"), dir.file("fifo") + " is not a regular file", true},
+  };
+  for (const auto& row : rows) {
+    bool refused = !row.refused;
+    const Result<TrustedFile> file = OpenTrustedFile(row.path, &refused);
+    EXPECT_EQ(file.ok() ? "" : file.status().message, row.why);
+    EXPECT_EQ(refused, row.refused) << row.path;
+  }
 }
 
 // Each row prepares a library below a private directory; the rule takes it or names what is at
@@ -111,11 +138,11 @@ TEST(OpenTrustedFile, RefusesWhatAnotherAccountCanWriteOrOwns) {
     chmod(lib.c_str(), 0644);
     chmod(dir.path().c_str(), 0700);
     row.prepare();
-    const TrustedFile file = OpenTrustedFile(row.path);
-    EXPECT_EQ(file.why, row.why);
-    EXPECT_EQ(file.fd.get() >= 0, row.why.empty());
-    if (file.fd.get() >= 0) {
-      EXPECT_EQ(file.resolved, lib);
+    const Result<TrustedFile> file = OpenTrustedFile(row.path);
+    EXPECT_EQ(file.ok() ? "" : file.status().message, row.why);
+    EXPECT_EQ(file.ok() && file->fd.get() >= 0, row.why.empty());
+    if (file.ok()) {
+      EXPECT_EQ(file->resolved, lib);
     }
     chmod(dir.path().c_str(), 0700);
     unlink(dir.file("link").c_str());
@@ -123,9 +150,6 @@ TEST(OpenTrustedFile, RefusesWhatAnotherAccountCanWriteOrOwns) {
     rmdir(sub.c_str());
     unlink(lib.c_str());
   }
-  const TrustedFile missing = OpenTrustedFile(dir.file("missing"));
-  EXPECT_FALSE(missing.refused);
-  EXPECT_NE(missing.why.find("cannot be opened"), std::string::npos);
 }
 
 }  // namespace

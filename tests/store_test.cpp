@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "platform/server/client_directory.h"
-#include "platform/host/host_config.h"
 #include "platform/server/request_channel.h"
 #include "platform/server/store.h"
 #include "support/plugin.h"
@@ -445,26 +444,6 @@ TEST(Store, ATriggerThatNeverEndsIsStopped) {
   std::vector<ClientRecord> clients;
   ASSERT_TRUE(store->ListClients(clients).ok);
   EXPECT_TRUE(clients.empty());
-}
-
-TEST(HostConfig, TheStoreDefaultsToTheUserStateDirectory) {
-  struct Case {
-    const char* store;  // EBS_HOST_STORE ("" = unset)
-    const char* state;  // XDG_STATE_HOME ("" = unset)
-    const char* path;
-  } cases[] = {
-      {"", "", "/home/u/.local/state/ebs-host/store.db"},
-      {"", "/srv/state", "/srv/state/ebs-host/store.db"},
-      // A relative XDG_STATE_HOME is not a state directory.
-      {"", "state", "/home/u/.local/state/ebs-host/store.db"},
-      {"/data/store.db", "/srv/state", "/data/store.db"},
-  };
-  ScopedEnv home("HOME", "/home/u");
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.store) + "," + c.state);
-    ScopedEnv store("EBS_HOST_STORE", c.store), state("XDG_STATE_HOME", c.state);
-    EXPECT_EQ(LoadHostConfig().storePath, c.path);
-  }
 }
 
 // ----- the request channel and the client directory ------------------------------------------

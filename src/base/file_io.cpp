@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 bool WriteAll(int fd, const std::string& content) {
   size_t done = 0;
@@ -36,52 +37,51 @@ void UniqueFd::reset(int fd) {
 
 namespace {
 
-// Why `fd` must not be written to; empty when it may.
-std::string RefusalOf(int fd) {
+// Whether `fd` may be written to, and if not why.
+Status MayWrite(int fd) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0) return std::string("cannot be examined: ") + std::strerror(errno);
-  if (!S_ISREG(st.st_mode)) return "is not a regular file";
+  if (::fstat(fd, &st) != 0)
+    return Status::Error(std::string("cannot be examined: ") + std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) return Status::Error("is not a regular file");
   if (st.st_uid != ::geteuid())
-    return "belongs to user id " + std::to_string(st.st_uid) + ", not to " +
-           std::to_string(::geteuid());
-  if (st.st_nlink > 1) return "has " + std::to_string(st.st_nlink) + " hard links";
-  return std::string();
+    return Status::Error("belongs to user id " + std::to_string(st.st_uid) + ", not to " +
+                         std::to_string(::geteuid()));
+  if (st.st_nlink > 1) return Status::Error("has " + std::to_string(st.st_nlink) + " hard links");
+  return Status::Ok();
 }
 
 }  // namespace
 
-int OpenOwnRegularFile(const std::string& path, int flags, std::string* why) {
-  return OpenOwnRegularFileAt(AT_FDCWD, path, flags, why);
+Result<UniqueFd> OpenOwnRegularFile(const std::string& path, int flags) {
+  return OpenOwnRegularFileAt(AT_FDCWD, path, flags);
 }
 
-int OpenOwnRegularFileAt(int dirFd, const std::string& name, int flags, std::string* why) {
-  const int fd = ::openat(dirFd, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    *why = errno == ELOOP ? "is a symbolic link"
-                          : std::string("cannot be opened: ") + std::strerror(errno);
-    return -1;
-  }
-  *why = RefusalOf(fd);
-  if (why->empty()) return fd;
-  ::close(fd);
-  return -1;
+Result<UniqueFd> OpenOwnRegularFileAt(int dirFd, const std::string& name, int flags) {
+  UniqueFd fd(::openat(dirFd, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+  if (fd.get() < 0)
+    return Status::Error(errno == ELOOP ? "is a symbolic link"
+                                        : std::string("cannot be opened: ") + std::strerror(errno));
+  if (Status s = MayWrite(fd.get()); !s.ok) return s;
+  return Result<UniqueFd>(std::move(fd));
 }
 
-bool MakePrivateDirectories(const std::string& dir, std::string* error) {
-  if (dir.empty()) return true;
+Status MakePrivateDirectories(const std::string& dir) {
+  if (dir.empty()) return Status::Ok();
   for (size_t end = dir.find('/', 1);; end = dir.find('/', end + 1)) {
     const std::string part = dir.substr(0, end);
-    if (!part.empty() && part.back() != '/' && ::mkdir(part.c_str(), 0700) != 0 &&
-        errno != EEXIST) {
-      *error = "cannot create " + part + ": " + std::strerror(errno);
-      return false;
-    }
+    if (!part.empty() && part.back() != '/' && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+      return Status::Error("cannot create " + part + ": " + std::strerror(errno));
     if (end == std::string::npos) break;
   }
   struct stat st {};
-  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    *error = dir + " is not a directory";
-    return false;
-  }
-  return true;
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    return Status::Error(dir + " is not a directory");
+  return Status::Ok();
+}
+
+std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+std::string Directory(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "base/status.h"
+
 // Owns a file descriptor; closes it at the end.
 class UniqueFd {
  public:
@@ -28,14 +30,20 @@ bool WriteAll(int fd, const std::string& content);
 // Opens `path` with `flags` (O_NOFOLLOW, O_NONBLOCK and O_CLOEXEC are added; a file created is
 // mode 0600) and keeps it only when it is a regular file owned by the effective user with one
 // link, so another account cannot make the caller write into a file of its choice. Returns the
-// descriptor (the caller's to close; still non-blocking), or -1 with `why` set to what follows
-// the path in a message: "is a symbolic link", "cannot be opened: <reason>", "is not a regular
-// file", "belongs to user id N, not to M", "has N hard links".
-int OpenOwnRegularFile(const std::string& path, int flags, std::string* why);
+// descriptor (still non-blocking), or an error whose message is what follows the path in a
+// message: "is a symbolic link", "cannot be opened: <reason>", "is not a regular file", "belongs
+// to user id N, not to M", "has N hard links".
+Result<UniqueFd> OpenOwnRegularFile(const std::string& path, int flags);
 
 // The same for `name` in the directory `dirFd` (AT_FDCWD: the working directory).
-int OpenOwnRegularFileAt(int dirFd, const std::string& name, int flags, std::string* why);
+Result<UniqueFd> OpenOwnRegularFileAt(int dirFd, const std::string& name, int flags);
 
-// Creates `dir` and its missing parents, each new one mode 0700. True when `dir` is a directory
-// afterwards; otherwise false with `error` naming the path and the reason.
-bool MakePrivateDirectories(const std::string& dir, std::string* error);
+// Creates `dir` and its missing parents, each new one mode 0700. An error, naming the path and
+// the reason, unless `dir` is a directory afterwards.
+Status MakePrivateDirectories(const std::string& dir);
+
+// The name of an open descriptor that dlopen or exec reach the very file by: /proc/self/fd/N.
+std::string DescriptorPath(int fd);
+
+// The directory part of `path` ("/" for a name at the root, "." for a bare name).
+std::string Directory(const std::string& path);

@@ -39,38 +39,33 @@ std::string LogPathFor(const std::string& explicitPath) {
   return state.empty() ? "" : state + "/ebs-host.log";
 }
 
-bool CallLog::Open(const std::string& explicitPath, std::string& error) {
+Status CallLog::Open(const std::string& explicitPath) {
   path_ = LogPathFor(explicitPath);
   if (path_.empty()) {
-    error = "no log file: set HOME, XDG_STATE_HOME or EBS_HOST_LOG, or give --log FILE";
-    return false;
+    return Status::Error(
+        "no log file: set HOME, XDG_STATE_HOME or EBS_HOST_LOG, or give --log FILE");
   }
   // The state directory is made when the log is in it; a named file's directory must exist.
   const std::string state = StateDirectory();
   const bool inState = !state.empty() && path_ == state + "/ebs-host.log";
   // One descriptor checks, creates and reads the file: what is read is what was checked.
-  std::string why;
-  if (!OpenLogFile(path_, inState, log_, &why)) {
-    error = why + "; refusing to write to it" +
-            (inState && ::geteuid() == 0
-                 ? " (run with sudo -H, or set EBS_HOST_LOG and EBS_HOST_STORE to root's own "
-                   "files)"
-                 : "");
-    return false;
+  if (Status s = OpenLogFile(path_, inState, log_); !s.ok) {
+    return Status::Error(s.message + "; refusing to write to it" +
+                         (inState && ::geteuid() == 0
+                              ? " (run with sudo -H, or set EBS_HOST_LOG and EBS_HOST_STORE to "
+                                "root's own files)"
+                              : ""));
   }
   // A file of ours that others may read (made before, or by hand) is closed to them now.
   struct stat st {};
   if (::fstat(log_.file.get(), &st) == 0 && (st.st_mode & 077) != 0)
     ::fchmod(log_.file.get(), st.st_mode & 0700);
   // A full log is rotated before the call, so that the call's lines are in one file.
-  if (!RotateLogFile(log_, LoadHostConfig().logMaxBytes, 1, &why)) {
-    error = why;
-    return false;
-  }
+  if (Status s = RotateLogFile(log_, CurrentHostConfig().logMaxBytes, 1); !s.ok) return s;
   offset_ = ::lseek(log_.file.get(), 0, SEEK_END);
   if (offset_ < 0) offset_ = 0;
   ::setenv("EBS_HOST_LOG", path_.c_str(), 1);
-  return true;
+  return Status::Ok();
 }
 
 std::vector<LogLine> CallLog::Poll() {
@@ -83,15 +78,15 @@ std::vector<LogLine> CallLog::Poll() {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       // Read to its end: when the log was rotated meanwhile, the rest is in the new file.
-      struct stat held {}, named {};
+      struct stat held {
+      }, named{};
       if (::fstat(log_.file.get(), &held) != 0 ||
           ::fstatat(log_.dir.get(), log_.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
           (held.st_dev == named.st_dev && held.st_ino == named.st_ino))
         break;
-      std::string why;
-      UniqueFd next(OpenOwnRegularFileAt(log_.dir.get(), log_.name, O_RDONLY, &why));
-      if (next.get() < 0) break;
-      log_.file = std::move(next);
+      Result<UniqueFd> next = OpenOwnRegularFileAt(log_.dir.get(), log_.name, O_RDONLY);
+      if (!next.ok()) break;
+      log_.file = std::move(*next);
       offset_ = 0;
       continue;
     }
@@ -111,9 +106,11 @@ std::vector<LogLine> CallLog::Poll() {
 std::vector<LogLine> RecentLogLines(const std::string& explicitPath, size_t maxBytes) {
   const std::string path = LogPathFor(explicitPath);
   std::vector<LogLine> lines;
-  std::string why;  // a log that is not ours holds no lines of ours
-  const int fd = path.empty() ? -1 : OpenOwnRegularFile(path, O_RDONLY, &why);
-  if (fd < 0) return lines;
+  if (path.empty()) return lines;
+  // A log that is not ours holds no lines of ours.
+  const Result<UniqueFd> file = OpenOwnRegularFile(path, O_RDONLY);
+  if (!file.ok()) return lines;
+  const int fd = file->get();
   const off_t end = ::lseek(fd, 0, SEEK_END);
   const off_t start = end > static_cast<off_t>(maxBytes) ? end - static_cast<off_t>(maxBytes) : 0;
   std::string text(static_cast<size_t>(end > start ? end - start : 0), '\0');
@@ -124,7 +121,6 @@ std::vector<LogLine> RecentLogLines(const std::string& explicitPath, size_t maxB
     if (n <= 0) break;
     got += n;
   }
-  ::close(fd);
   text.resize(static_cast<size_t>(got));
   size_t from = 0;
   if (start > 0) {  // the first line is cut

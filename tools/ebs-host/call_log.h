@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/status.h"
 #include "platform/host/log_file.h"
 
 struct LogLine {
@@ -34,9 +35,9 @@ class CallLog {
 
   // Makes the log file (and, for the default path, its directories), rotates it when full
   // (EBS_HOST_LOG_MAX_SIZE) and points EBS_HOST_LOG at it; reading starts at its current end,
-  // and follows the log into a new file when a rotation happens during the call. False with
-  // `error` when it cannot be used.
-  bool Open(const std::string& explicitPath, std::string& error);
+  // and follows the log into a new file when a rotation happens during the call. An error when
+  // it cannot be used.
+  Status Open(const std::string& explicitPath);
   const std::string& path() const { return path_; }
 
   // The complete lines of this process appended since the last call.

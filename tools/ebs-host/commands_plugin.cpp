@@ -24,6 +24,7 @@
 #include "platform/host/host_config.h"
 #include "platform/message/pstring.h"
 #include "messages/redact.h"
+#include "base/file_io.h"
 #include "base/trusted_dir.h"
 #include "plugin_call.h"
 #include "plugin_locator.h"
@@ -96,32 +97,29 @@ void PrintWarnings(const std::vector<MissingClient>& missing, Json* json) {
 
 // The first line of `path` (standard input for "-"), read with read(2) into buffers that are
 // wiped, the bytes past the line included; no stream keeps a copy.
-bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+Status ReadPasswordFile(const std::string& path, std::string& password) {
   const bool standardInput = path == "-";
   // Never through a link, never blocking on a FIFO, and only a file that nobody but its owner
   // (root or this user) can read, as ssh wants of a key.
-  const int fd = standardInput ? STDIN_FILENO
-                               : ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    error = errno == ELOOP ? path + " is a symbolic link; name the password file itself"
-                           : "cannot read " + path + ": " + std::strerror(errno);
-    return false;
-  }
+  UniqueFd file(standardInput
+                    ? -1
+                    : ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const int fd = standardInput ? STDIN_FILENO : file.get();
+  if (fd < 0)
+    return Status::Error(errno == ELOOP ? path + " is a symbolic link; name the password file itself"
+                                        : "cannot read " + path + ": " + std::strerror(errno));
   if (!standardInput) {
     struct stat st {};
     const uid_t self = ::geteuid();
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-      error = path + " is not a regular file; the password is read from a file only";
-    else if (st.st_uid != 0 && st.st_uid != self)
-      error = path + " belongs to user id " + std::to_string(st.st_uid) +
-              "; the password file must be root's or yours";
-    else if ((st.st_mode & 077) != 0)
-      error = path + " may be read or changed by other accounts (mode " + ModeText(st.st_mode) +
-              "); make it private with: " + ShellCommand({"chmod", "600", path});
-    if (!error.empty()) {
-      ::close(fd);
-      return false;
-    }
+      return Status::Error(path + " is not a regular file; the password is read from a file only");
+    if (st.st_uid != 0 && st.st_uid != self)
+      return Status::Error(path + " belongs to user id " + std::to_string(st.st_uid) +
+                           "; the password file must be root's or yours");
+    if ((st.st_mode & 077) != 0)
+      return Status::Error(path + " may be read or changed by other accounts (mode " +
+                           ModeText(st.st_mode) + "); make it private with: " +
+                           ShellCommand({"chmod", "600", path}));
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   }
   std::string text(256, '\0');
@@ -142,36 +140,34 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
     used += static_cast<size_t>(n);
     if (std::memchr(chunk, '\n', n) || std::memchr(chunk, '\r', n)) break;
   }
-  if (failed) error = "cannot read " + path + ": " + std::strerror(errno);
-  if (!standardInput) ::close(fd);
+  const Status read =
+      failed ? Status::Error("cannot read " + path + ": " + std::strerror(errno)) : Status::Ok();
   if (!failed) {
     const size_t end = std::string_view(text.data(), used).find_first_of("\r\n");
     password.assign(text.data(), end == std::string_view::npos ? used : end);
   }
   WipeString(text);
-  return !failed;
+  return read;
 }
 
-bool ReadPassword(const DiscoverArgs& args, std::string& password, std::string& error) {
-  if (!args.passwordFile.empty()) return ReadPasswordFile(args.passwordFile, password, error);
+// The password of a discovery, from its file or its environment variable, into `password`.
+Status ReadPassword(const DiscoverArgs& args, std::string& password) {
+  if (!args.passwordFile.empty()) return ReadPasswordFile(args.passwordFile, password);
   char* value = std::getenv(args.passwordEnv.c_str());
-  if (!value) {
-    error = "environment variable " + args.passwordEnv + " is not set";
-    return false;
-  }
+  if (!value) return Status::Error("environment variable " + args.passwordEnv + " is not set");
   password = value;
   // Nothing started from here on (the Oracle owner's processes included) inherits it, and its
   // bytes are gone from this process's environment block (/proc/<pid>/environ) too.
   std::memset(value, 0, std::strlen(value));
   ::unsetenv(args.passwordEnv.c_str());
-  return true;
+  return Status::Ok();
 }
 
 // The app id the store gives the saved app `name`; 0 when it cannot be read.
 int64_t SavedAppId(const std::string& name) {
   std::unique_ptr<ServerStore> store;
   std::optional<AppRecord> app;
-  if (!ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadOnly).ok || !store ||
+  if (!ServerStore::Open(CurrentHostConfig().storePath, store, StoreAccess::ReadOnly).ok || !store ||
       !store->FindAppByName(name, app).ok || !app)
     return 0;
   return app->id;
@@ -180,7 +176,7 @@ int64_t SavedAppId(const std::string& name) {
 // The registry value asked for on every node's client, as the server now holds it.
 std::string ClientValues(Msg<Hux::OraEBSConfig> cfg) {
   std::unique_ptr<ServerStore> store;
-  if (!ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadOnly).ok || !store)
+  if (!ServerStore::Open(CurrentHostConfig().storePath, store, StoreAccess::ReadOnly).ok || !store)
     return "";
   std::vector<std::string> clients;
   ForEachNode(cfg, [&](auto node) { clients.push_back(ClientOf(node)); });
@@ -202,7 +198,7 @@ std::string ClientValues(Msg<Hux::OraEBSConfig> cfg) {
 // Records how the app `appId` was discovered; a failure is a warning, the save stands.
 void RecordMetadata(int64_t appId, const AppMetadata& metadata) {
   std::unique_ptr<ServerStore> store;
-  Status s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadWriteExisting);
+  Status s = ServerStore::Open(CurrentHostConfig().storePath, store, StoreAccess::ReadWriteExisting);
   if (s.ok && store) s = store->SetAppMetadata(appId, metadata);
   if (!s.ok || !store)
     std::cerr << "ebs-host: warning: the discovery metadata of virtual app " << appId
@@ -283,7 +279,7 @@ bool ReadConfig(const std::string& text, Hux::OraEBSConfig& config) {
 }  // namespace
 
 int OpenStoreReadOnly(const Global& g, std::unique_ptr<ServerStore>& store) {
-  const Status s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadOnly);
+  const Status s = ServerStore::Open(CurrentHostConfig().storePath, store, StoreAccess::ReadOnly);
   return s.ok ? kOk : StoreFailed(g, s);
 }
 
@@ -345,8 +341,8 @@ int ReportAnswer(const Global& g, const Answer& a, const Hux::OraEBSReqResp& inn
 
 int DiscoverCall(const Global& g, const DiscoverArgs& args, Answer& a, Hux::OraEBSReqResp& inner,
                  AppMetadata& metadata) {
-  std::string password, error;
-  if (!ReadPassword(args, password, error)) return Fail(g, kUsage, error);
+  std::string password;
+  if (Status s = ReadPassword(args, password); !s.ok) return Fail(g, kUsage, s.message);
   // A store that cannot be used would show every node without a client: said before the work.
   std::unique_ptr<ServerStore> store;
   if (int rc = OpenStoreReadOnly(g, store)) {

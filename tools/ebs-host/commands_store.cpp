@@ -78,7 +78,7 @@ int RunClientsAdd(const Global& g, const std::string& name, const std::vector<st
                 "--hive: " + std::to_string(hive) + " is outside 0.." +
                     std::to_string(std::numeric_limits<int32_t>::max()));
   std::unique_ptr<ServerStore> store;
-  Status s = ServerStore::Open(LoadHostConfig().storePath, store);
+  Status s = ServerStore::Open(CurrentHostConfig().storePath, store);
   if (!s.ok) return StoreFailed(g, s);
   int64_t id = 0;
   s = store->AddClient(name, hosts, hive, 0, &id);
@@ -114,7 +114,7 @@ int RunClientsList(const Global& g) {
 
 int RunClientsRemove(const Global& g, const std::string& name) {
   std::unique_ptr<ServerStore> store;
-  Status s = ServerStore::Open(LoadHostConfig().storePath, store, StoreAccess::ReadWriteExisting);
+  Status s = ServerStore::Open(CurrentHostConfig().storePath, store, StoreAccess::ReadWriteExisting);
   if (!s.ok) return StoreFailed(g, s);
   if (!store) return Fail(g, kAnswerError, "no client named " + name);
   bool removed = false;

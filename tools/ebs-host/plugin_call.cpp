@@ -23,7 +23,7 @@ class Watch {
   Watch(const Global& g, CallLog& log, const Progress& progress)
       : g_(g), log_(log), sid_(progress.sid) {
     status_ = !sid_.empty() && Styled(STDERR_FILENO);
-    limit_ = LoadHostConfig().commandTimeoutSeconds;
+    limit_ = CurrentHostConfig().commandTimeoutSeconds;
     stage_ = "looking up SID " + sid_ + " in the instance table";
     if (g_.verbose || status_) thread_ = std::thread([this] { Run(); });
   }
@@ -110,11 +110,11 @@ class Watch {
 
 int CallPlugin(const Global& g, std::string text, Answer& answer, const Progress& progress) {
   CallLog log;
-  std::string error;
-  if (!log.Open(g.logFile, error)) return Fail(g, kUnavailable, "cannot use the log: " + error);
+  if (Status s = log.Open(g.logFile); !s.ok)
+    return Fail(g, kUnavailable, "cannot use the log: " + s.message);
   PluginLoader loader;
-  if (!loader.Load(g.plugin, error))
-    return Fail(g, kUnavailable, "cannot use the plug-in: " + error);
+  if (Status s = loader.Load(g.plugin); !s.ok)
+    return Fail(g, kUnavailable, "cannot use the plug-in: " + s.message);
   Watch watch(g, log, progress);
   {
     PluginCallScope inside;

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "ebs_version.h"
 #include "base/file_io.h"
-#include "trusted_path.h"
+#include "base/trusted_dir.h"
+#include "ebs_version.h"
 
 // Set by tools/ebs-host/CMakeLists.txt: where the installed plug-in is relative to the installed
 // program's directory, and where this build put both.
@@ -51,14 +51,15 @@ PluginChoice FindPlugin(const std::string& option) {
   const std::string program(exe, static_cast<size_t>(n));
   const std::string installed = Beside(Directory(program), EBS_PLUGIN_FROM_BINDIR);
   // Judged here to choose; PluginLoader::Load judges it again as it opens what it loads.
-  const TrustedFile file = OpenTrustedFile(installed);
-  if (file.fd.get() >= 0) {
-    choice.path = file.resolved;
+  bool refused = false;
+  const Result<TrustedFile> file = OpenTrustedFile(installed, &refused);
+  if (file.ok()) {
+    choice.path = file->resolved;
     choice.source = "installed";
     return choice;
   }
-  choice.passed.push_back(file.refused ? installed + ": refused, " + file.why
-                                       : installed + ": not there");
+  choice.passed.push_back(refused ? installed + ": refused, " + file.status().message
+                                  : installed + ": not there");
 #if defined(EBS_BUILD_HOST) && defined(EBS_BUILD_PLUGIN)
   char build[PATH_MAX];
   if (::realpath(EBS_BUILD_HOST, build) && program == build) {
@@ -109,13 +110,17 @@ std::string VersionLine(const PluginChoice& plugin) {
   std::string line = "ebs-host " EBS_VERSION ", ";
   if (plugin.path.empty()) return line + "no plug-in found";
   // What Load would load: the file judged by the rule, else what an explicit allowance takes.
-  TrustedFile file = OpenTrustedFile(plugin.path);
-  if (file.fd.get() < 0 && file.refused && UntrustedPluginAllowed())
-    file.fd.reset(open(plugin.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (file.fd.get() < 0)
+  bool refused = false;
+  Result<TrustedFile> file = OpenTrustedFile(plugin.path, &refused);
+  UniqueFd fd;
+  if (file.ok())
+    fd = std::move(file->fd);
+  else if (refused && UntrustedPluginAllowed())
+    fd.reset(open(plugin.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0)
     return line + "plug-in at " + plugin.path + " " +
-           (file.refused ? "refused: " + file.why : "cannot be read");
-  const std::string version = PluginVersion(file.fd.get());
+           (refused ? "refused: " + file.status().message : "cannot be read");
+  const std::string version = PluginVersion(fd.get());
   if (!version.empty()) return line + "plug-in " + version + " at " + plugin.path;
   return line + "plug-in at " + plugin.path + " carries no version mark";
 }

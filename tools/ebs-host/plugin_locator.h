@@ -5,7 +5,7 @@
 // its place relative to this program's own real location (read from /proc/self/exe, never from
 // argv[0], PATH or the working directory), so that any installation prefix works; and the
 // build tree's library when this program is the build tree's. Whichever it is, it is loaded only
-// by the rule of trusted_path.h (PluginLoader::Load): it, every directory above it and every link
+// by the rule of base/trusted_dir.h (PluginLoader::Load): it, every directory above it and every link
 // on the way belong to root or to this program's user and no other account can write them: root
 // runs ebs-host, and a library that another account can swap would run with root's rights. An
 // installed one that breaks the rule is passed over for the build tree's. Only

@@ -8,10 +8,10 @@
 #include <memory>
 #include <sstream>
 
+#include "base/trusted_dir.h"
 #include "discovery/temp_files.h"
 #include "platform/host/host_config.h"
 #include "platform/host/process.h"
-#include "trusted_path.h"
 
 namespace {
 
@@ -41,14 +41,15 @@ DotProgram FindDot(const std::string& searchPath, std::string* why) {
   for (std::string dir; std::getline(dirs, dir, ':');) {
     if (dir.empty() || dir[0] != '/') continue;
     const std::string candidate = (dir == "/" ? "" : dir) + "/dot";
-    TrustedFile file = OpenTrustedFile(candidate);
-    if (file.fd.get() < 0) {
-      if (file.refused && why) *why = file.why;
+    bool refused = false;
+    Result<TrustedFile> file = OpenTrustedFile(candidate, &refused);
+    if (!file.ok()) {
+      if (refused && why) *why = file.status().message;
       continue;
     }
     struct stat st {};
-    if (::fstat(file.fd.get(), &st) != 0 || !(st.st_mode & S_IXUSR)) continue;
-    return DotProgram{std::move(file.fd), candidate};
+    if (::fstat(file->fd.get(), &st) != 0 || !(st.st_mode & S_IXUSR)) continue;
+    return DotProgram{std::move(file->fd), candidate};
   }
   return DotProgram{};
 }

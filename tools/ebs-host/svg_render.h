@@ -1,7 +1,7 @@
 // Renders DOT text to SVG with Graphviz's `dot`, for `--format svg`. The program is run without a
 // shell (argv only, the DOT text on its standard input) under a time limit, and only from a place
 // no other account can change: a `dot` in a directory of the search path that the rule of
-// trusted_path.h accepts (every directory, every link on the way and the file belong to root or
+// base/trusted_dir.h accepts (every directory, every link on the way and the file belong to root or
 // the effective user and are writable by nobody else); what runs is the file that was judged,
 // through its descriptor. Its environment is fixed: PATH, LANG and HOME (the effective user's
 // home from the user database, else an empty private directory made for the run); nothing of the

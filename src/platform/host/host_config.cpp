@@ -84,8 +84,6 @@ HostConfig ReadHostConfig() {
 
 }  // namespace
 
-HostConfig LoadHostConfig() { return scoped ? *scoped : ReadHostConfig(); }
-
 const HostConfig& CurrentHostConfig() {
   if (scoped) return *scoped;
   static thread_local HostConfig read;

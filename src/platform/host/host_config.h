@@ -35,16 +35,17 @@ struct HostConfig {
   unsigned long long scopeSerial = 0;
 };
 
-HostConfig LoadHostConfig();
-
 // The calling thread's configuration: the innermost live HostConfigScope's, else read from the
 // environment now. The reference stays valid until the thread's next call of this function
-// outside a scope, or until the scope ends.
+// outside a scope, or until the scope ends: keep a copy of what must outlive that.
 const HostConfig& CurrentHostConfig();
 
-// Reads the configuration once and answers it to every LoadHostConfig and CurrentHostConfig of
-// the thread until the scope ends (scopes nest). The entry point holds one per request, so that
-// a request's log lines and lookups do not read the environment again.
+// A copy of CurrentHostConfig(), for the callers that have not moved to HostServices::Config().
+inline HostConfig LoadHostConfig() { return CurrentHostConfig(); }
+
+// Reads the configuration once and answers it to every CurrentHostConfig of the thread until the
+// scope ends (scopes nest). The entry point holds one per request, so that a request's log lines
+// and lookups do not read the environment again.
 class HostConfigScope {
  public:
   HostConfigScope();

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "base/file_io.h"
+#include "base/text.h"
+#include "messages/redact.h"
 #include "platform/host/host_config.h"
 #include "platform/host/log_file.h"
-#include "messages/redact.h"
-#include "base/text.h"
 
 namespace {
 
@@ -153,9 +153,9 @@ void Emit(const char* level, LogLevel needed, const char* label, const char* for
     sink.log = LogFile{};
     sink.path = config.logPath;
     sink.sizeSerial = 0;
-    std::string why;
-    if (!sink.path.empty() && !OpenLogFile(sink.path, false, sink.log, &why))
-      warn("The log file " + why + "; logging to standard error instead");
+    if (!sink.path.empty())
+      if (Status s = OpenLogFile(sink.path, false, sink.log); !s.ok)
+        warn("The log file " + s.message + "; logging to standard error instead");
   }
   // The size is read once per request (at every line outside one): rotation is judged on it and
   // on the lines written since. Another process's lines in between count from its next request.
@@ -169,9 +169,8 @@ void Emit(const char* level, LogLevel needed, const char* label, const char* for
     if (sink.size > 0 &&
         static_cast<unsigned long long>(sink.size) + line.size() >
             static_cast<unsigned long long>(config.logMaxBytes)) {
-      std::string why;
-      if (!RotateLogFile(sink.log, config.logMaxBytes, line.size(), &why))
-        warn("The log file cannot be rotated: " + why);
+      if (Status s = RotateLogFile(sink.log, config.logMaxBytes, line.size()); !s.ok)
+        warn("The log file cannot be rotated: " + s.message);
       fd = sink.log.file.get();
       sink.sizeSerial = 0;
       sink.size = 0;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include "base/trusted_dir.h"
 
@@ -38,26 +39,28 @@ bool Split(const std::string& path, std::string& dir, std::string& name) {
   return !name.empty() && name != "." && name != "..";
 }
 
-// Why the open log `fd` is not a log of ours; "" when it is one, or empty.
-std::string ForeignContent(int fd) {
+// Whether the open log `fd` is a log of ours (or empty), and if not why.
+Status OwnContent(int fd) {
   char buffer[kFirstLineBytes];
   ssize_t got;
   do got = ::pread(fd, buffer, sizeof buffer, 0);
   while (got < 0 && errno == EINTR);
-  if (got < 0) return std::string("cannot be read: ") + std::strerror(errno);
-  if (got == 0) return "";
+  if (got < 0) return Status::Error(std::string("cannot be read: ") + std::strerror(errno));
+  if (got == 0) return Status::Ok();
   std::string_view head(buffer, static_cast<size_t>(got));
   head = head.substr(0, head.find('\n'));
-  return IsLogLine(head) ? "" : "is not a log of this program (its first line is no log line)";
+  if (IsLogLine(head)) return Status::Ok();
+  return Status::Error("is not a log of this program (its first line is no log line)");
 }
 
-bool OpenIn(LogFile& log, std::string* why) {
-  log.file.reset(OpenOwnRegularFileAt(log.dir.get(), log.name, O_RDWR | O_APPEND | O_CREAT, why));
-  if (log.file.get() < 0) return false;
-  *why = ForeignContent(log.file.get());
-  if (why->empty()) return true;
-  log.file.reset();
-  return false;
+// Opens the log's file in its directory; an error says what follows the path in a message.
+Status OpenIn(LogFile& log) {
+  Result<UniqueFd> file =
+      OpenOwnRegularFileAt(log.dir.get(), log.name, O_RDWR | O_APPEND | O_CREAT);
+  if (!file.ok()) return file.status();
+  if (Status s = OwnContent(file->get()); !s.ok) return s;
+  log.file = std::move(*file);
+  return Status::Ok();
 }
 
 }  // namespace
@@ -79,62 +82,46 @@ bool IsLogLine(std::string_view line) {
   return line.rfind('[', 0) == 0 && line.find("] ") != std::string_view::npos;
 }
 
-bool OpenLogFile(const std::string& path, bool makeDirectory, LogFile& log, std::string* why) {
+Status OpenLogFile(const std::string& path, bool makeDirectory, LogFile& log) {
   log = LogFile{};
-  std::string dir, name, reason;
-  if (!Split(path, dir, name)) {
-    *why = path + " is not a file name";
-    return false;
-  }
+  std::string dir, name;
+  if (!Split(path, dir, name)) return Status::Error(path + " is not a file name");
   if (::geteuid() == 0) {
     // Root writes only where no other account can swap a directory on the way.
     TrustedDirOptions options;
     options.what = "the log's directory";
     options.create = makeDirectory;
-    log.dir.reset(OpenTrustedDir(dir, options, &reason));
-    if (log.dir.get() < 0) {
-      *why = path + ": " + reason;
-      return false;
-    }
+    Result<UniqueFd> trusted = OpenTrustedDir(dir, options);
+    if (!trusted.ok()) return Status::Error(path + ": " + trusted.status().message);
+    log.dir = std::move(*trusted);
   } else {
-    if (makeDirectory && !MakePrivateDirectories(dir, &reason)) {
-      *why = reason;
-      return false;
-    }
+    if (makeDirectory)
+      if (Status made = MakePrivateDirectories(dir); !made.ok) return made;
     log.dir.reset(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (log.dir.get() < 0) {
-      *why = "cannot open " + dir + ": " + std::strerror(errno);
-      return false;
-    }
+    if (log.dir.get() < 0) return Status::Error("cannot open " + dir + ": " + std::strerror(errno));
   }
   log.path = path;
   log.name = name;
-  if (OpenIn(log, &reason)) return true;
-  *why = path + " " + reason;
-  return false;
+  if (Status s = OpenIn(log); !s.ok) return Status::Error(path + " " + s.message);
+  return Status::Ok();
 }
 
-bool RotateLogFile(LogFile& log, long long maxBytes, size_t incoming, std::string* why) {
+Status RotateLogFile(LogFile& log, long long maxBytes, size_t incoming) {
   struct stat st {};
-  if (maxBytes <= 0 || log.file.get() < 0 || ::fstat(log.file.get(), &st) != 0) return true;
+  if (maxBytes <= 0 || log.file.get() < 0 || ::fstat(log.file.get(), &st) != 0) return Status::Ok();
   if (st.st_size == 0 || static_cast<unsigned long long>(st.st_size) + incoming <=
                              static_cast<unsigned long long>(maxBytes))
-    return true;
+    return Status::Ok();
   // Renamed only while the name still holds this file: another process may have rotated it.
   struct stat named {};
-  const bool current = ::fstatat(log.dir.get(), log.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) ==
-                           0 &&
-                       named.st_dev == st.st_dev && named.st_ino == st.st_ino;
+  const bool current =
+      ::fstatat(log.dir.get(), log.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+      named.st_dev == st.st_dev && named.st_ino == st.st_ino;
   const std::string older = log.name + ".1";
-  if (current &&
-      ::renameat(log.dir.get(), log.name.c_str(), log.dir.get(), older.c_str()) != 0) {
-    *why = "cannot rename " + log.path + " to " + log.path + ".1: " + std::strerror(errno);
-    return false;
-  }
-  UniqueFd previous(log.file.release());
-  std::string reason;
-  if (OpenIn(log, &reason)) return true;
-  log.file = std::move(previous);
-  *why = log.path + " " + reason;
-  return false;
+  if (current && ::renameat(log.dir.get(), log.name.c_str(), log.dir.get(), older.c_str()) != 0)
+    return Status::Error("cannot rename " + log.path + " to " + log.path +
+                         ".1: " + std::strerror(errno));
+  // The old file stays in use when the new one cannot be opened.
+  if (Status s = OpenIn(log); !s.ok) return Status::Error(log.path + " " + s.message);
+  return Status::Ok();
 }

@@ -11,10 +11,12 @@
 // time.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 #include "base/file_io.h"
+#include "base/status.h"
 
 struct LogFile {
   UniqueFd dir{-1};   // the directory holding it
@@ -23,15 +25,15 @@ struct LogFile {
 };
 
 // Opens (creating) the log at `path` into `log`; with `makeDirectory` its missing directories are
-// made first, mode 0700. False with `why` (the path and the reason) when it may not be used; then
+// made first, mode 0700. An error (naming the path and the reason) when it may not be used; then
 // nothing was written.
-bool OpenLogFile(const std::string& path, bool makeDirectory, LogFile& log, std::string* why);
+Status OpenLogFile(const std::string& path, bool makeDirectory, LogFile& log);
 
 // Called before `incoming` bytes are appended: when they would take a non-empty log past
 // `maxBytes` (0: no bound), the log is renamed to NAME.1 and a new one is opened in its place.
-// When another process has rotated it already, the new one is opened. False with `why` when the
-// log cannot be rotated (it is still usable then).
-bool RotateLogFile(LogFile& log, long long maxBytes, size_t incoming, std::string* why);
+// When another process has rotated it already, the new one is opened. An error when the log
+// cannot be rotated (it is still usable then).
+Status RotateLogFile(LogFile& log, long long maxBytes, size_t incoming);
 
 // Whether `line` (without its line feed) has the form of a log line:
 // "<YYYY-MM-DDTHH:MM:SS.ffffffZ> <DEBUG|ERROR> <pid> [<label>] <text>".

@@ -263,7 +263,7 @@ void NqProcess::KillSession(pid_t sid) {
 }
 
 int NqProcess::system(const std::string& command, std::string* out, std::string* err, int, bool) {
-  return run(command, out, err, LoadHostConfig().commandTimeoutSeconds * 1000L);
+  return run(command, out, err, CurrentHostConfig().commandTimeoutSeconds * 1000L);
 }
 
 int NqProcess::run(const std::string& command, std::string* out, std::string* err,

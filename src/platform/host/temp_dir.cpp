@@ -31,4 +31,4 @@ void MakeTempDirectory(const std::string& path) {
   if (fd >= 0) ::close(fd);
 }
 
-NQPI_Base::NQPI_Base() : path_(LoadHostConfig().tempDir) {}
+NQPI_Base::NQPI_Base() : path_(CurrentHostConfig().tempDir) {}

@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -17,138 +17,15 @@
 
 #include "base/file_io.h"
 #include "base/trusted_dir.h"
+#include "platform/server/store_schema.h"
+#include "platform/server/store_sql.h"
+
+using namespace store_sql;
 
 namespace {
 
 constexpr int kBusyTimeoutMillis = 200;
 constexpr int kTransactionAttempts = 10;
-
-// Marks a store of this program in the database header ("EBSH").
-constexpr int32_t kApplicationId = 0x45425348;
-
-// The tables that hand out ids: AUTOINCREMENT keeps the highest id ever given in sqlite_sequence,
-// so the id of a removed row is never given again.
-std::string ClientsTable(const std::string& name) {
-  return "CREATE TABLE " + name +
-         " (\n"
-         "  id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
-         "  name TEXT NOT NULL UNIQUE,\n"
-         "  hive_id INTEGER NOT NULL DEFAULT 0\n"
-         ");\n";
-}
-
-std::string AppsTable(const std::string& name) {
-  return "CREATE TABLE " + name +
-         " (\n"
-         "  id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
-         "  name TEXT NOT NULL UNIQUE,\n"
-         "  type INTEGER NOT NULL,\n"
-         "  config TEXT NOT NULL,\n"
-         "  updated_at TEXT NOT NULL\n"
-         ");\n";
-}
-
-const char* const kDependentTables = R"sql(
-CREATE TABLE client_hosts (
-  host TEXT NOT NULL PRIMARY KEY COLLATE NOCASE,
-  client_id INTEGER NOT NULL REFERENCES clients(id) ON DELETE CASCADE
-);
-CREATE TABLE registry_values (
-  client_id INTEGER NOT NULL REFERENCES clients(id) ON DELETE CASCADE,
-  path TEXT NOT NULL,
-  name TEXT NOT NULL,
-  type TEXT NOT NULL,
-  value TEXT NOT NULL,
-  mode INTEGER NOT NULL,
-  flags INTEGER NOT NULL,
-  options INTEGER NOT NULL,
-  PRIMARY KEY (client_id, path, name)
-);
-)sql";
-
-// Since version 3: how each app was discovered, and the hosts of a client found by its id (a
-// client's host list and the cascade of its removal no longer scan every host).
-const char* const kVersion3Additions = R"sql(
-CREATE INDEX client_hosts_by_client ON client_hosts (client_id);
-CREATE TABLE app_metadata (
-  app_id INTEGER NOT NULL PRIMARY KEY REFERENCES apps(id) ON DELETE CASCADE,
-  sid TEXT NOT NULL,
-  db_user TEXT NOT NULL,
-  discovered_at TEXT NOT NULL,
-  plugin_version TEXT NOT NULL
-);
-)sql";
-
-// The tables that every version of the schema has.
-const char* const kStoreTables[] = {"apps", "client_hosts", "clients", "registry_values"};
-
-bool Busy(int rc) {
-  rc &= 0xFF;
-  return rc == SQLITE_BUSY || rc == SQLITE_LOCKED;
-}
-
-// A prepared statement; Step() returns the raw sqlite code.
-class Stmt {
- public:
-  Stmt(sqlite3* db, const char* sql) : db_(db) {
-    rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
-  }
-  ~Stmt() { sqlite3_finalize(stmt_); }
-  Stmt(const Stmt&) = delete;
-  Stmt& operator=(const Stmt&) = delete;
-
-  bool ok() const { return rc_ == SQLITE_OK; }
-  int rc() const { return rc_; }
-  Stmt& bind(int i, int64_t v) {
-    if (ok()) rc_ = sqlite3_bind_int64(stmt_, i, v);
-    return *this;
-  }
-  Stmt& bind(int i, const std::string& v) {
-    if (ok())
-      rc_ = sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  int step() { return ok() ? sqlite3_step(stmt_) : rc_; }
-  int64_t integer(int col) const { return sqlite3_column_int64(stmt_, col); }
-  std::string text(int col) const {
-    const unsigned char* t = sqlite3_column_text(stmt_, col);
-    return t ? std::string(reinterpret_cast<const char*>(t),
-                           static_cast<size_t>(sqlite3_column_bytes(stmt_, col)))
-             : std::string();
-  }
-  std::string error() const { return sqlite3_errmsg(db_); }
-
- private:
-  sqlite3* db_;
-  sqlite3_stmt* stmt_ = nullptr;
-  int rc_;
-};
-
-// Thrown inside a transaction body to roll back with a message; never leaves this file.
-struct Abort {
-  int rc;
-  std::string message;
-};
-
-// The words for a statement that the bound on its work ended (see BoundStatements).
-constexpr const char* kTooLong =
-    "a statement did more work than any of this store's may (a trigger or view that is not "
-    "this program's?), so it was stopped";
-
-void Check(int rc, sqlite3* db, int expected = SQLITE_DONE) {
-  if (rc == SQLITE_INTERRUPT) throw Abort{rc, kTooLong};
-  if (rc != expected) throw Abort{rc, sqlite3_errmsg(db)};
-}
-
-void Exec(sqlite3* db, const char* sql) {
-  char* message = nullptr;
-  int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message);
-  if (rc != SQLITE_OK) {
-    std::string text = rc == SQLITE_INTERRUPT ? kTooLong : message ? message : sqlite3_errstr(rc);
-    sqlite3_free(message);
-    throw Abort{rc, text};
-  }
-}
 
 std::vector<std::string> HostsOf(sqlite3* db, int64_t clientId) {
   std::vector<std::string> hosts;
@@ -170,69 +47,6 @@ std::optional<ClientRecord> ClientWhere(sqlite3* db, const char* sql,
   ClientRecord c{q.integer(0), q.text(1), q.integer(2), {}};
   c.hosts = HostsOf(db, c.id);
   return c;
-}
-
-int64_t PragmaValue(sqlite3* db, const char* pragma) {
-  Stmt q(db, (std::string("PRAGMA ") + pragma).c_str());
-  Check(q.step(), db, SQLITE_ROW);
-  return q.integer(0);
-}
-
-void SetPragma(sqlite3* db, const char* pragma, int64_t value) {
-  Exec(db, ("PRAGMA " + std::string(pragma) + " = " + std::to_string(value)).c_str());
-}
-
-// The names of the database's own tables (SQLite's internal ones left out), in order.
-std::vector<std::string> TablesOf(sqlite3* db) {
-  std::vector<std::string> tables;
-  Stmt q(db,
-         "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
-         "ESCAPE '\\' ORDER BY name");
-  int rc;
-  while ((rc = q.step()) == SQLITE_ROW) tables.push_back(q.text(0));
-  Check(rc, db);
-  return tables;
-}
-
-std::string Joined(const std::vector<std::string>& names) {
-  std::string out;
-  for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
-  return out;
-}
-
-void CreateSchema(sqlite3* db) {
-  Exec(db, (ClientsTable("clients") + AppsTable("apps") + kDependentTables + kVersion3Additions)
-               .c_str());
-  SetPragma(db, "application_id", kApplicationId);
-  SetPragma(db, "user_version", ServerStore::kSchemaVersion);
-}
-
-// Version 1 to 2: clients and apps are rebuilt with AUTOINCREMENT, every row with its id. The
-// caller has turned foreign keys off (dropping the old clients table would otherwise take the
-// hosts and registry values with it) and runs this in the transaction that checks the version.
-void MigrateFrom1To2(sqlite3* db) {
-  Exec(db, (ClientsTable("clients_v2") +
-            "INSERT INTO clients_v2 (id, name, hive_id) SELECT id, name, hive_id FROM clients;\n"
-            "DROP TABLE clients;\n"
-            "ALTER TABLE clients_v2 RENAME TO clients;\n" +
-            AppsTable("apps_v2") +
-            "INSERT INTO apps_v2 (id, name, type, config, updated_at)\n"
-            "  SELECT id, name, type, config, updated_at FROM apps;\n"
-            "DROP TABLE apps;\n"
-            "ALTER TABLE apps_v2 RENAME TO apps;\n")
-               .c_str());
-}
-
-// Version 2 to 3: the index and the metadata table, empty (no saved app says how it was
-// discovered).
-void MigrateFrom2To3(sqlite3* db) { Exec(db, kVersion3Additions); }
-
-// Brings a store of an older version to this one, step by step, in the caller's transaction.
-void Migrate(sqlite3* db, int64_t version) {
-  if (version < 2) MigrateFrom1To2(db);
-  if (version < 3) MigrateFrom2To3(db);
-  SetPragma(db, "application_id", kApplicationId);
-  SetPragma(db, "user_version", ServerStore::kSchemaVersion);
 }
 
 // An id the store chose: ids are carried as 32-bit values, so one beyond that range (reached
@@ -267,28 +81,25 @@ void BoundStatements(sqlite3* db, long long* ticks) {
       ticks);
   sqlite3_progress_handler(
       db, kStepsPerTick,
-      [](void* context) { return ++*static_cast<long long*>(context) > kMaxTicks ? 1 : 0; },
-      ticks);
+      [](void* context) { return ++*static_cast<long long*>(context) > kMaxTicks ? 1 : 0; }, ticks);
 }
 
 // The store's directory when root opens it: a trusted path (trusted_dir.h), made with its
 // missing parents when `create`. Another account can then swap neither it nor the file in it.
-bool TrustedStoreDirectory(const std::string& path, bool create, std::string* error) {
-  const size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+Status TrustedStoreDirectory(const std::string& path, bool create) {
+  std::string dir = Directory(path);
   if (dir[0] != '/') {
     char cwd[PATH_MAX];
-    if (!::getcwd(cwd, sizeof cwd)) {
-      *error = std::string("cannot tell the working directory: ") + std::strerror(errno);
-      return false;
-    }
+    if (!::getcwd(cwd, sizeof cwd))
+      return Status::Error(std::string("cannot tell the working directory: ") +
+                           std::strerror(errno));
     dir = std::string(cwd) + (dir == "." ? "" : "/" + dir);
   }
   TrustedDirOptions options;
   options.what = "the store's directory";
   options.create = create;
-  UniqueFd fd(OpenTrustedDir(dir, options, error));
-  return fd.get() >= 0;
+  const Result<UniqueFd> fd = OpenTrustedDir(dir, options);
+  return fd.ok() ? Status::Ok() : fd.status();
 }
 
 }  // namespace
@@ -334,24 +145,24 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
   };
   if (path.empty()) return Status::Error("cannot open store: its path is empty");
 
-  std::string error;
   struct stat st {};
   // A directory named as the store is said as such, wherever it is.
   if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
     return refuse("it is a directory, not a store file");
-  if (::geteuid() == 0 && !TrustedStoreDirectory(path, mayCreate, &error)) {
-    if (!mayCreate && ::access(path.c_str(), F_OK) != 0 && errno == ENOENT)
-      return Status::Ok();  // no store yet: an empty one
-    return refuse(error);
-  }
+  if (::geteuid() == 0)
+    if (Status trusted = TrustedStoreDirectory(path, mayCreate); !trusted.ok) {
+      if (!mayCreate && ::access(path.c_str(), F_OK) != 0 && errno == ENOENT)
+        return Status::Ok();  // no store yet: an empty one
+      return refuse(trusted.message);
+    }
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno != ENOENT) return refuse(std::strerror(errno));
     if (!mayCreate) return Status::Ok();  // no store yet: an empty one
     // Create the missing parent directories, then the file, private to its owner (SQLite gives
     // its journal files the same mode).
-    const size_t slash = path.rfind('/');
-    if (slash != std::string::npos && !MakePrivateDirectories(path.substr(0, slash), &error))
-      return refuse(error);
+    if (const size_t slash = path.rfind('/'); slash != std::string::npos)
+      if (Status made = MakePrivateDirectories(path.substr(0, slash)); !made.ok)
+        return refuse(made.message);
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST) return refuse(std::strerror(errno));
     if (fd >= 0) ::close(fd);
@@ -387,34 +198,7 @@ Status ServerStore::Open(const std::string& path, std::unique_ptr<ServerStore>& 
   sqlite3_exec(db, readOnly ? "PRAGMA query_only=ON" : "PRAGMA foreign_keys=OFF", nullptr, nullptr,
                nullptr);
   bool empty = false;
-  Status s = opened->Transaction([db, readOnly, &empty] {
-    const int64_t version = PragmaValue(db, "user_version");
-    const int64_t application = PragmaValue(db, "application_id");
-    const std::vector<std::string> tables = TablesOf(db);
-    if (application != 0 && application != kApplicationId)
-      throw Abort{SQLITE_ERROR, "it is an SQLite database of another program (application id " +
-                                    std::to_string(application) + ")"};
-    if (version > kSchemaVersion)
-      throw Abort{SQLITE_ERROR, "its schema version " + std::to_string(version) +
-                                    " is newer than this program's " +
-                                    std::to_string(kSchemaVersion) + "; use a newer ebs-host"};
-    if (version == 0 && tables.empty()) {
-      if (readOnly)
-        empty = true;  // a store being created: nothing in it yet
-      else
-        CreateSchema(db);
-      return;
-    }
-    const bool ours =
-        version > 0 &&
-        std::all_of(std::begin(kStoreTables), std::end(kStoreTables), [&tables](const char* table) {
-          return std::find(tables.begin(), tables.end(), table) != tables.end();
-        });
-    if (!ours)
-      throw Abort{SQLITE_ERROR,
-                  "it is an SQLite database of another program (tables: " + Joined(tables) + ")"};
-    if (version < kSchemaVersion && !readOnly) Migrate(db, version);
-  });
+  Status s = opened->Transaction([db, readOnly, &empty] { empty = !ReadySchema(db, readOnly); });
   if (!s.ok) return refuse(s.message);
   if (!readOnly) {
     // Only a store of this program gets these settings.

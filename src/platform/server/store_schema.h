@@ -1,0 +1,13 @@
+// The schema of the store (store.h): its tables, their creation in a new store, the check that a
+// database is a store of this program, and the migration of an older version in place. Used by
+// ServerStore::Open only, inside the transaction that opens the store.
+#pragma once
+
+struct sqlite3;
+
+// Checks that `db` is a store of this program of a version this one reads, creates the schema in
+// a database that has none yet, and migrates an older version to ServerStore::kSchemaVersion
+// (neither when `readOnly`). False when `readOnly` and the database is still empty (a store being
+// created: nothing in it yet). The caller runs it in a transaction, with foreign keys off for a
+// writer; an error is thrown as store_sql::Abort.
+bool ReadySchema(sqlite3* db, bool readOnly);
