@@ -6,6 +6,10 @@
 //   BM_EntryPointRefusedRequest   a request the entry point refuses, against unserialise +
 //                                 serialise of the same envelope; goals: at most 9 us with
 //                                 logging off, at most 13 us with debug logging to a file.
+//   BM_EntryPointNoOpRequest      a request of a message type the worker does not serve (5) with
+//                                 the 20-node configuration, logging off, answered with the same
+//                                 text, against two bare SAX2 parses: of the envelope and of its
+//                                 inner text; goal: ratio at most 1.7.
 //   BM_EntryPointLargeRefusedRequest
 //                                 a 100 MB PeopleSoft request (escaped markup, password elements
 //                                 among it), refused and echoed, against a bare SAX2 parse of
@@ -20,6 +24,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
@@ -33,16 +38,17 @@
 #include "goal.h"
 #include "in_child.h"
 #include "messages/catalogue.h"
+#include "messages/requests.h"
 #include "platform/host/host_config.h"
 #include "platform/message/xerces_platform.h"
 
 namespace {
 
 // 20 application nodes with 2 contexts each, a database node, realistic value lengths.
-Hux::OraEBSReqResp LargeRequest() {
+Hux::OraEBSReqResp LargeRequest(int64_t messageType = kEBSDiscover) {
   Hux::OraEBSReqResp request;
   auto req = View(request);
-  req.set(Hux::OraEBSReqResp::messageType, 2);
+  req.set(Hux::OraEBSReqResp::messageType, messageType);
   auto cfg = req.child(Hux::OraEBSReqResp::ebsConfig, Create::Yes);
   cfg.set(Hux::OraEBSConfig::appsVersion, "12.2.10");
   auto db = cfg.child(Hux::OraEBSConfig::dbTier, Create::Yes);
@@ -190,7 +196,7 @@ void BM_EntryPointRefusedRequest(benchmark::State& state) {
   const auto entry = PluginEntry();
   if (!entry) return state.SkipWithError("the plug-in cannot be loaded");
   Hux::EnterpriseAppsReqResp envelope;
-  View(envelope).set(Hux::EnterpriseAppsReqResp::appType, 2);
+  View(envelope).set(Hux::EnterpriseAppsReqResp::appType, kAppTypePeopleSoft);
   View(envelope).set(Hux::EnterpriseAppsReqResp::xmlString, "<m g=\"22\" n=\"505\"/>");
   const std::string request = envelope.serialized();
   bench::Interleaved(
@@ -217,6 +223,33 @@ BENCHMARK(BM_EntryPointRefusedRequest)
     ->Arg(1)
     ->Unit(benchmark::kMicrosecond);
 
+// What the entry point adds to reading the texts it must read: a request the worker reads and
+// answers unchanged, against the two parses any reader of it pays.
+void BM_EntryPointNoOpRequest(benchmark::State& state) {
+  setenv("EBS_HOST_LOG_LEVEL", "off", 1);
+  unsetenv("EBS_HOST_LOG");
+  const auto entry = PluginEntry();
+  if (!entry) return state.SkipWithError("the plug-in cannot be loaded");
+  constexpr int64_t kNotServed = 5;  // a message type the worker answers as it came
+  const std::string inner = LargeRequest(kNotServed).serialized();
+  const std::string request = EnvelopeText(kAppTypeOracleEBS, inner);
+  BareSax2Parse bare;
+  bench::Interleaved(
+      state, bench::Unit::Microseconds,
+      [&] {
+        std::string text = request;
+        benchmark::DoNotOptimize(entry(text));
+      },
+      [&] {
+        bare.Parse(request);
+        bare.Parse(inner);
+      },
+      "bare SAX2 parses of the envelope and its inner text", 1.7, true);
+  std::string answer = request;
+  state.counters["answered"] = entry(answer) == 0 && answer.size() > inner.size();
+}
+BENCHMARK(BM_EntryPointNoOpRequest)->Unit(benchmark::kMicrosecond);
+
 // A hostile request as large as a request is let be: 100 MB of escaped markup with password
 // elements at two levels of escaping, in a PeopleSoft envelope, which the entry point refuses
 // and answers with the same text.
@@ -227,7 +260,7 @@ std::string LargeRefusedRequest() {
   inner.reserve(70u << 20);
   while (inner.size() < (70u << 20)) inner += chunk;
   Hux::EnterpriseAppsReqResp envelope;
-  View(envelope).set(Hux::EnterpriseAppsReqResp::appType, 2);
+  View(envelope).set(Hux::EnterpriseAppsReqResp::appType, kAppTypePeopleSoft);
   View(envelope).set(Hux::EnterpriseAppsReqResp::xmlString, std::move(inner));
   return envelope.serialized();
 }

@@ -62,7 +62,7 @@ std::string SaveRequest(const HostSandbox& sandbox, int nodes) {
   if (!ServerStore::Open(sandbox.storePath(), store).ok || !store) return "";
   Hux::OraEBSReqResp request;
   auto r = View(request);
-  r.set(Hux::OraEBSReqResp::messageType, 1);
+  r.set(Hux::OraEBSReqResp::messageType, kEBSSave);
   auto config = r.child(Hux::OraEBSReqResp::ebsConfig, Create::Yes);
   config.set(Hux::OraEBSConfig::appsVersion, "12.2.9");
   config.child(Hux::OraEBSConfig::virtualApp, Create::Yes)

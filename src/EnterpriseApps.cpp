@@ -16,8 +16,6 @@ namespace {
 
 const char* const kLabel = "::OnMsgEnterpriseApps";
 
-enum AppType : int { kOracleEBS = 1, kPeopleSoft = 2 };
-
 int Serve(std::string& xml, EvEvent& log) {
   Hux::EnterpriseAppsReqResp envelope;
   auto answer = std::make_unique<Hux::GenericResp>();
@@ -62,12 +60,12 @@ int Serve(std::string& xml, EvEvent& log) {
     } else {
       // Moved out, and back in below: a large request is not copied.
       inner = env.take(Hux::EnterpriseAppsReqResp::xmlString);
-      if (appType == kOracleEBS) {
+      if (appType == kAppTypeOracleEBS) {
         NqEBSInterface worker;
         worker.ProcessXMLReq(inner);
         resp.set(Hux::GenericResp::errorCode, worker.GetErrorCode());
         resp.set(Hux::GenericResp::errorMessage, worker.GetErrorMessage());
-      } else if (appType == kPeopleSoft) {
+      } else if (appType == kAppTypePeopleSoft) {
         EvDebug::Debug(log, kLabel, "PeopleSoft Enterprise Application type is not supported yet!");
         resp.set(Hux::GenericResp::errorCode, 1);
         resp.set(Hux::GenericResp::errorMessage,

@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <functional>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <thread>
 
+#include "platform/host/host_config.h"
 #include "platform/host/log.h"
 #include "messages/redact.h"
 #include "support/plugin.h"
@@ -390,6 +392,21 @@ TEST(Logging, OneIntactLinePerCallFromManyThreads) {
     std::smatch m;
     ASSERT_TRUE(std::regex_match(line, m, shape)) << line.substr(0, 120);
     EXPECT_EQ(m[2].str()[0], 'a' + std::stoi(m[1].str()));
+  }
+}
+
+// The log's size is read once per request (or per line outside one) and the lines of a request
+// are counted on it: a request of many lines still never takes the log past its bound.
+TEST(Logging, ALogIsRotatedWithinARequestAndOutsideOne) {
+  for (const bool inRequest : {true, false}) {
+    HostSandbox sandbox;
+    ScopedEnv bound("EBS_HOST_LOG_MAX_SIZE", "1000");
+    std::optional<HostConfigScope> request;
+    if (inRequest) request.emplace();
+    EvEvent context;
+    for (int i = 0; i < 40; ++i) EvDebug::Debug(context, "L", "line %d of a long request", i);
+    EXPECT_LE(sandbox.log().size(), 1000u) << inRequest;
+    EXPECT_NE(ReadFile(sandbox.logPath() + ".1").find("line"), std::string::npos) << inRequest;
   }
 }
 

@@ -105,6 +105,14 @@ TEST(Message, HandWrittenTextWithUnknownFieldsSurvivesUnchanged) {
   Hux::OraEBSConfig config;
   ASSERT_TRUE(config.unserialize(text));
   EXPECT_EQ(config.serialized(), text);
+  // Fields out of index order are put in it; an index seen before, anywhere, is refused.
+  PXMessageBase m(1, 2);
+  ASSERT_TRUE(
+      m.unserialize("<m g=\"1\" n=\"2\"><i x=\"9\">9</i><i x=\"-3\">3</i><i x=\"4\">4</i></m>"));
+  m.removeField(4);
+  EXPECT_EQ(m.serialized(), "<m g=\"1\" n=\"2\"><i x=\"-3\">3</i><i x=\"9\">9</i></m>");
+  EXPECT_FALSE(
+      m.unserialize("<m g=\"1\" n=\"2\"><i x=\"9\">9</i><i x=\"4\">4</i><i x=\"9\">9</i></m>"));
 }
 
 TEST(Message, AbsentChildrenAndListsReadAsUsableEmptyValues) {

@@ -63,6 +63,14 @@ bool IsPasswordPlace(int group, int number, long long index) {
   return field && field->kind == FieldKind::Password;
 }
 
+bool HasPasswordPlace(int group, int number) {
+  const ClassInfo* cls = FindClass(group, number);
+  if (!cls) return false;
+  for (const FieldDesc* field : cls->fields)
+    if (field->kind == FieldKind::Password) return true;
+  return false;
+}
+
 void ReplacePasswords(PXMessageBase& message, const std::string& with,
                       const std::function<void(std::string&)>& onString) {
   Walk(message, with, onString, 0);

@@ -20,3 +20,6 @@ void ReplacePasswords(PXMessageBase& message, const std::string& with,
 // Whether field `index` of a message of class `group`/`number` is a password field in the message
 // catalogue (messages/catalogue.h), whatever a given text puts there.
 bool IsPasswordPlace(int group, int number, long long index);
+
+// Whether a message of class `group`/`number` has a password field in the catalogue at all.
+bool HasPasswordPlace(int group, int number);

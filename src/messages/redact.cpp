@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -51,6 +52,35 @@ class Cursor {
   void Next() {
     pos_ += width_;
     begin_ += span_;
+    Load();
+  }
+  // In the text itself (one unit per byte): the bytes from this unit up to the first `c` or the
+  // end, which the cursor moves past, with their number in `length`. Null in a level stream.
+  const unsigned char* TakeTextRun(unsigned char c, size_t& length) {
+    if (stream_ || AtEnd()) return nullptr;
+    const void* found = std::memchr(data_ + pos_, c, size_ - pos_);
+    const size_t to = found ? static_cast<size_t>(static_cast<const unsigned char*>(found) - data_)
+                            : size_;
+    const unsigned char* run = data_ + pos_;
+    length = to - pos_;
+    begin_ += length;
+    pos_ = to;
+    Load();
+    return run;
+  }
+  // Moves to the first unit at or after this one that is `c`, or to the end. In the text itself
+  // (one unit per byte) the bytes are searched at once.
+  void SkipTo(unsigned char c) {
+    if (stream_) {
+      while (!AtEnd() && c_ != c) Next();
+      return;
+    }
+    if (AtEnd() || c_ == c) return;
+    const void* found = std::memchr(data_ + pos_, c, size_ - pos_);
+    const size_t to = found ? static_cast<size_t>(static_cast<const unsigned char*>(found) - data_)
+                            : size_;
+    begin_ += to - pos_;
+    pos_ = to;
     Load();
   }
 
@@ -222,20 +252,29 @@ bool ReadReference(const Cursor& at, uint32_t& c, Cursor& semicolon) {
 
 // One level of decoding: the units from `in` written as a level stream into `out` from its
 // start, which has room for them (`out` may be the stream `in` reads: the writes never pass the
-// reads). Returns the length written; `changed` tells whether any reference was decoded.
-size_t DecodeLevel(Cursor in, unsigned char* out, bool& changed) {
-  changed = false;
+// reads). Returns the length written; `changed` tells whether any reference was decoded, and
+// `ampersand` whether the level written holds an '&' (without one, it decodes to itself).
+size_t DecodeLevel(Cursor in, unsigned char* out, bool& changed, bool& ampersand) {
+  changed = ampersand = false;
   size_t w = 0;
   while (!in.AtEnd()) {
     uint32_t c;
     Cursor semicolon = in;
-    if (in.c() == '&' && ReadReference(in, c, semicolon)) {
+    const unsigned char* run = nullptr;
+    size_t length = 0;
+    if (in.c() != '&' && (run = in.TakeTextRun('&', length))) {
+      // Bytes of the text up to the next '&': each is a unit of its own.
+      for (size_t k = 0; k < length; ++k) out[w + k] = run[k] < 0x80 ? run[k] : kOther;
+      w += length;
+    } else if (in.c() == '&' && ReadReference(in, c, semicolon)) {
       const size_t begin = in.begin();
       in = semicolon;
       in.Next();
       w = PutUnit(out, w, c, semicolon.end() - begin);
       changed = true;
+      ampersand = ampersand || c == '&';
     } else {
+      ampersand = ampersand || in.c() == '&';
       const uint32_t here = in.c();
       const size_t span = in.span();
       in.Next();
@@ -259,7 +298,8 @@ bool Spells(Cursor at, std::string_view word, Cursor* after = nullptr) {
 
 // The first position at or after `from` that starts `word` (at the end when there is none).
 Cursor FindWord(Cursor from, std::string_view word) {
-  while (!from.AtEnd() && !(from.c() == static_cast<unsigned char>(word[0]) && Spells(from, word)))
+  for (from.SkipTo(static_cast<unsigned char>(word[0])); !from.AtEnd() && !Spells(from, word);
+       from.SkipTo(static_cast<unsigned char>(word[0])))
     from.Next();
   return from;
 }
@@ -289,7 +329,7 @@ bool SkipUnread(const Cursor& at, Cursor& past) {
 
 // Adds to `masks` the original bytes of the content of every password element of one level.
 void ScanLevel(Cursor i, size_t textSize, Masks& masks) {
-  while (!i.AtEnd()) {
+  for (i.SkipTo('<'); !i.AtEnd(); i.SkipTo('<')) {
     Cursor tag = i;  // past "<pw"
     if (i.c() != '<' || !Spells(Advanced(i, 1), "pw", &tag) ||
         !(tag.AtEnd() || Blank(tag.c()) || tag.c() == '>' || tag.c() == '/')) {
@@ -322,7 +362,7 @@ void ScanLevel(Cursor i, size_t textSize, Masks& masks) {
     const size_t contentBegin = j.end();
     Cursor k = Advanced(j, 1);
     for (;;) {
-      while (!k.AtEnd() && k.c() != '<') k.Next();
+      k.SkipTo('<');
       if (k.AtEnd()) {
         masks.Add(contentBegin, textSize);
         return;
@@ -432,11 +472,7 @@ Tag ReadTag(const Cursor& at) {
 // The next tag from `at` on, past text, comments, CDATA sections, processing instructions and
 // broken tags: `at` is left at its '<' and `tag` read. False at the end of the level.
 bool NextTag(Cursor& at, Tag& tag) {
-  while (!at.AtEnd()) {
-    if (at.c() != '<') {
-      at.Next();
-      continue;
-    }
+  for (at.SkipTo('<'); !at.AtEnd(); at.SkipTo('<')) {
     Cursor past = at;
     if (SkipUnread(at, past)) {
       at = past;
@@ -491,6 +527,32 @@ void ScanPlaces(Cursor i, size_t textSize, Masks& masks) {
   }
 }
 
+// Whether some start tag "<m" of the level gives, as ScanPlaces reads it, the class of a message
+// that has a password place: only then can ScanPlaces mask anything. Every "<m" counts, inside a
+// comment or a broken tag too, so no level that ScanPlaces could mask from is passed over.
+bool HoldsClassWithPasswords(Cursor i) {
+  for (i.SkipTo('<'); !i.AtEnd(); i.SkipTo('<')) {
+    const Cursor name = Advanced(i, 1);
+    if (!name.AtEnd() && name.c() == 'm') {
+      const Cursor after = Advanced(name, 1);
+      if (after.AtEnd() || NameEnd(after.c())) {
+        const Tag tag = ReadTag(i);
+        if (tag.hasG && tag.hasN &&
+            HasPasswordPlace(static_cast<int>(tag.g), static_cast<int>(tag.n)))
+          return true;
+      }
+    }
+    i.Next();
+  }
+  return false;
+}
+
+// The password elements and the password places of one level.
+void ScanLevelFully(Cursor level, size_t textSize, Masks& masks) {
+  ScanLevel(level, textSize, masks);
+  if (HoldsClassWithPasswords(level)) ScanPlaces(level, textSize, masks);
+}
+
 // Whether `text` may hold markup at some level of escaping (two memchr calls).
 bool MayHoldMarkup(const std::string& text) {
   return text.find('<') != std::string::npos || text.find('&') != std::string::npos;
@@ -499,22 +561,21 @@ bool MayHoldMarkup(const std::string& text) {
 std::string Scan(const std::string& text) {
   if (!MayHoldMarkup(text)) return text;
   Masks masks(text.size());
-  ScanLevel(Cursor::Text(text), text.size(), masks);
-  ScanPlaces(Cursor::Text(text), text.size(), masks);
+  ScanLevelFully(Cursor::Text(text), text.size(), masks);
   if (text.find('&') != std::string::npos) {
     // Level 1 into a stream of its own, every further level in place over it. The stream is
     // left uninitialised: only the bytes a level fills take memory.
     const std::unique_ptr<unsigned char[]> level(new unsigned char[text.size()]);
-    bool changed;
-    size_t size = DecodeLevel(Cursor::Text(text), level.get(), changed);
+    bool changed, ampersand;
+    size_t size = DecodeLevel(Cursor::Text(text), level.get(), changed, ampersand);
     for (int depth = 0; changed; ++depth) {
       if (depth == kMaxRedactionLevels) {
         return "[" + std::to_string(text.size()) + " bytes escaped more than " +
                std::to_string(kMaxRedactionLevels) + " times, not shown]";
       }
-      ScanLevel(Cursor::Stream(level.get(), size), text.size(), masks);
-      ScanPlaces(Cursor::Stream(level.get(), size), text.size(), masks);
-      size = DecodeLevel(Cursor::Stream(level.get(), size), level.get(), changed);
+      ScanLevelFully(Cursor::Stream(level.get(), size), text.size(), masks);
+      if (!ampersand) break;  // the next level would be this one
+      size = DecodeLevel(Cursor::Stream(level.get(), size), level.get(), changed, ampersand);
     }
   }
   return masks.any() ? masks.Apply(text, kMask) : text;

@@ -2,14 +2,6 @@
 
 #include <cstdint>
 
-namespace {
-
-// Message types of Hux::OraEBSReqResp.
-constexpr int kDiscover = 2;
-constexpr int kDelete = 8;
-
-}  // namespace
-
 std::string EnvelopeText(int64_t appType, const std::string& inner) {
   Hux::EnterpriseAppsReqResp envelope;
   View(envelope).set(Hux::EnterpriseAppsReqResp::appType, appType);
@@ -21,7 +13,7 @@ Hux::OraEBSReqResp DiscoverRequest(const std::string& sid, const std::string& us
                                    const std::string& password) {
   Hux::OraEBSReqResp request;
   auto req = View(request);
-  req.set(Hux::OraEBSReqResp::messageType, kDiscover);
+  req.set(Hux::OraEBSReqResp::messageType, kEBSDiscover);
   auto cfg = req.child(Hux::OraEBSReqResp::ebsConfig, Create::Yes);
   cfg.child(Hux::OraEBSConfig::dbTier, Create::Yes).set(Hux::OraEBSDBTier::dbSid, sid);
   auto login = cfg.child(Hux::OraEBSConfig::appTier, Create::Yes)
@@ -34,7 +26,7 @@ Hux::OraEBSReqResp DiscoverRequest(const std::string& sid, const std::string& us
 Hux::OraEBSReqResp DeleteRequest(int64_t appId) {
   Hux::OraEBSReqResp request;
   auto req = View(request);
-  req.set(Hux::OraEBSReqResp::messageType, kDelete);
+  req.set(Hux::OraEBSReqResp::messageType, kEBSDelete);
   req.child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
       .child(Hux::OraEBSConfig::virtualApp, Create::Yes)
       .set(NqEntities::AppEntity::appId, appId);

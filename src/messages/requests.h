@@ -8,9 +8,6 @@
 
 #include "messages/catalogue.h"
 
-// Application types of the envelope.
-enum EnterpriseAppType : int { kAppTypeOracleEBS = 1, kAppTypePeopleSoft = 2 };
-
 // The text of an envelope of application type `appType` carrying the inner text `inner`.
 std::string EnvelopeText(int64_t appType, const std::string& inner);
 

@@ -105,8 +105,5 @@ class NqEBSInterface {
   void ReportSqlplusErrors(const std::vector<std::string>& lines);
 };
 
-// Message types of Hux::OraEBSReqResp.
-enum EBSMessageType : int { kEBSSave = 1, kEBSDiscover = 2, kEBSDelete = 8 };
-
 // Error code of an invalid or failed inner request.
 constexpr int kEBSRequestFailed = 520;

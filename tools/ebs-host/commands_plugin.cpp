@@ -239,7 +239,7 @@ int SaveConfig(const Global& g, Hux::OraEBSConfig config, const std::string& nam
       .child(Hux::OraEBSConfig::virtualApp, Create::Yes)
       .set(NqEntities::AppEntity::appName, name);
   Hux::OraEBSReqResp request;
-  View(request).set(Hux::OraEBSReqResp::messageType, 1);
+  View(request).set(Hux::OraEBSReqResp::messageType, kEBSSave);
   View(request).attach(Hux::OraEBSReqResp::ebsConfig, std::make_unique<Hux::OraEBSConfig>(config));
   Answer a;
   if (int rc = CallPlugin(g, EbsEnvelope(request), a)) return rc;

@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -91,6 +92,8 @@ const HostConfig& CurrentHostConfig() {
 }
 
 HostConfigScope::HostConfigScope() : config_(ReadHostConfig()), previous_(scoped) {
+  static std::atomic<unsigned long long> serials{0};
+  config_.scopeSerial = ++serials;
   scoped = &config_;
 }
 

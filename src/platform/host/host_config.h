@@ -30,6 +30,9 @@ struct HostConfig {
   std::string storePath;
   int commandTimeoutSeconds = 300;
   std::string oratabPath;
+  // Distinct for every HostConfigScope the process makes; 0 when read outside one. What may be
+  // kept for the length of one request (the log file's size, log.cpp) is kept per serial.
+  unsigned long long scopeSerial = 0;
 };
 
 // The calling thread's configuration: the innermost live HostConfigScope's, else read from the

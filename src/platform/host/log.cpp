@@ -1,10 +1,12 @@
 #include "platform/host/log.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -25,6 +27,10 @@ struct Sink {
   std::mutex mutex;
   std::string path;
   LogFile log;
+  // The log's size as read at the first line of the request `sizeSerial` (HostConfig's
+  // scopeSerial; 0: read it at the next line), and counted on with every line written since.
+  unsigned long long sizeSerial = 0;
+  long long size = 0;
 };
 
 Sink& TheSink() {
@@ -35,22 +41,47 @@ Sink& TheSink() {
 std::string Stamp() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  tm utc{};
-  gmtime_r(&now.tv_sec, &utc);
-  char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%06ldZ", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                now.tv_nsec / 1000);
-  return stamp;
+  // The date and time to the second are written once per second of the thread.
+  static thread_local time_t second = -1;
+  static thread_local char head[48];
+  if (now.tv_sec != second) {
+    tm utc{};
+    gmtime_r(&now.tv_sec, &utc);
+    std::snprintf(head, sizeof head, "%04d-%02d-%02dT%02d:%02d:%02d", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    second = now.tv_sec;
+  }
+  char micros[] = ".000000Z";
+  for (long us = now.tv_nsec / 1000, i = 6; i > 0; --i, us /= 10)
+    micros[i] = static_cast<char>('0' + us % 10);
+  return std::string(head) + micros;
+}
+
+// The process's id, asked of the kernel once: a child made by fork asks again.
+pid_t ProcessId() {
+  static std::atomic<pid_t> cached{0};
+  static const bool forgetInChild =
+      pthread_atfork(nullptr, nullptr, [] { cached.store(0, std::memory_order_relaxed); }) == 0;
+  (void)forgetInChild;
+  pid_t pid = cached.load(std::memory_order_relaxed);
+  if (pid == 0) cached.store(pid = ::getpid(), std::memory_order_relaxed);
+  return pid;
 }
 
 std::string Line(const char* level, const std::string& label, const std::string& text) {
-  return Stamp() + " " + level + " " + std::to_string(getpid()) + " [" + label + "] " + text + "\n";
+  const std::string stamp = Stamp();
+  const std::string pid = std::to_string(ProcessId());
+  std::string line;
+  line.reserve(stamp.size() + std::strlen(level) + pid.size() + label.size() + text.size() + 7);
+  line.append(stamp).append(" ").append(level).append(" ").append(pid).append(" [");
+  line.append(label).append("] ").append(text).append("\n");
+  return line;
 }
 
-// Appends the escaped form of `text` to `out` while `out` stays within `budget` bytes; returns
-// how many bytes of `text` went in. Runs of bytes that need no escape are appended at once.
-size_t AppendEscaped(std::string& out, const std::string& text, size_t budget) {
+// Appends `text` to `out` with its control characters (other than tab) escaped, "\n", "\r" or
+// "\xNN", so that one call stays one line, while `out` stays within `budget` bytes; returns how
+// many bytes of `text` went in. Runs of bytes that need no escape are appended at once.
+size_t AppendControlsEscaped(std::string& out, const std::string& text, size_t budget) {
   auto plain = [](unsigned char c) { return c >= 0x20 || c == '\t'; };
   size_t used = 0;
   while (used < text.size() && out.size() < budget) {
@@ -86,7 +117,7 @@ std::string LineText(const std::string& text, size_t fullSize, size_t maxBytes) 
   size_t cut = fullSize - text.size();
   std::string out;
   const std::string redacted = RedactPasswords(text);
-  const size_t used = AppendEscaped(out, redacted, maxBytes);
+  const size_t used = AppendControlsEscaped(out, redacted, maxBytes);
   cut += redacted.size() - used;
   if (cut > 0) out += CutMark(cut);
   return out;
@@ -108,27 +139,45 @@ void Emit(const char* level, LogLevel needed, const char* label, const char* for
   text.resize(CutPoint(text, maxBytes));
 
   std::string labelText;
-  AppendEscaped(labelText, label ? label : "", 256);
+  AppendControlsEscaped(labelText, label ? label : "", 256);
   const std::string line = Line(level, labelText, LineText(text, fullSize, maxBytes));
 
   Sink& sink = TheSink();
   std::lock_guard<std::mutex> lock(sink.mutex);
   const auto warn = [](const std::string& what) {
     std::string escaped;
-    AppendEscaped(escaped, what, 8192);
+    AppendControlsEscaped(escaped, what, 8192);
     WriteAll(STDERR_FILENO, Line("ERROR", "Log", escaped));
   };
   if (sink.path != config.logPath) {
     sink.log = LogFile{};
     sink.path = config.logPath;
+    sink.sizeSerial = 0;
     if (!sink.path.empty())
       if (Status s = OpenLogFile(sink.path, false, sink.log); !s.ok)
         warn("The log file " + s.message + "; logging to standard error instead");
   }
-  if (Status s = RotateLogFile(sink.log, config.logMaxBytes, line.size()); !s.ok)
-    warn("The log file cannot be rotated: " + s.message);
-  const int fd = sink.log.file.get();
+  // The size is read once per request (at every line outside one): rotation is judged on it and
+  // on the lines written since. Another process's lines in between count from its next request.
+  int fd = sink.log.file.get();
+  if (fd >= 0 && config.logMaxBytes > 0) {
+    struct stat st {};
+    if (config.scopeSerial == 0 || sink.sizeSerial != config.scopeSerial) {
+      sink.size = ::fstat(fd, &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+      sink.sizeSerial = config.scopeSerial;
+    }
+    if (sink.size > 0 &&
+        static_cast<unsigned long long>(sink.size) + line.size() >
+            static_cast<unsigned long long>(config.logMaxBytes)) {
+      if (Status s = RotateLogFile(sink.log, config.logMaxBytes, line.size()); !s.ok)
+        warn("The log file cannot be rotated: " + s.message);
+      fd = sink.log.file.get();
+      sink.sizeSerial = 0;
+      sink.size = 0;
+    }
+  }
   WriteAll(fd >= 0 ? fd : STDERR_FILENO, line);
+  sink.size += static_cast<long long>(line.size());
 }
 
 }  // namespace

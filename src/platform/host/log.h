@@ -11,7 +11,8 @@
 // log_file.h (a regular file of the effective user with a single link, not through a link, in a
 // trusted directory when root, empty or already a log); otherwise one ERROR line on standard
 // error says why and the lines go to standard error. A log that a line would take past
-// EBS_HOST_LOG_MAX_SIZE is rotated to FILE.1 first. Thread-safe: lines of concurrent callers never
+// EBS_HOST_LOG_MAX_SIZE is rotated to FILE.1 first (within a request, HostConfigScope, the size is
+// read at its first line and counted on). Thread-safe: lines of concurrent callers never
 // interleave.
 #pragma once
 

@@ -1,5 +1,6 @@
 #include "platform/message/message.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/message/message_field.h"
@@ -8,8 +9,9 @@ PXMessageBase::PXMessageBase(int group, int number) : group_(group), number_(num
 
 PXMessageBase::PXMessageBase(const PXMessageBase& other)
     : group_(other.group_), number_(other.number_) {
+  fields_.reserve(other.fields_.size());
   for (const auto& [index, field] : other.fields_)
-    fields_.emplace(index, std::make_unique<Field>(*field));
+    fields_.emplace_back(index, std::make_unique<Field>(*field));
 }
 
 PXMessageBase& PXMessageBase::operator=(const PXMessageBase& other) {
@@ -37,30 +39,56 @@ PXMessageBase& PXMessageBase::operator=(PXMessageBase&& other) noexcept {
 
 PXMessageBase::~PXMessageBase() = default;
 
+namespace {
+
+// The first field of `fields` (sorted by index) whose index is not below `index`.
+template <class Fields>
+auto LowerBound(Fields& fields, short index) {
+  return std::lower_bound(fields.begin(), fields.end(), index,
+                          [](const auto& field, short i) { return field.first < i; });
+}
+
+// Room for the fields of most messages at once.
+constexpr size_t kFirstRoom = 8;
+
+}  // namespace
+
+std::unique_ptr<PXMessageBase::Field>& PXMessageBase::slot(short index) {
+  if (fields_.empty()) fields_.reserve(kFirstRoom);
+  if (fields_.empty() || fields_.back().first < index)
+    return fields_.emplace_back(index, nullptr).second;
+  auto it = LowerBound(fields_, index);
+  if (it->first != index) it = fields_.emplace(it, index, nullptr);
+  return it->second;
+}
+
 PXMessageBase::Field* PXMessageBase::find(short index) {
-  auto it = fields_.find(index);
-  return it == fields_.end() ? nullptr : it->second.get();
+  auto it = LowerBound(fields_, index);
+  return it == fields_.end() || it->first != index ? nullptr : it->second.get();
 }
 
 const PXMessageBase::Field* PXMessageBase::find(short index) const {
-  auto it = fields_.find(index);
-  return it == fields_.end() ? nullptr : it->second.get();
+  auto it = LowerBound(fields_, index);
+  return it == fields_.end() || it->first != index ? nullptr : it->second.get();
 }
 
 PXMessageBase::Field& PXMessageBase::place(short index, short number, unsigned int fieldId,
                                            FieldKind kind) {
-  auto& slot = fields_[index];
-  if (!slot) slot = std::make_unique<Field>();
-  if (slot->kind != kind) slot->reset();
-  slot->kind = kind;
-  slot->number = number;
-  slot->fieldId = fieldId;
-  return *slot;
+  std::unique_ptr<Field>& held = slot(index);
+  if (!held) held = std::make_unique<Field>();
+  if (held->kind != kind) held->reset();
+  held->kind = kind;
+  held->number = number;
+  held->fieldId = fieldId;
+  return *held;
 }
 
 void PXMessageBase::clear() { fields_.clear(); }
 
-void PXMessageBase::removeField(short index) { fields_.erase(index); }
+void PXMessageBase::removeField(short index) {
+  auto it = LowerBound(fields_, index);
+  if (it != fields_.end() && it->first == index) fields_.erase(it);
+}
 
 bool PXMessageBase::isSet(short index, unsigned long, unsigned int) const {
   return find(index) != nullptr;
@@ -137,7 +165,7 @@ PXMessageBase** PXMessageBase::getObjectAccessor(bool, bool create, short index,
 void PXMessageBase::setObjectAccessor(PXMessageBase* child, short index, short number,
                                       unsigned long, unsigned int fieldId) {
   if (!child) {  // no child: no field, whatever the field held
-    fields_.erase(index);
+    removeField(index);
     return;
   }
   Field& f = place(index, number, fieldId, FieldKind::Object);

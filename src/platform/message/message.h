@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class pstring;
@@ -118,6 +119,8 @@ class PXMessageBase {
 
  private:
   bool unserializeText(const std::string& text, bool anyClass);
+  // The slot of field `index`, made empty (null) where there is none.
+  std::unique_ptr<Field>& slot(short index);
   Field* find(short index);
   const Field* find(short index) const;
   Field& place(short index, short number, unsigned int fieldId, FieldKind kind);
@@ -128,7 +131,9 @@ class PXMessageBase {
 
   int group_;
   int number_;
-  std::map<short, std::unique_ptr<Field>> fields_;
+  // Sorted by field index, each index once: a message has a few fields, which a reader appends in
+  // order.
+  std::vector<std::pair<short, std::unique_ptr<Field>>> fields_;
   // Detached empty values handed out for absent fields read with create false.
   std::unique_ptr<std::map<std::pair<short, int>, std::unique_ptr<Field>>> scratch_;
 };
