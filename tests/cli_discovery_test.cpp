@@ -85,9 +85,7 @@ TEST_F(HostDiscovery, PasswordStaysOutOfEveryOutput) {
   }
   EXPECT_EQ(ReadFile(file).find(kPassword), std::string::npos);
   EXPECT_NE(ReadFile(file).find("ebsdb01"), std::string::npos);
-  struct stat st {};
-  ASSERT_EQ(::stat(file.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms(0600));
   // Only when asked for by name.
   EXPECT_NE(Host(Discover("--xml --show-secrets"), Env()).out.find(kPassword), std::string::npos);
 

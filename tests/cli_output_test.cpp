@@ -270,17 +270,14 @@ TEST(HostCliOutput, OutputFilesArePrivateAndNeverFollowLinks) {
   HostRun r = Host("--json apps list --output " + out);
   ::umask(old);
   ASSERT_EQ(r.status, 0) << r.err;
-  struct stat st {};
-  ASSERT_EQ(::stat(out.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(fs::status(out).permissions(), fs::perms(0600));
   EXPECT_EQ(ReadFile(out), kNoApps);
 
   // An existing file of ours that others could read is closed to them and replaced.
   WriteFile(dir.file("old"), "old content that is longer\n");
   ::chmod(dir.file("old").c_str(), 0644);
   ASSERT_EQ(Host("--json apps list -o " + dir.file("old")).status, 0);
-  ASSERT_EQ(::stat(dir.file("old").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(fs::status(dir.file("old")).permissions(), fs::perms(0600));
   EXPECT_EQ(ReadFile(dir.file("old")), kNoApps);
 
   WriteFile(dir.file("victim"), "precious\n");
@@ -405,9 +402,7 @@ TEST(HostCliOutput, LogIsQuietByDefaultAndShownWithVerbose) {
   HostRun quiet = Host("delete --app-id 5", env);
   EXPECT_EQ(quiet.status, 1);
   EXPECT_EQ(quiet.err.find("DEBUG"), std::string::npos) << quiet.err;
-  struct stat st {};
-  ASSERT_EQ(::stat(log.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(fs::status(log).permissions(), fs::perms(0600));
   EXPECT_NE(ReadFile(log).find("[Delete]"), std::string::npos);
 
   HostRun verbose = Host("-v delete --app-id 5", env);
