@@ -34,19 +34,10 @@ TEST(EntryPoint, RefusalsCarryErrorCodeOneAndTheirMessages) {
   } cases[] = {
       {"not a message at all", "garbage <<<",
        "App type is not set for EnterpriseAppsReqResp message", ""},
-      {"no application type, though an inner text",
-       [&] {
-         Hux::EnterpriseAppsReqResp e;
-         View(e).set(Hux::EnterpriseAppsReqResp::xmlString, inner);
-         return e.serialized();
-       }(),
+      // Envelopes of one field: the inner text (2), the application type (1).
+      {"no application type, though an inner text", "<m g=\"22\" n=\"506\"><s x=\"2\">a</s></m>",
        "App type is not set for EnterpriseAppsReqResp message", ""},
-      {"no inner text",
-       [&] {
-         Hux::EnterpriseAppsReqResp e;
-         View(e).set(Hux::EnterpriseAppsReqResp::appType, 1);
-         return e.serialized();
-       }(),
+      {"no inner text", "<m g=\"22\" n=\"506\"><i x=\"1\">1</i></m>",
        "XML string is not set for EnterpriseApsReqResp message", ""},
       {"PeopleSoft", Envelope(2, inner),
        "PeopleSoft Enterprise Application type is not supported yet!", inner},

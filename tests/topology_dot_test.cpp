@@ -157,15 +157,13 @@ TEST(SvgRender, FindsOnlyADotNoOtherAccountCanChange) {
   ::chmod(open.path().c_str(), 0777);
   FakeDot(plain, "");
   FakeDot(notExecutable, "", 0644);
-  ::chmod(linked.path().c_str(), 0755);
+  for (const TempDir* d : {&linked, &theirs, &viaTheirs}) ::chmod(d->path().c_str(), 0755);
   ASSERT_EQ(::symlink(plain.file("dot").c_str(), linked.file("dot").c_str()), 0);
   // A link in a trusted directory that leads through a directory of another account, whose
   // link there leads back to a trusted dot: the other account could flip it at any time.
-  ::chmod(theirs.path().c_str(), 0755);
   ASSERT_EQ(::symlink(plain.file("dot").c_str(), theirs.file("dot").c_str()), 0);
   ASSERT_EQ(::lchown(theirs.file("dot").c_str(), 65534, 65534), 0);
   ASSERT_EQ(::chown(theirs.path().c_str(), 65534, 65534), 0);
-  ::chmod(viaTheirs.path().c_str(), 0755);
   ASSERT_EQ(::symlink(theirs.file("dot").c_str(), viaTheirs.file("dot").c_str()), 0);
   const struct {
     std::string searchPath, found;
