@@ -43,23 +43,17 @@ class HostDiff : public ::testing::Test {
     ASSERT_NE(saved.out.find("(id 1)"), std::string::npos) << saved.out;
   }
 
+  // A run of the fake installation's cutover to `edition`; a change of its context files.
   void Cutover(const std::string& edition) {
-    std::string out, err;
-    ASSERT_EQ(NqProcess::run(ShellWord(EBS_SOURCE_DIR "/tests/fake-oracle/cutover.sh") + " " +
-                                 ShellWord(oracle->home()) + " " + edition,
-                             &out, &err, 30000),
-              0)
-        << err;
+    Run(ShellWord(EBS_SOURCE_DIR "/tests/fake-oracle/cutover.sh") + " " +
+        ShellWord(oracle->home()) + " " + edition);
   }
-
-  // Changes the simulated database's context files.
   void Sql(const std::string& sql) {
+    Run("sqlite3 " + ShellWord(oracle->home() + "/fake/context.db") + " " + ShellWord(sql));
+  }
+  static void Run(const std::string& command) {
     std::string out, err;
-    ASSERT_EQ(NqProcess::run("sqlite3 " + ShellWord(oracle->home() + "/fake/context.db") + " " +
-                                 ShellWord(sql),
-                             &out, &err, 30000),
-              0)
-        << err;
+    ASSERT_EQ(NqProcess::run(command, &out, &err, 30000), 0) << command << ": " << err;
   }
 
   static std::string Env() { return std::string("EBS_TEST_PW=") + kPassword; }
