@@ -43,23 +43,17 @@ class HostDiff : public ::testing::Test {
     ASSERT_NE(saved.out.find("(id 1)"), std::string::npos) << saved.out;
   }
 
+  // A run of the fake installation's cutover to `edition`; a change of its context files.
   void Cutover(const std::string& edition) {
-    std::string out, err;
-    ASSERT_EQ(NqProcess::run(ShellWord(EBS_SOURCE_DIR "/tests/fake-oracle/cutover.sh") + " " +
-                                 ShellWord(oracle->home()) + " " + edition,
-                             &out, &err, 30000),
-              0)
-        << err;
+    Run(ShellWord(EBS_SOURCE_DIR "/tests/fake-oracle/cutover.sh") + " " +
+        ShellWord(oracle->home()) + " " + edition);
   }
-
-  // Changes the simulated database's context files.
   void Sql(const std::string& sql) {
+    Run("sqlite3 " + ShellWord(oracle->home() + "/fake/context.db") + " " + ShellWord(sql));
+  }
+  static void Run(const std::string& command) {
     std::string out, err;
-    ASSERT_EQ(NqProcess::run("sqlite3 " + ShellWord(oracle->home() + "/fake/context.db") + " " +
-                                 ShellWord(sql),
-                             &out, &err, 30000),
-              0)
-        << err;
+    ASSERT_EQ(NqProcess::run(command, &out, &err, 30000), 0) << command << ": " << err;
   }
 
   static std::string Env() { return std::string("EBS_TEST_PW=") + kPassword; }
@@ -266,6 +260,7 @@ TEST_F(HostDiff, EveryCommandPrintsOneDocumentOfItsKeys) {
   const Keys save = with(answer, {"appId", "name", "missingClients"});
   const Keys diff = {"drift", "changes", "runEditionNow", "appId", "name", "sid", "savedAt"};
   const Keys appsShow = {"id", "name", "type", "updatedAt", "discovery", "ebsConfig"};
+  const Keys client = {"id", "name", "hiveId", "hosts", "registry"};
   TempDir dir;
   WriteFile(dir.file("nothing.xml"), Envelope(1, "<m g=\"22\" n=\"505\"><i x=\"1\">9</i></m>"));
   WriteFile(dir.file("peoplesoft.xml"), Envelope(2, "<m g=\"22\" n=\"505\"/>"));
@@ -298,14 +293,8 @@ TEST_F(HostDiff, EveryCommandPrintsOneDocumentOfItsKeys) {
       {"diff 9" + password, "", 1, diff},
       {"diff 1 --update" + password, "", 0, {"diff", "save"}, diff},
       {"diff 9 --update" + password, "", 1, {"diff", "save"}},
-      {"clients add --name c9 --host c9.example.com",
-       "",
-       0,
-       {"id", "name", "hiveId", "hosts", "registry"}},
-      {"clients add --name c9 --host c9.example.com",
-       "",
-       1,
-       {"id", "name", "hiveId", "hosts", "registry"}},  // a second time
+      {"clients add --name c9 --host c9.example.com", "", 0, client},
+      {"clients add --name c9 --host c9.example.com", "", 1, client},  // a second time
       {"clients list", "", 0, {"clients"}},
       {"clients list", badStore, 3, {"clients"}},
       {"clients remove --name c9", "", 0, {"removed"}},
@@ -325,36 +314,31 @@ TEST_F(HostDiff, EveryCommandPrintsOneDocumentOfItsKeys) {
     // --json before the command in one case, after it in the next.
     after = !after;
     const std::string args = after ? c.args + " --json" : "--json " + c.args;
-    {
-      SCOPED_TRACE(args);
-      HostRun r = Host(args, c.env + " " + Env());
-      EXPECT_EQ(r.status, c.status) << r.out << r.err;
-      // In the order printed.
-      const auto doc = nlohmann::ordered_json::parse(r.out, nullptr, false);
-      ASSERT_TRUE(doc.is_object()) << r.out;
+    SCOPED_TRACE(args);
+    HostRun r = Host(args, c.env + " " + Env());
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    // In the order printed.
+    const auto doc = nlohmann::ordered_json::parse(r.out, nullptr, false);
+    ASSERT_TRUE(doc.is_object()) << r.out;
+    const auto keysOf = [](const nlohmann::ordered_json& j) {
       Keys keys;
-      for (const auto& [key, value] : doc.items()) keys.push_back(key);
-      EXPECT_EQ(keys, with(c.keys, {"error", "exitStatus"})) << r.out;
-      EXPECT_EQ(doc["exitStatus"], r.status);
-      EXPECT_EQ(doc["error"].is_null(), r.status == 0) << r.out;
-      if (!doc["error"].is_null()) {
-        EXPECT_TRUE(doc["error"]["code"].is_number()) << r.out;
-        EXPECT_TRUE(doc["error"]["message"].is_string()) << r.out;
-        EXPECT_TRUE(doc["error"]["causes"].is_array()) << r.out;
-      }
-      const auto nested = [&](const std::string& key, const Keys& expected) {
-        if (expected.empty()) {
-          EXPECT_TRUE(doc[key].is_null()) << key << ": " << r.out;
-          return;
-        }
-        Keys inner;
-        for (const auto& [k, value] : doc[key].items()) inner.push_back(k);
-        EXPECT_EQ(inner, expected) << key << ": " << r.out;
-      };
-      if (c.keys.size() == 2 && c.keys[1] == "save") {
-        nested(c.keys[0], c.first);
-        nested("save", c.second);
-      }
+      for (const auto& [key, value] : j.items()) keys.push_back(key);
+      return keys;
+    };
+    EXPECT_EQ(keysOf(doc), with(c.keys, {"error", "exitStatus"})) << r.out;
+    EXPECT_EQ(doc["exitStatus"], r.status);
+    EXPECT_EQ(doc["error"].is_null(), r.status == 0) << r.out;
+    if (!doc["error"].is_null()) {
+      EXPECT_TRUE(doc["error"]["code"].is_number()) << r.out;
+      EXPECT_TRUE(doc["error"]["message"].is_string()) << r.out;
+      EXPECT_TRUE(doc["error"]["causes"].is_array()) << r.out;
+    }
+    if (c.keys.size() == 2 && c.keys[1] == "save") {
+      // A part without keys is null.
+      for (const auto& [key, expected] :
+           {std::pair(c.keys[0], c.first), std::pair(c.keys[1], c.second)})
+        EXPECT_TRUE(expected.empty() ? doc[key].is_null() : keysOf(doc[key]) == expected)
+            << key << ": " << r.out;
     }
   }
 }

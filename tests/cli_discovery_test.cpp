@@ -85,9 +85,7 @@ TEST_F(HostDiscovery, PasswordStaysOutOfEveryOutput) {
   }
   EXPECT_EQ(ReadFile(file).find(kPassword), std::string::npos);
   EXPECT_NE(ReadFile(file).find("ebsdb01"), std::string::npos);
-  struct stat st {};
-  ASSERT_EQ(::stat(file.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms(0600));
   // Only when asked for by name.
   EXPECT_NE(Host(Discover("--xml --show-secrets"), Env()).out.find(kPassword), std::string::npos);
 
@@ -179,14 +177,9 @@ TEST_F(HostDiscovery, StatusLineOnlyOnATerminal) {
   EXPECT_EQ((plain.out + plain.err).find('\033'), std::string::npos);
   EXPECT_EQ(plain.err.find("limit"), std::string::npos);
 
-  // `script` gives the program a terminal; what it wrote there comes back on standard output.
-  const std::string command = std::string(EBS_HOST_TOOL) + " " + Discover() + " >/dev/null";
-  std::string out, err;
-  ASSERT_EQ(NqProcess::run(Env() + " EBS_HOST_COMMAND_TIMEOUT=77 script -qec " +
-                               ShellWord(command) + " /dev/null",
-                           &out, &err, 60000),
-            0)
-      << out << err;
+  HostRun tty = HostOnTerminal(Discover() + " >/dev/null", Env() + " EBS_HOST_COMMAND_TIMEOUT=77");
+  ASSERT_EQ(tty.status, 0) << tty.out << tty.err;
+  const std::string& out = tty.out;
   EXPECT_NE(out.find("\r\033[Kexporting context files as " + std::string(kOracleAccount) +
                      " via sqlplus\u2026 0 s (limit 77 s)"),
             std::string::npos)
@@ -252,10 +245,8 @@ TEST_F(HostDiscovery, InterruptEndsTheDiscoverysProcesses) {
                  calls.back().at("outcome") == "hanging";
         },
         std::chrono::seconds(30));
-    if (!hanging) {
-      ::kill(host, SIGKILL);
-      ::waitpid(host, nullptr, 0);
-    }
+    int status = 0;
+    if (!hanging) ReapWithin(host, status, 0);
     ASSERT_TRUE(hanging);
     // The process group of the run that sqlplus is part of.
     const std::string group = oracle->Calls().back().at("pgid");
@@ -270,14 +261,7 @@ TEST_F(HostDiscovery, InterruptEndsTheDiscoverysProcesses) {
                   std::string::npos)
             << pid << " " << part;
     ::kill(host, c.signal);
-    int status = 0;
-    const bool ended = WaitFor([&] { return ::waitpid(host, &status, WNOHANG) == host; },
-                               std::chrono::seconds(15));
-    if (!ended) {
-      ::kill(host, SIGKILL);
-      ::waitpid(host, &status, 0);
-    }
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(ReapWithin(host, status, 15));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status) << status;
     EXPECT_TRUE(
         WaitFor([&] { return GroupMembers(std::stoi(group)).empty(); }, std::chrono::seconds(5)))
@@ -318,8 +302,10 @@ TEST_F(HostDiscovery, TheOwnersProcessesCannotReachRootsTerminalOrSession) {
       ::execl("/bin/sleep", "sleep", "300", static_cast<char*>(nullptr));
       ::_exit(127);
     }
+    // The job's process group is told before sqlplus starts.
     char byte;
-    if (job < 0 || ::read(go[0], &byte, 1) != 1) ::_exit(126);
+    if (job < 0 || ::write(pids[1], &job, sizeof job) != sizeof job || ::read(go[0], &byte, 1) != 1)
+      ::_exit(126);
     const pid_t host = ::fork();
     if (host == 0) {
       ::setpgid(0, 0);
@@ -330,8 +316,7 @@ TEST_F(HostDiscovery, TheOwnersProcessesCannotReachRootsTerminalOrSession) {
     }
     ::setpgid(host, host);
     ::tcsetpgrp(slave, host);
-    const pid_t both[] = {job, host};
-    if (::write(pids[1], both, sizeof both) != sizeof both) ::_exit(126);
+    if (::write(pids[1], &host, sizeof host) != sizeof host) ::_exit(126);
     int status = 0;
     ::waitpid(host, &status, 0);
     ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 125);
@@ -347,26 +332,15 @@ TEST_F(HostDiscovery, TheOwnersProcessesCannotReachRootsTerminalOrSession) {
       if (::poll(&p, 1, 50) > 0 && ::read(master, buffer, sizeof buffer) <= 0) break;
     }
   });
-  // The job's process group is known before sqlplus starts: the shell forks it first.
-  pid_t job = 0;
-  WaitFor(
-      [&] {
-        std::ifstream in("/proc/" + std::to_string(shell) + "/task/" + std::to_string(shell) +
-                         "/children");
-        return static_cast<bool>(in >> job);
-      },
-      std::chrono::seconds(10));
-  ASSERT_GT(job, 0);
+  pid_t job = 0, host = 0;
+  ASSERT_EQ(::read(pids[0], &job, sizeof job), static_cast<ssize_t>(sizeof job));
   oracle->Set("hang", "");
   oracle->Set("child", intruder + " --tty 'id > /tmp/ebs-canary\n' --join " + std::to_string(job) +
                            " --wait >\"$CALL/intruder\"");
   ASSERT_EQ(::write(go[1], "g", 1), 1);
   ::close(go[1]);
-  pid_t both[2] = {0, 0};
-  ASSERT_EQ(::read(pids[0], both, sizeof both), static_cast<ssize_t>(sizeof both));
+  ASSERT_EQ(::read(pids[0], &host, sizeof host), static_cast<ssize_t>(sizeof host));
   ::close(pids[0]);
-  const pid_t host = both[1];
-  ASSERT_EQ(both[0], job);
   std::string report;
   const bool attempted = WaitFor(
       [&] {
@@ -379,12 +353,7 @@ TEST_F(HostDiscovery, TheOwnersProcessesCannotReachRootsTerminalOrSession) {
   ::kill(host, SIGINT);
   int status = 0;
   // The shell ends with ebs-host's exit status.
-  const bool ended = WaitFor([&] { return ::waitpid(shell, &status, WNOHANG) == shell; },
-                             std::chrono::seconds(15));
-  if (!ended) {
-    ::kill(host, SIGKILL);
-    ::waitpid(shell, &status, 0);
-  }
+  const bool ended = ReapWithin(shell, status, 15, host);
   done = true;
   reader.join();
   oracle->Unset("child");
@@ -418,62 +387,34 @@ TEST_F(HostDiscovery, FailuresSayWhy) {
   const std::string unable = "Unable to fetch EBS Context Files";
   const struct {
     const char* what;
-    std::function<void()> arrange, undo;
-    std::string args, env, message;
-    std::vector<std::string> inCause;
+    std::function<void()> arrange;  // undone after the run: the password and logon reset
+    std::string args, env, message, cause, more;  // `cause` and `more` in the cause
   } cases[] = {
-      {"SID missing from the oratab",
-       [] {},
-       [] {},
-       "discover --sid PRDO --db-user apps --db-password-env EBS_TEST_PW",
-       "",
-       unable,
-       {"SID [PRDO] has no entry", "(entries: PROD)"}},
-      {"wrong password",
-       [&] { oracle->Set("db_password", "other"); },
-       [&] { oracle->Set("db_password", kPassword); },
-       Discover(),
-       "",
-       unable,
-       {"ORA-01017", "wrong database user or password"}},
-      {"listener down",
-       [&] { oracle->Set("logon_error", "ORA-12541: TNS:no listener"); },
-       [&] { oracle->Unset("logon_error"); },
-       Discover(),
-       "",
-       unable,
-       {"ORA-12541", "is the database listener running?"}},
-      {"instance down",
-       [&] { oracle->Set("logon_error", "ORA-01034: ORACLE not available"); },
-       [&] { oracle->Unset("logon_error"); },
-       Discover(),
-       "",
-       unable,
-       {"ORA-01034", "the database instance is not running"}},
-      {"relative temporary directory",
-       [] {},
-       [] {},
-       Discover(),
-       "EBS_HOST_TEMP_DIR=relative/tmp",
-       unable,
-       {"Temporary directory relative/tmp refused"}},
+      {"SID missing from the oratab", nullptr,
+       "discover --sid PRDO --db-user apps --db-password-env EBS_TEST_PW", "", unable,
+       "SID [PRDO] has no entry", "(entries: PROD)"},
+      {"wrong password", [&] { oracle->Set("db_password", "other"); }, Discover(), "", unable,
+       "ORA-01017", "wrong database user or password"},
+      {"listener down", [&] { oracle->Set("logon_error", "ORA-12541: TNS:no listener"); },
+       Discover(), "", unable, "ORA-12541", "is the database listener running?"},
+      {"instance down", [&] { oracle->Set("logon_error", "ORA-01034: ORACLE not available"); },
+       Discover(), "", unable, "ORA-01034", "the database instance is not running"},
+      {"relative temporary directory", nullptr, Discover(), "EBS_HOST_TEMP_DIR=relative/tmp",
+       unable, "Temporary directory relative/tmp refused", ""},
       {"a context file that is not XML",
-       [&] { oracle->AddContext("PROD_broken", "A", "<oa_context><host>"); },
-       [] {},
-       Discover(),
-       "",
-       "Invalid EBS context file [PROD_broken]",
-       {"PROD_broken"}},
+       [&] { oracle->AddContext("PROD_broken", "A", "<oa_context><host>"); }, Discover(), "",
+       "Invalid EBS context file [PROD_broken]", "PROD_broken", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    c.arrange();
+    if (c.arrange) c.arrange();
     HostRun r = Host(c.args, Env() + " " + c.env);
-    c.undo();
+    oracle->Set("db_password", kPassword);
+    oracle->Unset("logon_error");
     EXPECT_EQ(r.status, 1);
     const size_t cause = r.err.find("ebs-host: error 520: " + c.message + "\n  cause: ");
     ASSERT_NE(cause, std::string::npos) << r.err;
-    for (const std::string& text : c.inCause)
+    for (const std::string& text : {c.cause, c.more})
       EXPECT_NE(r.err.find(text, cause), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find(kPassword), std::string::npos);
   }

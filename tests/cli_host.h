@@ -24,6 +24,16 @@ inline HostRun Host(const std::string& args, const std::string& env = "") {
   return r;
 }
 
+// The same on a terminal that `script` gives it: what it wrote there comes back in `out`. `args`
+// may end with shell redirections.
+inline HostRun HostOnTerminal(const std::string& args, const std::string& env = "") {
+  const std::string command = ShellWord(EBS_HOST_TOOL) + " " + args;
+  HostRun r;
+  r.status = NqProcess::run(env + " script -qec " + ShellWord(command) + " /dev/null", &r.out,
+                            &r.err, 60000);
+  return r;
+}
+
 // The one JSON document of `out`; null (discarded) when it is not exactly one.
 inline nlohmann::json OneDocument(const std::string& out) {
   return nlohmann::json::parse(out, nullptr, false);

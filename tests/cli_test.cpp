@@ -89,10 +89,6 @@ TEST(HostCli, ClientsAreRegisteredListedAndRemoved) {
   EXPECT_EQ(Host("clients remove --name db01").status, 1);
 }
 
-}  // namespace
-
-namespace {
-
 TEST(HostCli, SaveShowAndDeleteAnInstance) {
   HostSandbox sandbox;
   ASSERT_EQ(Host("clients add --name dbclient --host db01.example.com").status, 0);

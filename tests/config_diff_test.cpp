@@ -52,11 +52,15 @@ Cfg Instance() {
   return cfg;
 }
 
-Msg<AppNode> AppNodeAt(Cfg& cfg, size_t i) {
+auto AppNodes(Cfg& cfg) {
+  return View(cfg).child(Cfg::appTier, Create::No).list(Hux::OraEBSAppTier::appNodes, Create::No);
+}
+Msg<AppNode> AppNodeAt(Cfg& cfg, size_t i) { return AppNodes(cfg).at(i); }
+Msg<Hux::OraEBSDBNode> DbNode(Cfg& cfg) {
   return View(cfg)
-      .child(Cfg::appTier, Create::No)
-      .list(Hux::OraEBSAppTier::appNodes, Create::No)
-      .at(i);
+      .child(Cfg::dbTier, Create::No)
+      .list(Hux::OraEBSDBTier::dbNodes, Create::No)
+      .at(0);
 }
 
 // One line per change: "<scope> <host> [<edition>] <kind> [<field>: <old> -> <new>]".
@@ -71,6 +75,13 @@ std::string Lines(const ConfigDrift& drift) {
   return out;
 }
 
+// The lines of application node `host` moved from FS1 to FS2.
+std::string SwappedLines(const std::string& host) {
+  const std::string node = "application node " + host + " changed ";
+  return node + "configHome: /u01/PROD/fs1/inst/apps/PROD_" + host +
+         " -> /u01/PROD/fs2/inst/apps/PROD_" + host + "\n" + node + "runEdition: FS1 -> FS2\n";
+}
+
 TEST(ConfigDiff, ReportsWhatDriftedAndNothingElse) {
   const struct {
     const char* what;
@@ -81,9 +92,7 @@ TEST(ConfigDiff, ReportsWhatDriftedAndNothingElse) {
       // Order and repetition are how the answer is built, not drift.
       {"nodes, contexts and services in another order",
        [](Cfg& c) {
-         auto nodes =
-             View(c).child(Cfg::appTier, Create::No).list(Hux::OraEBSAppTier::appNodes, Create::No);
-         std::swap(nodes.raw()[0], nodes.raw()[1]);
+         std::swap(AppNodes(c).raw()[0], AppNodes(c).raw()[1]);
          auto contexts = AppNodeAt(c, 0).list(AppNode::contexts, Create::No);
          std::swap(contexts.raw()[0], contexts.raw()[1]);
          AppNodeAt(c, 0).list(AppNode::nodeTypes, Create::No) = {Hux::Batch, Hux::WebApplications};
@@ -107,27 +116,16 @@ TEST(ConfigDiff, ReportsWhatDriftedAndNothingElse) {
            n.set(AppNode::configHome, "/u01/PROD/fs2/inst/apps/PROD_" + n.get(AppNode::hostName));
          }
        },
-       "application node ebsapp01 changed configHome: /u01/PROD/fs1/inst/apps/PROD_ebsapp01 -> "
-       "/u01/PROD/fs2/inst/apps/PROD_ebsapp01\n"
-       "application node ebsapp01 changed runEdition: FS1 -> FS2\n"
-       "application node ebsapp02 changed configHome: /u01/PROD/fs1/inst/apps/PROD_ebsapp02 -> "
-       "/u01/PROD/fs2/inst/apps/PROD_ebsapp02\n"
-       "application node ebsapp02 changed runEdition: FS1 -> FS2\n",
-       "FS2"},
+       SwappedLines("ebsapp01") + SwappedLines("ebsapp02"), "FS2"},
       // Half a cutover is no swap of the instance: each node says its own.
       {"only one node on FS2",
        [](Cfg& c) {
          AppNodeAt(c, 1).set(AppNode::configHome, "/u01/PROD/fs2/inst/apps/PROD_ebsapp02");
        },
-       "application node ebsapp02 changed configHome: /u01/PROD/fs1/inst/apps/PROD_ebsapp02 -> "
-       "/u01/PROD/fs2/inst/apps/PROD_ebsapp02\n"
-       "application node ebsapp02 changed runEdition: FS1 -> FS2\n",
-       ""},
+       SwappedLines("ebsapp02"), ""},
       {"a host added, one retired",
        [](Cfg& c) {
-         auto nodes =
-             View(c).child(Cfg::appTier, Create::No).list(Hux::OraEBSAppTier::appNodes, Create::No);
-         nodes.raw().erase(nodes.raw().begin());
+         AppNodes(c).raw().erase(AppNodes(c).raw().begin());
          AddAppNode(View(c), "ebsapp03");
        },
        "application node ebsapp01 removed\napplication node ebsapp03 added\n", ""},
@@ -142,10 +140,7 @@ TEST(ConfigDiff, ReportsWhatDriftedAndNothingElse) {
        [](Cfg& c) {
          auto client = AppNodeAt(c, 0).child(AppNode::client, Create::No);
          client.set(NqEntities::ClientEntity::clientName, "");
-         auto db = View(c)
-                       .child(Cfg::dbTier, Create::No)
-                       .list(Hux::OraEBSDBTier::dbNodes, Create::No)
-                       .at(0);
+         auto db = DbNode(c);
          db.child(Hux::OraEBSDBNode::client, Create::Yes)
              .set(NqEntities::ClientEntity::clientName, "ebsdb01");
          db.child(Hux::OraEBSDBNode::client, Create::Yes)
@@ -161,10 +156,7 @@ TEST(ConfigDiff, ReportsWhatDriftedAndNothingElse) {
          contexts.append().set(Context::fileEditionName, "FS3");
          auto db = View(c).child(Cfg::dbTier, Create::No);
          db.set(Hux::OraEBSDBTier::dbPort, "1522");
-         db.list(Hux::OraEBSDBTier::dbNodes, Create::No)
-             .at(0)
-             .list(Hux::OraEBSDBNode::dataDirectories, Create::No)
-             .push_back("/u03/data");
+         DbNode(c).list(Hux::OraEBSDBNode::dataDirectories, Create::No).push_back("/u03/data");
        },
        "database tier changed dbPort: 1521 -> 1522\n"
        "database node ebsdb01 changed dataDirectories: /u02/data -> /u02/data, /u03/data\n"
@@ -174,13 +166,7 @@ TEST(ConfigDiff, ReportsWhatDriftedAndNothingElse) {
        ""},
       // A database moved to another Oracle home (an upgrade) is drift of its node.
       {"the database's Oracle home",
-       [](Cfg& c) {
-         View(c)
-             .child(Cfg::dbTier, Create::No)
-             .list(Hux::OraEBSDBTier::dbNodes, Create::No)
-             .at(0)
-             .set(Hux::OraEBSDBNode::oracleHome, "/u01/app/oracle/19.0.0");
-       },
+       [](Cfg& c) { DbNode(c).set(Hux::OraEBSDBNode::oracleHome, "/u01/app/oracle/19.0.0"); },
        "database node ebsdb01 changed oracleHome: - -> /u01/app/oracle/19.0.0\n", ""},
       {"the release", [](Cfg& c) { View(c).set(Cfg::appsVersion, "12.2.12"); },
        "configuration changed appsVersion: 12.2.10 -> 12.2.12\n", ""},

@@ -8,18 +8,24 @@
 
 namespace {
 
-std::string InnerWithType(int64_t messageType) {
+// A request of message type `type` (none when `typed` is false) for release `version`.
+Hux::OraEBSReqResp Request(int64_t type, const std::string& version = "", bool typed = true) {
   Hux::OraEBSReqResp request;
-  View(request).set(Hux::OraEBSReqResp::messageType, messageType);
-  return request.serialized();
+  if (typed) View(request).set(Hux::OraEBSReqResp::messageType, type);
+  if (!version.empty())
+    View(request)
+        .child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
+        .set(Hux::OraEBSConfig::appsVersion, version);
+  return request;
 }
 
 TEST(EntryPoint, RefusalsCarryErrorCodeOneAndTheirMessages) {
   HostSandbox sandbox;
-  const std::string inner = InnerWithType(5);
+  const std::string inner = Request(5).serialized();
   // An inner text of megabytes, moved through the refusal: it comes back exactly.
   std::string large;
-  while (large.size() < (3u << 20)) large += "<pw x=\"1\">s3cret</pw> &amp; \xC3\xA9 \xF0\x9D\x84\x9E ";
+  while (large.size() < (3u << 20))
+    large += "<pw x=\"1\">s3cret</pw> &amp; \xC3\xA9 \xF0\x9D\x84\x9E ";
   struct Case {
     const char* what;
     std::string request;
@@ -28,19 +34,10 @@ TEST(EntryPoint, RefusalsCarryErrorCodeOneAndTheirMessages) {
   } cases[] = {
       {"not a message at all", "garbage <<<",
        "App type is not set for EnterpriseAppsReqResp message", ""},
-      {"no application type, though an inner text",
-       [&] {
-         Hux::EnterpriseAppsReqResp e;
-         View(e).set(Hux::EnterpriseAppsReqResp::xmlString, inner);
-         return e.serialized();
-       }(),
+      // Envelopes of one field: the inner text (2), the application type (1).
+      {"no application type, though an inner text", "<m g=\"22\" n=\"506\"><s x=\"2\">a</s></m>",
        "App type is not set for EnterpriseAppsReqResp message", ""},
-      {"no inner text",
-       [&] {
-         Hux::EnterpriseAppsReqResp e;
-         View(e).set(Hux::EnterpriseAppsReqResp::appType, 1);
-         return e.serialized();
-       }(),
+      {"no inner text", "<m g=\"22\" n=\"506\"><i x=\"1\">1</i></m>",
        "XML string is not set for EnterpriseApsReqResp message", ""},
       {"PeopleSoft", Envelope(2, inner),
        "PeopleSoft Enterprise Application type is not supported yet!", inner},
@@ -67,11 +64,7 @@ TEST(EntryPoint, RefusalsCarryErrorCodeOneAndTheirMessages) {
 TEST(EntryPoint, EbsRequestsReachTheWorker) {
   HostSandbox sandbox;
   // A missing message type: 520, inner text exactly as given.
-  Hux::OraEBSReqResp noType;
-  View(noType)
-      .child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
-      .set(Hux::OraEBSConfig::appsVersion, "12.2.9");
-  const std::string noTypeText = "  " + noType.serialized() + "\n";
+  const std::string noTypeText = "  " + Request(0, "12.2.9", false).serialized() + "\n";
   PluginCall call = CallPlugin(Envelope(1, noTypeText));
   EXPECT_EQ(call.result, 0);
   EXPECT_EQ(call.errorCode, 520);
@@ -81,11 +74,7 @@ TEST(EntryPoint, EbsRequestsReachTheWorker) {
   // Message types that name no operation: no error, the request comes back re-serialised.
   for (int64_t type : {0, 3, 7, 9, 1000, -1}) {
     SCOPED_TRACE(type);
-    Hux::OraEBSReqResp request;
-    View(request).set(Hux::OraEBSReqResp::messageType, type);
-    View(request)
-        .child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
-        .set(Hux::OraEBSConfig::appsVersion, "12.2.9");
+    const Hux::OraEBSReqResp request = Request(type, "12.2.9");
     call = CallPlugin(Envelope(1, "\n" + request.serialized()));
     EXPECT_EQ(call.result, 0);
     EXPECT_EQ(call.errorCode, 0);
@@ -110,18 +99,13 @@ TEST(EntryPoint, ConcurrentCallsAreIndependent) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t, &failures] {
       for (int i = 0; i < kCalls; ++i) {
-        Hux::OraEBSReqResp request;
-        View(request).set(Hux::OraEBSReqResp::messageType, 100 + t);
-        View(request)
-            .child(Hux::OraEBSReqResp::ebsConfig, Create::Yes)
-            .set(Hux::OraEBSConfig::appsVersion,
-                 "thread " + std::to_string(t) + " call " + std::to_string(i));
+        const Hux::OraEBSReqResp request =
+            Request(100 + t, "thread " + std::to_string(t) + " call " + std::to_string(i));
         const int appType = (i % 3 == 0) ? 2 : 1;
         PluginCall call = CallPlugin(Envelope(appType, request.serialized()));
-        const bool ok =
-            appType == 1
-                ? call.result == 0 && call.errorCode == 0 && call.inner == request.serialized()
-                : call.result == -1 && call.errorCode == 1 && call.inner == request.serialized();
+        const bool ok = call.result == (appType == 1 ? 0 : -1) &&
+                        call.errorCode == (appType == 1 ? 0 : 1) &&
+                        call.inner == request.serialized();
         if (!ok) ++failures[t];
       }
     });

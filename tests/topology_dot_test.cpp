@@ -53,10 +53,6 @@ std::string NodeLine(const std::string& dot, const std::string& name) {
   return "";
 }
 
-bool HaveDot() { return !FindDot("/usr/bin:/bin", nullptr).path.empty(); }
-#define SKIP_WITHOUT_DOT() \
-  if (!HaveDot()) GTEST_SKIP() << "Graphviz is not installed (" << kInstallGraphviz << ")"
-
 TEST(TopologyDot, ClustersNodesEditionsClientsAndEdges) {
   auto config = Config({{"app01", "appclient", "run", "/fs1/a.xml", "patch", "/fs2/a.xml"},
                         {"app02", "", "run", "/fs1/b.xml"}});
@@ -113,7 +109,8 @@ TEST(TopologyDot, EscapesEveryValueForItsLabel) {
 // What Graphviz's dot says besides the SVG: "" when it draws `dot` without a warning (a bad
 // attribute, an unknown HTML element, text that is not UTF-8 all make it speak).
 std::string DrawnSilently(const std::string& dot, std::string& svg) {
-  NqCommand command{{FindDot("/usr/bin:/bin", nullptr).path, "-Tsvg"}, {"PATH=/usr/bin:/bin"}, -1, dot};
+  NqCommand command{
+      {FindDot("/usr/bin:/bin", nullptr).path, "-Tsvg"}, {"PATH=/usr/bin:/bin"}, -1, dot};
   std::string err;
   const int rc = NqProcess::Execute(command, &svg, &err);
   err = std::regex_replace(err, std::regex("Fontconfig[^\n]*\n"), "");  // its cache, not the graph
@@ -135,7 +132,8 @@ TEST(TopologyDot, HostileValuesAddNoStatement) {
   EXPECT_EQ(dot.find("<<TABLE>"), std::string::npos);
   for (char c : dot) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7f)) << int(c);
 
-  SKIP_WITHOUT_DOT();
+  if (FindDot("/usr/bin:/bin", nullptr).path.empty())
+    GTEST_SKIP() << "Graphviz is not installed (" << kInstallGraphviz << ")";
   std::string svg;
   EXPECT_EQ(DrawnSilently(dot, svg), "");
   EXPECT_EQ(Count(svg, "class=\"node\""), 3u);

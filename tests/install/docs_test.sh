@@ -30,9 +30,10 @@ sorted() { tr ' ' '\n' | sed '/^$/d' | sort; }
 # shellcheck source=/dev/null
 source "$source/contrib/bash-completion/ebs-host"
 compopt() { :; }  # only a completion in progress has options
-# What the completion offers for the words typed so far (the last one being completed).
+# What the completion offers for the words typed so far (the last one being completed), the
+# program typed as $typed (the built one by default).
 complete_words() {
-  COMP_WORDS=("$host" "$@")
+  COMP_WORDS=("${typed:-$host}" "$@")
   COMP_CWORD=$#
   COMPREPLY=()
   _ebs_host
@@ -109,19 +110,10 @@ ORATAB
 sed -i "s|SCRATCH|$scratch|" "$scratch/oratab"
 printf '#!/bin/sh\ntouch %s/ran\n' "$scratch" >"$scratch/ebs-host"
 chmod +x "$scratch/ebs-host"
-(
-  cd "$scratch"
-  export EBS_HOST_ORATAB=$scratch/oratab
-  COMP_WORDS=(./ebs-host discover --sid "")
-  COMP_CWORD=3
-  COMPREPLY=()
-  _ebs_host
-  [ "$(printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' ')" = "PROD TEST " ] ||
-    echo "FAIL: --sid offers '${COMPREPLY[*]}', not the SIDs PROD TEST of the instance table" >&2
-  COMP_WORDS=(./ebs-host apps "")
-  COMP_CWORD=2
-  _ebs_host
-) 2>&1 | grep FAIL >&2 && failures=$((failures + 1))
+sids=$(cd "$scratch" && EBS_HOST_ORATAB=$scratch/oratab typed=./ebs-host complete_words discover --sid "" |
+  sort | tr '\n' ' ')
+[ "$sids" = "PROD TEST " ] || fail "--sid offers '$sids', not the SIDs PROD TEST of the instance table"
+(cd "$scratch" && typed=./ebs-host complete_words apps "" >/dev/null)
 [ ! -e "$scratch/expanded" ] || fail "the completion expanded a word of the instance table"
 [ ! -e "$scratch/ran" ] || fail "the completion ran ./ebs-host"
 EBS_HOST_ORATAB=$scratch/missing complete_words discover --sid "" | grep . >/dev/null &&

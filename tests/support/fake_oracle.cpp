@@ -31,30 +31,32 @@ int RunProgram(const std::vector<std::string>& argv) {
   return pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The system account `name`, made with `options` when missing. Test programs may run in parallel:
+// a useradd fails while another one holds the password database, and the account is there a
+// moment later.
+const struct passwd* Account(const char* name, std::vector<std::string> options) {
+  options.insert(options.begin(),
+                 {"useradd", "--system", "--no-create-home", "--home-dir", "/nonexistent"});
+  options.push_back(name);
+  for (int attempt = 0; attempt < 20 && !::getpwnam(name); ++attempt)
+    if (RunProgram(options) != 0) ::usleep(200000);
+  return ::getpwnam(name);
+}
+
 }  // namespace
 
 bool FakeOracle::Usable(std::string* why) {
   *why = "switching to the Oracle owner with su needs root";
   if (::geteuid() != 0) return false;
-  // Test programs may run in parallel: a useradd fails while another one holds the password
-  // database, and the account is there a moment later.
-  for (int attempt = 0; attempt < 20 && !::getpwnam(kOracleAccount); ++attempt)
-    if (RunProgram({"useradd", "--system", "--no-create-home", "--home-dir", "/nonexistent",
-                    "--shell", "/bin/sh", kOracleAccount}) != 0)
-      ::usleep(200000);
   *why = std::string("cannot create the account ") + kOracleAccount;
-  return ::getpwnam(kOracleAccount) != nullptr;
+  return Account(kOracleAccount, {"--shell", "/bin/sh"}) != nullptr;
 }
 
 uid_t GridAccount() {
   const struct passwd* owner = ::getpwnam(kOracleAccount);
   if (!owner) return static_cast<uid_t>(-1);
-  const std::string group = std::to_string(owner->pw_gid);
-  for (int attempt = 0; attempt < 20 && !::getpwnam(kGridAccount); ++attempt)
-    if (RunProgram({"useradd", "--system", "--no-create-home", "--home-dir", "/nonexistent",
-                    "--shell", "/usr/sbin/nologin", "--gid", group, kGridAccount}) != 0)
-      ::usleep(200000);
-  const struct passwd* grid = ::getpwnam(kGridAccount);
+  const struct passwd* grid = Account(
+      kGridAccount, {"--shell", "/usr/sbin/nologin", "--gid", std::to_string(owner->pw_gid)});
   return grid ? grid->pw_uid : static_cast<uid_t>(-1);
 }
 

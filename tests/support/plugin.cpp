@@ -1,10 +1,13 @@
 #include "support/plugin.h"
 
-#include "messages/requests.h"
 #include "base/text.h"
+#include "messages/requests.h"
 
 #include <dlfcn.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -116,6 +119,16 @@ std::vector<GroupMember> Members(pid_t id, bool session) {
 std::vector<GroupMember> GroupMembers(pid_t pgid) { return Members(pgid, false); }
 
 std::vector<GroupMember> SessionMembers(pid_t sid) { return Members(sid, true); }
+
+bool ReapWithin(pid_t pid, int& status, int seconds, pid_t victim) {
+  for (int waited = 0; waited < seconds * 50; ++waited) {
+    if (::waitpid(pid, &status, WNOHANG) == pid) return true;
+    ::usleep(20000);
+  }
+  ::kill(victim ? victim : pid, SIGKILL);
+  ::waitpid(pid, &status, 0);
+  return false;
+}
 
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -67,6 +67,10 @@ std::vector<GroupMember> GroupMembers(pid_t pgid);
 // The same for the session `sid`.
 std::vector<GroupMember> SessionMembers(pid_t sid);
 
+// Waits up to `seconds` for the child `pid` to end, its wait status in `status`; past that, kills
+// `victim` (`pid` itself when 0) with SIGKILL, reaps `pid` and returns false.
+bool ReapWithin(pid_t pid, int& status, int seconds, pid_t victim = 0);
+
 // A sandbox for one test: its own temp dir, store, log file and (absent) instance table, set
 // through the environment.
 class HostSandbox {
