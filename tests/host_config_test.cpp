@@ -13,7 +13,7 @@ TEST(HostConfig, AScopeHoldsTheConfigurationItRead) {
   {
     const HostConfigScope request;
     ScopedEnv changed("EBS_HOST_STORE", "/srv/two.db");
-    EXPECT_EQ(LoadHostConfig().storePath, "/srv/one.db");
+    EXPECT_EQ(CurrentHostConfig().storePath, "/srv/one.db");
     EXPECT_EQ(CurrentHostConfig().storePath, "/srv/one.db");
     {
       const HostConfigScope nested;
@@ -25,7 +25,7 @@ TEST(HostConfig, AScopeHoldsTheConfigurationItRead) {
   EXPECT_EQ(CurrentHostConfig().storePath, "/srv/one.db");
   ScopedEnv changed("EBS_HOST_STORE", "/srv/three.db");
   EXPECT_EQ(CurrentHostConfig().storePath, "/srv/three.db");
-  EXPECT_EQ(LoadHostConfig().storePath, "/srv/three.db");
+  EXPECT_EQ(CurrentHostConfig().storePath, "/srv/three.db");
 }
 
 TEST(HostConfig, TheStoreDefaultsToTheUserStateDirectory) {

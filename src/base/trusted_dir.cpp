@@ -67,8 +67,6 @@ Result<UniqueFd> OpenTrustedDir(const std::string& path, const TrustedDirOptions
                            "; every directory of " + options.what + "'s path must belong to root");
     if (options.check)
       if (Status s = options.check(here, st); !s.ok) return s;
-    if (std::string error; options.each && !options.each(here, st, &error))
-      return Status::Error(error);
     if (last) {
       if (WritableByOthers(st))
         return Status::Error(here + " may be written by others (mode " + ModeText(st.st_mode) +

@@ -31,24 +31,11 @@ struct TrustedDirOptions {
   bool create = false;
   // Called for every component after the ownership check: an error refuses it, with its message.
   std::function<Status(const std::string& here, const struct stat& st)> check;
-  // The older form of `check`, for the callers not yet moved to it: false, with `error` set,
-  // refuses the component.
-  std::function<bool(const std::string& here, const struct stat& st, std::string* error)> each;
 };
 
 // The directory (O_RDONLY | O_DIRECTORY, close-on-exec), or an error naming the offending
 // component and why.
 Result<UniqueFd> OpenTrustedDir(const std::string& path, const TrustedDirOptions& options);
-
-// The older form, for the callers not yet moved: the descriptor (the caller's to close), or -1
-// with `error` set.
-inline int OpenTrustedDir(const std::string& path, const TrustedDirOptions& options,
-                          std::string* error) {
-  Result<UniqueFd> dir = OpenTrustedDir(path, options);
-  if (dir.ok()) return dir->release();
-  *error = dir.status().message;
-  return -1;
-}
 
 struct TrustedFile {
   UniqueFd fd;           // the file, open for reading (non-blocking, close-on-exec)

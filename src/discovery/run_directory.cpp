@@ -33,18 +33,15 @@ Result<UniqueFd> OpenTempDirectory(const std::string& path, const OracleAccount*
   TrustedDirOptions options;
   options.what = "the temporary directory";
   if (account)
-    options.each = [account](const std::string& here, const struct stat& st, std::string* why) {
-      if (CanSearch(st, *account)) return true;
-      *why = "the Oracle owner " + account->name + " (uid " + std::to_string(account->uid) +
-             ") cannot enter " + here + " (mode " + ModeText(st.st_mode) + ", owner uid " +
-             std::to_string(st.st_uid) + ", group " + std::to_string(st.st_gid) +
-             "), so its database cannot write the export below it";
-      return false;
+    options.check = [account](const std::string& here, const struct stat& st) {
+      if (CanSearch(st, *account)) return Status::Ok();
+      return Status::Error("the Oracle owner " + account->name + " (uid " +
+                           std::to_string(account->uid) + ") cannot enter " + here + " (mode " +
+                           ModeText(st.st_mode) + ", owner uid " + std::to_string(st.st_uid) +
+                           ", group " + std::to_string(st.st_gid) +
+                           "), so its database cannot write the export below it");
     };
-  std::string error;
-  UniqueFd fd(OpenTrustedDir(path, options, &error));
-  if (fd.get() < 0) return Status::Error(error);
-  return fd;
+  return OpenTrustedDir(path, options);
 }
 
 void RemoveStaleRunDirectories(int tempFd) {

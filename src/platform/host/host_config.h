@@ -40,9 +40,6 @@ struct HostConfig {
 // outside a scope, or until the scope ends: keep a copy of what must outlive that.
 const HostConfig& CurrentHostConfig();
 
-// A copy of CurrentHostConfig(), for the callers that have not moved to HostServices::Config().
-inline HostConfig LoadHostConfig() { return CurrentHostConfig(); }
-
 // Reads the configuration once and answers it to every CurrentHostConfig of the thread until the
 // scope ends (scopes nest). The entry point holds one per request, so that a request's log lines
 // and lookups do not read the environment again.
