@@ -63,8 +63,6 @@ class Discovery : public ::testing::Test {
     return CallPlugin(Envelope(1, DiscoverRequest(sid, user, password).serialized()));
   }
 
-  std::string TempFile(const char* name) const { return sandbox.tempDir() + "/" + name; }
-
   DiscoverySandbox sandbox;
   std::unique_ptr<FakeOracle> oracle;
 };
@@ -209,7 +207,7 @@ TEST_F(Discovery, ThePasswordIsNeverInAFileOrTheLog) {
     EXPECT_EQ(filesHolding(secret), std::vector<std::string>{});
   }
   struct stat st {};
-  ASSERT_EQ(::lstat(TempFile("NqEBSDiscover.lock").c_str(), &st), 0);
+  ASSERT_EQ(::lstat((sandbox.tempDir() + "/NqEBSDiscover.lock").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
