@@ -52,21 +52,9 @@ std::string Export(const std::vector<std::string>& records) {
 // refused before the export never run sqlplus.
 TEST(Discovery, EachFailureAnswers520AndLogsItsCause) {
   using Arrange = std::function<void(DiscoveryBox&)>;
-  const auto sqlplusSays = [](std::string out) {
-    return [out](DiscoveryBox& b) { b.host.sqlplus = {0, out, "", "", [](int) {}}; };
-  };
-  const auto exports = [](std::function<void(int runFd)> act) {
-    return [act](DiscoveryBox& b) { b.host.sqlplus.act = act; };
-  };
-  const auto exportsText = [](std::string text) {
-    return [text](DiscoveryBox& b) { b.host.sqlplus.exportText = text; };
-  };
-  const auto sized = [](off_t size) {
-    return [size](int fd) {
-      const int f = FakeDiscoveryHost::NewExport(fd);
-      EXPECT_EQ(::ftruncate(f, size), 0);
-      ::close(f);
-    };
+  // What sqlplus does: {status, out, err, export text, act instead, echo its input}.
+  const auto sqlplus = [](FakeSqlplus does) {
+    return [does](DiscoveryBox& b) { b.host.sqlplus = does; };
   };
   const struct {
     const char* what;
@@ -143,39 +131,40 @@ TEST(Discovery, EachFailureAnswers520AndLogsItsCause) {
        "Temporary directory $S/closed/tmp refused: the Oracle owner $O (uid", false},
       // Its standard error is logged with the password masked (checked for every row).
       {"a failing sqlplus shows its input, the login",
-       [](auto& b) { b.host.sqlplus = {3, "", "sqlplus: failing as told\n", "", nullptr, true}; },
+       sqlplus({3, "", "sqlplus: failing as told\n", "", nullptr, true}),
        "The export as $O through sqlplus failed with status 3: sqlplus: failing as told", true,
        "PROD", "apps", "Echo-Secret-42"},
-      {"the database writes no export and reports nothing", sqlplusSays("Connected.\n"),
+      {"the database writes no export and reports nothing",
+       sqlplus({0, "Connected.\n", "", "", [](int) {}}),
        "[ExecShellScript] The database wrote no export file $S/tmp/NqEBSRun.", true},
-      {"a wrong login", sqlplusSays("ERROR:\nORA-01017: invalid username/password; logon denied\n"),
+      {"a wrong login",
+       sqlplus({0, "ERROR:\nORA-01017: invalid username/password; logon denied\n", "", "",
+                [](int) {}}),
        "sqlplus as $O for SID [PROD]: ORA-01017: invalid username/password; logon denied "
        "(wrong database user or password)",
        true},
-      {"no context file", exportsText(""),
+      {"no context file", sqlplus({0, "", "", "", nullptr}),
        "/NqEBSContext.out is empty: fnd_oam_context_files of SID [PROD] gave no context file",
        true},
       {"a cut export: the write fails",
-       [](auto& b) {
-         b.host.sqlplus = {1, "ERROR at line 1:\nORA-29285: file write error\n", "", "", nullptr};
-       },
+       sqlplus({1, "ERROR at line 1:\nORA-29285: file write error\n", "", "", nullptr}),
        "ORA-29285: file write error (the database could not write the export", true},
-      {"an export that ends inside a record", exportsText("PROD_db,D,<oa_cont"),
+      {"an export that ends inside a record",
+       sqlplus({0, "", "", "PROD_db,D,<oa_cont", nullptr}),
        "/NqEBSContext.out ends inside a record (18 bytes): the export was cut short", true},
       {"the export a link to a file of the owner",
-       exports([](int fd) { ::symlinkat("/etc/passwd", fd, kExportFileName); }),
+       sqlplus({0, "", "", "", [](int fd) { ::symlinkat("/etc/passwd", fd, kExportFileName); }}),
        "/NqEBSContext.out: NqEBSContext.out is a symbolic link", true},
       // A name is written as it is, line feeds included: one row makes a line per record.
       {"an export of more lines than any instance has",
-       exportsText(Export({Repeat("x,A,<a/>\n", 20000) + ",A,<a/>"})),
+       sqlplus({0, "", "", Export({Repeat("x,A,<a/>\n", 20000) + ",A,<a/>"}), nullptr}),
        "/NqEBSContext.out has more than 20000 lines; no instance has that many context files",
        true},
       // A sparse file of 1 TiB costs nothing to make: refused by its size, before any read.
-      {"an export larger than any instance's", exports(sized(off_t{1} << 40)),
+      {"an export larger than any instance's",
+       sqlplus({0, "", "", "",
+                [](int fd) { ::close(FakeDiscoveryHost::NewExport(fd, off_t{1} << 40)); }}),
        "/NqEBSContext.out: NqEBSContext.out is larger than 268435456 bytes", true},
-      // An export of exactly the size bound is read (and found cut short: it is all zeros).
-      {"an export of exactly the size bound", exports(sized(268435456)),
-       "/NqEBSContext.out ends inside a record (268435456 bytes)", true},
       {"the export a second name of a file of the owner",
        [](auto& b) {
          const std::string file = b.dir().file("file");

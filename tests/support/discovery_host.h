@@ -20,6 +20,7 @@
 #include "discovery/export_scripts.h"
 #include "messages/requests.h"
 #include "platform/services/host_services.h"
+#include "support/fake_oracle.h"
 #include "support/plugin.h"
 #include "support/test_text.h"
 #include "worker/NqEBSInterface.h"
@@ -53,12 +54,14 @@ class FakeDiscoveryHost : public HostServices {
     }
     return sqlplus.status;
   }
-  // The export file, made in the run directory `runFd` as its owner's database makes it.
-  static int NewExport(int runFd) {
+  // The export file, made in the run directory `runFd` as its owner's database makes it, of
+  // `size` zero bytes (a sparse file).
+  static int NewExport(int runFd, off_t size = 0) {
     struct stat dir {};
     const int fd = ::openat(runFd, kExportFileName,
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0 && ::fstat(runFd, &dir) == 0) (void)!::fchown(fd, dir.st_uid, dir.st_gid);
+    if (fd >= 0 && size > 0) (void)!::ftruncate(fd, size);
     return fd;
   }
   uid_t EffectiveUid() override { return uid; }
@@ -73,10 +76,9 @@ inline uid_t HomeOwner() { return ::geteuid() == 0 ? 65534 : ::geteuid(); }
 
 // A sandbox with an Oracle home "dbhome_1" (bin/oracle and bin/sqlplus) of `owner` named by the
 // instance table for PROD, and `host` to discover through.
-class DiscoveryBox : public HostSandbox {
+class DiscoveryBox : public DiscoverySandbox {
  public:
   explicit DiscoveryBox(uid_t owner = HomeOwner()) : owner(owner) {
-    ::chmod(dir().path().c_str(), 0755);  // the owner passes through to the run directory
     ::chmod(homes_.path().c_str(), 0755);
     home = MakeHome("dbhome_1", owner);
     SetOratab("PROD:" + home + ":N\n");
@@ -90,9 +92,6 @@ class DiscoveryBox : public HostSandbox {
       (void)!::lchown((path + p).c_str(), owner, static_cast<gid_t>(-1));
     return path;
   }
-  std::string oratabPath() const { return dir().file("oratab"); }
-  void SetOratab(const std::string& text) const { WriteFile(oratabPath(), text); }
-
   struct Answer {
     int errorCode;
     std::string errorMessage, inner, request;

@@ -2,33 +2,25 @@
 
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
+#include <utility>
+
+#include "platform/host/process.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Runs a program with its arguments (no shell); returns its exit status, or -1.
-int RunProgram(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::execvp(args[0], args.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  while (pid > 0 && ::waitpid(pid, &status, 0) < 0)
-    if (errno != EINTR) return -1;
-  return pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// Runs a program (its absolute path) with its arguments, no shell; returns its exit status.
+int RunProgram(std::vector<std::string> argv) {
+  NqCommand command;
+  command.argv = std::move(argv);
+  command.env = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
+  return NqProcess::Execute(command, nullptr, nullptr);
 }
 
 // The system account `name`, made with `options` when missing. Test programs may run in parallel:
@@ -36,7 +28,7 @@ int RunProgram(const std::vector<std::string>& argv) {
 // moment later.
 const struct passwd* Account(const char* name, std::vector<std::string> options) {
   options.insert(options.begin(),
-                 {"useradd", "--system", "--no-create-home", "--home-dir", "/nonexistent"});
+                 {"/usr/sbin/useradd", "--system", "--no-create-home", "--home-dir", "/nonexistent"});
   options.push_back(name);
   for (int attempt = 0; attempt < 20 && !::getpwnam(name); ++attempt)
     if (RunProgram(options) != 0) ::usleep(200000);
@@ -73,28 +65,22 @@ void FakeOracle::AddContext(const std::string& name, const std::string& type,
                             const std::string& text) {
   // The values go through files, so that any byte arrives as it is.
   TempDir dir;
-  WriteFile(dir.file("name"), name);
-  WriteFile(dir.file("type"), type);
-  WriteFile(dir.file("text"), text);
-  const auto value = [&](const char* file) {
-    return "CAST(readfile('" + dir.file(file) + "') AS TEXT)";
-  };
-  const std::string sql = "INSERT INTO fnd_oam_context_files(NAME, CTX_TYPE, TEXT) VALUES (" +
-                          value("name") + ", " + value("type") + ", " + value("text") + ");";
-  if (RunProgram({"sqlite3", home_ + "/fake/context.db", sql}) != 0)
+  std::string sql = "INSERT INTO fnd_oam_context_files(NAME, CTX_TYPE, TEXT) VALUES (";
+  for (const auto& [file, value] : {std::pair{"name", name}, {"type", type}, {"text", text}}) {
+    WriteFile(dir.file(file), value);
+    sql += "CAST(readfile('" + dir.file(file) + "') AS TEXT),";
+  }
+  sql.back() = ')';
+  if (RunProgram({"/usr/bin/sqlite3", home_ + "/fake/context.db", sql}) != 0)
     throw std::runtime_error("cannot add the context " + name);
 }
 
 void FakeOracle::Set(const std::string& control, const std::string& content) {
   // Whole or not at all: the fake sqlplus never reads a control file half written.
   const std::string path = home_ + "/fake/" + control, part = path + ".part";
-  {
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    out << content;
-    out.close();
-    if (!out) throw std::runtime_error("cannot write " + part);
-  }
-  if (::chmod(part.c_str(), 0644) != 0 || ::rename(part.c_str(), path.c_str()) != 0)
+  WriteFile(part, content);
+  if (ReadFile(part) != content || ::chmod(part.c_str(), 0644) != 0 ||
+      ::rename(part.c_str(), path.c_str()) != 0)
     throw std::runtime_error("cannot put the control file " + path + " in place");
 }
 
