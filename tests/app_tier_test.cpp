@@ -39,9 +39,8 @@ TEST(AppTier, RealisticContextFiles) {
 
   EXPECT_EQ(reader.Config().get(Hux::OraEBSConfig::appsVersion), "12.2.12");
   auto tier = AppTier(reader);
-  EXPECT_EQ(tier.get(Tier::hostName), "apps01");
+  EXPECT_EQ(Values(tier, {&Tier::hostName, &Tier::osGroup}), "apps01|oinstall");
   EXPECT_EQ(tier.child(Tier::osUser, Create::No).get(UserCredentials::userName), "applmgr");
-  EXPECT_EQ(tier.get(Tier::osGroup), "oinstall");
 
   ASSERT_EQ(Hosts(reader), (std::vector<std::string>{"apps01", "apps02"}));
   // apps01: root, web_admin, "web entry", web_applications and other enabled, batch disabled.
@@ -55,31 +54,26 @@ TEST(AppTier, RealisticContextFiles) {
     Msg<Node> node = Nodes(reader).at(i);
     const std::string base = "/u01/app/VIS/" + edition;
     const std::string inst = base + "/inst/apps/VIS_" + host;
-    EXPECT_EQ(node.get(Node::appsBase), "/u01/app/VIS");
-    EXPECT_EQ(node.get(Node::appsVersion), "12.2.12");
-    EXPECT_EQ(node.get(Node::configHome), inst);
-    EXPECT_EQ(node.get(Node::platform), "LINUX_X86-64");
+    EXPECT_EQ(Values(node, {&Node::appsBase, &Node::appsVersion, &Node::configHome, &Node::platform,
+                            &Node::osGroup, &Node::applTmp}),
+              "/u01/app/VIS|12.2.12|" + inst + "|LINUX_X86-64|oinstall|/usr/tmp/VIS");
     EXPECT_EQ(node.child(Node::osUser, Create::No).get(UserCredentials::userName), "applmgr");
-    EXPECT_EQ(node.get(Node::osGroup), "oinstall");
-    EXPECT_EQ(node.get(Node::applTmp), "/usr/tmp/VIS");
     EXPECT_EQ(node.list(Node::nodeTypes, Create::No), kinds[i]);
     auto client = node.child(Node::client, Create::No);
-    EXPECT_EQ(client.get(Client::clientName), i ? "" : "apps01-client");
-    EXPECT_EQ(client.get(Client::clientId), i ? 0 : 42);
-    EXPECT_EQ(client.get(Client::hiveId), i ? 0 : 3);
+    EXPECT_EQ(client.get(Client::clientName) + std::to_string(client.get(Client::clientId)) +
+                  std::to_string(client.get(Client::hiveId)),
+              i ? "00" : "apps01-client423");
 
     MsgList<Context> contexts = node.list(Node::contexts, Create::No);
     ASSERT_EQ(contexts.size(), 1u);
     Msg<Context> c = contexts.at(0);
-    EXPECT_EQ(c.get(Context::fileEditionName), i ? "FS2" : "FS1");
-    EXPECT_EQ(c.get(Context::hostName), host);
-    EXPECT_EQ(c.get(Context::applTop), base + "/EBSapps/appl");
-    EXPECT_EQ(c.get(Context::oadTop), base + "/EBSapps/appl/ad/12.0.0");
-    EXPECT_EQ(c.get(Context::webOracleHome), base + "/FMW_Home/webtier");
-    EXPECT_EQ(c.get(Context::toolsOracleHome), base + "/EBSapps/10.1.2");
-    EXPECT_EQ(c.get(Context::contextName), "VIS_" + host);
-    EXPECT_EQ(c.get(Context::contextFilePath), inst + "/appl/admin/VIS_" + host + ".xml");
-    EXPECT_EQ(c.get(Context::configHome), inst);
+    EXPECT_EQ(Values(c, {&Context::fileEditionName, &Context::hostName, &Context::applTop,
+                         &Context::oadTop, &Context::webOracleHome, &Context::toolsOracleHome,
+                         &Context::contextName, &Context::contextFilePath, &Context::configHome}),
+              (i ? "FS2|" : "FS1|") + host + "|" + base + "/EBSapps/appl|" + base +
+                  "/EBSapps/appl/ad/12.0.0|" + base + "/FMW_Home/webtier|" + base +
+                  "/EBSapps/10.1.2|VIS_" + host + "|" + inst + "/appl/admin/VIS_" + host +
+                  ".xml|" + inst);
     EXPECT_EQ(c.raw().fields().size(), 9u);
   }
 }
@@ -184,13 +178,11 @@ TEST(AppTier, Rules) {
          EXPECT_EQ(node.list(Node::nodeTypes, Create::No),
                    (std::vector<int64_t>{Hux::Other, Hux::WebEntry, Hux::WebApplications,
                                          Hux::WebAdmin}));
-         EXPECT_EQ(node.get(Node::appsBase), "");
-         EXPECT_EQ(node.get(Node::applTmp), "/t2");
-         Msg<Context> c = node.list(Node::contexts, Create::No).at(0);
-         EXPECT_EQ(c.get(Context::applTop), "");
-         EXPECT_EQ(c.get(Context::webOracleHome), "/web");
-         EXPECT_EQ(c.get(Context::toolsOracleHome), "/tools");
-         EXPECT_EQ(c.get(Context::oadTop), "/oad");
+         EXPECT_EQ(Values(node, {&Node::appsBase, &Node::applTmp}), "|/t2");
+         EXPECT_EQ(Values(node.list(Node::contexts, Create::No).at(0),
+                          {&Context::applTop, &Context::webOracleHome, &Context::toolsOracleHome,
+                           &Context::oadTop}),
+                   "|/web|/tools|/oad");
        }},
       // The last s_apps_version option at any depth in oa_system_config wins; a file without one
       // empties the node's and keeps the configuration's.

@@ -2,7 +2,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -116,28 +115,10 @@ TEST(ContextLookup, DeeplyNestedDocument) {
   EXPECT_EQ(doc.ChildValue("a", depth, "b", 0), "");
 }
 
-// Values and names come out in UTF-8 under the C locale.
-TEST(ContextLookup, Utf8Values) {
-  HostSandbox sandbox;
-  std::setlocale(LC_ALL, "C");
-  const std::string value = "caf\u00e9 \u2713 \u65e5\U0001F600", name = "gr\u00f6\u00dfe";
-  ContextDocument doc;
-  ASSERT_TRUE(doc.Parse("<r><v n=\"caf\u00e9\">" + value + "</v><" + name + ">x</" + name +
-                                "></r>").ok);
-  EXPECT_EQ(doc.ChildValue("r", 0, "v", 0), value);
-  EXPECT_EQ(doc.ChildAttribute("r", 0, "v", 0, "n"), "caf\u00e9");
-  EXPECT_EQ(doc.ChildValue("r", 0, name.c_str(), 0), "x");
-
-}
-
 // Texts that must be refused: the two reportError lines naming the text by its size, no document,
 // no external content read, and the worker goes on with the next text.
 TEST(ContextParse, BrokenAndHostileTextsAreRefused) {
   HostSandbox sandbox;
-  TempDir files;
-  const std::string secret = files.file("secret.txt");
-  WriteFile(secret, "TOP-SECRET-CONTENT");
-
   const std::string cases[] = {
       "<oa_context><oa_host><host>h",  // truncated
       "",
@@ -146,7 +127,6 @@ TEST(ContextParse, BrokenAndHostileTextsAreRefused) {
       std::string("<a>x\0y</a>", 10),                      // a NUL byte
       "<?xml version=\"1.0\" encoding=\"x-bogus\"?><a/>",  // unknown encoding
       "<!DOCTYPE a [<!ENTITY e \"v\">]><a>&e;</a>",        // internal DTD subset
-      "<!DOCTYPE a [<!ENTITY x SYSTEM \"file://" + secret + "\">]><a><b>&x;</b></a>",
   };
   ContextDocument doc;
   for (const std::string& text : cases) {
@@ -172,7 +152,6 @@ TEST(ContextParse, BrokenAndHostileTextsAreRefused) {
         << errors[0];
     EXPECT_GT(lines[1].size(), std::string("Error = ").size());
   }
-  EXPECT_EQ(sandbox.log().find("TOP-SECRET-CONTENT"), std::string::npos);
 }
 
 // The error lines name the file and its size; a name that is a whole export line is cut.
@@ -202,11 +181,11 @@ TEST(ContextParse, ErrorLinesNameTheFileNotItsText) {
                           "\xE2\x80\xA6] of 1003 bytes");
 }
 
-// `count` elements with distinct names below one root of another name.
-std::string DistinctElements(size_t count) {
-  std::string text = "<root>";
-  for (size_t i = 0; i < count; ++i) text += "<n" + std::to_string(i) + "/>";
-  return text + "</root>";
+// `count` elements (or attributes) of distinct names below one root of another name.
+std::string Distinct(size_t count, const char* before = "<n", const char* after = "/>") {
+  std::string text = *before == '<' ? "<root>" : "<root";
+  for (size_t i = 0; i < count; ++i) text += before + std::to_string(i) + after;
+  return text + (*before == '<' ? "</root>" : "/>");
 }
 
 // The parser's memory and time grow with the elements and attributes of a text, its name pool
@@ -221,23 +200,17 @@ TEST(ContextParse, BoundsOnSizeElementsAndNames) {
     const char* what;
     std::string text;
     const char* refusal;  // null: read
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {"the size at the bound", sized, nullptr},
       {"one byte more", sized + " ", "bytes, over the bound of 16777216"},
       {"elements at the bound", "<r>" + Repeat("<a/>", nodes - 1) + "</r>", nullptr},
       {"one element more", "<r>" + Repeat("<a/>", nodes) + "</r>", "elements and attributes"},
       {"attributes count with the elements: one over",
        "<r>" + Repeat("<a x='1'/>", nodes / 2) + "</r>", "elements and attributes"},
-      {"distinct names at the bound", DistinctElements(names - 1), nullptr},
-      {"one distinct name more", DistinctElements(names), "distinct element and attribute names"},
-      {"distinct attribute names count too",
-       "<r" +
-           [&] {
-             std::string attributes;
-             for (size_t i = 0; i < names; ++i) attributes += " a" + std::to_string(i) + "='1'";
-             return attributes;
-           }() +
-           "/>",
+      {"distinct names at the bound", Distinct(names - 1), nullptr},
+      {"one distinct name more", Distinct(names), "distinct element and attribute names"},
+      {"distinct attribute names count too", Distinct(names, " a", "='1'"),
        "distinct element and attribute names"},
       {"markup in comments and CDATA is no element",
        "<r><!--" + Repeat("<a/>", nodes) + "--><![CDATA[" + Repeat("<a/>", nodes) + "]]></r>",
@@ -253,15 +226,6 @@ TEST(ContextParse, BoundsOnSizeElementsAndNames) {
        }(),
        "an encoding other than"},
       {"EBCDIC", "\x4C\x6F\xA7\x94\x93\x40", "an encoding other than"},
-      {"UTF-16 declared", "<?xml version='1.0' encoding='UTF-16'?><r/>", "an encoding other than"},
-      // Declared encodings in which the byte '<' is not always '<': EBCDIC, wide, stateful.
-      {"EBCDIC declared", "<?xml version='1.0' encoding='IBM037'?><r/>", "an encoding other than"},
-      {"UTF-32 declared", "<?xml version='1.0' encoding='UTF-32'?><r/>", "an encoding other than"},
-      {"ISO-2022-JP", "<?xml version='1.0' encoding='ISO-2022-JP'?><r/>", "an encoding other than"},
-      {"HZ", "<?xml version='1.0' encoding='HZ-GB-2312'?><r/>", "an encoding other than"},
-      {"UTF-7", "<?xml version='1.0' encoding='UTF-7'?><r/>", "an encoding other than"},
-      {"an encoding nobody knows", "<?xml version='1.0' encoding='x-none'?><r/>",
-       "an encoding other than"},
       // A comment or a processing instruction ahead of the declaration hides nothing.
       {"an internal subset after a comment",
        "<!-- generated --><!DOCTYPE r [<!ENTITY e 'v'>]><r>&e;</r>",
@@ -270,6 +234,11 @@ TEST(ContextParse, BoundsOnSizeElementsAndNames) {
        "<?xml version='1.0'?>\n<!-- a --> <?pi x?><!DOCTYPE r [<!ENTITY e 'v'>]><r>&e;</r>",
        "a document type declaration with an internal subset"},
   };
+  // Declared encodings in which the byte '<' is not always '<': wide, EBCDIC, stateful, unknown.
+  for (const char* name : {"UTF-16", "IBM037", "UTF-32", "ISO-2022-JP", "HZ-GB-2312", "UTF-7",
+                           "x-none"})
+    cases.push_back({name, std::string("<?xml version='1.0' encoding='") + name + "'?><r/>",
+                     "an encoding other than"});
   ContextDocument doc;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -353,9 +322,11 @@ TEST(ContextLookup, TheWorkerRefusesAFileWithAValueOverTheBound) {
   EXPECT_EQ(worker.getChildCount("oa_host", 0, nullptr), 0);
 }
 
-// Every encoding the parser knows in which markup is plain ASCII is read, its values in UTF-8.
+// Every encoding the parser knows in which markup is plain ASCII is read, its values and names
+// in UTF-8 under the C locale.
 TEST(ContextParse, EveryEncodingWithAsciiMarkupIsRead) {
   HostSandbox sandbox;
+  std::setlocale(LC_ALL, "C");
   const struct {
     const char* encoding;
     std::string value;  // in that encoding
@@ -367,6 +338,7 @@ TEST(ContextParse, EveryEncodingWithAsciiMarkupIsRead) {
       {"Shift_JIS", "\x82\xA0", "\xE3\x81\x82"},
       {"windows-1251", "\xE0", "\xD0\xB0"},
       {"GB18030", "\xC4\xE3", "\xE4\xBD\xA0"},
+      {"UTF-8", "caf\u00e9 \u2713 \u65e5\U0001F600", "caf\u00e9 \u2713 \u65e5\U0001F600"},
   };
   ContextDocument doc;
   for (const auto& c : cases) {
@@ -377,6 +349,8 @@ TEST(ContextParse, EveryEncodingWithAsciiMarkupIsRead) {
     EXPECT_EQ(doc.ChildValue("r", 0, "v", 0), c.utf8);
     EXPECT_EQ(doc.ChildAttribute("r", 0, "v", 0, "a"), c.utf8);
   }
+  ASSERT_TRUE(doc.Parse("<r><gr\u00f6\u00dfe>x</gr\u00f6\u00dfe></r>").ok);
+  EXPECT_EQ(doc.ChildValue("r", 0, "gr\u00f6\u00dfe", 0), "x");
 }
 
 size_t ResidentBytes() {
@@ -407,47 +381,30 @@ TEST(ContextParse, MemoryDoesNotGrowWithTheNumberOfTexts) {
 
 // A TCP listener on 127.0.0.1 that counts the connections made to it and closes each at once (so
 // that a client that reaches it fails instead of waiting for an answer).
-class LoopbackListener {
- public:
+struct LoopbackListener {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  std::atomic<int> connections{0};
+  std::thread thread;
   LoopbackListener() {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd_, 16) != 0 ||
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    auto* a = reinterpret_cast<sockaddr*>(&address);
+    if (fd < 0 || bind(fd, a, length) != 0 || listen(fd, 16) != 0 || getsockname(fd, a, &length))
       throw std::runtime_error("no loopback listener");
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] {
-      while (!stop_) {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, 20) <= 0) continue;
-        const int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client >= 0) {
-          ++connections_;
-          close(client);
-        }
-      }
+    thread = std::thread([this] {  // until shutdown() makes accept fail
+      for (int c; (c = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ++connections) close(c);
     });
   }
   ~LoopbackListener() {
-    stop_ = true;
-    thread_.join();
-    close(fd_);
+    shutdown(fd, SHUT_RDWR);
+    thread.join();
+    close(fd);
   }
   std::string url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + path;
   }
-  int connections() const { return connections_; }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> connections_{0};
-  std::thread thread_;
 };
 
 // A document type declaration that only names an external DTD parses as if it named none: the
@@ -461,10 +418,6 @@ TEST(ContextParse, DocumentTypeDeclarations) {
   const std::string canary = files.file("canary.dtd");
   WriteFile(canary, "<!ATTLIST b oa_var CDATA \"FROM-THE-DTD\"><!ENTITY leak \"LEAKED\">");
   const std::string body = "<oa_context><b>v&leak;</b></oa_context>";
-  const std::string laughs =
-      "<!DOCTYPE oa_context [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">"
-      "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;\">]>"
-      "<oa_context><b>&d;&d;&d;&d;&d;&d;&d;&d;</b></oa_context>";
   struct Case {
     const char* what;
     std::string text;
@@ -491,7 +444,6 @@ TEST(ContextParse, DocumentTypeDeclarations) {
       {"an HTTP entity",
        "<!DOCTYPE oa_context [<!ENTITY leak SYSTEM \"" + listener.url("/e") + "\">]>" + body,
        false},
-      {"a billion laughs, shortened", laughs, false},
   };
   ContextDocument doc;
   for (const Case& c : cases) {
@@ -510,7 +462,7 @@ TEST(ContextParse, DocumentTypeDeclarations) {
           << errors[0];
     }
   }
-  EXPECT_EQ(listener.connections(), 0);
+  EXPECT_EQ(listener.connections, 0);
   EXPECT_EQ(sandbox.log().find("LEAKED"), std::string::npos);
   EXPECT_EQ(sandbox.log().find("FROM-THE-DTD"), std::string::npos);
 }
@@ -567,7 +519,7 @@ TEST(ContextParse, TheParserReadsNoExternalEntityAndBoundsExpansion) {
     }
     parser.ReleaseDocuments();
   }
-  EXPECT_EQ(listener.connections(), 0);
+  EXPECT_EQ(listener.connections, 0);
 }
 
 }  // namespace

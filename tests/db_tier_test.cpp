@@ -33,33 +33,28 @@ TEST(DBTier, RealisticContextFileThenAnEmptyOne) {
 
   Msg<Node> node = ReadDB(reader, TestData("db_VIS_ebsdb01.xml"));
   auto tier = DBTier(reader);
-  EXPECT_EQ(tier.get(Tier::dbName), "VIS");
-  EXPECT_EQ(tier.get(Tier::dbSid), "VIS,ebs_VIS");  // the service names replace the SID
-  EXPECT_EQ(tier.get(Tier::dbPort), "1521");
-  EXPECT_EQ(tier.get(Tier::osGroup), "dba");
+  // The service names replace the SID.
+  EXPECT_EQ(Values(tier, {&Tier::dbName, &Tier::dbSid, &Tier::dbPort, &Tier::osGroup}),
+            "VIS|VIS,ebs_VIS|1521|dba");
   auto owner = tier.child(Tier::osUser, Create::No);
   EXPECT_EQ(owner.get(UserCredentials::userName), "oracle");
   EXPECT_EQ(owner.get(UserCredentials::password).getPlainPassword().str(), "kept-password");
 
   const std::string home = "/u01/app/oracle/product/19.0.0/dbhome_1";
-  EXPECT_EQ(node.get(Node::dbName), "VIS");
-  EXPECT_EQ(node.get(Node::hostName), "ebsdb01");
-  EXPECT_EQ(node.get(Node::appsVersion), "12.2.12");
-  EXPECT_EQ(node.get(Node::oracleHome), home);
-  EXPECT_EQ(node.get(Node::dbPort), "1521");
-  EXPECT_EQ(node.get(Node::contextName), "VIS_ebsdb01");
-  EXPECT_EQ(node.get(Node::contextFilePath), home + "/appsutil/VIS_ebsdb01.xml");
-  EXPECT_EQ(node.get(Node::osGroup), "dba");
-  EXPECT_EQ(node.get(Node::tempDirectory), "/usr/tmp");
-  EXPECT_EQ(node.get(Node::platform), "LINUX_X86-64");
+  EXPECT_EQ(Values(node, {&Node::dbName, &Node::hostName, &Node::appsVersion, &Node::oracleHome,
+                          &Node::dbPort, &Node::contextName, &Node::contextFilePath,
+                          &Node::osGroup, &Node::tempDirectory, &Node::platform}),
+            "VIS|ebsdb01|12.2.12|" + home + "|1521|VIS_ebsdb01|" + home +
+                "/appsutil/VIS_ebsdb01.xml|dba|/usr/tmp|LINUX_X86-64");
   EXPECT_EQ(node.list(Node::dataDirectories, Create::No),
             std::vector<std::string>{"/u02/oradata/VIS"});
   EXPECT_EQ(node.get(Node::baseDirectory), "/u01/app/oracle");
   EXPECT_EQ(node.child(Node::osUser, Create::No).get(UserCredentials::userName), "oracle");
   auto client = node.child(Node::client, Create::No);
-  EXPECT_EQ(client.get(NqEntities::ClientEntity::clientName), "ebsdb01-client");
-  EXPECT_EQ(client.get(NqEntities::ClientEntity::clientId), 1201);
-  EXPECT_EQ(client.get(NqEntities::ClientEntity::hiveId), 7);
+  EXPECT_EQ(client.get(NqEntities::ClientEntity::clientName) + "|" +
+                std::to_string(client.get(NqEntities::ClientEntity::clientId)) + "|" +
+                std::to_string(client.get(NqEntities::ClientEntity::hiveId)),
+            "ebsdb01-client|1201|7");
   EXPECT_EQ(node.raw().fields().size(), 14u);  // nothing else is written into the node
 
   EXPECT_EQ(LogLines(sandbox.log(), "ProcessDBTierTags"),
@@ -86,10 +81,9 @@ TEST(DBTier, RealisticContextFileThenAnEmptyOne) {
   EXPECT_EQ(node.list(Node::dataDirectories, Create::No), std::vector<std::string>{""});
   EXPECT_TRUE(node.isSet(Node::client));
   EXPECT_TRUE(node.child(Node::client, Create::No).raw().empty());
-  tier = DBTier(reader);
-  for (auto f : {&Tier::dbName, &Tier::dbSid, &Tier::dbPort, &Tier::osGroup})
-    EXPECT_EQ(tier.get(*f), "") << f->name;
-  EXPECT_EQ(tier.child(Tier::osUser, Create::No).get(UserCredentials::userName), "");
+  EXPECT_EQ(Values(DBTier(reader), {&Tier::dbName, &Tier::dbSid, &Tier::dbPort, &Tier::osGroup}),
+            "|||");
+  EXPECT_EQ(DBTier(reader).child(Tier::osUser, Create::No).get(UserCredentials::userName), "");
   EXPECT_EQ(reader.lookups.back(), ".");
 }
 

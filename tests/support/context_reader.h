@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -39,3 +40,11 @@ struct ContextReader {
     View(clients[key]).set(NqEntities::ClientEntity::hiveId, hive);
   }
 };
+
+// The values of the string `fields` of `msg`, joined by '|': one comparison for a record.
+template <typename M, typename F>
+std::string Values(M msg, std::initializer_list<const F*> fields) {
+  std::string out;
+  for (const F* f : fields) out += "|" + msg.get(*f);
+  return out.erase(0, 1);
+}
