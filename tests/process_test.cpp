@@ -137,11 +137,9 @@ TEST(Process, ChildrenStartWithNoBlockedOrIgnoredSignal) {
   std::string viaShell, direct, err;
   // The shell of system() execs grep, which so shows what the shell was started with.
   EXPECT_EQ(NqProcess::run("exec " + status, &viaShell, &err, 10000), 0) << err;
-  EXPECT_EQ(NqProcess::Execute(
-                {{"/bin/grep", "-E", "^Sig(Blk|Ign):", "/proc/self/status"}, {}, -1, "", 10000},
-                &direct, &err),
-            0)
-      << err;
+  const NqCommand grep{
+      {"/bin/grep", "-E", "^Sig(Blk|Ign):", "/proc/self/status"}, {}, -1, "", 10000};
+  EXPECT_EQ(NqProcess::Execute(grep, &direct, &err), 0) << err;
   sigaction(SIGTERM, &oldTerm, nullptr);
   sigaction(SIGUSR2, &oldUsr2, nullptr);
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
