@@ -43,6 +43,16 @@ std::string Clients(const std::string& path, StoreAccess access = StoreAccess::R
   return s.ok ? out : "error: " + s.message;
 }
 
+// The connection a use of `path` is given (nullptr for none), the use answering `result`.
+const ServerStore* Used(const std::string& path, Status result = Status::Ok()) {
+  const ServerStore* used = nullptr;
+  (void)UseStore(path, StoreAccess::ReadOnly, [&](ServerStore* store) {
+    used = store;
+    return result;
+  });
+  return used;
+}
+
 // The client directory's answer for a host: the client's name, "unknown" or "unavailable".
 std::string Lookup(const std::string& host) {
   NQClient client(host, NQNameTypeHost, 0, nullptr);
@@ -61,6 +71,11 @@ TEST(StoreConnection, EachUseAnswersFromTheFileThePathNamesNow) {
   TempDir dir;
   const std::string path = dir.file("store.db");
   const std::string other = dir.file("other.db");
+  const auto replaced = [&] {
+    MakeStore(other, {"b"});
+    ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
+  };
+  const auto deleted = [&] { ASSERT_EQ(unlink(path.c_str()), 0); };
   struct Step {
     const char* what;
     std::function<void()> change;  // done between the first use and the second
@@ -70,25 +85,13 @@ TEST(StoreConnection, EachUseAnswersFromTheFileThePathNamesNow) {
       // Nothing changed: the kept connection answers.
       {"unchanged", [] {}, StoreAccess::ReadOnly, "a"},
       // A new store renamed over the old one (another inode): its clients, not the old ones.
-      {"replaced",
-       [&] {
-         MakeStore(other, {"b"});
-         ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
-       },
-       StoreAccess::ReadOnly, "b"},
-      {"replaced, for a change",
-       [&] {
-         MakeStore(other, {"b"});
-         ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
-       },
-       StoreAccess::ReadWriteExisting, "b"},
+      {"replaced", replaced, StoreAccess::ReadOnly, "b"},
+      {"replaced, for a change", replaced, StoreAccess::ReadWriteExisting, "b"},
       // Deleted: an empty store, which neither a lookup nor a change creates.
-      {"deleted", [&] { ASSERT_EQ(unlink(path.c_str()), 0); }, StoreAccess::ReadOnly, "-"},
-      {"deleted, for a change", [&] { ASSERT_EQ(unlink(path.c_str()), 0); },
-       StoreAccess::ReadWriteExisting, "-"},
+      {"deleted", deleted, StoreAccess::ReadOnly, "-"},
+      {"deleted, for a change", deleted, StoreAccess::ReadWriteExisting, "-"},
       // Deleted, then a save creates a new one.
-      {"deleted, for a save", [&] { ASSERT_EQ(unlink(path.c_str()), 0); }, StoreAccess::ReadWrite,
-       ""},
+      {"deleted, for a save", deleted, StoreAccess::ReadWrite, ""},
       // Swapped for a link to another store: refused, as every open of a link is.
       {"swapped for a link",
        [&] {
@@ -115,27 +118,18 @@ TEST(StoreConnection, AConnectionIsKeptUntilAnErrorOrAnotherPath) {
   TempDir dir;
   const std::string path = dir.file("store.db");
   MakeStore(path, {"a"});
-  const ServerStore* first = nullptr;
-  auto use = [&](const std::string& p, Status result) {
-    const ServerStore* used = nullptr;
-    (void)UseStore(p, StoreAccess::ReadOnly, [&](ServerStore* store) {
-      used = store;
-      return result;
-    });
-    return used;
-  };
-  first = use(path, Status::Ok());
+  const ServerStore* first = Used(path);
   ASSERT_NE(first, nullptr);
   // Reused while nothing changes: no open per lookup.
-  EXPECT_EQ(use(path, Status::Ok()), first);
+  EXPECT_EQ(Used(path), first);
   // Lookups and changes keep a connection each.
   EXPECT_TRUE(UseStore(path, StoreAccess::ReadWrite, [&](ServerStore* store) {
     EXPECT_NE(store, first);
     return Status::Ok();
   }).ok);
-  EXPECT_EQ(use(path, Status::Ok()), first);
+  EXPECT_EQ(Used(path), first);
   // An error gives the connection up; the store is opened again and still answers.
-  use(path, Status::Error("failed"));
+  Used(path, Status::Error("failed"));
   EXPECT_EQ(Clients(path), "a");
   // Another path, then the first again: each answers from its own file.
   MakeStore(dir.file("other.db"), {"b"});
@@ -166,7 +160,7 @@ TEST(StoreConnection, TheDirectoryFollowsTheStoreVariable) {
 }
 
 // Threads reading and writing one store at once, each with its own connections: every change
-// lands once and every read sees a store.
+// (a client and an app each time) lands once and every read sees a store.
 TEST(StoreConnection, ThreadsAtOnce) {
   TempDir dir;
   const std::string path = dir.file("store.db");
@@ -179,7 +173,8 @@ TEST(StoreConnection, ThreadsAtOnce) {
       for (int i = 0; i < kChanges; ++i) {
         const std::string name = "t" + std::to_string(t) + "-" + std::to_string(i);
         Status s = UseStore(path, StoreAccess::ReadWrite, [&](ServerStore* store) {
-          return store->AddClient(name, {name + ".example"}, 1, 0, nullptr);
+          Status added = store->AddClient(name, {name + ".example"}, 1, 0, nullptr);
+          return added.ok ? store->SaveApp(name, 64, "c", nullptr, nullptr) : added;
         });
         if (!s.ok || Clients(path).find(name) == std::string::npos) ++failures;
       }
@@ -187,11 +182,13 @@ TEST(StoreConnection, ThreadsAtOnce) {
   }
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(failures.load(), 0);
-  std::vector<ClientRecord> all;
+  std::vector<ClientRecord> clients;
+  std::vector<AppRecord> apps;
   std::unique_ptr<ServerStore> store;
   ASSERT_TRUE(ServerStore::Open(path, store).ok);
-  ASSERT_TRUE(store->ListClients(all).ok);
-  EXPECT_EQ(all.size(), 1u + kThreads * kChanges);
+  ASSERT_TRUE(store->ListClients(clients).ok && store->ListApps(apps).ok);
+  EXPECT_EQ(clients.size(), 1u + kThreads * kChanges);
+  EXPECT_EQ(apps.size(), 0u + kThreads * kChanges);
 }
 
 // A child forked after its parent used the store opens its own connections; the parent's go on.
@@ -200,22 +197,15 @@ TEST(StoreConnection, AForkedChildAndItsParentBothUseTheStore) {
   const std::string path = dir.file("store.db");
   MakeStore(path, {"a"});
   ASSERT_EQ(Clients(path, StoreAccess::ReadWrite), "a");
-  const ServerStore* parents = nullptr;
-  ASSERT_TRUE(UseStore(path, StoreAccess::ReadOnly, [&](ServerStore* store) {
-                parents = store;
-                return Status::Ok();
-              }).ok);
+  const ServerStore* parents = Used(path);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     // Exit status: 0 when the child read the store and changed it.
     int status = Clients(path) == "a" ? 0 : 1;
     // Never the parent's connection (which the child leaves alone, so no new one reuses it).
-    if (!UseStore(path, StoreAccess::ReadOnly, [&](ServerStore* store) {
-          if (store == parents) status |= 8;
-          return Status::Ok();
-        }).ok)
-      status |= 16;
+    const ServerStore* childs = Used(path);
+    if (!childs || childs == parents) status |= 8;
     Status s = UseStore(path, StoreAccess::ReadWrite, [](ServerStore* store) {
       return store->AddClient("from-child", {"child.example"}, 1, 0, nullptr);
     });
