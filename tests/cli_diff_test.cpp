@@ -48,6 +48,14 @@ class HostDiff : public ::testing::Test {
     Run(ShellWord(EBS_SOURCE_DIR "/tests/fake-oracle/cutover.sh") + " " +
         ShellWord(oracle->home()) + " " + edition);
   }
+  // A context file for application host `host` (NODE_NAME ebsapp03), a copy of ebsapp02's in
+  // XML `version`.
+  void AddHost(const std::string& host, const std::string& version = "1.0") {
+    Sql(std::string("INSERT INTO ") + kContexts + " (NAME, PATH, TEXT, NODE_NAME, CTX_TYPE) " +
+        "SELECT 'PROD_ebsapp03', PATH, replace(replace(TEXT, '''1.0''', '''" + version +
+        "'''), 'ebsapp02', '" + host + "'), 'ebsapp03', 'A' FROM " + kContexts +
+        " WHERE NODE_NAME = 'ebsapp02'");
+  }
   void Sql(const std::string& sql) {
     Run("sqlite3 " + ShellWord(oracle->home() + "/fake/context.db") + " " + ShellWord(sql));
   }
@@ -91,14 +99,8 @@ TEST_F(HostDiff, EachKindOfDriftIsReportedInBothForms) {
       {"a cutover to fs2", [](HostDiff& t) { t.Cutover("fs2"); }, 4,
        "  runEdition: FS1 -> FS2\n\nfile systems swapped: run edition now FS2\n",
        json{{"host", "ebsapp02"}, {"field", "runEdition"}, {"old", "FS1"}, {"new", "FS2"}}},
-      {"a new application host",
-       [](HostDiff& t) {
-         t.Sql(std::string("INSERT INTO ") + kContexts +
-               " (NAME, PATH, TEXT, NODE_NAME, CTX_TYPE) SELECT 'PROD_ebsapp03', PATH, "
-               "replace(TEXT, 'ebsapp02', 'ebsapp03'), 'ebsapp03', 'A' FROM " +
-               kContexts + " WHERE NODE_NAME = 'ebsapp02'");
-       },
-       4, "application node ebsapp03: added\n",
+      {"a new application host", [](HostDiff& t) { t.AddHost("ebsapp03"); }, 4,
+       "application node ebsapp03: added\n",
        json{{"scope", "appNode"}, {"host", "ebsapp03"}, {"change", "added"}}},
       {"a retired application host",
        [](HostDiff& t) {
@@ -126,14 +128,8 @@ TEST_F(HostDiff, EachKindOfDriftIsReportedInBothForms) {
       // A host named, through XML 1.1's character references, to hide text, forge a line and
       // reorder what follows: shown escaped, kept as it is for programs.
       {"a host whose name acts upon a terminal",
-       [](HostDiff& t) {
-         t.Sql(std::string("INSERT INTO ") + kContexts +
-               " (NAME, PATH, TEXT, NODE_NAME, CTX_TYPE) SELECT 'PROD_ebsapp03', PATH, "
-               "replace(replace(TEXT, '''1.0''', '''1.1'''), 'ebsapp02', "
-               "'ebsapp03&#x1B;[8m&#xD;drift: none&#x9B;&#x202E;'), 'ebsapp03', 'A' FROM " +
-               kContexts + " WHERE NODE_NAME = 'ebsapp02'");
-       },
-       4, "application node ebsapp03\\e[8m\\rdrift: none\\u009b\\u202e: added\n",
+       [](HostDiff& t) { t.AddHost("ebsapp03&#x1B;[8m&#xD;drift: none&#x9B;&#x202E;", "1.1"); }, 4,
+       "application node ebsapp03\\e[8m\\rdrift: none\\u009b\\u202e: added\n",
        json{{"scope", "appNode"},
             {"host", "ebsapp03\033[8m\rdrift: none\u009b\u202e"},
             {"change", "added"}}},
@@ -199,10 +195,6 @@ TEST_F(HostDiff, UpdateMakesTheNextDiffClean) {
   HostRun clean = Diff("", " --update");
   EXPECT_EQ(clean.status, 0) << clean.err;
   EXPECT_EQ(clean.out.find("Saved virtual app"), std::string::npos) << clean.out;
-  // The document keeps its shape: the clean diff, and no save.
-  const nlohmann::json none = OneDocument(Diff("--json", " --update").out);
-  EXPECT_EQ(none["diff"]["drift"], false) << none;
-  EXPECT_TRUE(none.contains("save") && none["save"].is_null()) << none;
 }
 
 // What diff cannot do, and how it says so: no such app (refused), an app saved from a file

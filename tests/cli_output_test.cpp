@@ -229,7 +229,8 @@ TEST(HostCliOutput, ReadOnlyCommandsNeverCreateTheStore) {
   EXPECT_TRUE(fs::exists(store));
 }
 
-TEST(HostCliOutput, ClientsAddChecksItsInput) {
+// clients add takes host names only, a host once in any case; list shows them, remove once.
+TEST(HostCliOutput, ClientsAreCheckedListedAndRemoved) {
   HostSandbox sandbox;
   const std::string label63(63, 'a');
   const struct {
@@ -249,16 +250,22 @@ TEST(HostCliOutput, ClientsAddChecksItsInput) {
       {"--name a --host a.com --hive 99999999999999999999", 2},
       // The largest accepted values.
       {"--name a --host " + label63 + ".example.com --hive 2147483647", 0},
-      {"--name b --host 1-b.example.com --host B2", 0},
+      {"--name b --host 1-b.example.com --host B2 --host b2-vip.example.com", 0},
+      {"--name dup --host b2", 1},  // a host of another client, in other case
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
     HostRun r = Host("clients add " + c.args);
     EXPECT_EQ(r.status, c.status) << r.err;
   }
-  const nlohmann::json list = OneDocument(Host("--json clients list").out);
-  ASSERT_TRUE(list["clients"].is_array()) << list;
-  EXPECT_EQ(list["clients"].size(), 2u);
+  HostRun list = Host("--json clients list");
+  const nlohmann::json doc = OneDocument(list.out);
+  ASSERT_TRUE(doc["clients"].is_array()) << list.out;
+  EXPECT_EQ(doc["clients"].size(), 2u);
+  EXPECT_NE(list.out.find("\"name\": \"b\""), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("b2-vip.example.com"), std::string::npos);
+  EXPECT_EQ(Host("clients remove --name b").status, 0);
+  EXPECT_EQ(Host("clients remove --name b").status, 1);
 }
 
 TEST(HostCliOutput, OutputFilesArePrivateAndNeverFollowLinks) {
@@ -272,6 +279,13 @@ TEST(HostCliOutput, OutputFilesArePrivateAndNeverFollowLinks) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(fs::status(out).permissions(), fs::perms(0600));
   EXPECT_EQ(ReadFile(out), kNoApps);
+  // A failure under --json goes there too; the file does not keep the previous run's output.
+  HostRun failed = Host("--json apps show 42 -o " + out);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.out, "");
+  const nlohmann::json doc = OneDocument(ReadFile(out));
+  ASSERT_TRUE(doc.contains("error")) << ReadFile(out);
+  EXPECT_EQ(doc["exitStatus"], 1);
 
   // An existing file of ours that others could read is closed to them and replaced.
   WriteFile(dir.file("old"), "old content that is longer\n");
@@ -299,57 +313,12 @@ TEST(HostCliOutput, OutputFilesArePrivateAndNeverFollowLinks) {
   }
   EXPECT_EQ(ReadFile(dir.file("victim")), "precious\n");
   EXPECT_EQ(ReadFile(dir.file("theirs")), "theirs\n");
-}
-
-// --output takes what the command prints, a failure under --json included (the file does not keep
-// the previous run's output); when the file itself is refused, the failure goes to standard
-// output, still one document.
-TEST(HostCliOutput, JsonFailuresGoWhereTheOutputGoes) {
-  HostSandbox sandbox;
-  TempDir dir;
-  const std::string out = dir.file("out.json");
-  ASSERT_EQ(Host("--json apps list -o " + out).status, 0);
-  ASSERT_EQ(ReadFile(out), kNoApps);
-  HostRun failed = Host("--json apps show 42 -o " + out);
-  EXPECT_EQ(failed.status, 1);
-  EXPECT_EQ(failed.out, "");
-  const nlohmann::json doc = OneDocument(ReadFile(out));
-  ASSERT_TRUE(doc.contains("error")) << ReadFile(out);
-  EXPECT_EQ(doc["exitStatus"], 1);
-
-  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  // When the file is refused under --json, the failure goes to standard output, one document.
   HostRun refused = Host("--json apps list -o " + dir.file("fifo"));
   EXPECT_EQ(refused.status, 3);
   const nlohmann::json why = OneDocument(refused.out);
   ASSERT_TRUE(why.contains("error")) << refused.out;
   EXPECT_NE(why["error"]["message"].get<std::string>().find(dir.file("fifo")), std::string::npos);
-}
-
-// A table's header is bold only on a terminal without NO_COLOR, never in an --output file.
-TEST(HostCliOutput, TablesCarryEscapesOnlyOnATerminal) {
-  HostSandbox sandbox;
-  TempDir dir;
-  ASSERT_EQ(Host("clients add --name db01 --host db01.example.com").status, 0);
-  const std::string file = dir.file("table.txt");
-  const struct {
-    const char* options;
-    const char* env;
-    bool escapes;
-  } cases[] = {
-      {"", "", true},             // the terminal
-      {"", "NO_COLOR=1", false},  // asked for no colour
-      {"--output ", "", false},   // a file, with a terminal as standard output
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.options);
-    ::unlink(file.c_str());
-    const std::string options = *c.options ? std::string(c.options) + file : "";
-    HostRun r = HostOnTerminal("clients list " + options, c.env);
-    ASSERT_EQ(r.status, 0) << r.out << r.err;
-    const std::string table = *c.options ? ReadFile(file) : r.out;
-    EXPECT_NE(table.find("db01.example.com"), std::string::npos) << table;
-    EXPECT_EQ(table.find('\033') != std::string::npos, c.escapes) << table;
-  }
 }
 
 // A signal ends ebs-host while its standard output is blocked (a reader that does not read):

@@ -228,11 +228,7 @@ TEST(OpenTrustedFile, RefusesWhatAnotherAccountCanWriteOrOwns) {
     if (file.ok()) {
       EXPECT_EQ(file->resolved, lib);
     }
-    chmod(dir.path().c_str(), 0700);
-    unlink(dir.file("link").c_str());
-    unlink((sub + "/up").c_str());
-    rmdir(sub.c_str());
-    unlink(lib.c_str());
+    for (const std::string& made : {dir.file("link"), sub, lib}) fs::remove_all(made);
   }
 }
 

@@ -1,5 +1,5 @@
 // The plug-in as a shared library (its exported symbols) and the host CLI's contract: JSON
-// output, passwords off its output, clients, and an instance saved, shown and deleted. Exit
+// output, passwords off its output, and an instance saved, shown and deleted. Exit
 // statuses: cli_output_test.cpp.
 #include <gtest/gtest.h>
 
@@ -38,7 +38,8 @@ TEST(HostCli, JsonNamesFieldsAndMasksPasswords) {
 }
 
 // A refused request's inner text comes back as it was sent; its passwords are masked in every
-// output form, also where the message reader does not accept the text or a string carries them.
+// output form, also where the message reader does not accept the text or a string (single or in
+// a list) carries them.
 TEST(HostCli, PasswordsOfAnEchoedInnerTextStayHidden) {
   HostSandbox sandbox;
   TempDir dir;
@@ -52,6 +53,9 @@ TEST(HostCli, PasswordsOfAnEchoedInnerTextStayHidden) {
       {"a message text in a string field", true,
        "<m g=\"22\" n=\"505\"><s x=\"9\">&lt;m g=\"7\" n=\"1\"&gt;&lt;pw "
        "x=\"2\"&gt;hunter2&lt;/pw&gt;&lt;/m&gt;</s></m>"},
+      {"a message text in a list of strings", true,
+       "<m g=\"22\" n=\"505\"><ls x=\"9\"><v>/u02/data</v><v>&lt;m g=\"7\" n=\"1\"&gt;&lt;pw "
+       "x=\"2\"&gt;hunter2&lt;/pw&gt;&lt;/m&gt;</v></ls></m>"},
   };
   for (const auto& c : cases) {
     // A PeopleSoft request: refused, its text unchanged.
@@ -71,22 +75,6 @@ TEST(HostCli, PasswordsOfAnEchoedInnerTextStayHidden) {
               std::string::npos)
         << c.what;
   }
-}
-
-TEST(HostCli, ClientsAreRegisteredListedAndRemoved) {
-  HostSandbox sandbox;
-  EXPECT_EQ(Host("clients add --name db01 --host db01.example.com --host db01-vip.example.com "
-                 "--hive 4")
-                .status,
-            0);
-  EXPECT_EQ(Host("clients add --name dup --host DB01.example.com").status, 1);
-  HostRun list = Host("--json clients list");
-  EXPECT_EQ(list.status, 0);
-  EXPECT_NE(list.out.find("\"name\": \"db01\""), std::string::npos) << list.out;
-  EXPECT_NE(list.out.find("db01-vip.example.com"), std::string::npos);
-  EXPECT_EQ(list.out.find("dup"), std::string::npos);
-  EXPECT_EQ(Host("clients remove --name db01").status, 0);
-  EXPECT_EQ(Host("clients remove --name db01").status, 1);
 }
 
 TEST(HostCli, SaveShowAndDeleteAnInstance) {
