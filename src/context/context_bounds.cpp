@@ -7,6 +7,7 @@
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/TransService.hpp>
 
+#include "base/text.h"
 #include "platform/message/xerces_platform.h"
 
 namespace {
@@ -55,8 +56,7 @@ std::string_view DeclaredEncoding(std::string_view text) {
 
 // Encodings known to read every ASCII byte as itself, without asking the parser.
 bool KnownAsciiCompatible(std::string_view encoding) {
-  std::string upper;
-  for (char c : encoding) upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  const std::string upper = AsciiUpper(encoding);
   static const std::string_view kPrefixes[] = {
       "UTF-8", "UTF8", "US-ASCII", "ASCII", "ISO-8859", "ISO8859", "LATIN", "WINDOWS-125", "CP125"};
   for (std::string_view prefix : kPrefixes)

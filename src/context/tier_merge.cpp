@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "base/text.h"
 #include "messages/node_types.h"
 #include "platform/host/log.h"
 
@@ -13,12 +14,6 @@ constexpr const char* kDBTempDirectory = "/usr/tmp";
 constexpr const char* kDefaultFileEdition = "fs1";
 
 Status Refused() { return Status::Error("a value of the context file is over the bound"); }
-
-std::string UpperCase(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
 
 // Fills the client of a node from the lookup of "<host>.<domain>".
 void LookUpClient(PXMessageBase& clientSlot, const std::string& host, const std::string& domain,
@@ -150,7 +145,7 @@ Status MergeAppTier(ContextDocument& d, Msg<Hux::OraEBSReqResp> request, AppNode
   const std::string contextFilePath = d.ChildValue("oa_context", 0, "oa_context_file_loc", 0);
 
   if (fileEdition.empty()) fileEdition = kDefaultFileEdition;
-  fileEdition = UpperCase(fileEdition);
+  fileEdition = AsciiUpper(fileEdition);
   const std::string appsVersion =
       LastOption(d, "oa_system_config", "config_option", "s_apps_version");
 
