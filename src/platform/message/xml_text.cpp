@@ -25,11 +25,11 @@ bool AppendXmlCharacterData(std::string& out, const std::string& s) {
     unsigned char of[0x80];
     constexpr Table() : of() {
       for (int c = 0; c < 0x20; ++c) of[c] = kRefused;
-      of['\t'] = of['\n'] = kKept;
-      of['\r'] = kCr;
-      of['&'] = kAmp;
-      of['<'] = kLt;
-      of['>'] = kGt;
+      of[unsigned{'\t'}] = of[unsigned{'\n'}] = kKept;
+      of[unsigned{'\r'}] = kCr;
+      of[unsigned{'&'}] = kAmp;
+      of[unsigned{'<'}] = kLt;
+      of[unsigned{'>'}] = kGt;
     }
   } kTable;
   static constexpr std::string_view kEscapes[] = {"", "&amp;", "&lt;", "&gt;", "&#13;"};
