@@ -26,7 +26,7 @@ class NqEBSInterface {
 
  public:
   // Every service of the host (process runner, request channel, client directory, configuration,
-  // temporary directory, clock) is reached through `host`, which must outlive the worker.
+  // temporary directory, user id) is reached through `host`, which must outlive the worker.
   explicit NqEBSInterface(HostServices& host = DefaultHostServices());
   ~NqEBSInterface();
   NqEBSInterface(const NqEBSInterface&) = delete;

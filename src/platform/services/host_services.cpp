@@ -32,10 +32,6 @@ std::string HostServices::TempDirectory() {
   return platform.getTesselTempDirectory();
 }
 
-std::chrono::system_clock::time_point HostServices::Now() {
-  return std::chrono::system_clock::now();
-}
-
 uid_t HostServices::EffectiveUid() { return ::geteuid(); }
 
 HostServices& DefaultHostServices() {

@@ -1,10 +1,11 @@
 // HostServices: everything the worker asks of the host, behind one object, so that the worker
 // can be given another host (a test's fakes) without root, accounts or a store. The worker
 // reaches the process runner, the managing server's request channel, the client directory, the
-// host's configuration, the platform's temporary directory and the clock only through it.
+// host's configuration, the platform's temporary directory and the process's user only through
+// it. The worker reads no clock (the store stamps its own times), so there is none here.
 //
 // Every member is virtual and its default is the real stand-in (NqProcess, XMLHandler, NQClient,
-// CurrentHostConfig, NQPI_Base, the system clock), as leveldb's Env is the real file system
+// CurrentHostConfig, NQPI_Base, geteuid), as leveldb's Env is the real file system
 // unless replaced: a fake derives from HostServices and overrides only what it fakes, and the
 // rest stays real. DefaultHostServices() is the one real host, shared by every worker and thread;
 // the stand-ins it calls are thread-safe, and so must a fake be that several workers share.
@@ -12,7 +13,6 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <string>
 
 #include "platform/host/host_config.h"
@@ -46,9 +46,6 @@ class HostServices {
 
   // The platform's temporary directory (NQPI_Base::getTesselTempDirectory).
   virtual std::string TempDirectory();
-
-  // The wall clock.
-  virtual std::chrono::system_clock::time_point Now();
 
   // The effective user id of the process (geteuid): discovery switches to the Oracle owner only
   // from root.
