@@ -58,9 +58,10 @@ std::string Query(const std::string& path, const std::string& sql) {
 // Every row of every table of a store.
 std::string Rows(const std::string& path) {
   std::string out;
-  for (const char* table : {"clients", "client_hosts", "apps", "registry_values"})
+  for (const char* table : {"clients", "client_hosts", "registry_values"})
     out += Query(path, std::string("SELECT * FROM ") + table + " ORDER BY 1, 2");
-  return out;
+  // The columns an app has had since the first version.
+  return out + Query(path, "SELECT id, name, type, config, updated_at FROM apps ORDER BY 1");
 }
 
 std::string Version(const std::string& path) { return Query(path, "PRAGMA user_version"); }
@@ -234,18 +235,20 @@ TEST(Store, AVersion1MigrationIsAllOrNothingAndKeepsIdsUnique) {
   EXPECT_EQ(Query(path, "SELECT client_id, count(*) FROM registry_values GROUP BY 1"), "1|1\n");
 }
 
-// Stores of the earlier schemas (tests/testdata/store-v1.sql, store-v2.sql) reach the current
-// one in place: every row kept, no app with metadata, and from then on metadata goes with its
-// app. Read-only, they read as they are, without metadata.
+// Stores of the earlier schemas (tests/testdata/store-v1.sql … store-v3.sql) reach the current
+// one in place: every row kept (metadata too), no app with a saver or a drift check, and from
+// then on metadata and drift checks go with their app. Read-only, they read as they are.
 TEST(Store, AnOlderStoreIsMigratedToKeepDiscoveryMetadata) {
   const struct {
     const char* fixture;
     std::string ids;      // as listed before and after the migration
-    int64_t app;          // an app of the fixture
+    int64_t app;          // an app of the fixture without metadata
     std::string nextIds;  // after one more app: a removed id is not given again
+    const char* metadata; // rows of app_metadata kept
   } cases[] = {
-      {"store-v1.sql", "clients 1 3, apps 1 3", 3, "clients 1 3, apps 1 3 4"},
-      {"store-v2.sql", "clients 1 3, apps 1 2", 2, "clients 1 3, apps 1 2 4"},
+      {"store-v1.sql", "clients 1 3, apps 1 3", 3, "clients 1 3, apps 1 3 4", "0\n"},
+      {"store-v2.sql", "clients 1 3, apps 1 2", 2, "clients 1 3, apps 1 2 4", "0\n"},
+      {"store-v3.sql", "clients 1 3, apps 1 2", 2, "clients 1 3, apps 1 2 4", "1\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fixture);
@@ -261,13 +264,19 @@ TEST(Store, AnOlderStoreIsMigratedToKeepDiscoveryMetadata) {
     EXPECT_FALSE(metadata);
     EXPECT_FALSE(store->SetAppMetadata(c.app, {"PROD", "apps", "now", "1"}).ok);
     store.reset();
-    EXPECT_NE(Version(path), "3\n");
+    const std::string current = std::to_string(ServerStore::kSchemaVersion) + "\n";
+    EXPECT_NE(Version(path), current);
 
     store = Open(path);
     ASSERT_TRUE(store);
-    EXPECT_EQ(Version(path) + Rows(path), "3\n" + rows);
+    EXPECT_EQ(Version(path) + Rows(path), current + rows);
     EXPECT_EQ(Ids(*store), c.ids);
-    EXPECT_EQ(Query(path, "SELECT count(*) FROM app_metadata"), "0\n");
+    EXPECT_EQ(Query(path, "SELECT count(*) FROM app_metadata"), c.metadata);
+    std::optional<AppRecord> app;
+    ASSERT_TRUE(store->GetApp(c.app, app).ok && app);
+    EXPECT_EQ(app->savedBy, "");
+    EXPECT_FALSE(app->lastDiff);
+    ASSERT_TRUE(store->RecordDiff(c.app, DriftCheck{"", true, 1, 0, 2, 5}).ok);
     // A client's hosts are found by its id without a scan of every host.
     EXPECT_EQ(
         Query(path, "SELECT count(*) FROM sqlite_master WHERE name = 'client_hosts_by_client'"),
@@ -277,8 +286,11 @@ TEST(Store, AnOlderStoreIsMigratedToKeepDiscoveryMetadata) {
     EXPECT_EQ(metadata->sid + " " + metadata->dbUser, "PROD apps");
     ASSERT_TRUE(store->SaveApp("NEXT", 64, "", nullptr, nullptr).ok);
     EXPECT_EQ(Ids(*store), c.nextIds);
+    ASSERT_TRUE(store->GetApp(c.app, app).ok && app && app->lastDiff);
+    EXPECT_EQ(app->lastDiff->removed, 2);
     ASSERT_TRUE(store->DeleteApp(c.app, nullptr).ok);
-    EXPECT_EQ(Query(path, "SELECT count(*) FROM app_metadata"), "0\n");
+    EXPECT_EQ(Query(path, "SELECT count(*) FROM app_metadata"), c.metadata);
+    EXPECT_EQ(Query(path, "SELECT count(*) FROM app_drift"), "0\n");
   }
 }
 
@@ -332,8 +344,8 @@ TEST(Store, APathThatIsNoStoreIsRefusedWithItsReasonAndLeftAlone) {
        [](const std::string& p) { Sql(p, "PRAGMA application_id = 42;"); },
        "it is an SQLite database of another program (application id 42)"},
       {"a store of a newer version",
-       [](const std::string& p) { Open(p), Sql(p, "PRAGMA user_version = 4;"); },
-       "its schema version 4 is newer than this program's 3"},
+       [](const std::string& p) { Open(p), Sql(p, "PRAGMA user_version = 99;"); },
+       "its schema version 99 is newer than this program's 4"},
       {"a symbolic link to a store",
        [](const std::string& p) { Open(p + ".real"), symlink((p + ".real").c_str(), p.c_str()); },
        "it is a symbolic link"},

@@ -45,6 +45,7 @@ bool Identity(const std::string& path, dev_t& device, ino_t& inode) {
 
 bool StillValid(const Kept& kept, const std::string& path) {
   if (!kept.store || kept.pid != ::getpid() || kept.path != path) return false;
+  if (ServerStore::IsPostgres(path)) return true;  // a server, not a file that can be swapped
   dev_t device;
   ino_t inode;
   return Identity(path, device, inode) && device == kept.device && inode == kept.inode;

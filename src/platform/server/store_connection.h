@@ -7,7 +7,8 @@
 // A thread keeps at most two connections: one opened ReadOnly (lookups) and one opened for
 // changes (ReadWrite and ReadWriteExisting share it). A kept connection is used again only while
 //   - the store path (EBS_HOST_STORE) is the one it was opened for,
-//   - the path still names the file it was opened on (same device and inode, not a link),
+//   - for an SQLite file, the path still names the file it was opened on (same device and inode,
+//     not a link),
 //   - the process is the one that opened it (after fork the child opens its own), and
 //   - its last use ended without an error.
 // Otherwise it is closed (in a forked child: dropped without closing, see below) and the store is
@@ -15,7 +16,8 @@
 // unchanged: a lookup never creates the store, a delete or registry change never creates it.
 // Every change is still one transaction of its own.
 //
-// Fork: SQLite forbids using or closing a connection of the parent in a child. A child that finds
+// Fork: SQLite forbids using or closing a connection of the parent in a child, and closing a
+// PostgreSQL connection of the parent would end the parent's session. A child that finds
 // its parent's connections drops them without closing them: their memory and descriptors stay
 // allocated (a few KiB per connection, once per child) until the child exits or execs (SQLite
 // opens its files close-on-exec).

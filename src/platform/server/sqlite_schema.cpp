@@ -1,4 +1,4 @@
-#include "platform/server/store_schema.h"
+#include "platform/server/sqlite_schema.h"
 
 #include <sqlite3.h>
 
@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "platform/server/store.h"
-#include "platform/server/store_sql.h"
+#include "platform/server/sqlite_sql.h"
 
-using namespace store_sql;
+using namespace sqlite_sql;
 
 namespace {
 
@@ -71,6 +71,21 @@ CREATE TABLE app_metadata (
 );
 )sql";
 
+// Since version 4: who saved each app (empty for an app saved before), and the last drift check
+// of each app, which goes with its app.
+const char* const kVersion4Additions = R"sql(
+ALTER TABLE apps ADD COLUMN saved_by TEXT NOT NULL DEFAULT '';
+CREATE TABLE app_drift (
+  app_id INTEGER NOT NULL PRIMARY KEY REFERENCES apps(id) ON DELETE CASCADE,
+  checked_at TEXT NOT NULL,
+  drift INTEGER NOT NULL,
+  changed INTEGER NOT NULL,
+  added INTEGER NOT NULL,
+  removed INTEGER NOT NULL,
+  changes INTEGER NOT NULL
+);
+)sql";
+
 // The tables that every version of the schema has.
 const char* const kStoreTables[] = {"apps", "client_hosts", "clients", "registry_values"};
 
@@ -93,7 +108,8 @@ std::string Joined(const std::vector<std::string>& names) {
 }
 
 void CreateSchema(sqlite3* db) {
-  Exec(db, (ClientsTable("clients") + AppsTable("apps") + kDependentTables + kVersion3Additions)
+  Exec(db, (ClientsTable("clients") + AppsTable("apps") + kDependentTables + kVersion3Additions +
+            kVersion4Additions)
                .c_str());
   SetPragma(db, "application_id", kApplicationId);
   SetPragma(db, "user_version", ServerStore::kSchemaVersion);
@@ -119,17 +135,21 @@ void MigrateFrom1To2(sqlite3* db) {
 // discovered).
 void MigrateFrom2To3(sqlite3* db) { Exec(db, kVersion3Additions); }
 
+// Version 3 to 4: every app saved by someone unknown, none checked for drift yet.
+void MigrateFrom3To4(sqlite3* db) { Exec(db, kVersion4Additions); }
+
 // Brings a store of an older version to this one, step by step, in the caller's transaction.
 void Migrate(sqlite3* db, int64_t version) {
   if (version < 2) MigrateFrom1To2(db);
   if (version < 3) MigrateFrom2To3(db);
+  if (version < 4) MigrateFrom3To4(db);
   SetPragma(db, "application_id", kApplicationId);
   SetPragma(db, "user_version", ServerStore::kSchemaVersion);
 }
 
 }  // namespace
 
-bool ReadySchema(sqlite3* db, bool readOnly) {
+bool ReadySchema(sqlite3* db, bool readOnly, int64_t* read) {
   const int64_t version = PragmaValue(db, "user_version");
   const int64_t application = PragmaValue(db, "application_id");
   const std::vector<std::string> tables = TablesOf(db);
@@ -143,6 +163,7 @@ bool ReadySchema(sqlite3* db, bool readOnly) {
   if (version == 0 && tables.empty()) {
     if (readOnly) return false;  // a store being created: nothing in it yet
     CreateSchema(db);
+    *read = ServerStore::kSchemaVersion;
     return true;
   }
   const bool ours =
@@ -154,5 +175,6 @@ bool ReadySchema(sqlite3* db, bool readOnly) {
     throw Abort{SQLITE_ERROR,
                 "it is an SQLite database of another program (tables: " + Joined(tables) + ")"};
   if (version < ServerStore::kSchemaVersion && !readOnly) Migrate(db, version);
+  *read = readOnly ? version : ServerStore::kSchemaVersion;
   return true;
 }

@@ -1,6 +1,7 @@
-// The store's own SQL helpers, shared by its files (store.cpp, store_schema.cpp) and by nothing
-// else: a prepared statement, the exception that rolls a transaction back with its message, and
-// the checks of SQLite's answers that throw it. Nothing here is thrown out of ServerStore.
+// The SQLite store's own SQL helpers, shared by its files (sqlite_store.cpp, sqlite_schema.cpp)
+// and by nothing else: a prepared statement, the exception that rolls a transaction back with its
+// message, and the checks of SQLite's answers that throw it. Nothing here is thrown out of the
+// store.
 #pragma once
 
 #include <sqlite3.h>
@@ -8,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace store_sql {
+namespace sqlite_sql {
 
 inline bool Busy(int rc) {
   rc &= 0xFF;
@@ -37,6 +38,7 @@ class Stmt {
     return *this;
   }
   int step() { return ok() ? sqlite3_step(stmt_) : rc_; }
+  bool null(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
   int64_t integer(int col) const { return sqlite3_column_int64(stmt_, col); }
   std::string text(int col) const {
     const unsigned char* t = sqlite3_column_text(stmt_, col);
@@ -88,4 +90,4 @@ inline void SetPragma(sqlite3* db, const char* pragma, int64_t value) {
   Exec(db, ("PRAGMA " + std::string(pragma) + " = " + std::to_string(value)).c_str());
 }
 
-}  // namespace store_sql
+}  // namespace sqlite_sql
