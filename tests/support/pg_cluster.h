@@ -55,6 +55,7 @@ class Session {
     if (PQstatus(conn_.get()) != CONNECTION_OK)
       throw std::runtime_error("cannot connect to the test cluster: " +
                                std::string(PQerrorMessage(conn_.get())));
+    PQsetNoticeProcessor(conn_.get(), [](void*, const char*) {}, nullptr);
   }
   // Runs `sql`, with text parameters $1, $2...
   Outcome Exec(const std::string& sql, const std::vector<std::string>& params = {}) {
