@@ -1,6 +1,7 @@
 #include "platform/server/postgres_sql.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 
 namespace pg_sql {
