@@ -1,9 +1,11 @@
 // The PostgreSQL store on the private test cluster: the same answers as the SQLite store, ids
 // never given twice, hosts confined to their own apps by the server, and no password in a URI.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -295,6 +297,56 @@ TEST_F(PgStoreTest, APasswordInTheUriIsRefusedBeforeConnecting) {
     }
   }
   EXPECT_EQ(ServerLog().find(user), std::string::npos);
+}
+
+// A read-only store changes nothing; a connection the server ended is reported, not retried.
+TEST_F(PgStoreTest, AReadOnlyOrLostConnectionChangesNothing) {
+  std::unique_ptr<ServerStore> reader;
+  ASSERT_TRUE(ServerStore::Open(db_->UriFor("host_a"), reader, StoreAccess::ReadOnly).ok);
+  Status s = reader->SaveApp("ro", 1, "", nullptr, nullptr);
+  EXPECT_NE(s.message.find("read-only transaction"), std::string::npos) << s.message;
+  auto store = Open("host_a");
+  pgtest::Session su(db_->SuperuserUri());
+  ASSERT_TRUE(su.Exec("SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity "
+                      "WHERE usename = 'host_a' AND datname = $1",
+                      {db_->Name()}).ok);
+  for (const char* name : {"lost1", "lost2"}) {  // once lost, it stays lost: no reconnection
+    s = store->SaveApp(name, 1, "", nullptr, nullptr);
+    EXPECT_EQ(s.message.rfind("lost the connection to the store: ", 0), 0u) << s.message;
+  }
+  EXPECT_EQ(su.Exec("SELECT count(*) FROM ebs.apps").Value(), "0");
+}
+
+// As root, libpq reads only files that no other account can change; a missing one is fine.
+TEST_F(PgStoreTest, AsRootLibpqReadsOnlyTrustedFiles) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  char mine[] = "/tmp/pgfiles.XXXXXX", theirs[] = "/tmp/pgfiles.XXXXXX";
+  ASSERT_TRUE(mkdtemp(mine) && mkdtemp(theirs));
+  const std::string own = std::string(mine) + "/pgpass", other = std::string(theirs) + "/file";
+  for (const std::string& f : {own, other}) std::ofstream(f) << "*:*:*:*:unused\n";
+  ASSERT_EQ(chmod(own.c_str(), 0600) | chmod(other.c_str(), 0600), 0);
+  ASSERT_EQ(chown(theirs, 65534, 65534) | chown(other.c_str(), 65534, 65534), 0);
+  struct Row {
+    std::vector<std::pair<const char*, std::string>> env;
+    const char* refused;  // in the message; "" when it opens
+  } rows[] = {
+      {{{"PGPASSFILE", own}}, ""},
+      {{{"PGPASSFILE", std::string(mine) + "/missing"}}, ""},
+      {{{"PGPASSFILE", other}}, "refusing libpq's passfile file"},
+      {{{"PGSSLCERT", other}}, "refusing libpq's sslcert file"},
+      {{{"PGSSLROOTCERT", other}}, "refusing libpq's sslrootcert file"},
+      {{{"PGSERVICE", "ebs"}, {"PGSERVICEFILE", other}}, "refusing libpq's service file"},
+  };
+  for (const Row& r : rows) {
+    for (const auto& [name, value] : r.env) setenv(name, value.c_str(), 1);
+    std::unique_ptr<ServerStore> store;
+    Status s = ServerStore::Open(db_->UriFor("host_a"), store);
+    for (const auto& [name, value] : r.env) unsetenv(name);
+    if (*r.refused) EXPECT_NE(s.message.find(r.refused), std::string::npos) << s.message;
+    else EXPECT_TRUE(s.ok) << r.env[0].second << ": " << s.message;
+  }
+  std::filesystem::remove_all(mine);
+  std::filesystem::remove_all(theirs);
 }
 
 // What a message may show of a URI.

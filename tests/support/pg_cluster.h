@@ -105,6 +105,9 @@ class Database {
     static std::atomic<int> counter{0};
     name_ = "ebs_t" + std::to_string(getpid()) + "_" + std::to_string(counter++);
     Session su(Uri("postgres", "postgres"));
+    // The group roles are the superuser's, not those of the first test's owner, which goes.
+    for (const char* group : {"ebs_admin", "ebs_host"})
+      su.MustExec(std::string("CREATE ROLE ") + group + " NOLOGIN", {"42710", "23505"});
     su.MustExec("DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
     su.MustExec("DROP ROLE IF EXISTS " + name_);
     su.MustExec("CREATE ROLE " + name_ + " LOGIN CREATEROLE");

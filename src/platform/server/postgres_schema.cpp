@@ -1,5 +1,6 @@
 #include "platform/server/postgres_schema.h"
 
+#include <cstdint>
 #include <string>
 
 #include "platform/server/postgres_sql.h"
