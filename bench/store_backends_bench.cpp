@@ -170,13 +170,14 @@ std::unique_ptr<ServerStore> OpenOrSkip(benchmark::State& state, const std::stri
   return store;
 }
 
-// The server's fsync and synchronous_commit, as counters (1 on, 0 off).
-void ReportPgSettings(benchmark::State& state) {
+// The server's fsync and the synchronous_commit that a session of `uri` (a host's role) runs
+// with, as counters (1 on, 0 off).
+void ReportPgSettings(benchmark::State& state, const std::string& uri) {
   try {
-    pgtest::Session su(pgtest::Uri("postgres", "postgres"));
-    state.counters["pg_fsync"] = su.Exec("SHOW fsync").Value() == "on" ? 1 : 0;
+    pgtest::Session session(uri);
+    state.counters["pg_fsync"] = session.Exec("SHOW fsync").Value() == "on" ? 1 : 0;
     state.counters["pg_synchronous_commit"] =
-        su.Exec("SHOW synchronous_commit").Value() == "off" ? 0 : 1;
+        session.Exec("SHOW synchronous_commit").Value() == "off" ? 0 : 1;
   } catch (const std::exception&) {
   }
 }
@@ -215,8 +216,7 @@ void BM_SaveApp200Nodes(benchmark::State& state, bool durable) {
       "SQLite, the same save", durable ? 60 : 45, true);
   if (!ok) state.SkipWithError("a save failed");
   state.counters["config_kib"] = static_cast<double>(config.size()) / 1024;
-  ReportPgSettings(state);
-  if (!durable) state.counters["pg_synchronous_commit"] = 0;
+  ReportPgSettings(state, uri);
 }
 BENCHMARK_CAPTURE(BM_SaveApp200Nodes, durable, true)
     ->Unit(benchmark::kMillisecond)
@@ -254,7 +254,7 @@ void BM_ListClients2000(benchmark::State& state) {
       [&] { ok = sqlite->ListClients(b).ok && b.size() == kClients && ok; },
       "SQLite, the same list", 1, true);
   if (!ok) state.SkipWithError("a list failed or missed clients");
-  ReportPgSettings(state);
+  ReportPgSettings(state, pg.db->UriFor("bench_host1"));
 }
 BENCHMARK(BM_ListClients2000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -358,7 +358,7 @@ void BM_ConcurrentHostsSave(benchmark::State& state, bool postgres) {
   state.counters["scaling"] = perSave > 0 ? perSaveAlone / perSave : 0;
   state.counters["failed_saves"] = static_cast<double>(failed);
   if (failed > 0) state.counters["met"] = 0;  // a save that gave up misses the goal, however fast
-  if (postgres) ReportPgSettings(state);
+  if (postgres) ReportPgSettings(state, location(1));
 }
 BENCHMARK_CAPTURE(BM_ConcurrentHostsSave, postgresql, true)
     ->Iterations(5)
