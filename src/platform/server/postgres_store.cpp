@@ -270,6 +270,8 @@ Status PostgresStore::Failed(const PgFailure& f, bool exhausted) const {
   if (exhausted)
     return Status::Error("the store is busy with concurrent changes, try again later (" +
                          f.message + ")");
+  if (f.sqlstate == "23514")  // the bounds of a row (postgres_schema.cpp)
+    return Status::Error("the store takes no row this large (" + f.message + ")");
   if (f.sqlstate == "42501") {
     std::string may;
     if (owner_ || admin_) may = "";
