@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
 #include <limits>
 #include <map>
 #include <optional>
@@ -326,6 +327,8 @@ Status PostgresStore::Transaction(bool change, F&& body, const char* begin) {
         continue;
       }
       return Failed(f, f.retry);
+    } catch (const std::exception& e) {  // rolled back above
+      return Status::Error(e.what());
     }
   }
 }
