@@ -333,6 +333,7 @@ TEST_F(PgStoreTest, AsRootLibpqReadsOnlyTrustedFiles) {
       {{{"PGPASSFILE", own}}, ""},
       {{{"PGPASSFILE", std::string(mine) + "/missing"}}, ""},
       {{{"PGPASSFILE", other}}, "refusing libpq's passfile file"},
+      {{{"PGPASSFILE", std::string(theirs) + "/missing"}}, "refusing libpq's passfile file"},
       {{{"PGSSLCERT", other}}, "refusing libpq's sslcert file"},
       {{{"PGSSLROOTCERT", other}}, "refusing libpq's sslrootcert file"},
       {{{"PGSERVICE", "ebs"}, {"PGSERVICEFILE", other}}, "refusing libpq's service file"},
