@@ -67,10 +67,11 @@ start_pg() {
     why="the cluster's settings could not be changed; see $results/pg-cluster.log"
     return 1
   fi
-  local i
-  for i in 1 2 3 4 5 6 7 8 9 10; do
+  local tries=10
+  while [ "$tries" -gt 0 ]; do
     [ "$("${sql[@]}" -c "SHOW fsync")" = on ] && return 0
     sleep 0.5
+    tries=$((tries - 1))
   done
   why="the cluster still runs without fsync"
   return 1
