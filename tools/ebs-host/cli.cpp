@@ -48,6 +48,8 @@ const std::vector<std::string>& JsonKeys(const std::string& shape) {
       {"clients remove", {"removed"}},
       {"apps list", {"apps"}},
       {"apps show", {"id", "name", "type", "updatedAt", "discovery", "ebsConfig"}},
+      {"report",
+       {"file", "backend", "apps", "savers", "appsWithDrift", "nodesWithoutClient", "pictures"}},
       {"--help", {"help"}},
       {"--version", {"version", "plugin", "pluginVersion"}},
   };

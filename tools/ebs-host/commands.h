@@ -41,6 +41,10 @@ int RunClientsList(const Global& g);
 int RunClientsRemove(const Global& g, const std::string& name);
 int RunAppsList(const Global& g);
 int RunAppsShow(const Global& g, int64_t id, const std::string& format);
+// The fleet report (fleet_report.h) of every app of the store, written to `htmlFile` ("-":
+// where the output goes). Exit 0 also when pictures could not be drawn; 3 when the store or the
+// file cannot be used.
+int RunReport(const Global& g, const std::string& htmlFile);
 
 // What commands_diff.cpp shares with discover and save (commands_plugin.cpp).
 
@@ -67,6 +71,9 @@ struct SaveContext {
 // `lines`: the log lines of the discovery that found it. Its exit status, output printed.
 int SaveConfig(const Global& g, Hux::OraEBSConfig config, const std::string& name,
                const std::vector<LogLine>& lines, const SaveContext& how);
+
+// The time now as the store keeps times, e.g. 2026-12-06T18:00:00Z.
+std::string UtcNow();
 
 // Prints a failure of the store (exit 3) and returns its status.
 int StoreFailed(const Global& g, const Status& s);

@@ -207,6 +207,7 @@ struct Args {
   std::vector<std::string> hosts;  // clients add
   std::string hive = "0";          // clients add
   std::string format = "text";     // apps show
+  std::string htmlFile;            // report
 };
 
 // One command of ebs-host. Its options are bound to Args; once the command line is parsed, --xml
@@ -357,6 +358,16 @@ const std::vector<Command>& Commands() {
          if (int rc = WholeNumber(g, a.id, "ID", "apps show", id)) return rc;
          return RunAppsShow(g, id, a.format);
        }},
+      {"report", "write an HTML page of every saved app: nodes, clients, drift, pictures",
+       "ebs-host report --html FILE", false,
+       [](CLI::App& c, Args& a) {
+         c.add_option("--html", a.htmlFile,
+                      "the page to write (created mode 0600, never through a link; - for where "
+                      "the output goes)")
+             ->required()
+             ->type_name("FILE");
+       },
+       [](const Global& g, Args& a) { return RunReport(g, a.htmlFile); }},
   };
   return table;
 }
