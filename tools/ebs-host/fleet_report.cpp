@@ -47,8 +47,9 @@ dl.facts{display:grid;grid-template-columns:max-content 1fr;gap:4px 14px;margin:
 dl.facts dt{color:var(--muted)}
 dl.facts dd{margin:0;overflow-wrap:anywhere}
 .scroll{overflow-x:auto}
-table{border-collapse:collapse;width:100%;min-width:420px}
-th,td{text-align:left;padding:6px 8px;border-bottom:1px solid var(--line);vertical-align:top;overflow-wrap:anywhere}
+table{border-collapse:collapse;width:100%}
+th,td{text-align:left;padding:6px 8px;border-bottom:1px solid var(--line);vertical-align:top;overflow-wrap:break-word}
+td:first-child{white-space:nowrap}
 th{font-size:.85rem;color:var(--muted);font-weight:600}
 .badge{display:inline-block;border-radius:4px;padding:0 6px;font-weight:600;white-space:nowrap}
 .badge.warn{background:var(--warn-bg);color:var(--warn-fg);border:1px solid #e8c36a}
@@ -59,12 +60,13 @@ figure{margin:0;overflow-x:auto}
 figure img{max-width:100%;height:auto;display:block}
 footer{max-width:1100px;margin:0 auto;padding:0 16px 24px;color:var(--muted);font-size:.85rem}
 @media (max-width:600px){body{font-size:14px}header,main{padding:0 10px}article{padding:12px}
-dl.facts{grid-template-columns:1fr}dl.facts dd{margin-bottom:6px}}
+dl.facts{grid-template-columns:1fr}dl.facts dd{margin-bottom:6px}
+figure img{max-width:none}}
 @media print{body{background:none;font-size:11pt}nav{display:none}
 article{border:none;border-radius:0;padding:0;break-before:page}
 article:first-of-type{break-before:auto}
 .summary div{border:1px solid #999}.notice,tr.missing td,.badge.warn{background:none}
-.scroll,figure{overflow:visible}table{min-width:0}tr,figure{break-inside:avoid}}
+.scroll,figure{overflow:visible}tr,figure{break-inside:avoid}}
 )";
 
 // The escape of a control or bidirectional character as terminal_text.h writes it.
@@ -252,7 +254,8 @@ std::string FleetReportHtml(const FleetReport& report) {
   if (s.nodesWithoutClient > 0)
     html += "<p class=\"notice\">&#9888; " +
             Count(s.nodesWithoutClient, "node has", "nodes have") +
-            " no client: the platform cannot protect them until one is registered</p>\n";
+            " no client: the platform protects nothing on a host until a client is registered "
+            "for it (ebs-host clients add)</p>\n";
   if (!report.apps.empty()) {
     html += "<nav><ul>";
     for (const FleetApp& app : report.apps)
