@@ -253,6 +253,8 @@ TEST_F(HostDiff, EveryCommandPrintsOneDocumentOfItsKeys) {
   const Keys diff = {"drift", "changes", "runEditionNow", "appId", "name", "sid", "savedAt"};
   const Keys appsShow = {"id", "name", "type", "updatedAt", "discovery", "ebsConfig"};
   const Keys client = {"id", "name", "hiveId", "hosts", "registry"};
+  const Keys report = {"file",          "backend",           "apps",    "savers",
+                       "appsWithDrift", "nodesWithoutClient", "pictures"};
   TempDir dir;
   WriteFile(dir.file("nothing.xml"), Envelope(1, "<m g=\"22\" n=\"505\"><i x=\"1\">9</i></m>"));
   WriteFile(dir.file("peoplesoft.xml"), Envelope(2, "<m g=\"22\" n=\"505\"/>"));
@@ -296,6 +298,10 @@ TEST_F(HostDiff, EveryCommandPrintsOneDocumentOfItsKeys) {
       {"apps show 1", "", 0, appsShow},
       {"apps show 77", "", 1, appsShow},
       {"apps show --format pdf 1", "", 2, appsShow},
+      {"report --html " + dir.file("fleet.html"), "", 0, report},
+      {"report --html -", "", 2, report},  // the page and the document both on stdout
+      {"report --html " + dir.file("fleet.html"), badStore, 3, report},
+      {"report --html " + dir.file("no/such/dir.html"), "", 3, report},
       {"--help", "", 0, {"help"}},
       {"apps show --help", "", 0, {"help"}},
       {"--version", "", 0, {"version", "plugin", "pluginVersion"}},
