@@ -5,10 +5,15 @@
 // reason). The screenshots stay in the test's working directory for people to look at:
 // fleet_report_desktop.png (1200x900) and fleet_report_phone.png (390x844).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <regex>
+#include <string>
+#include <tuple>
+#include <utility>
 
 #include "cli_host.h"
 #include "platform/server/store.h"

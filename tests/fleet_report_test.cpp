@@ -2,7 +2,10 @@
 // may become markup, a script, an event or a load; and the facts it sums up must be right.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <regex>
+#include <string>
+#include <vector>
 
 #include "fleet_report.h"
 #include "platform/message/base64.h"
