@@ -58,8 +58,10 @@ class FleetReportBrowser : public ::testing::Test {
     std::unique_ptr<ServerStore> store;
     ASSERT_TRUE(ServerStore::Open(sandbox.storePath(), store).ok);
     int64_t hostile = 0, prod = 0;
-    ASSERT_TRUE(store->SaveApp(kScript, 64, Config(kImg, "c1", kScript, "c2"), &hostile, nullptr).ok);
-    ASSERT_TRUE(store->SaveApp("PROD", 64, Config("db01", "dbclient", "app02", ""), &prod, nullptr).ok);
+    ASSERT_TRUE(
+        store->SaveApp(kScript, 64, Config(kImg, "c1", kScript, "c2"), &hostile, nullptr).ok);
+    ASSERT_TRUE(
+        store->SaveApp("PROD", 64, Config("db01", "dbclient", "app02", ""), &prod, nullptr).ok);
     ASSERT_TRUE(store->SetAppMetadata(prod, {"PROD", "apps", "2026-12-06T09:00:00Z", "1.0.0"}).ok);
     ASSERT_TRUE(store->RecordDiff(prod, DriftCheck{"", true, 2, 1, 0, 5}).ok);
   }
@@ -68,10 +70,11 @@ class FleetReportBrowser : public ::testing::Test {
   std::string Chromium(const std::string& page, const std::string& options) {
     std::string out;
     const std::string profile = sandbox.dir().file("chromium");
-    const int rc = NqProcess::run(
-        "HOME=" + profile + " timeout 60 chromium --headless --no-sandbox --disable-gpu "
-            "--user-data-dir=" + profile + " " + options + " file://" + page + " 2>/dev/null",
-        &out, nullptr, 90000);
+    const int rc = NqProcess::run("HOME=" + profile +
+                                      " timeout 60 chromium --headless --no-sandbox --disable-gpu "
+                                      "--user-data-dir=" +
+                                      profile + " " + options + " file://" + page + " 2>/dev/null",
+                                  &out, nullptr, 90000);
     EXPECT_EQ(rc, 0) << options;
     return out;
   }
@@ -136,8 +139,9 @@ TEST_F(FleetReportBrowser, WithoutGraphvizThePageSaysWhyOnceAndInEachPicturePlac
   EXPECT_NE(run.out.find("note: pictures need Graphviz's dot"), std::string::npos) << run.out;
   const std::string dom = Chromium(page, "--dump-dom");
   SCOPED_TRACE(dom);
-  EXPECT_EQ(Count(dom, "pictures need Graphviz's dot, which was not found: apt-get install graphviz"),
-            3u);
+  EXPECT_EQ(
+      Count(dom, "pictures need Graphviz's dot, which was not found: apt-get install graphviz"),
+      3u);
   EXPECT_EQ(Count(dom, "<img"), 0u);
   EXPECT_NE(dom.find("<h2>PROD <span"), std::string::npos);
 }

@@ -75,7 +75,7 @@ int RunReport(const Global& g, const std::string& htmlFile) {
   if (int rc = OpenStoreReadOnly(g, store)) return rc;
   FleetReport report;
   report.generatedAt = UtcNow();
-  report.backend = store ? store->Backend()
+  report.backend = store                                                    ? store->Backend()
                    : ServerStore::IsPostgres(CurrentHostConfig().storePath) ? "postgresql"
                                                                             : "sqlite";
   std::vector<AppRecord> apps;
@@ -103,21 +103,21 @@ int RunReport(const Global& g, const std::string& htmlFile) {
 
   const FleetSummary s = Summarise(report);
   if (g.json)
-    return EmitJson(g,
-                    {{"file", htmlFile},
-                     {"backend", report.backend},
-                     {"apps", s.apps},
-                     {"savers", s.savers},
-                     {"appsWithDrift", s.drifted},
-                     {"nodesWithoutClient", s.nodesWithoutClient},
-                     {"pictures",
-                      {{"drawn", s.pictures},
-                       {"notDrawn", s.apps - s.pictures},
-                       {"why", report.picturesNote.empty() ? Json(nullptr)
-                                                           : Json(report.picturesNote)}}}},
-                    kOk);
-  std::string text = "Wrote the report of " + std::to_string(s.apps) + " app(s) to " + Shown(htmlFile) +
-                     " (" + std::to_string(s.pictures) + " picture(s))\n";
+    return EmitJson(
+        g,
+        {{"file", htmlFile},
+         {"backend", report.backend},
+         {"apps", s.apps},
+         {"savers", s.savers},
+         {"appsWithDrift", s.drifted},
+         {"nodesWithoutClient", s.nodesWithoutClient},
+         {"pictures",
+          {{"drawn", s.pictures},
+           {"notDrawn", s.apps - s.pictures},
+           {"why", report.picturesNote.empty() ? Json(nullptr) : Json(report.picturesNote)}}}},
+        kOk);
+  std::string text = "Wrote the report of " + std::to_string(s.apps) + " app(s) to " +
+                     Shown(htmlFile) + " (" + std::to_string(s.pictures) + " picture(s))\n";
   if (!report.picturesNote.empty())
     text += "note: " + Shown(report.picturesNote) + "\n";
   else if (s.pictures < s.apps)

@@ -70,10 +70,33 @@ article:first-of-type{break-before:auto}
 .scroll,figure{overflow:visible}tr,figure{break-inside:avoid}}
 )";
 
-// The escape of a control or bidirectional character as terminal_text.h writes it.
+// Whether `cp` is a control (C0, DEL, C1) or bidirectional character, shown as its escape.
 bool Invisible(uint32_t cp) {
   return cp < 0x20 || (cp >= 0x7f && cp <= 0x9f) || (cp >= 0x202a && cp <= 0x202e) ||
          (cp >= 0x2066 && cp <= 0x2069);
+}
+
+// The character reference of a character that HTML text or an attribute may not hold as it is;
+// null for the others. '=' and '`' too: no text reads as an attribute, even to a naive filter.
+const char* Entity(uint32_t cp) {
+  switch (cp) {
+    case '&':
+      return "&amp;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '"':
+      return "&quot;";
+    case '\'':
+      return "&#39;";
+    case '=':
+      return "&#61;";
+    case '`':
+      return "&#96;";
+    default:
+      return nullptr;
+  }
 }
 
 std::string Count(size_t n, const char* one, const char* many) {
@@ -98,12 +121,12 @@ std::string DiscoveryHtml(const std::optional<AppMetadata>& m) {
 
 std::string DriftHtml(const std::optional<DriftCheck>& d) {
   if (!d) return "<i>never checked</i>";
-  std::string html = d->drift ? "<span class=\"badge drift\">&#9888; drift</span> " +
-                                    std::to_string(d->changed) + " changed, " +
-                                    std::to_string(d->added) + " added, " +
-                                    std::to_string(d->removed) + " removed (" +
-                                    Count(static_cast<size_t>(d->changes), "change", "changes") + ")"
-                              : std::string("<span class=\"badge ok\">no drift</span>");
+  std::string html =
+      d->drift
+          ? "<span class=\"badge drift\">&#9888; drift</span> " + std::to_string(d->changed) +
+                " changed, " + std::to_string(d->added) + " added, " + std::to_string(d->removed) +
+                " removed (" + Count(static_cast<size_t>(d->changes), "change", "changes") + ")"
+          : std::string("<span class=\"badge ok\">no drift</span>");
   return html + ", checked at " + Known(d->checkedAt);
 }
 
@@ -117,8 +140,9 @@ std::string NodesHtml(const std::vector<FleetNode>& nodes) {
     html += missing ? "<tr class=\"missing\">" : "<tr>";
     html += std::string("<td>") + n.tier + "</td><td>" + Known(n.host) + "</td><td>";
     if (missing)
-      html += "<span class=\"badge warn\">&#9888; no client</span> register one with "
-              "<code>ebs-host clients add</code>";
+      html +=
+          "<span class=\"badge warn\">&#9888; no client</span> register one with "
+          "<code>ebs-host clients add</code>";
     else
       html += HtmlText(n.client) + " <span class=\"id\">(id " + std::to_string(n.clientId) +
               ", domain " + std::to_string(n.domain) + ")</span>";
@@ -137,9 +161,8 @@ std::string PictureHtml(const FleetApp& app) {
   const std::string uri = "data:image/svg+xml;base64," + Base64Encode(app.svg);
   if (uri.size() > kMaxDataUri)
     return "<p class=\"notice\">the picture is too large to show inline (" +
-           std::to_string(uri.size() >> 10) +
-           " KiB); <code>ebs-host apps show " + std::to_string(app.record.id) +
-           " --format svg</code> writes it to a file</p>";
+           std::to_string(uri.size() >> 10) + " KiB); <code>ebs-host apps show " +
+           std::to_string(app.record.id) + " --format svg</code> writes it to a file</p>";
   // The base64 alphabet and the MIME type hold no character that ends an attribute.
   return "<figure><img src=\"" + uri + "\" alt=\"topology of " + HtmlText(app.record.name) +
          "\"></figure>";
@@ -189,20 +212,12 @@ std::string HtmlText(std::string_view value) {
       ++i;
       continue;
     }
-    switch (cp) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      case '=': out += "&#61;"; break;  // no text reads as an attribute, even to a naive filter
-      case '`': out += "&#96;"; break;
-      default:
-        if (Invisible(cp))
-          out += Shown(value.substr(i, n));
-        else
-          out.append(value.data() + i, n);
-    }
+    if (const char* entity = Entity(cp))
+      out += entity;
+    else if (Invisible(cp))
+      out += Shown(value.substr(i, n));
+    else
+      out.append(value.data() + i, n);
     i += n;
   }
   return out;
@@ -232,7 +247,8 @@ FleetSummary Summarise(const FleetReport& report) {
 std::string FleetReportHtml(const FleetReport& report) {
   const FleetSummary s = Summarise(report);
   std::string savers;
-  for (const std::string& saver : s.savers) savers += (savers.empty() ? "" : ", ") + HtmlText(saver);
+  for (const std::string& saver : s.savers)
+    savers += (savers.empty() ? "" : ", ") + HtmlText(saver);
   std::string html =
       "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
       "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
@@ -241,9 +257,10 @@ std::string FleetReportHtml(const FleetReport& report) {
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
       "<title>EBS fleet report</title>\n<style>";
   html += kStyle;
-  html += "</style></head><body>\n<header><h1>EBS fleet report</h1><p class=\"meta\">Generated at " +
-          HtmlText(report.generatedAt) + " (UTC) from the " + HtmlText(report.backend) +
-          " store</p>\n<dl class=\"summary\">";
+  html +=
+      "</style></head><body>\n<header><h1>EBS fleet report</h1><p class=\"meta\">Generated at " +
+      HtmlText(report.generatedAt) + " (UTC) from the " + HtmlText(report.backend) +
+      " store</p>\n<dl class=\"summary\">";
   html += "<div><dt>Apps</dt><dd>" + std::to_string(s.apps) + "</dd></div>";
   html += "<div><dt>Apps with drift</dt><dd>" + std::to_string(s.drifted) + "</dd></div>";
   html += "<div><dt>Nodes without a client</dt><dd>" + std::to_string(s.nodesWithoutClient) +
@@ -253,8 +270,7 @@ std::string FleetReportHtml(const FleetReport& report) {
   if (!report.picturesNote.empty())
     html += "<p class=\"notice\">&#9888; " + HtmlText(report.picturesNote) + "</p>\n";
   if (s.nodesWithoutClient > 0)
-    html += "<p class=\"notice\">&#9888; " +
-            Count(s.nodesWithoutClient, "node has", "nodes have") +
+    html += "<p class=\"notice\">&#9888; " + Count(s.nodesWithoutClient, "node has", "nodes have") +
             " no client: the platform protects nothing on a host until a client is registered "
             "for it (ebs-host clients add)</p>\n";
   if (!report.apps.empty()) {
@@ -267,6 +283,7 @@ std::string FleetReportHtml(const FleetReport& report) {
   html += "</header>\n<main>\n";
   if (report.apps.empty()) html += "<p>The store holds no virtual app.</p>\n";
   for (const FleetApp& app : report.apps) html += AppHtml(app);
-  return html + "</main>\n<footer>Made by ebs-host report; it loads nothing and runs no script."
-                "</footer>\n</body></html>\n";
+  return html +
+         "</main>\n<footer>Made by ebs-host report; it loads nothing and runs no script."
+         "</footer>\n</body></html>\n";
 }

@@ -37,15 +37,16 @@ struct FleetApp {
 };
 
 struct FleetReport {
-  std::string generatedAt;  // UTC, e.g. 2026-12-07T05:00:00Z
-  std::string backend;      // "sqlite" or "postgresql"; never the store's location
+  std::string generatedAt;   // UTC, e.g. 2026-12-07T05:00:00Z
+  std::string backend;       // "sqlite" or "postgresql"; never the store's location
   std::string picturesNote;  // why no app has a picture, said once at the top; "" when drawn
   std::vector<FleetApp> apps;
 };
 
 struct FleetSummary {
   size_t apps = 0, drifted = 0, nodesWithoutClient = 0, pictures = 0;
-  std::vector<std::string> savers;  // each once, sorted; "unknown" for apps saved before it was kept
+  std::vector<std::string>
+      savers;  // each once, sorted; "unknown" for apps saved before it was kept
 };
 
 // What a saver shows when the store does not know it.
@@ -60,7 +61,8 @@ FleetSummary Summarise(const FleetReport& report);
 // The whole page.
 std::string FleetReportHtml(const FleetReport& report);
 
-// `value` as HTML text or attribute value: &, <, >, ", ', = and ` as character references; control characters
-// (C0, DEL, C1) and the bidirectional controls as visible escapes ("\n", "\x1b", "\u202e", as
-// terminal_text.h writes them); a byte that is not part of well-formed UTF-8 as U+FFFD.
+// `value` as HTML text or attribute value: &, <, >, ", ', = and ` as character references; control
+// characters (C0, DEL, C1) and the bidirectional controls as visible escapes ("\n", "\x1b",
+// "\u202e", as terminal_text.h writes them); a byte that is not part of well-formed UTF-8 as
+// U+FFFD.
 std::string HtmlText(std::string_view value);
