@@ -229,4 +229,29 @@ TEST(HostCliFormat, FormatOptionAndItsConflicts) {
   EXPECT_NE(NodeLine(ReadFile(dir.file("p.dot")), "app0").find(kNoClientMark), std::string::npos);
 }
 
+// report --html draws what it can: without a usable dot, or with one that fails, the page is
+// still written (exit 0) and says why, in the JSON document and in the picture's place.
+TEST(HostCliFormat, ReportSaysWhyAPictureIsMissing) {
+  HostSandbox sandbox;
+  TempDir dir, noDot, failing;
+  FakeDot(failing, "echo broken >&2; exit 3");
+  WriteFile(dir.file("found.xml"), Discovered("", "app01"));
+  ASSERT_EQ(Host("save --name P --config " + dir.file("found.xml")).status, 0);
+  const struct {
+    std::string path, why;
+  } cases[] = {
+      {noDot.path(), "pictures need Graphviz's dot, which was not found: apt-get install graphviz"},
+      {failing.path(), "the picture cannot be drawn: " + failing.file("dot") +
+                           " -Tsvg failed (exit status 3): broken"},
+  };
+  for (const auto& c : cases) {
+    const HostRun r = Host("--json report --html " + dir.file("p.html"), "PATH=" + c.path);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    const auto doc = OneDocument(r.out);
+    EXPECT_EQ(doc["pictures"], nlohmann::json({{"drawn", 0}, {"notDrawn", 1}, {"why", c.why}}));
+    EXPECT_EQ(Count(ReadFile(dir.file("p.html")), "Graphviz&#39;s dot, which was not found"),
+              c.path == noDot.path() ? 2u : 0u);
+  }
+}
+
 }  // namespace

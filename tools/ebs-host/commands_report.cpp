@@ -102,25 +102,25 @@ int RunReport(const Global& g, const std::string& htmlFile) {
     return Fail(g, kUnavailable, "cannot write the report to " + htmlFile);
 
   const FleetSummary s = Summarise(report);
+  // Why pictures are missing: Graphviz missing for all, else the first app's failure.
+  std::string why = report.picturesNote;
+  for (const FleetApp& app : report.apps)
+    if (why.empty() && app.svg.empty()) why = app.pictureNote;
   if (g.json)
-    return EmitJson(
-        g,
-        {{"file", htmlFile},
-         {"backend", report.backend},
-         {"apps", s.apps},
-         {"savers", s.savers},
-         {"appsWithDrift", s.drifted},
-         {"nodesWithoutClient", s.nodesWithoutClient},
-         {"pictures",
-          {{"drawn", s.pictures},
-           {"notDrawn", s.apps - s.pictures},
-           {"why", report.picturesNote.empty() ? Json(nullptr) : Json(report.picturesNote)}}}},
-        kOk);
+    return EmitJson(g,
+                    {{"file", htmlFile},
+                     {"backend", report.backend},
+                     {"apps", s.apps},
+                     {"savers", s.savers},
+                     {"appsWithDrift", s.drifted},
+                     {"nodesWithoutClient", s.nodesWithoutClient},
+                     {"pictures",
+                      {{"drawn", s.pictures},
+                       {"notDrawn", s.apps - s.pictures},
+                       {"why", why.empty() ? Json(nullptr) : Json(why)}}}},
+                    kOk);
   std::string text = "Wrote the report of " + std::to_string(s.apps) + " app(s) to " +
                      Shown(htmlFile) + " (" + std::to_string(s.pictures) + " picture(s))\n";
-  if (!report.picturesNote.empty())
-    text += "note: " + Shown(report.picturesNote) + "\n";
-  else if (s.pictures < s.apps)
-    text += "note: some pictures could not be drawn; the page says why\n";
+  if (!why.empty()) text += "note: " + Shown(why) + "\n";
   return Emit(g, text);
 }
