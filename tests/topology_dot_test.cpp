@@ -1,5 +1,5 @@
 // The picture of a topology: the structure of the graph, hostile instance values, Graphviz's dot
-// drawing it, which dot is run and how its failures are said, and --format in ebs-host.
+// drawing it, which dot is run and how its failures are said, --format and report in ebs-host.
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <unistd.h>
