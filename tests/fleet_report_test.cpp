@@ -132,31 +132,4 @@ TEST(FleetReport, SummaryAndEachAppSayWhatTheStoreHolds) {
   EXPECT_LT(html.find("id=\"app-1\""), html.find("id=\"app-2\""));
 }
 
-TEST(FleetReport, NodesComeFromTheConfigurationWithTheirClients) {
-  Hux::OraEBSConfig config;
-  auto db = View(config)
-                .child(Hux::OraEBSConfig::dbTier, Create::Yes)
-                .list(Hux::OraEBSDBTier::dbNodes, Create::Yes)
-                .append();
-  db.set(Hux::OraEBSDBNode::hostName, "db01");
-  auto dbClient = db.child(Hux::OraEBSDBNode::client, Create::Yes);
-  dbClient.set(NqEntities::ClientEntity::clientName, "dbclient");
-  dbClient.set(NqEntities::ClientEntity::clientId, 9);
-  auto apps = View(config)
-                  .child(Hux::OraEBSConfig::appTier, Create::Yes)
-                  .list(Hux::OraEBSAppTier::appNodes, Create::Yes);
-  apps.append().set(Hux::OraEBSAppNode::hostName, "app01");  // no client at all
-  apps.append()                                              // a client without a name is none
-      .child(Hux::OraEBSAppNode::client, Create::Yes)
-      .set(NqEntities::ClientEntity::clientId, 4);
-  const std::vector<FleetNode> nodes = FleetNodes(View(config));
-  ASSERT_EQ(nodes.size(), 3u);
-  EXPECT_EQ(std::string(nodes[0].tier) + " " + nodes[0].host + " " + nodes[0].client + " " +
-                std::to_string(nodes[0].clientId),
-            "database db01 dbclient 9");
-  EXPECT_EQ(std::string(nodes[1].tier) + " " + nodes[1].host + " " + nodes[1].client,
-            "application app01 ");
-  EXPECT_EQ(nodes[2].client, "");
-}
-
 }  // namespace

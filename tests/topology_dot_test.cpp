@@ -230,7 +230,8 @@ TEST(HostCliFormat, FormatOptionAndItsConflicts) {
 }
 
 // report --html draws what it can: without a usable dot, or with one that fails, the page is
-// still written (exit 0) and says why, in the JSON document and in the picture's place.
+// still written (exit 0) and says why, in the JSON document and in the picture's place; nodes
+// without a client are counted.
 TEST(HostCliFormat, ReportSaysWhyAPictureIsMissing) {
   HostSandbox sandbox;
   TempDir dir, noDot, failing;
@@ -249,6 +250,7 @@ TEST(HostCliFormat, ReportSaysWhyAPictureIsMissing) {
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     const auto doc = OneDocument(r.out);
     EXPECT_EQ(doc["pictures"], nlohmann::json({{"drawn", 0}, {"notDrawn", 1}, {"why", c.why}}));
+    EXPECT_EQ(doc["nodesWithoutClient"], 2);  // a client without a name is none
     EXPECT_EQ(Count(ReadFile(dir.file("p.html")), "Graphviz&#39;s dot, which was not found"),
               c.path == noDot.path() ? 2u : 0u);
   }
