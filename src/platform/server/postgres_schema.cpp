@@ -97,6 +97,7 @@ GRANT INSERT, UPDATE, DELETE ON ebs.app_metadata, ebs.app_drift TO ebs_host;
 GRANT INSERT, UPDATE ON ebs.registry_values TO ebs_host;
 GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA ebs TO ebs_admin;
 GRANT USAGE, SELECT, UPDATE ON ebs.clients_id_seq, ebs.apps_id_seq TO ebs_admin;
+GRANT SELECT ON ebs.clients_id_seq, ebs.apps_id_seq TO ebs_host;
 )sql";
 
 // Row-level security on the apps and what belongs to each app: a host sees every row and changes

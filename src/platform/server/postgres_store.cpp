@@ -643,6 +643,12 @@ Status PostgresStore::ReadAll(StoreContent& out) {
       out.registry.push_back(ValueOf(values.get(), i, Integer(values.get(), i, 0), 1));
     PgResult apps = Exec(conn_.get(), (std::string(kAppColumns) + "ORDER BY a.id").c_str());
     for (int i = 0; i < PQntuples(apps.get()); ++i) out.apps.push_back(AppOf(apps.get(), i));
+    PgResult given = Exec(conn_.get(),
+                          "SELECT (SELECT CASE WHEN is_called THEN last_value ELSE 0 END "
+                          "FROM ebs.clients_id_seq), (SELECT CASE WHEN is_called THEN "
+                          "last_value ELSE 0 END FROM ebs.apps_id_seq)");
+    out.clientIdsGiven = Integer(given.get(), 0, 0);
+    out.appIdsGiven = Integer(given.get(), 0, 1);
     PgResult meta = Exec(conn_.get(),
                        "SELECT app_id, sid, db_user, discovered_at, plugin_version "
                        "FROM ebs.app_metadata");
@@ -670,7 +676,8 @@ Status PostgresStore::WriteAll(const StoreContent& content, const std::string& s
                        "(SELECT count(*) FROM ebs.apps)");
     if (Integer(held.get(), 0, 0) != 0)
       throw PgFailure{"", "the store to copy into holds clients or apps already", false, false};
-    int64_t topClient = 0, topApp = 0;
+    // The ids given after the copy: above every copied one and every one the source ever gave.
+    int64_t topClient = content.clientIdsGiven, topApp = content.appIdsGiven;
     for (const ClientRecord& c : content.clients) {
       Exec(conn,
            "INSERT INTO ebs.clients (id, name, hive_id) OVERRIDING SYSTEM VALUE "
