@@ -9,7 +9,7 @@
 #include <regex>
 
 #include "cli_host.h"
-#include "store_location.h"
+#include "platform/server/store_location.h"
 #include "support/plugin.h"
 #include "support/worker_access.h"
 #include "terminal_text.h"

@@ -353,17 +353,4 @@ TEST_F(PgStoreTest, AsRootLibpqReadsOnlyTrustedFiles) {
   std::filesystem::remove_all(theirs);
 }
 
-// What a message may show of a URI.
-TEST(PgStoreUri, ThePasswordPartIsMasked) {
-  const std::pair<const char*, const char*> rows[] = {
-      {"postgresql://u:pw@h/db", "postgresql://u:***@h/db"},
-      {"postgres://u:p@w@h:5/db?x=1", "postgres://u:***@h:5/db?x=1"},
-      {"postgresql://h/db?password=pw&user=u", "postgresql://h/db?password=***&user=u"},
-      {"postgresql://h/db?user=u&password=pw", "postgresql://h/db?user=u&password=***"},
-      {"postgresql://u@h/db?sslpassword=x", "postgresql://u@h/db?sslpassword=x"},  // not this one
-      {"postgresql:///db?host=/run/pg", "postgresql:///db?host=/run/pg"},
-  };
-  for (const auto& [uri, masked] : rows) EXPECT_EQ(PostgresStore::Masked(uri), masked) << uri;
-}
-
 }  // namespace

@@ -17,7 +17,7 @@
 
 #include "base/file_io.h"
 #include "private_file.h"
-#include "store_location.h"
+#include "platform/server/store_location.h"
 #include "terminal_text.h"
 
 std::string Dump(const Json& j) {

@@ -17,7 +17,7 @@
 #include "json_view.h"
 #include "base/file_io.h"
 #include "platform/host/host_config.h"
-#include "store_location.h"
+#include "platform/server/store_location.h"
 #include "terminal_text.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include "picture.h"
 #include "platform/host/host_config.h"
 #include "messages/redact.h"
-#include "store_location.h"
+#include "platform/server/store_location.h"
 #include "terminal_text.h"
 #include "topology_view.h"
 

@@ -30,7 +30,7 @@
 #include "base/file_io.h"
 #include "platform/host/host_config.h"
 #include "plugin_locator.h"
-#include "store_location.h"
+#include "platform/server/store_location.h"
 #include "terminal_text.h"
 
 namespace {

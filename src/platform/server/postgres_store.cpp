@@ -18,6 +18,7 @@
 #include "base/file_io.h"
 #include "base/trusted_dir.h"
 #include "platform/server/postgres_schema.h"
+#include "platform/server/store_location.h"
 
 using namespace pg_sql;
 
@@ -201,35 +202,11 @@ Status Connect(const std::string& uri, PgConn& conn) {
 
 }  // namespace
 
-std::string PostgresStore::Masked(const std::string& uri) {
-  std::string out = uri;
-  // user:password@ in the authority part.
-  if (const size_t scheme = out.find("://"); scheme != std::string::npos) {
-    const size_t start = scheme + 3;
-    const size_t end = out.find_first_of("/?", start);
-    const size_t at = out.rfind('@', end == std::string::npos ? out.size() : end);
-    if (at != std::string::npos && at >= start) {
-      const size_t colon = out.find(':', start);
-      if (colon != std::string::npos && colon < at) out.replace(colon + 1, at - colon - 1, "***");
-    }
-  }
-  // password=... among the parameters.
-  for (size_t pos = 0; (pos = out.find("password=", pos)) != std::string::npos;) {
-    const bool starts = pos == 0 || out[pos - 1] == '?' || out[pos - 1] == '&' ||
-                        out[pos - 1] == ' ';
-    pos += 9;
-    if (!starts) continue;
-    const size_t end = out.find_first_of("& ", pos);
-    out.replace(pos, (end == std::string::npos ? out.size() : end) - pos, "***");
-  }
-  return out;
-}
-
 Status PostgresStore::Open(const std::string& uri, std::unique_ptr<ServerStore>& store,
                            StoreAccess access) {
   store.reset();
   auto refuse = [&uri](const std::string& why) {
-    return Status::Error("cannot open store " + Masked(uri) + ": " + why);
+    return Status::Error("cannot open store " + MaskedLocation(uri) + ": " + why);
   };
   PgConn conn;
   if (Status s = Connect(uri, conn); !s.ok) return refuse(s.message);
@@ -261,8 +238,8 @@ Status PostgresStore::Init(const std::string& uri, std::string* done) {
   PgConn conn;
   Status s = Connect(uri, conn);
   if (s.ok) s = InitPostgresSchema(conn.get(), done);
-  if (!s.ok) return Status::Error("cannot initialise store " + Masked(uri) + ": " + s.message);
-  if (done) *done = "store " + Masked(uri) + ": " + *done;
+  if (!s.ok) return Status::Error("cannot initialise store " + MaskedLocation(uri) + ": " + s.message);
+  if (done) *done = "store " + MaskedLocation(uri) + ": " + *done;
   return Status::Ok();
 }
 

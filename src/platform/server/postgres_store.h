@@ -36,8 +36,6 @@ class PostgresStore final : public ServerStore {
                      StoreAccess access);
   // ServerStore::Init for a URI.
   static Status Init(const std::string& uri, std::string* done);
-  // `uri` with the password part, if any, masked: fit for a message.
-  static std::string Masked(const std::string& uri);
 
   const char* Backend() const override { return "postgresql"; }
   Status AddClient(const std::string& name, const std::vector<std::string>& hosts, int64_t hiveId,

@@ -1,7 +1,7 @@
-// The store's location as ebs-host shows it. A PostgreSQL URI may carry a password (as
-// user:password@ or a password=... parameter): the store refuses such a URI, and ebs-host never
-// shows the password, in its output, its errors or its JSON. A file path is shown as it is.
-// Pure; thread-safe.
+// The store's location as a message shows it. A PostgreSQL URI may carry a password (as
+// user:password@ or a password=... parameter): the store refuses such a URI, and no message shows
+// the password, neither the store's own nor ebs-host's output, errors and JSON. A file path is
+// shown as it is. Pure; thread-safe.
 #pragma once
 
 #include <string>

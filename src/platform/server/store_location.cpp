@@ -1,4 +1,4 @@
-#include "store_location.h"
+#include "platform/server/store_location.h"
 
 #include <algorithm>
 #include <cctype>
