@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <unordered_map>
 
 namespace pg_sql {
 
@@ -43,12 +45,48 @@ PgResult Checked(PGconn* conn, PGresult* raw) {
 
 }  // namespace
 
+namespace {
+
+// The statements prepared on each connection of this thread (connections are never shared
+// between threads), by their text: name "ebs_N". ConnCloser forgets a connection's.
+using Prepared = std::unordered_map<std::string, std::string>;
+std::unordered_map<const PGconn*, Prepared>& PreparedOf() {
+  static thread_local std::unordered_map<const PGconn*, Prepared> prepared;
+  return prepared;
+}
+
+// A query or change, prepared once per connection and then run by name; transaction control and
+// the schema's statements run as they are.
+bool Preparable(const char* sql) {
+  for (const char* verb : {"SELECT", "INSERT", "UPDATE", "DELETE", "WITH"})
+    if (std::strncmp(sql, verb, std::strlen(verb)) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+void ConnCloser::operator()(PGconn* c) const {
+  PreparedOf().erase(c);
+  PQfinish(c);
+}
+
 PgResult Exec(PGconn* conn, const char* sql, const std::vector<std::string>& params) {
   std::vector<const char*> values;
   values.reserve(params.size());
   for (const std::string& p : params) values.push_back(p.c_str());
-  return Checked(conn, PQexecParams(conn, sql, static_cast<int>(values.size()), nullptr,
-                                    values.data(), nullptr, nullptr, 0));
+  const int count = static_cast<int>(values.size());
+  if (!Preparable(sql))
+    return Checked(conn,
+                   PQexecParams(conn, sql, count, nullptr, values.data(), nullptr, nullptr, 0));
+  Prepared& prepared = PreparedOf()[conn];
+  auto it = prepared.find(sql);
+  if (it == prepared.end()) {
+    const std::string name = "ebs_" + std::to_string(prepared.size() + 1);
+    Checked(conn, PQprepare(conn, name.c_str(), sql, count, nullptr));
+    it = prepared.emplace(sql, name).first;
+  }
+  return Checked(conn, PQexecPrepared(conn, it->second.c_str(), count, values.data(), nullptr,
+                                      nullptr, 0));
 }
 
 PgResult Exec(PGconn* conn, const char* sql, std::initializer_list<std::string> params) {

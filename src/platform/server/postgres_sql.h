@@ -1,7 +1,7 @@
-// A thin layer over libpq for the PostgreSQL store: owned connections and results, statements run
-// with their values as parameters (never spliced into the SQL text), and failures thrown as a
-// PgFailure that says whether a retry may help and whether the connection is gone. The database's
-// content is input: a value larger than kMaxValueBytes is refused.
+// A thin layer over libpq for the PostgreSQL store: owned connections and results, prepared
+// statements run with their values as parameters (never spliced into the SQL text), and failures
+// thrown as a PgFailure that says whether a retry may help and whether the connection is gone.
+// The database's content is input: a value larger than kMaxValueBytes is refused.
 #pragma once
 
 #include <libpq-fe.h>
@@ -15,7 +15,7 @@
 namespace pg_sql {
 
 struct ConnCloser {
-  void operator()(PGconn* c) const { PQfinish(c); }
+  void operator()(PGconn* c) const;  // forgets its prepared statements too
 };
 struct ResultClearer {
   void operator()(PGresult* r) const { PQclear(r); }
@@ -38,7 +38,9 @@ struct PgFailure {
 std::string OneLine(const char* text);
 
 // Runs `sql` with text parameters ($1, $2...; the SQL casts them); throws PgFailure unless the
-// statement succeeded.
+// statement succeeded. A query or change (SELECT, INSERT, UPDATE, DELETE, WITH) is prepared on
+// the connection the first time and run as a prepared statement from then on; the connection
+// must be used by one thread only.
 PgResult Exec(PGconn* conn, const char* sql, std::initializer_list<std::string> params = {});
 PgResult Exec(PGconn* conn, const char* sql, const std::vector<std::string>& params);
 
