@@ -1,11 +1,16 @@
 // The PostgreSQL store on the private test cluster: the same answers as the SQLite store, ids
 // never given twice, hosts confined to their own apps by the server, and no password in a URI.
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -351,6 +356,42 @@ TEST_F(PgStoreTest, AsRootLibpqReadsOnlyTrustedFiles) {
   }
   std::filesystem::remove_all(mine);
   std::filesystem::remove_all(theirs);
+}
+
+// A socket that another account made in the socket directory is no server to root: libpq refuses
+// it before it sends anything (the impostor would ask for the password in clear).
+TEST_F(PgStoreTest, AsRootAServerOfAnotherAccountIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  char dir[] = "/tmp/pgfake.XXXXXX";
+  ASSERT_TRUE(mkdtemp(dir));
+  ASSERT_EQ(chown(dir, 65534, 65534), 0);
+  const std::string socket = std::string(dir) + "/.s.PGSQL.5432";
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t impostor = fork();
+  if (impostor == 0) {  // nobody listens, and would answer anything
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socket.c_str());
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0)
+      _exit(1);
+    (void)!write(ready[1], "x", 1);
+    for (;;) close(accept(fd, nullptr, nullptr));
+  }
+  char byte;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  std::unique_ptr<ServerStore> store;
+  const Status s = ServerStore::Open(
+      std::string("postgresql:///ebs?host=") + dir + "&port=5432&user=host_a", store);
+  kill(impostor, SIGKILL);
+  waitpid(impostor, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  std::filesystem::remove_all(dir);
+  EXPECT_FALSE(s.ok);
+  EXPECT_NE(s.message.find("requirepeer"), std::string::npos) << s.message;
 }
 
 }  // namespace

@@ -166,6 +166,10 @@ Status TrustedConnectionFiles(const std::map<std::string, std::string>& options,
   return Status::Ok();
 }
 
+// The account the PostgreSQL server runs as on Debian, which a server reached through a Unix
+// socket must run as when root connects.
+constexpr const char* kServerAccount = "postgres";
+
 // A connection to `uri`, with the store's session settings; refused before connecting when the
 // URI carries a password, or (as root) names a file another account could change.
 Status Connect(const std::string& uri, PgConn& conn) {
@@ -181,8 +185,14 @@ Status Connect(const std::string& uri, PgConn& conn) {
   if (!options.count("connect_timeout")) params.emplace_back("connect_timeout", kDefaultConnectTimeout);
   if (!options.count("fallback_application_name"))
     params.emplace_back("fallback_application_name", "ebs-host");
-  if (::geteuid() == 0)
+  if (::geteuid() == 0) {
     if (Status trusted = TrustedConnectionFiles(options, params); !trusted.ok) return trusted;
+    // Whoever can make a socket in the socket directory could pose as the server and ask root
+    // for the password in clear: over a Unix socket, libpq first checks that the server runs as
+    // the account PostgreSQL runs as (requirepeer), unless the URI or root names another.
+    if (!options.count("requirepeer") && !Env("PGREQUIREPEER"))
+      params.emplace_back("requirepeer", kServerAccount);
+  }
   std::vector<const char*> keys, values;
   for (const auto& [k, v] : params) keys.push_back(k.c_str()), values.push_back(v.c_str());
   keys.push_back(nullptr);
