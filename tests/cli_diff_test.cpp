@@ -1,8 +1,9 @@
 // ebs-host diff against the simulated instance PROD (tests/fake-oracle): a saved app compared
 // with a fresh discovery after the instance changed as it does between backups (a cutover, hosts
 // added and retired, services stopped, clients registered), in both output forms; --update
-// making the saved app current; the SID and user taken from what the save recorded. With the
-// instance at hand, also the --json document of every command, as it succeeds and as it fails.
+// making the saved app current; the SID and user taken from what the save recorded; each result
+// recorded with the app. With the instance at hand, also the --json document of every command,
+// as it succeeds and as it fails.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -197,6 +198,58 @@ TEST_F(HostDiff, UpdateMakesTheNextDiffClean) {
   EXPECT_EQ(clean.out.find("Saved virtual app"), std::string::npos) << clean.out;
 }
 
+// Each diff's result is recorded with its app, as its verdict counts it; after --update, the
+// drift found before it. A store that refuses the record leaves the result and its exit status
+// as they were, with a note (text) or "recorded": false and the reason (--json).
+TEST_F(HostDiff, EachResultIsRecordedWithTheApp) {
+  SaveInstance();
+  if (HasFatalFailure()) return;
+  const auto lastDiff = [] {
+    return OneDocument(Host("--json apps list").out)["apps"][0]["lastDiff"];
+  };
+  EXPECT_EQ(lastDiff(), nullptr);
+  Cutover("fs2");
+  HostRun text = Diff();
+  EXPECT_EQ(text.status, 4) << text.err;
+  nlohmann::json last = lastDiff();
+  ASSERT_TRUE(last.is_object());
+  EXPECT_EQ(last["drift"], true);
+  const std::string counted = std::to_string(last["changed"].get<int>()) + " changed, " +
+                              std::to_string(last["added"].get<int>()) + " added, " +
+                              std::to_string(last["removed"].get<int>()) + " removed (" +
+                              std::to_string(last["changes"].get<int>()) + " changes)";
+  EXPECT_NE(text.out.find("drift found: " + counted), std::string::npos) << text.out;
+  EXPECT_NE(Host("apps list").out.find(" drift (" + counted.substr(0, counted.find(" ("))),
+            std::string::npos);
+
+  HostRun update = Diff("--json", " --update");
+  EXPECT_EQ(update.status, 4) << update.err;
+  EXPECT_EQ(OneDocument(update.out)["diff"]["recorded"], true) << update.out;
+  EXPECT_EQ(lastDiff()["drift"], true);
+  HostRun clean = Diff("--json");
+  EXPECT_EQ(clean.status, 0);
+  EXPECT_EQ(OneDocument(clean.out)["recorded"], true);
+  last = lastDiff();
+  EXPECT_EQ(last["drift"], false);
+  EXPECT_EQ(last["changes"], 0);
+
+  Run("sqlite3 " + ShellWord(sandbox->storePath()) +
+      " \"CREATE TRIGGER refuse BEFORE INSERT ON app_drift "
+      "BEGIN SELECT RAISE(ABORT, 'checks are kept elsewhere'); END;\"");
+  HostRun noted = Diff();
+  EXPECT_EQ(noted.status, 0);
+  EXPECT_NE(noted.out.find("no drift"), std::string::npos) << noted.out;
+  EXPECT_NE(noted.err.find("note: the result of this diff was not recorded in the store: "),
+            std::string::npos)
+      << noted.err;
+  const nlohmann::json refused = OneDocument(Diff("--json").out);
+  EXPECT_EQ(refused["drift"], false);
+  EXPECT_EQ(refused["recorded"], false);
+  EXPECT_NE(refused["recordError"].get<std::string>().find("checks are kept elsewhere"),
+            std::string::npos)
+      << refused;
+}
+
 // What diff cannot do, and how it says so: no such app (refused), an app saved from a file
 // without the SID and user to discover it with (a usage error naming the options), a
 // discovery that fails (as discover reports it).
@@ -250,8 +303,11 @@ TEST_F(HostDiff, EveryCommandPrintsOneDocumentOfItsKeys) {
   };
   const Keys discover = with(answer, {"missingClients"});
   const Keys save = with(answer, {"appId", "name", "missingClients"});
-  const Keys diff = {"drift", "changes", "runEditionNow", "appId", "name", "sid", "savedAt"};
-  const Keys appsShow = {"id", "name", "type", "updatedAt", "discovery", "ebsConfig"};
+  const Keys diff = {"drift", "changes", "runEditionNow", "appId", "name",
+                     "sid",   "savedAt", "recorded",      "recordError"};
+  const Keys appsShow = {"id",        "name",      "type",    "updatedAt",
+                         "discovery", "ebsConfig", "savedBy", "lastDiff"};
+  const Keys storeCopy = {"from", "to", "clients", "apps", "registryValues", "savedBy"};
   const Keys client = {"id", "name", "hiveId", "hosts", "registry"};
   TempDir dir;
   WriteFile(dir.file("nothing.xml"), Envelope(1, "<m g=\"22\" n=\"505\"><i x=\"1\">9</i></m>"));
@@ -296,6 +352,13 @@ TEST_F(HostDiff, EveryCommandPrintsOneDocumentOfItsKeys) {
       {"apps show 1", "", 0, appsShow},
       {"apps show 77", "", 1, appsShow},
       {"apps show --format pdf 1", "", 2, appsShow},
+      {"store init", "", 0, {"store", "backend", "schemaVersion", "done"}},
+      {"store init", badStore, 3, {"store", "backend", "schemaVersion", "done"}},
+      {"store copy --to " + dir.file("copy.db"), "", 3, storeCopy},  // not initialised
+      {"--store " + dir.file("copy.db") + " store init", "", 0,
+       {"store", "backend", "schemaVersion", "done"}},
+      {"store copy --to " + dir.file("copy.db"), "", 0, storeCopy},
+      {"store copy --to " + dir.file("copy.db"), "", 1, storeCopy},  // not empty any more
       {"--help", "", 0, {"help"}},
       {"apps show --help", "", 0, {"help"}},
       {"--version", "", 0, {"version", "plugin", "pluginVersion"}},

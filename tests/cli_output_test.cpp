@@ -1,13 +1,16 @@
 // ebs-host as a person or a script meets it: exit statuses, one JSON document per run, the
-// store left alone by commands that only read, private output files, input checks, the causes
-// printed under a failed answer, and the log: only a log is written, quiet by default, bounded.
+// store left alone by commands that only read, one store for the whole run (--store), its
+// initialisation and copy, private output files, input checks, the causes printed under a failed
+// answer, and the log: only a log is written, quiet by default, bounded.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -227,6 +230,121 @@ TEST(HostCliOutput, ReadOnlyCommandsNeverCreateTheStore) {
   // A command that writes does create it.
   EXPECT_EQ(Host("clients add --name c --host c.example.com", env).status, 0);
   EXPECT_TRUE(fs::exists(store));
+}
+
+// `sqlite3 PATH` with `input` on its standard input: its output.
+std::string Sqlite(const std::string& path, const std::string& input) {
+  std::string out, err;
+  EXPECT_EQ(NqProcess::run("printf '%s\n' " + ShellWord(input) + " | sqlite3 " + ShellWord(path),
+                           &out, &err, 30000),
+            0)
+      << err;
+  return out;
+}
+
+// --store names the store of the whole run: ebs-host's own opens and the plug-in's (a save sets
+// the nodes' registry values, and ebs-host reads them back), over EBS_HOST_STORE.
+TEST(HostCliStore, TheStoreOptionIsTheStoreOfTheWholeRun) {
+  HostSandbox sandbox;  // EBS_HOST_STORE: its store.db
+  TempDir dir;
+  const std::string store = "--store " + dir.file("other.db") + " ";
+  WriteFile(dir.file("found.xml"), Discovered("dbclient", "app01"));
+  ASSERT_EQ(Host(store + "clients add --name dbclient --host db01.example.com").status, 0);
+  HostRun save = Host(store + "save --name P --config " + dir.file("found.xml"));
+  EXPECT_EQ(save.status, 0) << save.err;
+  EXPECT_NE(save.out.find("client dbclient: Huxwire/nCollectClientConfig = 1"), std::string::npos)
+      << save.out;
+  EXPECT_NE(Host("apps list", "EBS_HOST_STORE=" + dir.file("other.db")).out.find("P "),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(sandbox.storePath()));
+  HostRun empty = Host("--store '' apps list");
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_NE(empty.err.find("--store: give an SQLite file or a postgresql:// URI"),
+            std::string::npos)
+      << empty.err;
+}
+
+// store init creates a store or migrates an older one in place; store copy copies everything
+// (ids, savers, metadata, drift checks, registry values) into an initialised, empty store, and
+// refuses anything else; apps list shows the saver and the last diff, and filters by saver.
+TEST(HostCliStore, InitMigratesAndCopyKeepsEverything) {
+  HostSandbox sandbox;
+  TempDir dir;
+  const std::string v3 = dir.file("v3.db"), copy = dir.file("copy.db"), other = dir.file("o.db");
+  const auto in = [](const std::string& store) { return "--store " + store + " "; };
+  Sqlite(v3, ReadFile(EBS_SOURCE_DIR "/tests/testdata/store-v3.sql"));
+  for (const std::string& store : {v3, copy, other}) {
+    HostRun init = Host(in(store) + "store init");
+    EXPECT_EQ(init.out, "store " + store + " is ready (schema version 4)\n") << init.err;
+    EXPECT_EQ(Sqlite(store, "PRAGMA user_version;"), "4\n");
+  }
+  const nlohmann::json init = OneDocument(Host("--json " + in(copy) + "store init").out);
+  EXPECT_EQ(init["backend"], "sqlite");
+  EXPECT_EQ(init["schemaVersion"], 4);
+  EXPECT_EQ(Host(in(dir.path()) + "store init").status, 3);  // a directory
+
+  // A saver (this account) and a drift check besides the fixture's metadata and registry.
+  const passwd* account = ::getpwuid(::geteuid());
+  ASSERT_TRUE(account);
+  const std::string me = account->pw_name;
+  WriteFile(dir.file("found.xml"), Discovered("ebsdb01", "app01"));
+  ASSERT_EQ(Host(in(v3) + "save --name P --config " + dir.file("found.xml")).status, 0);
+  Sqlite(v3, "INSERT INTO app_drift VALUES (1, '2026-12-07T05:00:00Z', 1, 1, 0, 2, 7);");
+
+  HostRun copied = Host(in(v3) + "store copy --to " + copy);
+  EXPECT_EQ(copied.out, "Copied 2 clients, 3 virtual apps and 2 registry values from " + v3 +
+                            " to " + copy + "\n")
+      << copied.err;
+  for (const char* read : {"apps list", "clients list", "apps show 1", "apps show 4"})
+    EXPECT_EQ(Host("--json " + in(copy) + read).out, Host("--json " + in(v3) + read).out) << read;
+  const nlohmann::json listed = OneDocument(Host("--json " + in(copy) + "apps list").out);
+  EXPECT_EQ(listed["apps"][0]["lastDiff"],
+            (nlohmann::json{{"checkedAt", "2026-12-07T05:00:00Z"}, {"drift", true},
+                            {"changed", 1}, {"added", 0}, {"removed", 2}, {"changes", 7}}));
+  EXPECT_EQ(listed["apps"][1]["savedBy"], nullptr);
+  EXPECT_EQ(listed["apps"][2]["savedBy"], me);
+  EXPECT_EQ(Host(in(copy) + "apps list").out,
+            "ID  NAME  TYPE  SAVED                 SAVED BY  LAST DIFF\n"
+            "1   VIS   64    2026-12-06T16:41:42Z  -         2026-12-07T05:00Z drift (1 changed, "
+            "0 added, 2 removed)\n"
+            "2   TEST  64    2026-12-06T16:41:43Z  -         -\n"
+            "4   P     64    " +
+                listed["apps"][2]["updatedAt"].get<std::string>() + "  " + me +
+                std::string(std::max<size_t>(me.size(), 8) - me.size() + 2, ' ') + "-\n");
+
+  // --saved-by: every app that saver, and the list filtered by it.
+  EXPECT_EQ(Host(in(v3) + "store copy --saved-by host_a --to " + other).status, 0);
+  EXPECT_EQ(OneDocument(Host("--json " + in(other) + "apps list --saved-by host_a").out)["apps"]
+                .size(),
+            3u);
+  EXPECT_EQ(Host(in(other) + "apps list --saved-by " + me).out,
+            "No virtual apps saved by " + me + ".\n");
+  EXPECT_EQ(OneDocument(Host("--json " + in(copy) + "apps list --saved-by " + me).out)["apps"]
+                .size(),
+            1u);
+
+  ::symlink(v3.c_str(), dir.file("link.db").c_str());
+  const struct {
+    std::string args;
+    int status;
+    std::string err;  // the first line
+  } refusals[] = {
+      {in(v3) + "store copy --to " + copy, 1,
+       "refusing to copy into " + copy + ": it holds 2 clients and 3 virtual apps"},
+      {in(v3) + "store copy --to " + v3, 2, "--to: " + v3 + " is the store being copied"},
+      {in(v3) + "store copy --to " + dir.file("link.db"), 2, "is the store being copied"},
+      {in(v3) + "store copy --to " + dir.file("none.db"), 3, "there is no store at"},
+      {in(dir.file("none.db")) + "store copy --to " + copy, 1, "nothing to copy"},
+      {"store copy --to " + copy + " --saved-by ''", 2, "--saved-by: give the role"},
+      {"apps list --saved-by ''", 2, "--saved-by: give the role"},
+  };
+  for (const auto& c : refusals) {
+    SCOPED_TRACE(c.args);
+    HostRun r = Host(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(dir.file("none.db")));
 }
 
 // clients add takes host names only, a host once in any case; list shows them, remove once.

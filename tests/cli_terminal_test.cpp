@@ -1,13 +1,15 @@
 // What ebs-host prints is safe for the terminal of root who runs it: values of instances, of the
 // store and of requests never reach it raw (no escape sequence, no forged line, no reordered
 // text), a command it suggests is shell-quoted and offered only for names that `clients add`
-// takes, and a value at a password's place is masked in every output, whatever its kind.
+// takes, and a value at a password's place is masked in every output, whatever its kind, as is
+// the password of a PostgreSQL store's URI.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <regex>
 
 #include "cli_host.h"
+#include "store_location.h"
 #include "support/plugin.h"
 #include "support/worker_access.h"
 #include "terminal_text.h"
@@ -244,6 +246,71 @@ TEST(HostTerminal, AValueAtAPasswordsPlaceIsMaskedInEveryOutput) {
     Host("delete --app-id " + id);
     EXPECT_EQ(sandbox.log().find(secret), std::string::npos) << sandbox.log();
   }
+}
+
+// A store URI's password stands where libpq reads one: masked there and nowhere else.
+TEST(StoreLocation, ThePasswordIsMaskedWhereLibpqReadsIt) {
+  const struct {
+    const char* location;
+    const char* masked;  // "": as it is, no password
+  } cases[] = {
+      {"/var/lib/ebs-host/store.db", ""},
+      {"/srv/u:secret@host/store.db", ""},  // a file path, whatever it holds
+      {"postgresql://u@db.example.com/ebs", ""},
+      {"postgresql:///ebs?host=/run/pg&port=5433&user=host_a", ""},
+      {"postgres://db:5432/ebs", ""},  // a port is no password
+      {"postgresql://u:secret@db/ebs", "postgresql://u:****@db/ebs"},
+      {"postgresql://u:@db/ebs", "postgresql://u:****@db/ebs"},  // empty, still refused
+      // ':', '?' and '&' belong to the password until the '@'.
+      {"postgresql://u:se:c?r&et@db/ebs", "postgresql://u:****@db/ebs"},
+      // A '/' before any '@' ends the user part: the '@' is the database's.
+      {"postgresql://db:5432/e@bs", ""},
+      {"postgresql:///ebs?user=u&password=secret&port=5",
+       "postgresql:///ebs?user=u&password=****&port=5"},
+      {"postgresql:///ebs?%70assword=secret", "postgresql:///ebs?%70assword=****"},  // decoded name
+      {"postgresql://u:one1@db/ebs?password=two2", "postgresql://u:****@db/ebs?password=****"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.location);
+    const std::string masked = *c.masked ? c.masked : c.location;
+    EXPECT_EQ(MaskedLocation(c.location), masked);
+    EXPECT_EQ(CarriesPassword(c.location), *c.masked != '\0');
+    EXPECT_EQ(WithoutPassword(std::string("cannot reach ") + c.location + ": bad", c.location),
+              "cannot reach " + masked + ": bad");
+  }
+  // A message that names the password alone, as written or decoded, has it masked too.
+  EXPECT_EQ(WithoutPassword("no secret or s%65cret", "postgresql://u:s%65cret@db/ebs"),
+            "no **** or ****");
+}
+
+// Whatever the command and the form of its output, the password of a store's URI is never
+// printed: not for --store (refused before use), not for EBS_HOST_STORE or --to (the store
+// refuses it), nor on a terminal.
+TEST(HostTerminal, AStorePasswordIsNeverPrinted) {
+  HostSandbox sandbox;
+  const std::string uri = "postgresql://u:s3cret-pw@/db?password=s3cret-too";
+  const struct {
+    std::string args, env;
+    int status;
+  } cases[] = {
+      {"--store " + ShellWord(uri) + " apps list", "", 2},
+      {"--store=" + ShellWord(uri) + " clients list", "", 2},
+      {"apps list", "EBS_HOST_STORE=" + ShellWord(uri), 3},
+      {"store init", "EBS_HOST_STORE=" + ShellWord(uri), 3},
+      {"apps show 1", "EBS_HOST_STORE=" + ShellWord(uri), 3},
+      {"store copy --to " + ShellWord(uri), "", 2},
+      {"store copy --to " + ShellWord(uri), "EBS_HOST_STORE=" + ShellWord(uri), 2},
+      {"clients add --name c --host c.example.com", "EBS_HOST_STORE=" + ShellWord(uri), 3},
+  };
+  for (const auto& c : cases)
+    for (const char* form : {"", "--json "}) {
+      SCOPED_TRACE(form + c.args);
+      HostRun r = Host(form + c.args, c.env);
+      EXPECT_EQ(r.status, c.status) << r.out << r.err;
+      EXPECT_EQ((r.out + r.err).find("s3cret"), std::string::npos) << r.out << r.err;
+    }
+  HostRun shown = HostOnTerminal("--store " + ShellWord(uri) + " apps list");
+  EXPECT_EQ(shown.out.find("s3cret"), std::string::npos) << shown.out;
 }
 
 }  // namespace

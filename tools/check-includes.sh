@@ -35,7 +35,9 @@ version=$(sed -n 's/^project([^)]*VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 sed "s/@PROJECT_VERSION@/$version/" src/version/ebs_version.h.in >"$work/generated/ebs_version.h"
 
 # What the build defines for the tests and ebs-host; the values do not matter to a syntax check.
-FLAGS=(-std=c++17 -w -I"$ROOT/src" -I"$ROOT/tests" -I"$ROOT/tools/ebs-host" -I"$work/generated"
+# libpq's header lives in a directory of its own (libpq-dev).
+PQ_INCLUDE=$(pg_config --includedir 2>/dev/null || echo /usr/include/postgresql)
+FLAGS=(-std=c++17 -w -I"$ROOT/src" -I"$ROOT/tests" -I"$ROOT/tools/ebs-host" -I"$work/generated" -I"$PQ_INCLUDE"
        -DGTEST_HAS_PTHREAD=1 -DEBS_SOURCE_DIR='"/"' -DEBS_HOST_TOOL='"/"' -DEBS_BUILD_HOST='"/"'
        -DEBS_BUILD_PLUGIN='"/"' -DEBS_PLUGIN_PATH='"/"' -DEBS_PLUGIN_FROM_BINDIR='"/"' -DEBS_INTRUDER='"/"')
 

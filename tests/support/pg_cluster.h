@@ -55,6 +55,7 @@ class Session {
     if (PQstatus(conn_.get()) != CONNECTION_OK)
       throw std::runtime_error("cannot connect to the test cluster: " +
                                std::string(PQerrorMessage(conn_.get())));
+    PQsetNoticeProcessor(conn_.get(), [](void*, const char*) {}, nullptr);
   }
   // Runs `sql`, with text parameters $1, $2...
   Outcome Exec(const std::string& sql, const std::vector<std::string>& params = {}) {
@@ -104,6 +105,9 @@ class Database {
     static std::atomic<int> counter{0};
     name_ = "ebs_t" + std::to_string(getpid()) + "_" + std::to_string(counter++);
     Session su(Uri("postgres", "postgres"));
+    // The group roles are the superuser's, not those of the first test's owner, which goes.
+    for (const char* group : {"ebs_admin", "ebs_host"})
+      su.MustExec(std::string("CREATE ROLE ") + group + " NOLOGIN", {"42710", "23505"});
     su.MustExec("DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
     su.MustExec("DROP ROLE IF EXISTS " + name_);
     su.MustExec("CREATE ROLE " + name_ + " LOGIN CREATEROLE");

@@ -17,6 +17,7 @@
 
 #include "base/file_io.h"
 #include "private_file.h"
+#include "store_location.h"
 #include "terminal_text.h"
 
 std::string Dump(const Json& j) {
@@ -41,13 +42,18 @@ const std::vector<std::string>& JsonKeys(const std::string& shape) {
       {"discover --save", {"discover", "save"}},
       {"save", answer({"appId", "name", "missingClients"})},
       {"delete", answer({"appId"})},
-      {"diff", {"drift", "changes", "runEditionNow", "appId", "name", "sid", "savedAt"}},
+      {"diff",
+       {"drift", "changes", "runEditionNow", "appId", "name", "sid", "savedAt", "recorded",
+        "recordError"}},
       {"diff --update", {"diff", "save"}},
       {"clients add", {"id", "name", "hiveId", "hosts", "registry"}},
       {"clients list", {"clients"}},
       {"clients remove", {"removed"}},
       {"apps list", {"apps"}},
-      {"apps show", {"id", "name", "type", "updatedAt", "discovery", "ebsConfig"}},
+      {"apps show",
+       {"id", "name", "type", "updatedAt", "discovery", "ebsConfig", "savedBy", "lastDiff"}},
+      {"store init", {"store", "backend", "schemaVersion", "done"}},
+      {"store copy", {"from", "to", "clients", "apps", "registryValues", "savedBy"}},
       {"--help", {"help"}},
       {"--version", {"version", "plugin", "pluginVersion"}},
   };
@@ -89,8 +95,12 @@ bool WriteOutput(const Global& g, const std::string& text, std::string& error) {
 
 }  // namespace
 
-int Fail(const Global& g, int status, const std::string& message,
-         const std::vector<std::string>& causes, int64_t code, const std::string& help) {
+int Fail(const Global& g, int status, const std::string& said,
+         const std::vector<std::string>& told, int64_t code, const std::string& help) {
+  // Words from the store or a library may name the store's location, password and all.
+  const std::string message = WithoutPassword(said, g.store);
+  std::vector<std::string> causes;
+  for (const std::string& cause : told) causes.push_back(WithoutPassword(cause, g.store));
   if (g.json) {
     Json error = ErrorJson(code >= 0 ? code : status, message, causes);
     std::string unwritable;

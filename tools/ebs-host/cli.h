@@ -26,6 +26,9 @@ struct Global {
   bool xml = false;
   bool verbose = false;      // -v: the plug-in's log lines of the call on standard error
   bool showSecrets = false;  // --show-secrets: passwords printed as they are
+  // The store's location in effect (--store, else EBS_HOST_STORE, else the default): a password
+  // it carries is masked in every failure printed (store_location.h).
+  std::string store;
   // The keys of the command's --json document (JsonKeys), set as soon as the command is known.
   std::vector<std::string> jsonKeys;
 };
@@ -54,7 +57,8 @@ Json Shaped(const Json& body, const std::vector<std::string>& keys);
 int EmitJson(const Global& g, const Json& body, int status, const Json& error = nullptr);
 
 // Prints a failure and returns `status`. For people, `message` and `causes` are shown escaped
-// (terminal_text.h), so they may carry any value. `code` is the answer's error code when there is
+// (terminal_text.h), so they may carry any value; in every form, a password of g.store they
+// carry is masked. `code` is the answer's error code when there is
 // one, else the exit status. `help`, for a usage error, says where to read more ("see ebs-host diff
 // --help"): a line of its own for people, left out of the JSON document. The JSON document goes
 // where Emit writes (standard output when the --output file cannot be written, with that reason

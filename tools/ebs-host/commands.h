@@ -1,12 +1,13 @@
 // The commands of ebs-host. Each returns the exit status and has printed its result or failure
 // (cli.h). Plug-in commands (commands_plugin.cpp) talk to the library; store commands
-// (commands_store.cpp) read and change the managing-server stand-in's store directly, opening it
-// read-only when they only read; `diff` (commands_diff.cpp) discovers and saves with the plug-in
+// (commands_store.cpp) read, change, initialise and copy the managing-server stand-in's store
+// directly, opening it read-only when they only read; `diff` (commands_diff.cpp) discovers and saves with the plug-in
 // commands' own steps, declared below. Main thread only.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,17 @@ int RunClientsAdd(const Global& g, const std::string& name, const std::vector<st
                   int64_t hive);
 int RunClientsList(const Global& g);
 int RunClientsRemove(const Global& g, const std::string& name);
-int RunAppsList(const Global& g);
+// `savedBy`: only the apps that role saved.
+int RunAppsList(const Global& g, const std::optional<std::string>& savedBy);
 int RunAppsShow(const Global& g, int64_t id, const std::string& format);
+
+// Creates or migrates the schema of the store in effect (ServerStore::Init); exit 3 when it fails.
+int RunStoreInit(const Global& g);
+// Copies everything of the store in effect (opened read-only) into the store at `to`, which must
+// be initialised and hold no client and no app, keeping every id; `savedBy` gives every app that
+// saver. The same store as both is a usage error; nothing to copy, or a target that holds
+// something, exit 1.
+int RunStoreCopy(const Global& g, const std::string& to, const std::optional<std::string>& savedBy);
 
 // What commands_diff.cpp shares with discover and save (commands_plugin.cpp).
 

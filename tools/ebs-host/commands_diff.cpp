@@ -1,16 +1,23 @@
 // `diff APP_ID`: discovers the instance of a saved virtual app again, as `discover` does (the SID
 // and database user default to those the app was discovered with), and shows how the live
 // instance differs from what was saved: one block per changed node, a cutover in words, a
-// one-line verdict. --update then saves the fresh discovery over the app, as `discover --save`
-// does. Exit status 0 without drift, kDrift with it; a failed discovery as `discover` reports it.
+// one-line verdict. The result is recorded with the app in the store (its last diff), then
+// --update saves the fresh discovery over the app, as `discover --save` does. Exit status 0
+// without drift, kDrift with it; a failed discovery as `discover` reports it.
+#include <unistd.h>
+
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 
 #include "commands.h"
 #include "config_diff.h"
 #include "json_view.h"
+#include "base/file_io.h"
 #include "platform/host/host_config.h"
+#include "store_location.h"
 #include "terminal_text.h"
 
 namespace {
@@ -53,21 +60,39 @@ std::string BlockOf(const DriftChange& c) {
   return std::string(DriftScopeName(c.scope)) + (c.host.empty() ? "" : " " + Shown(c.host));
 }
 
-std::string Verdict(const ConfigDrift& drift, const std::string& app) {
-  if (!drift.any()) return "no drift: the live instance matches virtual app " + app + "\n";
+// The drift counted as the verdict says it and the store records it: the blocks (nodes, tiers,
+// the configuration) changed, added and removed, and every change.
+DriftCheck Tally(const ConfigDrift& drift) {
   std::map<std::string, DriftKind> blocks;  // a node added or removed, else changed
   for (const DriftChange& c : drift.changes) {
     const bool whole = c.edition.empty() && c.field.empty();
     auto [it, inserted] = blocks.emplace(BlockOf(c), whole ? c.kind : DriftKind::Changed);
     if (!inserted && whole) it->second = c.kind;
   }
-  int added = 0, removed = 0, changed = 0;
+  DriftCheck check;
+  check.drift = drift.any();
   for (const auto& [block, kind] : blocks)
-    (kind == DriftKind::Added ? added : kind == DriftKind::Removed ? removed : changed)++;
-  const size_t fields = drift.changes.size();
-  return "drift found: " + std::to_string(changed) + " changed, " + std::to_string(added) +
-         " added, " + std::to_string(removed) + " removed (" + std::to_string(fields) +
-         (fields == 1 ? " change" : " changes") + ") since virtual app " + app + " was saved\n";
+    (kind == DriftKind::Added ? check.added : kind == DriftKind::Removed ? check.removed
+                                                                          : check.changed)++;
+  check.changes = static_cast<int64_t>(drift.changes.size());
+  return check;
+}
+
+std::string Verdict(const DriftCheck& t, const std::string& app) {
+  if (!t.drift) return "no drift: the live instance matches virtual app " + app + "\n";
+  return "drift found: " + std::to_string(t.changed) + " changed, " + std::to_string(t.added) +
+         " added, " + std::to_string(t.removed) + " removed (" + std::to_string(t.changes) +
+         (t.changes == 1 ? " change" : " changes") + ") since virtual app " + app +
+         " was saved\n";
+}
+
+// Records the result of the diff with app `id`: the store opened for writing for this alone.
+Status RecordResult(int64_t id, const DriftCheck& check) {
+  std::unique_ptr<ServerStore> store;
+  Status s = ServerStore::Open(CurrentHostConfig().storePath, store, StoreAccess::ReadWriteExisting);
+  if (s.ok && !store) return Status::Error("the store is gone");
+  if (s.ok) s = store->RecordDiff(id, check);
+  return s;
 }
 
 std::string DriftText(const ConfigDrift& drift, const std::string& app,
@@ -96,7 +121,7 @@ std::string DriftText(const ConfigDrift& drift, const std::string& app,
   if (drift.any()) out << "\n";
   if (!drift.swappedTo.empty())
     out << "file systems swapped: run edition now " << Shown(drift.swappedTo) << "\n";
-  out << Verdict(drift, app);
+  out << Verdict(Tally(drift), app);
   return out.str();
 }
 
@@ -151,6 +176,15 @@ int RunDiff(const Global& g, const DiffArgs& args) {
                 "Virtual app " + name + " saved " + Shown(app->updatedAt) + ", against SID " +
                     Shown(discover.sid) + " discovered as " + Shown(discover.user) + " now:");
   const int status = drift.any() ? kDrift : kOk;
+  // The drift found, before any --update; a failure to record it leaves the result as it is.
+  const Status recorded = RecordResult(args.appId, Tally(drift));
+  json["recorded"] = recorded.ok;
+  const std::string why = WithoutPassword(recorded.message, g.store);
+  json["recordError"] = recorded.ok ? Json(nullptr) : Json(why);
+  if (!recorded.ok && !g.json)
+    WriteAll(STDERR_FILENO,
+             "ebs-host: note: the result of this diff was not recorded in the store: " + Shown(why) +
+                 "\n");
 
   if (args.update && drift.any()) {
     SaveContext how;

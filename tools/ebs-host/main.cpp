@@ -2,8 +2,9 @@
 // calls OnMsgEnterpriseApps exactly as the platform does, and manages the managing-server
 // stand-in's store (clients, virtual apps) directly.
 //
-// Exit status: 0 ok; 1 the answer carries an error code or the request was refused; 2 usage
-// error; 3 the plug-in, its log or the store cannot be used; 4 `diff` found drift; 129/130/143
+// Exit status: 0 ok; 1 the answer carries an error code or the request was refused (nothing to
+// save or copy, a store to copy into that is not empty); 2 usage error; 3 the plug-in, its log or
+// a store cannot be used; 4 `diff` found drift; 129/130/143
 // ended by SIGHUP, SIGINT or SIGTERM.
 #include <unistd.h>
 #include <CLI/CLI.hpp>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -26,14 +28,17 @@
 #include "interrupt.h"
 #include "picture.h"
 #include "base/file_io.h"
+#include "platform/host/host_config.h"
 #include "plugin_locator.h"
+#include "store_location.h"
 #include "terminal_text.h"
 
 namespace {
 
 // Global options that take a value: the word after them is not a command.
 bool TakesValue(const std::string& arg) {
-  return arg == "--plugin" || arg == "--log" || arg == "--output" || arg == "-o";
+  return arg == "--plugin" || arg == "--store" || arg == "--log" || arg == "--output" ||
+         arg == "-o";
 }
 
 // Checks the command words before CLI11 sees them, so that a typo gets a suggestion: the first
@@ -77,16 +82,17 @@ bool CheckCommandWords(const Global& g, int argc, char** argv,
   return true;
 }
 
-// The value of --plugin (as "--plugin PATH" or "--plugin=PATH") before CLI11 has parsed it, for
-// --version, which ends the parse as soon as CLI11 meets it.
-std::string PluginArg(int argc, char** argv) {
+// The value of the global option `name` ("--plugin PATH" or "--plugin=PATH") before CLI11 has
+// parsed it: --plugin for --version, which ends the parse as soon as CLI11 meets it; --store, so
+// that even a usage error masks its password.
+std::string GlobalArg(int argc, char** argv, const std::string& name) {
   std::string value;
   for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--plugin" && i + 1 < argc)
+    if (arg == name && i + 1 < argc)
       value = argv[++i];
-    else if (arg.rfind("--plugin=", 0) == 0)
-      value = arg.substr(9);
+    else if (arg.rfind(name + "=", 0) == 0)
+      value = arg.substr(name.size() + 1);
     else if (TakesValue(arg))
       ++i;
   }
@@ -207,6 +213,10 @@ struct Args {
   std::vector<std::string> hosts;  // clients add
   std::string hive = "0";          // clients add
   std::string format = "text";     // apps show
+  std::string to;                  // store copy
+  std::string savedBy;             // store copy, apps list
+  bool savedByGiven = false;       // to tell "--saved-by ''" from no --saved-by
+  CLI::Option* store = nullptr;          // the global --store, bound to Global::store
 };
 
 // One command of ebs-host. Its options are bound to Args; once the command line is parsed, --xml
@@ -245,6 +255,23 @@ void PasswordOptions(CLI::App& command, DiscoverArgs& args) {
 }
 
 void NoOptions(CLI::App&, Args&) {}
+
+void SavedByOption(CLI::App& command, Args& a, const char* description) {
+  command.add_option("--saved-by", a.savedBy, description)
+      ->type_name("ROLE")
+      ->each([&a](const std::string&) { a.savedByGiven = true; });
+}
+
+// The value of --saved-by: none when it is not given; a usage error when it is given empty.
+int SavedBy(const Global& g, const Args& a, const char* command,
+            std::optional<std::string>& role) {
+  if (!a.savedByGiven) return kOk;
+  if (a.savedBy.empty())
+    return Fail(g, kUsage, "--saved-by: give the role (or account) that saved the apps", {}, -1,
+                std::string("see ebs-host ") + command + " --help");
+  role = a.savedBy;
+  return kOk;
+}
 
 // The commands, each group before its own; the help lists them in this order.
 const std::vector<Command>& Commands() {
@@ -343,8 +370,17 @@ const std::vector<Command>& Commands() {
        [](const Global& g, Args& a) { return RunClientsRemove(g, a.name); }},
       {"apps", "virtual apps of the managing server", "ebs-host apps list|show ...", false,
        NoOptions, nullptr},
-      {"apps list", "list virtual apps", "ebs-host apps list", false, NoOptions,
-       [](const Global& g, Args&) { return RunAppsList(g); }},
+      {"apps list", "list virtual apps, who saved each and its last diff",
+       "ebs-host apps list [--saved-by ROLE]", false,
+       [](CLI::App& c, Args& a) {
+         SavedByOption(c, a, "only the apps that ROLE saved (a PostgreSQL role, or the account "
+                             "that saved them into an SQLite store)");
+       },
+       [](const Global& g, Args& a) {
+         std::optional<std::string> role;
+         if (int rc = SavedBy(g, a, "apps list", role)) return rc;
+         return RunAppsList(g, role);
+       }},
       {"apps show", "show one virtual app",
        std::string("ebs-host apps show ID [--format ") + kFormatType + "]", true,
        [](CLI::App& c, Args& a) {
@@ -356,6 +392,28 @@ const std::vector<Command>& Commands() {
          int64_t id = 0;
          if (int rc = WholeNumber(g, a.id, "ID", "apps show", id)) return rc;
          return RunAppsShow(g, id, a.format);
+       }},
+      {"store", "the store of clients and virtual apps (--store, else $EBS_HOST_STORE)",
+       "ebs-host store init|copy ...", false, NoOptions, nullptr},
+      {"store init", "create the store's schema, or migrate an older one", "ebs-host store init",
+       false, NoOptions, [](const Global& g, Args&) { return RunStoreInit(g); }},
+      {"store copy",
+       "copy everything of the store into another one, initialised and empty, keeping every id",
+       "ebs-host store copy --to LOCATION [--saved-by ROLE]", false,
+       [](CLI::App& c, Args& a) {
+         c.add_option("--to", a.to,
+                      "the store to copy into: a postgresql:// URI (without a password) or an "
+                      "SQLite file")
+             ->required()
+             ->type_name("LOCATION");
+         SavedByOption(c, a,
+                       "every copied app saved by ROLE (the host's PostgreSQL role) instead of "
+                       "the account recorded");
+       },
+       [](const Global& g, Args& a) {
+         std::optional<std::string> role;
+         if (int rc = SavedBy(g, a, "store copy", role)) return rc;
+         return RunStoreCopy(g, a.to, role);
        }},
   };
   return table;
@@ -373,8 +431,8 @@ void DefineCommands(CLI::App& app, Global& g, Args& a,
   app.set_help_flag("-h,--help", "print this help");
   static const Command self{
       "", "",
-      "ebs-host [--plugin PATH] [--json | --xml] [-v] [--log FILE] [-o FILE] [--show-secrets] "
-      "COMMAND\nebs-host --version | --help",
+      "ebs-host [--plugin PATH] [--store LOCATION] [--json | --xml] [-v] [--log FILE] [-o FILE]\n"
+      "    [--show-secrets] COMMAND\nebs-host --version | --help",
       false, NoOptions, nullptr};
   rows[&app] = &self;
   // CLI11 ends the parse when it meets --version; what is printed is made in Main.
@@ -384,6 +442,11 @@ void DefineCommands(CLI::App& app, Global& g, Args& a,
                  "the plug-in library (default: $EBS_HOST_PLUGIN, else the installed one, "
                  "else the build tree's)")
       ->type_name("PATH");
+  a.store = app.add_option("--store", g.store,
+                            "the store of clients and virtual apps: an SQLite file, or a "
+                            "postgresql:// URI without a password (default: $EBS_HOST_STORE, else "
+                            "store.db in the state directory)")
+                ->type_name("LOCATION");
   app.add_flag("--json", g.json, "output for programs: one JSON document, also on failure");
   app.add_flag("--xml", g.xml, "output the raw inner message text (not with --json)");
   app.add_flag("-v,--verbose", g.verbose, "show the plug-in's log lines on standard error");
@@ -436,7 +499,7 @@ int PrintHelp(Global& g, const CLI::App& command, const std::string& synopsis) {
 
 // --version: ebs-host's and that of the plug-in it would load.
 int PrintVersion(Global& g, int argc, char** argv) {
-  const PluginChoice plugin = FindPlugin(PluginArg(argc, argv));
+  const PluginChoice plugin = FindPlugin(GlobalArg(argc, argv, "--plugin"));
   if (!g.json) return Emit(g, VersionLine(plugin) + "\n");
   const std::string version = plugin.path.empty() ? "" : PluginVersion(plugin.path);
   g.jsonKeys = JsonKeys("--version");
@@ -445,6 +508,25 @@ int PrintVersion(Global& g, int argc, char** argv) {
                    {"plugin", plugin.path.empty() ? Json(nullptr) : Json(plugin.path)},
                    {"pluginVersion", version.empty() ? Json(nullptr) : Json(version)}},
                   kOk);
+}
+
+// --store as parsed: the store of the whole run, the plug-in's included, which reads it as
+// EBS_HOST_STORE (host_config.h) on every request. Then g.store is the location in effect.
+int UseStoreOption(Global& g, const CLI::Option& store) {
+  if (store.count() > 0) {
+    const auto refused = [&](const std::string& why) {
+      return Fail(g, kUsage, "--store: " + why, {}, -1, "see ebs-host --help");
+    };
+    if (g.store.empty()) return refused("give an SQLite file or a postgresql:// URI");
+    // It would show to every account (ps) and pass on to every process the run starts.
+    if (CarriesPassword(g.store))
+      return refused(MaskedLocation(g.store) +
+                     " carries a password, which ebs-host never takes on its command line; keep "
+                     "it in a password file (~/.pgpass, or PGPASSFILE)");
+    ::setenv("EBS_HOST_STORE", g.store.c_str(), 1);
+  }
+  g.store = CurrentHostConfig().storePath;
+  return kOk;
 }
 
 // Runs the command of `row` as parsed: --xml refused where it has no XML form, then its own run.
@@ -481,8 +563,11 @@ int RunCommand(Global& g, const Command& row, Args& args) {
 
 static int Main(int argc, char** argv) {
   Global g;
-  // Known before parsing, so that a usage error is a JSON document too.
+  // Known before parsing, so that a usage error is a JSON document too, and masks the store's
+  // password.
   g.json = HasArg(argc, argv, "--json");
+  g.store = HasArg(argc, argv, "--store") ? GlobalArg(argc, argv, "--store")
+                                          : CurrentHostConfig().storePath;
   CLI::App app{
       "ebs-host: loads the EBS enterprise-applications plug-in and calls it as the "
       "platform does; manages the managing-server stand-in's store."};
@@ -520,6 +605,7 @@ static int Main(int argc, char** argv) {
                 UsageMessage(*command, row.synopsis.substr(0, row.synopsis.find('\n')), extras,
                              missing, refusal),
                 {}, -1, "see ebs-host" + (parsed.empty() ? "" : " " + parsed) + " --help");
+  if (int rc = UseStoreOption(g, *args.store)) return rc;
   g.plugin = FindPlugin(g.plugin).path;
   return RunCommand(g, row, args);
 }
