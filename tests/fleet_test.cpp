@@ -115,12 +115,14 @@ TEST_F(Fleet, TwoHostsShareOneInventoryEachConfinedToItsOwnApps) {
   EXPECT_EQ(Apps("host_b").count("ERP_B"), 0u);
 }
 
-// Eight processes change one store at once: seven hosts (two roles) save 25 apps each, each
-// re-saving an app its role shares with its other processes and deleting every fifth of its own,
-// while the administrator adds clients. Nothing is lost or doubled and no change fails.
+// Eight processes change one store at once: seven hosts (two roles) save 25 apps each, deleting
+// every fifth, and in each round save one more name that every process of their role saves at the
+// same moment, while the administrator adds clients. Nothing is lost or doubled, no change fails.
 TEST_F(Fleet, EightProcessesAtOnceLoseNothingAndDoubleNothing) {
   constexpr int kProcesses = 8, kRounds = 25;
   auto role = [](int p) { return p == kProcesses - 1 ? "ebs_admin_a" : p % 2 ? "host_b" : "host_a"; };
+  int start[2];  // the children wait until the parent closes its end: all begin at once
+  ASSERT_EQ(pipe(start), 0);
   std::vector<pid_t> children;
   for (int p = 0; p < kProcesses; ++p) {
     const std::string uri = db_->UriFor(role(p));
@@ -138,6 +140,9 @@ TEST_F(Fleet, EightProcessesAtOnceLoseNothingAndDoubleNothing) {
     };
     std::unique_ptr<ServerStore> store;
     check(ServerStore::Open(uri, store), "open");
+    close(start[1]);
+    char ready;
+    (void)!read(start[0], &ready, 1);
     for (int k = 0; store && k < kRounds; ++k) {
       const std::string n = std::to_string(p) + "-" + std::to_string(k);
       int64_t id = 0, newId = 0;
@@ -147,11 +152,15 @@ TEST_F(Fleet, EightProcessesAtOnceLoseNothingAndDoubleNothing) {
         continue;
       }
       check(store->SaveApp("app-" + n, 64, "<config " + n + "/>", &id, &created), "save " + n);
-      check(store->SaveApp(std::string("shared-") + role(p), 64, n, &newId, &created), "re-save");
+      // Every process of the role saves this one name at once: one app, the others update it.
+      const std::string shared = std::string("shared-") + role(p) + "-" + std::to_string(k);
+      check(store->SaveApp(shared, 64, n, &newId, &created), "save " + shared);
       if (k % 5 == 4) check(store->DeleteApp(id, &removed), "delete " + n);
     }
     _exit(failures == 0 ? 0 : 1);
   }
+  close(start[0]);
+  close(start[1]);
   for (pid_t pid : children) {
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
@@ -168,10 +177,13 @@ TEST_F(Fleet, EightProcessesAtOnceLoseNothingAndDoubleNothing) {
     names.insert(app.name);
     ids.insert(app.id);
   }
-  std::multiset<std::string> expected = {"shared-host_a", "shared-host_b"};
-  for (int p = 0; p < kProcesses - 1; ++p)
-    for (int k = 0; k < kRounds; ++k)
+  std::multiset<std::string> expected;
+  for (int k = 0; k < kRounds; ++k) {
+    for (const char* role : {"host_a", "host_b"})
+      expected.insert("shared-" + std::string(role) + "-" + std::to_string(k));
+    for (int p = 0; p < kProcesses - 1; ++p)
       if (k % 5 != 4) expected.insert("app-" + std::to_string(p) + "-" + std::to_string(k));
+  }
   EXPECT_EQ(names, expected);
   EXPECT_EQ(ids.size(), apps.size());
   std::vector<ClientRecord> clients;
