@@ -295,10 +295,14 @@ TEST_F(Fleet, ASqliteStoreCopiedKeepsItsIdsAndTakesTheHostsRole) {
   EXPECT_NE(second.err.find("an empty store only"), std::string::npos) << second.err;
 }
 
-// A cluster of the test's own (tools/pg-cluster.sh), stopped at the end whatever happened.
+// A cluster of the test's own (tools/pg-cluster.sh) in $EBS_TEST_PG_OWN_DIR, which the CTest
+// fixture's cleanup stops too should the test be killed, else in a temporary directory; stopped at
+// the end whatever happened.
 class OwnCluster {
  public:
-  OwnCluster() : dir_(root_.file("pg")) {
+  OwnCluster() {
+    const char* own = std::getenv("EBS_TEST_PG_OWN_DIR");
+    dir_ = own && *own ? own : root_.file("pg");
     ::chmod(root_.path().c_str(), 0755);  // the account postgres enters it
     started_ = Script("start") == 0;
   }
