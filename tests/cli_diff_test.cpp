@@ -309,6 +309,8 @@ TEST_F(HostDiff, EveryCommandPrintsOneDocumentOfItsKeys) {
                          "discovery", "ebsConfig", "savedBy", "lastDiff"};
   const Keys storeCopy = {"from", "to", "clients", "apps", "registryValues", "savedBy"};
   const Keys client = {"id", "name", "hiveId", "hosts", "registry"};
+  const Keys report = {"file",          "backend",           "apps",    "savers",
+                       "appsWithDrift", "nodesWithoutClient", "pictures"};
   TempDir dir;
   WriteFile(dir.file("nothing.xml"), Envelope(1, "<m g=\"22\" n=\"505\"><i x=\"1\">9</i></m>"));
   WriteFile(dir.file("peoplesoft.xml"), Envelope(2, "<m g=\"22\" n=\"505\"/>"));
@@ -359,6 +361,10 @@ TEST_F(HostDiff, EveryCommandPrintsOneDocumentOfItsKeys) {
        {"store", "backend", "schemaVersion", "done"}},
       {"store copy --to " + dir.file("copy.db"), "", 0, storeCopy},
       {"store copy --to " + dir.file("copy.db"), "", 1, storeCopy},  // not empty any more
+      {"report --html " + dir.file("fleet.html"), "", 0, report},
+      {"report --html -", "", 2, report},  // the page and the document both on stdout
+      {"report --html " + dir.file("fleet.html"), badStore, 3, report},
+      {"report --html " + dir.file("no/such/dir.html"), "", 3, report},
       {"--help", "", 0, {"help"}},
       {"apps show --help", "", 0, {"help"}},
       {"--version", "", 0, {"version", "plugin", "pluginVersion"}},

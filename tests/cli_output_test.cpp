@@ -423,12 +423,14 @@ TEST(HostCliOutput, OutputFilesArePrivateAndNeverFollowLinks) {
     ASSERT_EQ(::chown(dir.file("theirs").c_str(), 65534, 65534), 0);
     refusedNames.push_back("theirs");
   }
-  for (const std::string& name : refusedNames) {
-    SCOPED_TRACE(name);
-    HostRun refused = Host("apps list --output " + dir.file(name));
-    EXPECT_EQ(refused.status, 3);
-    EXPECT_NE(refused.err.find(dir.file(name)), std::string::npos) << refused.err;
-  }
+  // The same for the page of `report --html`.
+  for (const std::string& name : refusedNames)
+    for (const char* command : {"apps list --output ", "report --html "}) {
+      SCOPED_TRACE(command + name);
+      HostRun refused = Host(command + dir.file(name));
+      EXPECT_EQ(refused.status, 3);
+      EXPECT_NE(refused.err.find(dir.file(name)), std::string::npos) << refused.err;
+    }
   EXPECT_EQ(ReadFile(dir.file("victim")), "precious\n");
   EXPECT_EQ(ReadFile(dir.file("theirs")), "theirs\n");
   // When the file is refused under --json, the failure goes to standard output, one document.

@@ -114,7 +114,8 @@ std::string Transcript(ServerStore& s) {
   out << values.size() << "\n";
   StoreContent all;
   say("read all", s.ReadAll(all));
-  out << all.clients.size() << " " << all.apps.size() << " " << all.metadata.size() << "\n";
+  out << all.clients.size() << " " << all.apps.size() << " " << all.metadata.size() << " given "
+      << all.clientIdsGiven << " " << all.appIdsGiven << "\n";
   return out.str();
 }
 
@@ -257,6 +258,7 @@ TEST_F(PgStoreTest, ACopyKeepsIdsAndSaversAndMovesTheIdsOn) {
   content.clients = {{7, "c7", 0, {"h7"}}};
   content.apps = {{30, "a30", 1, "<c/>", "2026-01-01T00:00:00Z", "host_b", DriftCheck{"t", true, 1, 1, 1, 3}}};
   content.metadata = {AppMetadata{"SID", "apps", "t", "1"}};
+  content.appIdsGiven = 40;  // app 40 was removed before the copy: never given again
   EXPECT_FALSE(Open("admin_a")->WriteAll(content, "").ok);
   auto owner = Open("");
   ASSERT_TRUE(owner->WriteAll(content, "").ok);
@@ -269,7 +271,8 @@ TEST_F(PgStoreTest, ACopyKeepsIdsAndSaversAndMovesTheIdsOn) {
   EXPECT_TRUE(back.metadata[0] && back.metadata[0]->sid == "SID");
   int64_t id = 0;
   ASSERT_TRUE(Open("host_a")->SaveApp("a31", 1, "", &id, nullptr).ok);
-  EXPECT_EQ(id, 31);
+  EXPECT_EQ(id, 41);
+  EXPECT_EQ(back.appIdsGiven, 40);
   ASSERT_TRUE(owner->AddClient("c8", {}, 0, 0, &id).ok);
   EXPECT_EQ(id, 8);
   // The saver of a copied app is the one it had: host_b may delete it, host_a may not.
@@ -333,6 +336,7 @@ TEST_F(PgStoreTest, AsRootLibpqReadsOnlyTrustedFiles) {
       {{{"PGPASSFILE", own}}, ""},
       {{{"PGPASSFILE", std::string(mine) + "/missing"}}, ""},
       {{{"PGPASSFILE", other}}, "refusing libpq's passfile file"},
+      {{{"PGPASSFILE", std::string(theirs) + "/missing"}}, "refusing libpq's passfile file"},
       {{{"PGSSLCERT", other}}, "refusing libpq's sslcert file"},
       {{{"PGSSLROOTCERT", other}}, "refusing libpq's sslrootcert file"},
       {{{"PGSERVICE", "ebs"}, {"PGSERVICEFILE", other}}, "refusing libpq's service file"},

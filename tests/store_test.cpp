@@ -182,6 +182,27 @@ TEST(Store, AnOlderStoreIsMigratedToKeepDiscoveryMetadata) {
   }
 }
 
+// A copy keeps every id and the highest ids ever given: tests/testdata/store-v3.sql removed app 3
+// and client 2, so the copy gives neither again. A store that holds something is no target.
+TEST(Store, ACopyKeepsIdsAndGivesNoRemovedIdAgain) {
+  TempDir dir;
+  const std::string from = dir.file("from.db");
+  Sql(from, ReadFile(std::string(EBS_SOURCE_DIR) + "/tests/testdata/store-v3.sql"));
+  StoreContent content;
+  ASSERT_TRUE(Open(from)->ReadAll(content).ok);
+  EXPECT_EQ(content.appIdsGiven, 3);
+  std::unique_ptr<ServerStore> to = Open(dir.file("to.db"));
+  ASSERT_TRUE(to->WriteAll(content, "host_a").ok);
+  EXPECT_EQ(Ids(*to), "clients 1 3, apps 1 2");
+  ASSERT_TRUE(to->SaveApp("NEXT", 64, "", nullptr, nullptr).ok);
+  ASSERT_TRUE(to->AddClient("next", {"next.example.com"}, 0, 0, nullptr).ok);
+  EXPECT_EQ(Ids(*to), "clients 1 3 4, apps 1 2 4");
+  std::optional<AppRecord> app;
+  ASSERT_TRUE(to->GetApp(1, app).ok && app);
+  EXPECT_EQ(app->savedBy, "host_a");
+  EXPECT_FALSE(to->WriteAll(content, "").ok);
+}
+
 TEST(Store, AReadOnlyOpenCreatesNothingAndChangesNothing) {
   TempDir dir;
   const std::string path = dir.file("store.db");

@@ -1,5 +1,5 @@
 // The picture of a topology: the structure of the graph, hostile instance values, Graphviz's dot
-// drawing it, which dot is run and how its failures are said, and --format in ebs-host.
+// drawing it, which dot is run and how its failures are said, --format and report in ebs-host.
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -227,6 +227,33 @@ TEST(HostCliFormat, FormatOptionAndItsConflicts) {
 
   ASSERT_EQ(Host("-o " + dir.file("p.dot") + " " + show + "dot").status, 0);
   EXPECT_NE(NodeLine(ReadFile(dir.file("p.dot")), "app0").find(kNoClientMark), std::string::npos);
+}
+
+// report --html draws what it can: without a usable dot, or with one that fails, the page is
+// still written (exit 0) and says why, in the JSON document and in the picture's place; nodes
+// without a client are counted.
+TEST(HostCliFormat, ReportSaysWhyAPictureIsMissing) {
+  HostSandbox sandbox;
+  TempDir dir, noDot, failing;
+  FakeDot(failing, "echo broken >&2; exit 3");
+  WriteFile(dir.file("found.xml"), Discovered("", "app01"));
+  ASSERT_EQ(Host("save --name P --config " + dir.file("found.xml")).status, 0);
+  const struct {
+    std::string path, why;
+  } cases[] = {
+      {noDot.path(), "pictures need Graphviz's dot, which was not found: apt-get install graphviz"},
+      {failing.path(), "the picture cannot be drawn: " + failing.file("dot") +
+                           " -Tsvg failed (exit status 3): broken"},
+  };
+  for (const auto& c : cases) {
+    const HostRun r = Host("--json report --html " + dir.file("p.html"), "PATH=" + c.path);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    const auto doc = OneDocument(r.out);
+    EXPECT_EQ(doc["pictures"], nlohmann::json({{"drawn", 0}, {"notDrawn", 1}, {"why", c.why}}));
+    EXPECT_EQ(doc["nodesWithoutClient"], 2);  // a client without a name is none
+    EXPECT_EQ(Count(ReadFile(dir.file("p.html")), "Graphviz&#39;s dot, which was not found"),
+              c.path == noDot.path() ? 2u : 0u);
+  }
 }
 
 }  // namespace

@@ -54,6 +54,8 @@ const std::vector<std::string>& JsonKeys(const std::string& shape) {
        {"id", "name", "type", "updatedAt", "discovery", "ebsConfig", "savedBy", "lastDiff"}},
       {"store init", {"store", "backend", "schemaVersion", "done"}},
       {"store copy", {"from", "to", "clients", "apps", "registryValues", "savedBy"}},
+      {"report",
+       {"file", "backend", "apps", "savers", "appsWithDrift", "nodesWithoutClient", "pictures"}},
       {"--help", {"help"}},
       {"--version", {"version", "plugin", "pluginVersion"}},
   };

@@ -43,6 +43,10 @@ int RunClientsRemove(const Global& g, const std::string& name);
 // `savedBy`: only the apps that role saved.
 int RunAppsList(const Global& g, const std::optional<std::string>& savedBy);
 int RunAppsShow(const Global& g, int64_t id, const std::string& format);
+// The fleet report (fleet_report.h) of every app of the store, written to `htmlFile` ("-":
+// where the output goes). Exit 0 also when pictures could not be drawn; 3 when the store or the
+// file cannot be used.
+int RunReport(const Global& g, const std::string& htmlFile);
 
 // Creates or migrates the schema of the store in effect (ServerStore::Init); exit 3 when it fails.
 int RunStoreInit(const Global& g);
@@ -77,6 +81,9 @@ struct SaveContext {
 // `lines`: the log lines of the discovery that found it. Its exit status, output printed.
 int SaveConfig(const Global& g, Hux::OraEBSConfig config, const std::string& name,
                const std::vector<LogLine>& lines, const SaveContext& how);
+
+// The time now as the store keeps times, e.g. 2026-12-06T18:00:00Z.
+std::string UtcNow();
 
 // Prints a failure of the store (exit 3) and returns its status.
 int StoreFailed(const Global& g, const Status& s);

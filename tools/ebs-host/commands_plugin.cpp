@@ -319,9 +319,6 @@ int RunRequest(const Global& g, const std::string& file) {
   return Report(g, a, j, shown);
 }
 
-namespace {
-
-// The time of a discovery as the store keeps it, e.g. 2026-12-06T18:00:00Z.
 std::string UtcNow() {
   char text[32];
   const std::time_t now = std::time(nullptr);
@@ -330,8 +327,6 @@ std::string UtcNow() {
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
 }
-
-}  // namespace
 
 int ReportAnswer(const Global& g, const Answer& a, const Hux::OraEBSReqResp& inner,
                  const Json& json) {

@@ -217,6 +217,7 @@ struct Args {
   std::string savedBy;             // store copy, apps list
   bool savedByGiven = false;       // to tell "--saved-by ''" from no --saved-by
   CLI::Option* store = nullptr;          // the global --store, bound to Global::store
+  std::string htmlFile;            // report
 };
 
 // One command of ebs-host. Its options are bound to Args; once the command line is parsed, --xml
@@ -415,6 +416,16 @@ const std::vector<Command>& Commands() {
          if (int rc = SavedBy(g, a, "store copy", role)) return rc;
          return RunStoreCopy(g, a.to, role);
        }},
+      {"report", "write an HTML page of every saved app: nodes, clients, drift, pictures",
+       "ebs-host report --html FILE", false,
+       [](CLI::App& c, Args& a) {
+         c.add_option("--html", a.htmlFile,
+                      "the page to write (created mode 0600, never through a link; - for where "
+                      "the output goes)")
+             ->required()
+             ->type_name("FILE");
+       },
+       [](const Global& g, Args& a) { return RunReport(g, a.htmlFile); }},
   };
   return table;
 }

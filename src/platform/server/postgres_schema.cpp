@@ -15,7 +15,8 @@ constexpr const char* kApplication = "ebs-host store";
 // The advisory lock that serialises two initialisations of one database ("EBSH").
 constexpr const char* kInitLock = "SELECT pg_catalog.pg_advisory_xact_lock(1161974600)";
 
-// The tables. Ids are identity columns, which never give a value twice (a rolled-back insert
+// The tables. What one row holds is bounded (hosts write them, and every host reads them): no
+// value beyond the 64 MiB that a reader accepts (postgres_sql.h). Ids are identity columns, which never give a value twice (a rolled-back insert
 // leaves a gap); an explicit id moves the sequence past it (postgres_store.cpp). Host names are
 // unique without regard to letter case. saved_by is the LOGIN role of the session that saved the
 // app: session_user, not current_user, since a host may SET ROLE ebs_host and then act as the
@@ -29,10 +30,11 @@ CREATE TABLE ebs.version (
 CREATE TABLE ebs.clients (
   id bigint GENERATED ALWAYS AS IDENTITY (SEQUENCE NAME ebs.clients_id_seq) PRIMARY KEY,
   name text NOT NULL UNIQUE,
-  hive_id bigint NOT NULL DEFAULT 0
+  hive_id bigint NOT NULL DEFAULT 0,
+  CHECK (pg_catalog.octet_length(name) <= 67108864)
 );
 CREATE TABLE ebs.client_hosts (
-  host text NOT NULL,
+  host text NOT NULL CHECK (pg_catalog.octet_length(host) <= 67108864),
   client_id bigint NOT NULL REFERENCES ebs.clients (id) ON DELETE CASCADE
 );
 CREATE UNIQUE INDEX client_hosts_host ON ebs.client_hosts (pg_catalog.lower(host));
@@ -46,7 +48,9 @@ CREATE TABLE ebs.registry_values (
   mode bigint NOT NULL,
   flags bigint NOT NULL,
   options bigint NOT NULL,
-  PRIMARY KEY (client_id, path, name)
+  PRIMARY KEY (client_id, path, name),
+  CHECK (pg_catalog.octet_length(path)::bigint + pg_catalog.octet_length(name) +
+         pg_catalog.octet_length(type) + pg_catalog.octet_length(value) <= 67108864)
 );
 CREATE TABLE ebs.apps (
   id bigint GENERATED ALWAYS AS IDENTITY (SEQUENCE NAME ebs.apps_id_seq) PRIMARY KEY,
@@ -54,14 +58,18 @@ CREATE TABLE ebs.apps (
   type bigint NOT NULL,
   config text NOT NULL,
   updated_at text NOT NULL,
-  saved_by name NOT NULL DEFAULT session_user
+  saved_by name NOT NULL DEFAULT session_user,
+  CHECK (pg_catalog.octet_length(name)::bigint + pg_catalog.octet_length(config) +
+         pg_catalog.octet_length(updated_at) <= 67108864)
 );
 CREATE TABLE ebs.app_metadata (
   app_id bigint NOT NULL PRIMARY KEY REFERENCES ebs.apps (id) ON DELETE CASCADE,
   sid text NOT NULL,
   db_user text NOT NULL,
   discovered_at text NOT NULL,
-  plugin_version text NOT NULL
+  plugin_version text NOT NULL,
+  CHECK (pg_catalog.octet_length(sid)::bigint + pg_catalog.octet_length(db_user) +
+         pg_catalog.octet_length(discovered_at) + pg_catalog.octet_length(plugin_version) <= 65536)
 );
 CREATE TABLE ebs.app_drift (
   app_id bigint NOT NULL PRIMARY KEY REFERENCES ebs.apps (id) ON DELETE CASCADE,
@@ -70,7 +78,8 @@ CREATE TABLE ebs.app_drift (
   changed bigint NOT NULL,
   added bigint NOT NULL,
   removed bigint NOT NULL,
-  changes bigint NOT NULL
+  changes bigint NOT NULL,
+  CHECK (pg_catalog.octet_length(checked_at) <= 64)
 );
 )sql";
 
@@ -88,6 +97,7 @@ GRANT INSERT, UPDATE, DELETE ON ebs.app_metadata, ebs.app_drift TO ebs_host;
 GRANT INSERT, UPDATE ON ebs.registry_values TO ebs_host;
 GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA ebs TO ebs_admin;
 GRANT USAGE, SELECT, UPDATE ON ebs.clients_id_seq, ebs.apps_id_seq TO ebs_admin;
+GRANT SELECT ON ebs.clients_id_seq, ebs.apps_id_seq TO ebs_host;
 )sql";
 
 // Row-level security on the apps and what belongs to each app: a host sees every row and changes

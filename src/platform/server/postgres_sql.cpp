@@ -7,11 +7,15 @@
 namespace pg_sql {
 
 std::string OneLine(const char* text) {
-  std::string line = text ? text : "";
-  while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) line.pop_back();
-  // The server's words may quote the database's content: no control character gets through.
-  for (char& c : line)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  // The server's words may quote the database's content: no control character gets through, and
+  // libpq's line breaks and indents become single spaces.
+  std::string line;
+  for (const char* p = text ? text : ""; *p; ++p) {
+    const char c = (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7f) ? ' ' : *p;
+    if (c == ' ' && (line.empty() || line.back() == ' ')) continue;
+    line += c;
+  }
+  if (!line.empty() && line.back() == ' ') line.pop_back();
   return line;
 }
 

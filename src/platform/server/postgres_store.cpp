@@ -6,12 +6,16 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
 #include <limits>
 #include <map>
+#include <optional>
+#include <string>
 #include <thread>
 #include <utility>
 
 #include "base/account.h"
+#include "base/file_io.h"
 #include "base/trusted_dir.h"
 #include "platform/server/postgres_schema.h"
 
@@ -91,6 +95,21 @@ const char* Env(const char* name) {
   return value && *value ? value : nullptr;
 }
 
+// A file that is not there (yet): its nearest existing directory must be a trusted path, so that
+// only root can make it.
+Status NoOneElseCanCreate(const std::string& path) {
+  if (path.empty() || path[0] != '/') return Status::Error("it is not an absolute path");
+  std::string dir = path;
+  do {
+    const size_t slash = dir.rfind('/');
+    dir = slash == 0 ? "/" : dir.substr(0, slash);
+  } while (dir != "/" && ::access(dir.c_str(), F_OK) != 0);
+  TrustedDirOptions options;
+  options.what = "its directory";
+  Result<UniqueFd> fd = OpenTrustedDir(dir, options);
+  return fd.ok() ? Status::Ok() : fd.status();
+}
+
 // As root, the files libpq would read for this connection: each must be a trusted path when it is
 // there (a missing one is fine: libpq then does without it), and libpq gets the resolved path.
 // Their defaults come from root's home in the user database, since HOME is the caller's.
@@ -119,6 +138,10 @@ Status TrustedConnectionFiles(const std::map<std::string, std::string>& options,
       continue;
     }
     if (::access(path.c_str(), F_OK) != 0) {
+      // Missing: fine when no other account can put it there before libpq looks.
+      if (Status s = NoOneElseCanCreate(path); !s.ok)
+        return Status::Error(std::string("refusing libpq's ") + f.keyword + " file " + path +
+                             ": " + s.message);
       params.emplace_back(f.keyword, path);
       continue;
     }
@@ -248,6 +271,8 @@ Status PostgresStore::Failed(const PgFailure& f, bool exhausted) const {
   if (exhausted)
     return Status::Error("the store is busy with concurrent changes, try again later (" +
                          f.message + ")");
+  if (f.sqlstate == "23514")  // the bounds of a row (postgres_schema.cpp)
+    return Status::Error("the store takes no row this large (" + f.message + ")");
   if (f.sqlstate == "42501") {
     std::string may;
     if (owner_ || admin_) may = "";
@@ -302,6 +327,8 @@ Status PostgresStore::Transaction(bool change, F&& body, const char* begin) {
         continue;
       }
       return Failed(f, f.retry);
+    } catch (const std::exception& e) {  // rolled back above
+      return Status::Error(e.what());
     }
   }
 }
@@ -616,6 +643,12 @@ Status PostgresStore::ReadAll(StoreContent& out) {
       out.registry.push_back(ValueOf(values.get(), i, Integer(values.get(), i, 0), 1));
     PgResult apps = Exec(conn_.get(), (std::string(kAppColumns) + "ORDER BY a.id").c_str());
     for (int i = 0; i < PQntuples(apps.get()); ++i) out.apps.push_back(AppOf(apps.get(), i));
+    PgResult given = Exec(conn_.get(),
+                          "SELECT (SELECT CASE WHEN is_called THEN last_value ELSE 0 END "
+                          "FROM ebs.clients_id_seq), (SELECT CASE WHEN is_called THEN "
+                          "last_value ELSE 0 END FROM ebs.apps_id_seq)");
+    out.clientIdsGiven = Integer(given.get(), 0, 0);
+    out.appIdsGiven = Integer(given.get(), 0, 1);
     PgResult meta = Exec(conn_.get(),
                        "SELECT app_id, sid, db_user, discovered_at, plugin_version "
                        "FROM ebs.app_metadata");
@@ -643,7 +676,8 @@ Status PostgresStore::WriteAll(const StoreContent& content, const std::string& s
                        "(SELECT count(*) FROM ebs.apps)");
     if (Integer(held.get(), 0, 0) != 0)
       throw PgFailure{"", "the store to copy into holds clients or apps already", false, false};
-    int64_t topClient = 0, topApp = 0;
+    // The ids given after the copy: above every copied one and every one the source ever gave.
+    int64_t topClient = content.clientIdsGiven, topApp = content.appIdsGiven;
     for (const ClientRecord& c : content.clients) {
       Exec(conn,
            "INSERT INTO ebs.clients (id, name, hive_id) OVERRIDING SYSTEM VALUE "

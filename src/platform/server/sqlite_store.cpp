@@ -525,6 +525,12 @@ Status SqliteStore::ReadAll(StoreContent& out) {
     Stmt apps(db_, (AppColumns() + " ORDER BY a.id").c_str());
     while ((rc = apps.step()) == SQLITE_ROW) out.apps.push_back(AppOf(apps));
     Check(rc, db_);
+    Stmt given(db_,
+               "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'clients'), 0), "
+               "coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'apps'), 0)");
+    Check(given.step(), db_, SQLITE_ROW);
+    out.clientIdsGiven = given.integer(0);
+    out.appIdsGiven = given.integer(1);
     for (const AppRecord& app : out.apps) {
       std::optional<AppMetadata>& metadata = out.metadata.emplace_back();
       if (version_ < 3) continue;
@@ -590,6 +596,20 @@ Status SqliteStore::WriteAll(const StoreContent& content, const std::string& sav
         meta.bind(1, app.id).bind(2, m->sid).bind(3, m->dbUser).bind(4, m->discoveredAt);
         meta.bind(5, m->pluginVersion);
         Check(meta.step(), db_);
+      }
+    }
+    // AUTOINCREMENT gives ids above the highest in sqlite_sequence, which the inserts above have
+    // moved to the highest copied id; a removed row's id beyond it is carried over too.
+    for (const auto& [table, given] : {std::pair<const char*, int64_t>{"clients",
+                                                                         content.clientIdsGiven},
+                                       {"apps", content.appIdsGiven}}) {
+      Stmt seq(db_, "UPDATE sqlite_sequence SET seq = max(seq, ?) WHERE name = ?");
+      seq.bind(1, given).bind(2, std::string(table));
+      Check(seq.step(), db_);
+      if (sqlite3_changes(db_) == 0 && given > 0) {
+        Stmt add(db_, "INSERT INTO sqlite_sequence (name, seq) VALUES (?, ?)");
+        add.bind(1, std::string(table)).bind(2, given);
+        Check(add.step(), db_);
       }
     }
   });

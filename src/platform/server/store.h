@@ -87,6 +87,9 @@ struct StoreContent {
   std::vector<RegistryValue> registry;
   std::vector<AppRecord> apps;
   std::vector<std::optional<AppMetadata>> metadata;  // one per app, in the same order
+  // The highest ids the store has ever given, removed rows' included: the copy gives none of them
+  // again.
+  int64_t clientIdsGiven = 0, appIdsGiven = 0;
 };
 
 class ServerStore {
