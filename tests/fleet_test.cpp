@@ -4,10 +4,12 @@
 // shared one. Runs on the private test cluster (pg_cluster fixture); the server-stop case starts
 // a cluster of its own so that the other suites on the shared one never see it go.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -235,20 +237,20 @@ TEST_F(Fleet, APasswordInTheUriIsRefusedBeforeConnecting) {
   EXPECT_EQ(ReadFile(socket + "/server.log").find(db), std::string::npos);
 }
 
-// A host's SQLite store, made by ebs-host itself (clients, their registry values, apps with a gap
-// in their ids, metadata and a recorded diff), copied into the shared store: every id kept, the
+// A host's SQLite store, made by ebs-host itself (clients, their registry values, apps, the last
+// one deleted, metadata and a recorded diff), copied into the shared store: every id kept, the
 // apps given the host's role; a new app gets an id above them; a second copy is refused.
 TEST_F(Fleet, ASqliteStoreCopiedKeepsItsIdsAndTakesTheHostsRole) {
   ASSERT_EQ(Host("clients add --name dbclient --host db01.example.com --hive 3").status, 0);
   WriteFile(files_.file("discovered.xml"), Discovered("dbclient", "app01"));
-  for (const char* name : {"GONE", "PROD", "TEST"})
+  for (const char* name : {"PROD", "TEST", "GONE"})
     ASSERT_EQ(Host("save --config " + files_.file("discovered.xml") + " --name " + name).status, 0);
-  ASSERT_EQ(Host("delete 1").status, 0);  // ids 2 and 3 stay
+  ASSERT_EQ(Host("delete 3").status, 0);  // the highest id given is gone: never given again
   {
     std::unique_ptr<ServerStore> local;
     ASSERT_TRUE(ServerStore::Open(sandbox_.storePath(), local).ok);
-    ASSERT_TRUE(local->SetAppMetadata(2, {"PROD", "apps", "2026-12-01T10:00:00Z", "1.0.0"}).ok);
-    ASSERT_TRUE(local->RecordDiff(3, {"", true, 1, 0, 2, 5}).ok);
+    ASSERT_TRUE(local->SetAppMetadata(1, {"PROD", "apps", "2026-12-01T10:00:00Z", "1.0.0"}).ok);
+    ASSERT_TRUE(local->RecordDiff(2, {"", true, 1, 0, 2, 5}).ok);
   }
   StoreContent before;
   {
@@ -287,7 +289,7 @@ TEST_F(Fleet, ASqliteStoreCopiedKeepsItsIdsAndTakesTheHostsRole) {
   EXPECT_EQ(apps["TEST"]["lastDiff"]["changes"], 5);
   ASSERT_EQ(Save("host_a", "PROD").status, 0);
   ASSERT_EQ(Save("host_a", "NEW").status, 0);
-  EXPECT_EQ(Apps("host_a")["PROD"]["id"], 2);
+  EXPECT_EQ(Apps("host_a")["PROD"]["id"], 1);
   EXPECT_GT(Apps("host_a")["NEW"]["id"].get<int64_t>(), 3);
 
   HostRun second = Host(copy);
@@ -359,7 +361,7 @@ TEST(FleetServer, AServerStoppedInTheMiddleOfASaveLeavesNothingHalfWritten) {
   std::thread saving([&] { blocked = as(save + "LOST"); });
   pgtest::Session watcher(db.SuperuserUri());
   bool waiting = false;
-  for (int i = 0; i < 500 && !waiting; ++i, usleep(10000))
+  for (int i = 0; i < 3000 && !waiting; ++i, usleep(10000))  // ebs-host starts, then waits
     waiting = watcher.Exec("SELECT 1 FROM pg_stat_activity WHERE usename = 'host_a' AND "
                            "wait_event_type = 'Lock'").rows.size() == 1;
   EXPECT_TRUE(waiting) << "the save never waited on the lock";
