@@ -21,6 +21,7 @@
 
 #include "cli_host.h"
 #include "platform/server/store.h"
+#include "support/fake_oracle.h"
 #include "support/pg_cluster.h"
 
 namespace {
@@ -50,8 +51,8 @@ class Fleet : public ::testing::Test {
   }
 
   // ebs-host run with the store of login role `role`.
-  HostRun As(const std::string& role, const std::string& args) {
-    return Host("--store " + ShellWord(db_->UriFor(role)) + " " + args);
+  HostRun As(const std::string& role, const std::string& args, const std::string& env = "") {
+    return Host("--store " + ShellWord(db_->UriFor(role)) + " " + args, env);
   }
   // `save` of a discovered configuration (no clients registered for its hosts) under `name`.
   HostRun Save(const std::string& role, const std::string& name) {
@@ -75,7 +76,7 @@ class Fleet : public ::testing::Test {
     return store;
   }
 
-  HostSandbox sandbox_;
+  DiscoverySandbox sandbox_;
   TempDir files_;
   std::unique_ptr<pgtest::Database> db_;
 };
@@ -191,6 +192,31 @@ TEST_F(Fleet, EightProcessesAtOnceLoseNothingAndDoubleNothing) {
   std::vector<ClientRecord> clients;
   ASSERT_TRUE(store->ListClients(clients).ok);
   EXPECT_EQ(clients.size(), static_cast<size_t>(kRounds));
+}
+
+// A diff's result is recorded for the host whose app it is. Another host's diff of that app still
+// prints and exits as it found; only the record is refused, with the reason.
+TEST_F(Fleet, ADiffIsRecordedOnlyForTheHostThatSavedTheApp) {
+  std::string why;
+  if (!FakeOracle::Usable(&why)) GTEST_SKIP() << why;
+  FakeOracle oracle("dbhome_fleet", EBS_SOURCE_DIR "/tests/fake-oracle/sandbox/load.sql");
+  oracle.Set("db_password", "Fleet-Pa55");
+  sandbox_.SetOratab("PROD:" + oracle.home() + ":N\n");
+  const std::string pw = "EBS_TEST_PW=Fleet-Pa55";
+  HostRun saved = As("host_a", "discover --sid PROD --db-user apps --db-password-env EBS_TEST_PW "
+                     "--save PROD-EBS", pw);
+  ASSERT_EQ(saved.status, 0) << saved.err;
+  const std::string diff = "--json diff 1 --db-password-env EBS_TEST_PW";
+
+  json other = OneDocument(As("host_b", diff, pw).out);
+  EXPECT_EQ(other["exitStatus"], 0) << other;  // no drift, as found
+  EXPECT_EQ(other["recorded"], false);
+  EXPECT_NE(other["recordError"].dump().find("saved by host_a"), std::string::npos) << other;
+  EXPECT_EQ(Apps("host_a")["PROD-EBS"]["lastDiff"], nullptr);
+
+  json own = OneDocument(As("host_a", diff, pw).out);
+  EXPECT_EQ(own["recorded"], true) << own;
+  EXPECT_EQ(Apps("host_b")["PROD-EBS"]["lastDiff"]["drift"], false);
 }
 
 // A URI that carries a password is refused before any connection, with the fix, and the password
