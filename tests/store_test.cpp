@@ -1,6 +1,6 @@
-// The managing-server stand-in: its store (schema, transactions, a locked database, ids, the
-// migration of an older store, paths that are no store, read-only use) and the request
-// channel's answers. Concurrent writers: store_connection_test.
+// The managing-server stand-in: its SQLite store (a locked database, the migration of an older
+// store, paths that are no store, read-only use) and the request channel's answers. What every
+// backend does: store_ops_test.cpp; concurrent writers: store_connection_test.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -13,6 +13,7 @@
 #include "platform/server/client_directory.h"
 #include "platform/server/request_channel.h"
 #include "platform/server/store.h"
+#include "store_ids.h"
 #include "support/plugin.h"
 #include "support/test_text.h"
 
@@ -66,115 +67,22 @@ std::string Rows(const std::string& path) {
 
 std::string Version(const std::string& path) { return Query(path, "PRAGMA user_version"); }
 
-// The ids of the store's clients and apps, as the store lists them: "clients 1 3, apps 1".
-std::string Ids(ServerStore& store) {
-  std::vector<ClientRecord> clients;
-  std::vector<AppRecord> apps;
-  EXPECT_TRUE(store.ListClients(clients).ok && store.ListApps(apps).ok);
-  std::string out = "clients";
-  for (const ClientRecord& c : clients) out += " " + std::to_string(c.id);
-  out += ", apps";
-  for (const AppRecord& a : apps) out += " " + std::to_string(a.id);
-  return out;
-}
-
-TEST(Store, ClientsAreFoundByAnyOfTheirHostsAndChangesAreAllOrNothing) {
+// An SQLite file's missing parent directories are made, private; one that cannot be made is
+// named in the refusal.
+TEST(Store, MissingParentDirectoriesAreMadePrivate) {
   TempDir dir;
-  auto store = Open(dir.file("nested/dir/store.db"));  // parent directories are created
+  auto store = Open(dir.file("nested/dir/store.db"));
   struct stat st {};
   ASSERT_EQ(stat(dir.file("nested").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
-  // A parent that cannot be made (here under a link to nowhere) is named in the refusal.
+  // (here under a link to nowhere, which root takes nowhere on the way at all)
   ASSERT_EQ(symlink(dir.file("missing").c_str(), dir.file("dangling").c_str()), 0);
   std::unique_ptr<ServerStore> none;
-  // (Root takes no link on the way at all.)
   EXPECT_EQ(ServerStore::Open(dir.file("dangling/dir/store.db"), none).message,
             "cannot open store " + dir.file("dangling/dir/store.db") + ": " +
                 (geteuid() == 0 ? dir.file("dangling") + " is a symbolic link"
                                 : "cannot create " + dir.file("dangling/dir") +
                                       ": No such file or directory"));
-  int64_t id = 0;
-  ASSERT_TRUE(
-      store->AddClient("ebsapp01", {"app01.example.com", "app01-vip.example.com"}, 7, 0, &id).ok);
-  std::optional<ClientRecord> found;
-  ASSERT_TRUE(store->FindClientByHost("APP01-VIP.Example.COM", found).ok);
-  ASSERT_TRUE(found);
-  EXPECT_EQ(found->id, id);
-  EXPECT_EQ(found->hiveId, 7);
-  EXPECT_EQ(found->hosts.size(), 2u);
-
-  // A second client claiming a host already taken is refused whole: no client row remains.
-  Status s = store->AddClient("intruder", {"new.example.com", "app01.example.com"}, 0, 0, nullptr);
-  EXPECT_FALSE(s.ok);
-  EXPECT_NE(s.message.find("app01.example.com"), std::string::npos);
-  ASSERT_TRUE(store->FindClientByName("intruder", found).ok);
-  EXPECT_FALSE(found);
-  ASSERT_TRUE(store->FindClientByHost("new.example.com", found).ok);
-  EXPECT_FALSE(found);
-
-  // Registry values are set only when every addressed client exists.
-  RegistryValue v{0, "Huxwire", "nCollectClientConfig", "INTEGER", "1", 1, 0, 0};
-  std::string missing;
-  EXPECT_FALSE(store->SetRegistryValues({id, id + 100}, {v}, &missing).ok);
-  EXPECT_EQ(missing, std::to_string(id + 100));
-  std::vector<RegistryValue> values;
-  ASSERT_TRUE(store->RegistryValues(id, values).ok);
-  EXPECT_TRUE(values.empty());
-  ASSERT_TRUE(store->SetRegistryValues({id}, {v}, nullptr).ok);
-  ASSERT_TRUE(store->RegistryValues(id, values).ok);
-  ASSERT_EQ(values.size(), 1u);
-  EXPECT_EQ(values[0].value, "1");
-
-  // Removing a client takes its hosts and registry values with it.
-  bool removed = false;
-  ASSERT_TRUE(store->RemoveClient("ebsapp01", &removed).ok);
-  EXPECT_TRUE(removed);
-  ASSERT_TRUE(store->RegistryValues(id, values).ok);
-  EXPECT_TRUE(values.empty());
-  ASSERT_TRUE(store->AddClient("again", {"app01.example.com"}, 0, 0, nullptr).ok);
-}
-
-// Apps: saved again by name under the same id, reopened intact. Their metadata: replaced as a
-// whole by a later save, empty fields kept as unknown, refused for an app that does not exist,
-// gone with its app (never inherited by a later one of the same name).
-TEST(Store, AppsAndTheirMetadataAreSavedByNameAndGoTogether) {
-  TempDir dir;
-  const std::string path = dir.file("store.db");
-  int64_t id = 0, again = 0;
-  bool created = false;
-  {
-    auto store = Open(path);
-    ASSERT_TRUE(store->SaveApp("PROD", 64, "<m/>", &id, &created).ok);
-    EXPECT_TRUE(created);
-    ASSERT_TRUE(store->SaveApp("PROD", 64, "<m g=\"1\" n=\"1\"/>", &again, &created).ok);
-    EXPECT_FALSE(created);
-    EXPECT_EQ(id, again);
-    EXPECT_FALSE(store->SaveApp("", 64, "", nullptr, nullptr).ok);
-  }
-  auto store = Open(path);
-  std::optional<AppRecord> app;
-  ASSERT_TRUE(store->GetApp(id, app).ok && app);
-  EXPECT_EQ(app->config, "<m g=\"1\" n=\"1\"/>");
-  std::optional<AppMetadata> m;
-  ASSERT_TRUE(store->GetAppMetadata(id, m).ok);
-  EXPECT_FALSE(m);  // saved, nothing said about its discovery
-  ASSERT_TRUE(store->SetAppMetadata(id, {"PROD", "apps", "2026-12-06T18:00:00Z", "1.0"}).ok);
-  ASSERT_TRUE(store->SetAppMetadata(id, {"", "system", "", "1.1"}).ok);
-  ASSERT_TRUE(store->GetAppMetadata(id, m).ok && m);
-  EXPECT_EQ(m->sid + "|" + m->dbUser + "|" + m->discoveredAt + "|" + m->pluginVersion,
-            "|system||1.1");
-  Status s = store->SetAppMetadata(id + 1, {"X", "apps", "", ""});
-  EXPECT_NE(s.message.find("no virtual app with id " + std::to_string(id + 1)), std::string::npos);
-
-  bool removed = true;
-  ASSERT_TRUE(store->DeleteApp(id + 1, &removed).ok);
-  EXPECT_FALSE(removed);
-  ASSERT_TRUE(store->DeleteApp(id, &removed).ok);
-  EXPECT_TRUE(removed);
-  EXPECT_EQ(Query(path, "SELECT count(*) FROM app_metadata"), "0\n");
-  ASSERT_TRUE(store->SaveApp("PROD", 64, "<m/>", &id, nullptr).ok);
-  ASSERT_TRUE(store->GetAppMetadata(id, m).ok);
-  EXPECT_FALSE(m);
 }
 
 TEST(Store, ALockedDatabaseIsReportedNotCorrupted) {
@@ -189,26 +97,6 @@ TEST(Store, ALockedDatabaseIsReportedNotCorrupted) {
   sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(holder);
   EXPECT_TRUE(store->SaveApp("unblocked", 64, "c", nullptr, nullptr).ok);
-}
-
-TEST(Store, IdsOfRemovedClientsAndAppsAreNeverGivenAgain) {
-  TempDir dir;
-  auto store = Open(dir.file("store.db"));
-  for (const char* name : {"a", "b", "c"})
-    ASSERT_TRUE(store->AddClient(name, {std::string(name) + ".example.com"}, 0, 0, nullptr).ok);
-  ASSERT_TRUE(store->SaveApp("PROD", 64, "", nullptr, nullptr).ok);
-  // The highest ids go; a script that holds them must not reach a newcomer.
-  ASSERT_TRUE(store->RemoveClient("c", nullptr).ok);
-  ASSERT_TRUE(store->DeleteApp(1, nullptr).ok);
-  store = Open(dir.file("store.db"));
-  ASSERT_TRUE(store->AddClient("d", {"c.example.com"}, 0, 0, nullptr).ok);
-  ASSERT_TRUE(store->SaveApp("PROD", 64, "", nullptr, nullptr).ok);
-  EXPECT_EQ(Ids(*store), "clients 1 2 4, apps 2");
-
-  // An explicit id at the top of the 32-bit range leaves no new id that a request could carry.
-  ASSERT_TRUE(store->AddClient("top", {"top.example.com"}, 0, 2147483647, nullptr).ok);
-  Status s = store->AddClient("next", {"next.example.com"}, 0, 0, nullptr);
-  EXPECT_NE(s.message.find("no client id within the 32-bit range is left"), std::string::npos);
 }
 
 // A version-1 migration that fails half-way (a view of the user's names the apps table, so the

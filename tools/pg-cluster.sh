@@ -39,7 +39,16 @@ bindir=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1 || true
 [[ -n $bindir && -x $bindir/initdb && -x $bindir/pg_ctl ]] ||
   skip "PostgreSQL's server programs are not installed (apt-get install postgresql)"
 
-as_postgres() { (cd / && runuser -u postgres -- "$@"); }
+# (fd 9, the lock below, is not passed on: the server would hold it for its whole life)
+as_postgres() { (cd / && runuser -u postgres -- "$@" 9<&-); }
+
+# A start and a stop of clusters under one parent directory wait for each other: a test killed while
+# its `start` was at work leaves that start running, and the fixture's `stop` must come after it.
+parent=$(dirname -- "$dir")
+if [[ -d $parent ]]; then
+  exec 9<"$parent"
+  flock -w 300 9 || fail "another start or stop under $parent did not end within 300 s"
+fi
 
 running() { [[ -f $dir/data/postmaster.pid ]] && as_postgres "$bindir/pg_ctl" -D "$dir/data" status >/dev/null 2>&1; }
 
