@@ -347,7 +347,7 @@ Status SqliteStore::SaveApp(const std::string& name, int64_t type, const std::st
 
 Status SqliteStore::DeleteApp(int64_t id, bool* removed) {
   return Transaction([&] {
-    // Its metadata goes by the cascade, as a client's hosts and values do.
+    // Its metadata and drift check go by the cascade, as a client's hosts and values do.
     Stmt del(db_, "DELETE FROM apps WHERE id = ?");
     del.bind(1, id);
     Check(del.step(), db_);
