@@ -193,7 +193,7 @@ std::string TopologyDot(Msg<Hux::OraEBSConfig> cfg) {
 
   auto db = cfg.child(Hux::OraEBSConfig::dbTier, Create::No);
   dot += "  subgraph cluster_db {\n";
-  dot += "    graph [style=rounded, color=\"#8c8c8c\", label=<<B>Database tier</B> " +
+  dot += "    graph [style=rounded, color=\"#8c8c8c\", label=<<B>Database tier</B>&#160;" +
          Text(db.get(Hux::OraEBSDBTier::dbName)) + " &#183; service " +
          Text(db.get(Hux::OraEBSDBTier::dbSid)) + " &#183; port " +
          Text(db.get(Hux::OraEBSDBTier::dbPort)) + " &#183; owner " +
@@ -210,7 +210,7 @@ std::string TopologyDot(Msg<Hux::OraEBSConfig> cfg) {
   auto tier = cfg.child(Hux::OraEBSConfig::appTier, Create::No);
   auto appNodes = tier.list(Hux::OraEBSAppTier::appNodes, Create::No);
   dot += "  subgraph cluster_apps {\n";
-  dot += "    graph [style=rounded, color=\"#8c8c8c\", label=<<B>Application tier</B> " +
+  dot += "    graph [style=rounded, color=\"#8c8c8c\", label=<<B>Application tier</B>&#160;" +
          std::to_string(appNodes.size()) + " node(s) &#183; owner " +
          Text(tier.child(Hux::OraEBSAppTier::osUser, Create::No).get(UserCredentials::userName)) +
          ":" + Text(tier.get(Hux::OraEBSAppTier::osGroup)) + ">];\n";
