@@ -11,11 +11,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -337,12 +339,15 @@ class OwnCluster {
   ~OwnCluster() { Script("stop"); }
   bool started() const { return started_; }
   const std::string& dir() const { return dir_; }
-  // pg_ctl as the account postgres.
+  // pg_ctl as the account postgres, on the directory itself (the script makes a DIR that postgres
+  // cannot reach a link to one under /tmp).
   int PgCtl(const std::string& args) {
     std::string out, err;
+    std::error_code error;
+    const std::string real = std::filesystem::canonical(dir_, error).string();
     return NqProcess::run("bin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1) && cd / && "
-                          "runuser -u postgres -- \"$bin/pg_ctl\" -D " + ShellWord(dir_ + "/data") +
-                              " -l " + ShellWord(dir_ + "/server.log") + " -w " + args,
+                          "runuser -u postgres -- \"$bin/pg_ctl\" -D " + ShellWord(real + "/data") +
+                              " -l " + ShellWord(real + "/server.log") + " -w " + args,
                           &out, &err, 120000);
   }
 

@@ -8,7 +8,8 @@
 # names the socket file DIR/.s.PGSQL.PORT), trusts every local connection, logs each connection
 # (log_connections) to DIR/server.log, and runs without fsync: for tests only, never for data.
 # `start` wipes a DIR that an earlier `start` made (a marker file says so) and refuses any other
-# non-empty DIR. Exit status: 0 done, 77 skipped (PostgreSQL not installed, not root, no `postgres`
+# non-empty DIR. When the account postgres cannot reach DIR's parent (a tree under /root), DIR is
+# made a link to a directory of its own under /tmp, which `start` wipes too. Exit status: 0 done, 77 skipped (PostgreSQL not installed, not root, no `postgres`
 # account), 1 failed, 2 usage error.
 set -euo pipefail
 
@@ -50,6 +51,11 @@ if [[ -d $parent ]]; then
   flock -w 300 9 || fail "another start or stop under $parent did not end within 300 s"
 fi
 
+# The account postgres must reach the cluster's directory: a DIR in a tree closed to it (a clone
+# under /root, say) is made a link to a directory of this script's own under /tmp.
+name=$dir
+[[ -L $name ]] && dir=$(readlink -- "$name") && marker=$dir/.ebs-pg-cluster
+
 running() { [[ -f $dir/data/postmaster.pid ]] && as_postgres "$bindir/pg_ctl" -D "$dir/data" status >/dev/null 2>&1; }
 
 stop() {
@@ -66,19 +72,30 @@ case $action in
     stop
     ;;
   start)
-    # The socket's path must fit in sun_path (107 bytes and a NUL).
-    ((${#dir} + 17 <= 107)) || fail "DIR is too long for a Unix socket path: $dir"
-    if [[ -e $dir ]]; then
+    if [[ -e $name || -L $name ]]; then
       if [[ -f $marker ]]; then
         stop
         rm -rf -- "$dir"
-      elif [[ -d $dir && -z $(ls -A -- "$dir") ]]; then
-        rmdir -- "$dir"
+        [[ -L $name ]] && rm -f -- "$name"
+      elif [[ -L $name && ! -e $name ]]; then
+        rm -f -- "$name"  # its directory under /tmp is gone (a reboot)
+      elif [[ -d $name && ! -L $name && -z $(ls -A -- "$name") ]]; then
+        rmdir -- "$name"
       else
-        fail "$dir exists and was not made by $0; choose another DIR"
+        fail "$name exists and was not made by $0; choose another DIR"
       fi
     fi
-    mkdir -m 0755 -- "$dir"
+    if as_postgres test -x "$parent"; then
+      dir=$name
+      mkdir -m 0755 -- "$dir"
+    else
+      dir=$(mktemp -d /tmp/ebs-pg-cluster.XXXXXX)
+      chmod 0755 -- "$dir"
+      ln -s -- "$dir" "$name"
+    fi
+    marker=$dir/.ebs-pg-cluster
+    # The socket's path must fit in sun_path (107 bytes and a NUL).
+    ((${#dir} + 17 <= 107)) || fail "DIR is too long for a Unix socket path: $dir"
     touch -- "$marker"
     chown postgres:postgres -- "$dir"
     as_postgres test -x "$dir" || fail "the account postgres cannot reach $dir (a directory on the way is closed)"
@@ -101,7 +118,7 @@ max_connections = 100
 EOF
     as_postgres "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 start >/dev/null ||
       fail "the cluster did not start; see $dir/server.log"
-    echo "pg-cluster: running; socket directory $dir, port $port (postgresql:///postgres?host=$dir&port=$port&user=postgres)"
+    echo "pg-cluster: running; socket directory $name, port $port (postgresql:///postgres?host=$name&port=$port&user=postgres)"
     ;;
   *)
     usage
