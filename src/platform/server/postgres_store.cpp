@@ -176,7 +176,7 @@ Status Connect(const std::string& uri, PgConn& conn) {
   std::string error;
   const std::map<std::string, std::string> options = OptionsOf(uri, &error);
   if (!error.empty()) return Status::Error(error);
-  if (options.count("password"))
+  if (CarriesPassword(uri))
     return Status::Error(
         "the URI carries a password, which would show in process lists, logs and shell "
         "histories; remove it and put the password in libpq's password file (~/.pgpass or "

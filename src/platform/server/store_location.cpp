@@ -1,8 +1,11 @@
 #include "platform/server/store_location.h"
 
+#include <libpq-fe.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -82,7 +85,19 @@ std::string MaskedLocation(const std::string& location) {
   return out;
 }
 
-bool CarriesPassword(const std::string& location) { return !PasswordSpans(location).empty(); }
+bool CarriesPassword(const std::string& location) {
+  if (!ServerStore::IsPostgres(location)) return false;
+  if (!PasswordSpans(location).empty()) return true;  // written as one, an empty one included
+  // Any other place libpq reads one from.
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(location.c_str(), &error);
+  PQfreemem(error);
+  bool found = false;
+  for (PQconninfoOption* o = options; o && o->keyword; ++o)
+    found = found || (std::strcmp(o->keyword, "password") == 0 && o->val && *o->val);
+  PQconninfoFree(options);
+  return found;
+}
 
 std::string WithoutPassword(const std::string& text, const std::string& location) {
   std::string out = text;

@@ -12,7 +12,9 @@
 // is.
 std::string MaskedLocation(const std::string& location);
 
-// Whether `location` is a PostgreSQL URI that carries a password (an empty one included).
+// Whether `location` is a PostgreSQL URI that carries a password: written as one (an empty one
+// included), or anywhere libpq reads one from the URI. The one rule by which the store and
+// ebs-host refuse a URI.
 bool CarriesPassword(const std::string& location);
 
 // `text` with every occurrence of `location`, and of each password it carries (as written and
