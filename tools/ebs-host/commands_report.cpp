@@ -21,9 +21,6 @@
 
 namespace {
 
-// dot's own words about a failure, cut to what a person reads.
-constexpr size_t kMaxCauseBytes = 2000;
-
 // Why no picture is drawn when no trusted `dot` is found; `untrusted`: the one refused, if any.
 std::string NoDotNote(const std::string& untrusted) {
   return std::string("pictures need Graphviz's dot, which was not found: ") + kInstallGraphviz +
@@ -53,7 +50,7 @@ FleetApp ReportedApp(ServerStore& store, const AppRecord& record, bool drawPictu
     case SvgResult::kNoGraphviz:  // removed while the report was being made
     case SvgResult::kFailed:
       app.svg.clear();
-      app.pictureNote = "the picture cannot be drawn: " + CutText(error, kMaxCauseBytes);
+      app.pictureNote = "the picture cannot be drawn: " + CutText(error, kMaxDotCauseBytes);
   }
   return app;
 }

@@ -246,7 +246,8 @@ int RunStoreInit(const Global& g) {
                 {"no home directory is known: give --store LOCATION or set EBS_HOST_STORE"});
   std::string done;
   const Status s = ServerStore::Init(location, &done);
-  if (!s.ok) return Fail(g, kUnavailable, "cannot initialise the store " + shown, {s.message});
+  // The store's message names the location (masked) and the reason.
+  if (!s.ok) return Fail(g, kUnavailable, "cannot initialise the store", {s.message});
   done = WithoutPassword(done, location);
   if (g.json)
     return EmitJson(g,

@@ -6,9 +6,6 @@
 
 namespace {
 
-// dot's own words about a failure, cut to what a person reads.
-constexpr size_t kMaxCauseBytes = 2000;
-
 int NoGraphviz(const Global& g, const std::string& why) {
   return Fail(
       g, kUnavailable, "--format svg needs Graphviz's dot, which is not installed",
@@ -48,5 +45,5 @@ int EmitPicture(const Global& g, const std::string& format, Msg<Hux::OraEBSConfi
     case SvgResult::kFailed:
       break;
   }
-  return Fail(g, kUnavailable, "the picture cannot be rendered", {CutText(error, kMaxCauseBytes)});
+  return Fail(g, kUnavailable, "the picture cannot be rendered", {CutText(error, kMaxDotCauseBytes)});
 }

@@ -9,6 +9,7 @@
 // nothing throws. Thread-safe.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "base/file_io.h"
@@ -18,6 +19,9 @@ enum class SvgResult {
   kNoGraphviz,  // no trusted `dot` on the search path; `error` says how to get one
   kFailed,      // dot failed, timed out or wrote more than can be kept; `error` says which
 };
+
+// How much of dot's own words about a failure a person is shown.
+inline constexpr size_t kMaxDotCauseBytes = 2000;
 
 // How Graphviz is installed; shown whenever `dot` is missing.
 inline constexpr const char* kInstallGraphviz = "apt-get install graphviz";
