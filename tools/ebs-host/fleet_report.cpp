@@ -70,12 +70,6 @@ article:first-of-type{break-before:auto}
 .scroll,figure{overflow:visible}tr,figure{break-inside:avoid}}
 )";
 
-// Whether `cp` is a control (C0, DEL, C1) or bidirectional character, shown as its escape.
-bool Invisible(uint32_t cp) {
-  return cp < 0x20 || (cp >= 0x7f && cp <= 0x9f) || (cp >= 0x202a && cp <= 0x202e) ||
-         (cp >= 0x2066 && cp <= 0x2069);
-}
-
 // The character reference of a character that HTML text or an attribute may not hold as it is;
 // null for the others. '=' and '`' too: no text reads as an attribute, even to a naive filter.
 const char* Entity(uint32_t cp) {
@@ -214,7 +208,7 @@ std::string HtmlText(std::string_view value) {
     }
     if (const char* entity = Entity(cp))
       out += entity;
-    else if (Invisible(cp))
+    else if (ShownAsEscape(cp))  // shown as the terminal shows it: \e, \x01, \u202e
       out += Shown(value.substr(i, n));
     else
       out.append(value.data() + i, n);

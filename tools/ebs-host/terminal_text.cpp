@@ -8,12 +8,6 @@
 
 namespace {
 
-// A character that a terminal acts upon, or that reorders the text around it.
-bool Control(uint32_t cp) {
-  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || (cp >= 0x202A && cp <= 0x202E) ||
-         (cp >= 0x2066 && cp <= 0x2069);
-}
-
 void AppendFormatted(std::string& out, const char* format, unsigned value) {
   char buf[16];
   std::snprintf(buf, sizeof buf, format, value);
@@ -30,7 +24,7 @@ void Walk(std::string_view text, Keep keep, Escape escape, Invalid invalid) {
   for (size_t i = 0; i < n;) {
     uint32_t cp = 0;
     const size_t length = Utf8Character(p + i, n - i, cp);
-    if (length != 0 && !Control(cp)) {
+    if (length != 0 && !ShownAsEscape(cp)) {
       i += length;
       continue;
     }
@@ -46,6 +40,11 @@ void Walk(std::string_view text, Keep keep, Escape escape, Invalid invalid) {
 }
 
 }  // namespace
+
+bool ShownAsEscape(uint32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || (cp >= 0x202A && cp <= 0x202E) ||
+         (cp >= 0x2066 && cp <= 0x2069);
+}
 
 std::string Shown(std::string_view value) {
   std::string out;

@@ -8,6 +8,7 @@
 // Pure functions; thread-safe.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,10 @@
 // characters, DEL and every byte that is not part of well-formed UTF-8, "\uNNNN" for the C1
 // characters and the bidirectional controls. Everything else, a backslash included, is kept.
 std::string Shown(std::string_view value);
+
+// Whether Shown writes the character `cp` as an escape: a character that a terminal acts upon
+// (C0, DEL, C1), or that reorders the text around it (the bidirectional controls).
+bool ShownAsEscape(uint32_t cp);
 
 // The columns `text` takes on a terminal: its characters (a character of several bytes counts
 // once). For text that Shown made.
