@@ -345,6 +345,9 @@ TEST_F(PgStoreTest, AsRootLibpqReadsOnlyTrustedFiles) {
       {{{"PGSSLCERT", other}}, "refusing libpq's sslcert file"},
       {{{"PGSSLROOTCERT", other}}, "refusing libpq's sslrootcert file"},
       {{{"PGSERVICE", "ebs"}, {"PGSERVICEFILE", other}}, "refusing libpq's service file"},
+      // Not there yet, in a directory another account writes: it could be there by the connect.
+      {{{"PGSERVICE", "ebs"}, {"PGSERVICEFILE", std::string(theirs) + "/missing"}},
+       "refusing libpq's service file"},
   };
   for (const Row& r : rows) {
     for (const auto& [name, value] : r.env) setenv(name, value.c_str(), 1);

@@ -159,9 +159,13 @@ Status TrustedConnectionFiles(const std::map<std::string, std::string>& options,
     const char* caller = Env("HOME");
     const std::string path = env ? env : std::string(caller ? caller : home.c_str()) +
                                              "/.pg_service.conf";
-    if (::access(path.c_str(), F_OK) == 0)
+    if (::access(path.c_str(), F_OK) == 0) {
       if (Result<TrustedFile> file = OpenTrustedFile(path); !file.ok())
         return Status::Error("refusing libpq's service file: " + file.status().message);
+    } else if (Status s = NoOneElseCanCreate(path); !s.ok) {
+      // Missing: another account must not be able to put one there before libpq reads it.
+      return Status::Error("refusing libpq's service file " + path + ": " + s.message);
+    }
   }
   return Status::Ok();
 }
